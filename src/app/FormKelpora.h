@@ -1,0 +1,175 @@
+#pragma once
+// The main window and the state of an import run. Subsystems 4 (writer), 6 (parser) and 7 (run) act on
+// it: their operations are members of this class, defined in the folder of the subsystem that owns
+// them (writer/*.cpp, run/*.cpp). They reach the widgets only through the narrow members of the
+// "window services" section below.
+//
+// This header includes only model/ and platform/ headers (and the plain holder TAttributList) and
+// forward-declares the rest. Objects whose types belong to other subsystems are held by shared_ptr so
+// that the hub compiles against forward declarations alone.
+#include <QMainWindow>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/NASDEF.h"
+#include "model/StringList.h"
+#include "writer/AttributList.h"
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QAction;
+class QPlainTextEdit;
+class QProgressBar;
+class QRect;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+class QWidget;
+
+class TZConnection;      // platform/db
+class TZQuery;           // platform/db
+class TXmlDocument;      // platform/xml
+class TXmlElement;       // platform/xml
+class TXslTransformer;   // platform/xml
+class ESAXParseException; // sax/SAX.h
+
+// Which box `ShowError` shows a parse error in.
+enum class TErrorBoxKind { ebError, ebWarning };
+
+class TfrmKelpora : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfrmKelpora(QWidget* parent = nullptr);
+    ~TfrmKelpora() override;
+
+    // ---- controls -------------------------------------------------------------------------------
+    QPlainTextEdit* memoLog = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QWidget* CoolBar1 = nullptr;
+    QToolButton* ToolButton1 = nullptr;
+    QAction* nachObjektarten1 = nullptr;
+    QAction* nachFolien1 = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Referenzen1 = nullptr;
+    QToolBar* ToolBar3 = nullptr;
+    QToolButton* ToolButton2 = nullptr;
+    QToolButton* ToolButton3 = nullptr;
+    QToolButton* ToolButton4 = nullptr;
+    QToolButton* ToolButton5 = nullptr;
+    QComboBox* cboSRID = nullptr;
+    QLabel* Label1 = nullptr;
+    QToolButton* ToolButton6 = nullptr;
+    // The status bar's three panels (0: step text, 1: hosts the progress bar, 2: file progress).
+    QLabel* StatusPanel0 = nullptr;
+    QWidget* StatusPanel1 = nullptr;
+    QLabel* StatusPanel2 = nullptr;
+
+    // The run log (a DOM document, active and empty from the start) and the report's transformer.
+    std::shared_ptr<TXmlDocument> xmlDocLog;
+    std::shared_ptr<TXslTransformer> XSLPageProducer1;
+
+    // ---- run state ------------------------------------------------------------------------------
+    std::shared_ptr<TZConnection> conn;
+    std::shared_ptr<TZQuery> cmd;
+    bool oTableExistsIdRefs = false;
+    bool oNachFolien = false;
+    bool oReferenzen = true;
+    std::unique_ptr<TStringList> obTables;
+    // Attribute lists of the current file (created on first use, released after every file).
+    std::unique_ptr<std::vector<std::unique_ptr<TAttributList>>> obParseTable;
+    std::unique_ptr<TStringList> obOAGruppen;
+    std::unique_ptr<TStringList> obCRS;
+    std::unique_ptr<TModellarten> obModellArten;
+    std::vector<std::unique_ptr<TPortionFile>> obFiles;
+    bool oRunFiles = false;
+    std::int32_t iLfdNrUmsetzung = 0;
+    std::int32_t iSRIDDB = 0;
+    std::string sSchema;
+    std::string sFileID;
+
+public:
+    TStringList obInserts;
+    TStringList obStatistics;
+    std::unique_ptr<TRelationTypen> obRelationsTypen;
+    std::unique_ptr<TKooRefSysteme> obKoRefs;
+
+    // ---- window commands (this folder) ----------------------------------------------------------
+    void FormCreate();
+    void FormDestroy();
+    void StatusBar1DrawPanel(int panel, const QRect& rect);
+    void nachObjektarten1Click();
+    void nachFolien1Click();
+    void Referenzen1Click();
+    void ToolButton2Click(); // settings dialog (app/FormOptionen.cpp)
+    void ToolButton6Click(); // the manual
+
+    // ---- window services for the writer and the run ---------------------------------------------
+    // Appends one line to the log window.
+    void AddLogLine(const std::string& line);
+    // The lines of the log window (the first one is the empty line it starts with).
+    std::vector<std::string> LogLines() const;
+    // Sets the text of status panel 0 or 2.
+    void SetStatusText(int panel, const std::string& text);
+    std::string StatusText(int panel) const;
+    // The spatial reference code of the entry selected in the target list (0 when none is selected).
+    std::int32_t SelectedTargetSRID() const;
+    void ShowProgressBar(bool visible);
+    // Lets pending window messages through.
+    void ProcessMessages();
+    // The time of day as the log window writes it.
+    static std::string TimeOfDay();
+
+    // ---- PostGIS writer (writer/) ---------------------------------------------------------------
+    bool WriteToDB(TAXObject* obAXObject);
+    void EnsureInvalidsTable();
+    bool CheckGeometry(const std::string& id, const std::string& wkt);
+    std::string PostGISCommand(const std::string& sql);
+    std::int32_t GetEPSG(const std::string& crs);
+    bool DeleteFromDB(TAXObject* obAXObject);
+    void WriteIdRef(const std::string& gmlId, const std::string& idRef, TDateTime dtBegin, std::int32_t typ);
+    std::int32_t PgTableExists(const std::string& schema, const std::string& table);
+    bool EnsureObjectTable(const std::string& oa);
+    TAttributList* GetAttributList(const std::string& key, const std::string& group);
+    std::unique_ptr<TStringList> ReadOAGruppen();
+    void ReadModellarten();
+    void ReadRelationsTypen();
+    void ReadCRS();
+    std::int32_t InitLogTable();
+    void WriteLog(int meldetyp, const std::string& s);
+    bool IB_Protokoll(const std::string& sXML);
+    void WriteStatistics();
+    std::int32_t GetFileProgress();
+    std::string WriteProcessSteps(const TXmlElement& element, const std::string& gmlId,
+                                  const std::string& beginText);
+
+    // ---- NAS document parser (parser/) ----------------------------------------------------------
+    void ShowError(TErrorBoxKind kind, const ESAXParseException& error);
+
+    // ---- import run, post-processing and report (run/) ------------------------------------------
+    void ToolButton3Click(); // import
+    void ToolButton4Click(); // cancel
+    void ToolButton5Click(); // overview
+    std::shared_ptr<TZConnection> CreateConnection(bool startRunLog);
+    std::string ReadSchemaSetting();
+    std::int32_t GetDatabaseSRID();
+    void LoadDoc(const std::string& fileName);
+    void IntegrateTempData();
+    void UpdateUmsetzung();
+    void CreateIndizes();
+    void AddGeometryColumns();
+    void TransformGeometries();
+    void NachbereitungAFIS();
+    void NachbereitungALKIS();
+    void CreateRunReport();
+
+private:
+    std::vector<std::unique_ptr<TSRID>> srids; // the 17 entries of cboSRID
+};
+
+// The one main window of the program (set while it exists).
+extern TfrmKelpora* frmKelpora;

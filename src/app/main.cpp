@@ -1,0 +1,16 @@
+// Program entry: the application titled "Kelpora", the main window, the settings dialog and the
+// file-selection dialog, then the message loop until the main window closes. No command line.
+#include <QApplication>
+
+#include "app/FormKelpora.h"
+#include "app/FormOptionen.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kelpora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Kelpora"));
+    TfrmKelpora window;
+    Form2 = new TForm2(&window);
+    window.show();
+    return QApplication::exec();
+}

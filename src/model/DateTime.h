@@ -1,0 +1,22 @@
+#pragma once
+// Date-time values as days since 1899-12-30, the fraction being the time of day.
+#include <string>
+
+using TDateTime = double;
+
+// Days since 1899-12-30 of a civil date (proleptic Gregorian calendar).
+TDateTime EncodeDate(int year, int month, int day);
+TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
+// Splits a value into its parts; the value is rounded to the millisecond first.
+void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute, int& second,
+                    int& millisecond);
+// The current local date and time.
+TDateTime Now();
+
+// The text a date-time goes to the database as, whatever the machine's regional settings:
+// "yyyy-mm-dd", then " hh:nn:ss" unless hour, minute and second are all 0. Fractions of a second are
+// never written. The value 0 gives "1899-12-30".
+std::string DateTimeToDbText(TDateTime value);
+
+// The time of day in the user's locale long time format (as the log window shows it).
+std::string TimeToLocaleText(TDateTime value);

@@ -1,0 +1,101 @@
+#include "model/StringList.h"
+
+#include <stdexcept>
+
+bool SameTextAscii(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+std::string LowerCaseAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+int TStringList::Add(const std::string& line) {
+    lines.push_back(line);
+    return Count() - 1;
+}
+
+void TStringList::Insert(int index, const std::string& line) {
+    if (index < 0 || index > Count())
+        throw std::out_of_range("TStringList::Insert");
+    lines.insert(lines.begin() + index, line);
+}
+
+void TStringList::Delete(int index) {
+    if (index < 0 || index >= Count())
+        throw std::out_of_range("TStringList::Delete");
+    lines.erase(lines.begin() + index);
+}
+
+int TStringList::IndexOf(const std::string& line) const {
+    for (int i = 0; i < Count(); ++i)
+        if (lines[static_cast<std::size_t>(i)] == line)
+            return i;
+    return -1;
+}
+
+static std::string NameOf(const std::string& line) {
+    const auto eq = line.find('=');
+    return eq == std::string::npos ? line : line.substr(0, eq);
+}
+
+int TStringList::IndexOfName(const std::string& name) const {
+    for (int i = 0; i < Count(); ++i) {
+        const std::string& line = lines[static_cast<std::size_t>(i)];
+        const auto eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        if (eq == name.size() && SameTextAscii(line.substr(0, eq), name))
+            return i;
+    }
+    return -1;
+}
+
+std::string TStringList::Names(int index) const { return NameOf((*this)[index]); }
+
+std::string TStringList::ValueFromIndex(int index) const {
+    const std::string& line = (*this)[index];
+    const auto eq = line.find('=');
+    return eq == std::string::npos ? std::string() : line.substr(eq + 1);
+}
+
+std::string TStringList::Value(const std::string& name) const {
+    const int i = IndexOfName(name);
+    return i < 0 ? std::string() : ValueFromIndex(i);
+}
+
+void TStringList::SetValue(const std::string& name, const std::string& value) {
+    const int i = IndexOfName(name);
+    if (value.empty()) {
+        if (i >= 0)
+            Delete(i);
+        return;
+    }
+    if (i < 0)
+        Add(name + "=" + value);
+    else
+        lines[static_cast<std::size_t>(i)] = name + "=" + value;
+}
+
+std::string TStringList::Text() const {
+    std::string out;
+    for (const auto& l : lines) {
+        out += l;
+        out += '\n';
+    }
+    return out;
+}

@@ -1,0 +1,116 @@
+#include "TestDatabase.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace {
+std::string Env(const char* name, const char* fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+std::string Quoted(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'' || c == '\\')
+            out += c;
+        out += c;
+    }
+    return out + "'";
+}
+
+PGconn* Connect(const std::string& db) {
+    const std::string info = "dbname=" + Quoted(db) + " application_name=kelpora-tests";
+    PGconn* c = PQconnectdb(info.c_str());
+    if (PQstatus(c) != CONNECTION_OK) {
+        const std::string msg = PQerrorMessage(c);
+        PQfinish(c);
+        throw std::runtime_error("test database: cannot connect to " + db + ": " + msg +
+                                 " (is the server of scripts/test.sh running?)");
+    }
+    return c;
+}
+
+void ExecOn(PGconn* c, const std::string& sql) {
+    PGresult* r = PQexec(c, sql.c_str());
+    const auto st = PQresultStatus(r);
+    const std::string msg = PQresultErrorMessage(r);
+    PQclear(r);
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+        throw std::runtime_error("test database: " + sql + ": " + msg);
+}
+} // namespace
+
+std::string TestDataDir() { return KELPORA_TESTDATA_DIR "/nas-real"; }
+
+std::string TTestDatabase::Host() { return Env("PGHOST", "localhost"); }
+int TTestDatabase::Port() { return std::atoi(Env("PGPORT", "5432").c_str()); }
+std::string TTestDatabase::User() { return Env("PGUSER", "postgres"); }
+std::string TTestDatabase::Password() { return Env("KELPORA_TEST_PASSWORD", ""); }
+
+TTestDatabase::TTestDatabase() {
+    static std::atomic<int> counter{0};
+    name = "kt_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    const std::string templ = Env("KELPORA_TEST_TEMPLATE", "template1");
+    PGconn* admin = Connect("postgres");
+    try {
+        ExecOn(admin, "DROP DATABASE IF EXISTS " + name);
+        ExecOn(admin, "CREATE DATABASE " + name + " TEMPLATE " + templ);
+    } catch (...) {
+        PQfinish(admin);
+        throw;
+    }
+    PQfinish(admin);
+    conn = Connect(name);
+}
+
+TTestDatabase::~TTestDatabase() {
+    if (conn)
+        PQfinish(conn);
+    try {
+        PGconn* admin = Connect("postgres");
+        ExecOn(admin, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+        PQfinish(admin);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+    }
+}
+
+std::string TTestDatabase::ConnInfo() const {
+    return "host=" + Quoted(Host()) + " port=" + std::to_string(Port()) + " dbname=" + Quoted(name) +
+           " user=" + Quoted(User());
+}
+
+void TTestDatabase::Exec(const std::string& sql) { ExecOn(conn, sql); }
+
+std::vector<std::vector<std::optional<std::string>>> TTestDatabase::Query(const std::string& sql) {
+    PGresult* r = PQexec(conn, sql.c_str());
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) {
+        const std::string msg = PQresultErrorMessage(r);
+        PQclear(r);
+        throw std::runtime_error("test database: " + sql + ": " + msg);
+    }
+    std::vector<std::vector<std::optional<std::string>>> rows;
+    for (int i = 0; i < PQntuples(r); ++i) {
+        auto& row = rows.emplace_back();
+        for (int j = 0; j < PQnfields(r); ++j) {
+            if (PQgetisnull(r, i, j))
+                row.emplace_back(std::nullopt);
+            else
+                row.emplace_back(PQgetvalue(r, i, j));
+        }
+    }
+    PQclear(r);
+    return rows;
+}
+
+std::string TTestDatabase::Scalar(const std::string& sql) {
+    const auto rows = Query(sql);
+    if (rows.empty() || rows[0].empty())
+        return "<none>";
+    return rows[0][0] ? *rows[0][0] : "<null>";
+}

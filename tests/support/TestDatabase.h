@@ -1,0 +1,40 @@
+#pragma once
+// A fresh database for one test, cloned from the template that scripts/test.sh prepared (PostGIS and
+// the target schema of db/), and dropped again when the test ends. The server is found through the
+// usual libpq environment variables (PGHOST, PGPORT, PGUSER).
+#include <optional>
+#include <string>
+#include <vector>
+
+struct pg_conn;
+
+class TTestDatabase {
+public:
+    TTestDatabase();
+    ~TTestDatabase();
+    TTestDatabase(const TTestDatabase&) = delete;
+    TTestDatabase& operator=(const TTestDatabase&) = delete;
+
+    const std::string& Name() const { return name; }
+    static std::string Host();
+    static int Port();
+    static std::string User();
+    // The password of the test server's user (for TCP connections).
+    static std::string Password();
+    // A libpq connection string for this database.
+    std::string ConnInfo() const;
+
+    // Runs SQL (several statements allowed); fails the test on an error.
+    void Exec(const std::string& sql);
+    // Runs one query; every row as its column texts (NULL as std::nullopt). Fails the test on an error.
+    std::vector<std::vector<std::optional<std::string>>> Query(const std::string& sql);
+    // The first column of the first row as text ("<null>" for NULL, "<none>" without rows).
+    std::string Scalar(const std::string& sql);
+
+private:
+    std::string name;
+    pg_conn* conn = nullptr;
+};
+
+// The folder of the shared test data (real NAS files).
+std::string TestDataDir();
