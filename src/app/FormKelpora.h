@@ -32,7 +32,7 @@ class QWidget;
 class TZConnection;      // platform/db
 class TZQuery;           // platform/db
 class TXmlDocument;      // platform/xml
-class TXmlElement;       // platform/xml
+class TXmlNode;          // platform/xml
 class TXslTransformer;   // platform/xml
 class ESAXParseException; // sax/SAX.h
 
@@ -144,7 +144,7 @@ public:
     bool IB_Protokoll(const std::string& sXML);
     void WriteStatistics();
     std::int32_t GetFileProgress();
-    std::string WriteProcessSteps(const TXmlElement& element, const std::string& gmlId,
+    std::string WriteProcessSteps(const TXmlNode& element, const std::string& gmlId,
                                   const std::string& beginText);
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------

@@ -21,4 +21,4 @@ void TfrmKelpora::WriteLog(int, const std::string&) {}
 bool TfrmKelpora::IB_Protokoll(const std::string&) { return true; }
 void TfrmKelpora::WriteStatistics() {}
 std::int32_t TfrmKelpora::GetFileProgress() { return -1; }
-std::string TfrmKelpora::WriteProcessSteps(const TXmlElement&, const std::string&, const std::string&) { return {}; }
+std::string TfrmKelpora::WriteProcessSteps(const TXmlNode&, const std::string&, const std::string&) { return {}; }
