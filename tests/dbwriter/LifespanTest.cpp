@@ -37,7 +37,7 @@ TEST_F(Lifespan, ReplaceClosesEveryVersionAndItsRelations) {
     EXPECT_TRUE(form->DeleteFromDB(r.get()));
     EXPECT_EQ(Ends("SELECT ende::text FROM ax_gebaeude ORDER BY gml_id, beginn"),
               (std::vector<std::string>{"2019-03-14 10:07:02", "2019-03-14 10:07:02", "<null>"}));
-    EXPECT_EQ(Ends("SELECT coalesce(ende::text, '<null>') FROM id_refs ORDER BY typ, gml_id"),
+    EXPECT_EQ(Ends("SELECT coalesce(ende::date::text, '<null>') FROM id_refs ORDER BY typ, gml_id"),
               (std::vector<std::string>{"2019-03-14", "<null>", "2019-03-14"}));
     EXPECT_TRUE(NewLogLines().empty());
 }

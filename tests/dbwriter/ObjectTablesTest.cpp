@@ -7,18 +7,19 @@ protected:
     void SetUp() override {
         WriterTest::SetUp();
         CreateLogs();
-        db.Exec(
-            "DELETE FROM parse; INSERT INTO parse (oa, oakennung, attrart, attrartkennung, attrtyp) VALUES "
-            "('AX_Gebaeude', '31001', 'gebaeudefunktion', 'GFK', 2), "
-            "('AX_Gebaeude', '31001', 'name', 'nam', 1), "
-            "('AX_Gebaeude', '31001', 'leer', '', 2), "
-            "('AX_Gebaeude', '31001', 'ohnetyp', 'otp', NULL), "
-            "('AX_Gebaeude', '31001', 'hoehe', 'hho', 3), "
-            "('AX_Gebaeude', '31001', 'qualitaet', 'qag', 6), "
-            "('AX_Gebaeude', '31001', 'name', 'nam2', 9), "
-            "('AX_Bauteil', '31002', 'bauart', 'bat', 2), "
-            "('AX_Flurstueck', '11001', 'amtlicheflaeche', 'afl', 3), "
-            "('AX_Flurstueck', '21001', 'amtlicheflaeche', 'afl', 3)");
+        db.Exec("DROP TABLE IF EXISTS parse CASCADE; CREATE TABLE parse (oa varchar, oakennung integer, "
+                "attrart varchar, attrartkennung varchar, attrtyp integer); INSERT INTO parse (oa, "
+                "oakennung, attrart, attrartkennung, attrtyp) VALUES "
+                "('AX_Gebaeude', '31001', 'gebaeudefunktion', 'GFK', 2), "
+                "('AX_Gebaeude', '31001', 'name', 'nam', 1), "
+                "('AX_Gebaeude', '31001', 'leer', '', 2), "
+                "('AX_Gebaeude', '31001', 'ohnetyp', 'otp', NULL), "
+                "('AX_Gebaeude', '31001', 'hoehe', 'hho', 3), "
+                "('AX_Gebaeude', '31001', 'qualitaet', 'qag', 6), "
+                "('AX_Gebaeude', '31001', 'name', 'nam2', 9), "
+                "('AX_Bauteil', '31002', 'bauart', 'bat', 2), "
+                "('AX_Flurstueck', '11001', 'amtlicheflaeche', 'afl', 3), "
+                "('AX_Flurstueck', '21001', 'amtlicheflaeche', 'afl', 3)");
     }
     std::string Columns(const std::string& schema, const std::string& table) {
         std::string out;
