@@ -72,8 +72,8 @@ bool IdentChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
-bool ParseInteger(const std::string& text, std::int64_t& out) {
-    const std::string t = TrimBoth(text);
+// A number in the C locale's form, with an optional leading "+"; nothing may follow it.
+template <class T> bool ParseNumber(const std::string& t, T& out) {
     const char* b = t.data();
     const char* e = t.data() + t.size();
     if (b != e && *b == '+')
@@ -84,17 +84,15 @@ bool ParseInteger(const std::string& text, std::int64_t& out) {
     return ec == std::errc() && p == e;
 }
 
+bool ParseInteger(const std::string& text, std::int64_t& out) {
+    return ParseNumber(TrimBoth(text), out);
+}
+
+// "," is read as the decimal separator, as the regional settings of the files' authors write it.
 bool ParseFloat(const std::string& text, double& out) {
     std::string t = TrimBoth(text);
     std::replace(t.begin(), t.end(), ',', '.');
-    const char* b = t.data();
-    const char* e = t.data() + t.size();
-    if (b != e && *b == '+')
-        ++b;
-    if (b == e)
-        return false;
-    auto [p, ec] = std::from_chars(b, e, out);
-    return ec == std::errc() && p == e;
+    return ParseNumber(t, out);
 }
 
 std::string FloatText(double v) {
