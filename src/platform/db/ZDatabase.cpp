@@ -8,10 +8,6 @@
 
 namespace {
 
-// A cache that only grows could hold the server's memory hostage when some caller sends ever new texts
-// with parameters; past this size the whole cache is dropped and filled again on demand.
-constexpr std::size_t kMaxPreparedStatements = 4000;
-
 std::string TrimRight(std::string s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
         s.pop_back();
@@ -191,8 +187,12 @@ const std::string& TZConnection::PreparedStatement(const std::string& serverSql,
     RequireConnected();
     if (auto it = prepared.find(serverSql); it != prepared.end())
         return it->second;
-    if (prepared.size() >= kMaxPreparedStatements) {
-        auto r = Own(PQexec(handle, "DEALLOCATE ALL"));
+    if (prepared.size() >= MaxPrepared) {
+        // Only our own statements go; others that a caller prepared on the handle stay.
+        std::string sql;
+        for (const auto& entry : prepared)
+            sql += "DEALLOCATE " + entry.second + ";";
+        auto r = Own(PQexec(handle, sql.c_str()));
         prepared.clear();
         ++generation;
     }
