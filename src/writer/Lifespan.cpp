@@ -89,7 +89,7 @@ void TfrmKelpora::WriteIdRef(const std::string& gmlId, const std::string& idRef,
             }
         }
         if (!oTableExistsIdRefs)
-            return;
+            throw EDatabaseError("Die Tabelle alkistemp.id_refs ist nach dem Anlegen nicht zu finden");
         q.SQL().Clear();
         q.SQL().Add(
             "INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, :typ, "

@@ -41,6 +41,13 @@ TEST_F(ZDatabaseTest, SessionCarriesApplicationNameAndUtf8) {
     EXPECT_EQ(q.FieldByName("app").AsString(), "Kelpora");
     EXPECT_EQ(q.FieldByName("ENC").AsString(), "UTF8");
 
+    // Further connection keywords, values with "=" included.
+    conn.Properties.Add("options=-c work_mem=8MB");
+    conn.Connect();
+    q.SetSQL("SHOW work_mem");
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsString(), "8MB");
+
     conn.SetSessionSetting("search_path", "alkistemp, public");
     q.SetSQL("SHOW search_path");
     q.Open();
