@@ -305,3 +305,20 @@ TEST_F(ZDatabaseTest, FullCacheIsDeallocatedAndRefilled) {
     EXPECT_NE(names.find("mine"), std::string::npos) << names;
     EXPECT_EQ(std::count(names.begin(), names.end(), ','), 2) << names;
 }
+
+TEST_F(ZDatabaseTest, LostConnectionIsAnErrorNotACrash) {
+    TZQuery q(&conn);
+    q.SetSQL("SELECT :v::int");
+    q.ParamByName("v").SetAsInteger(1);
+    q.Open();
+    db.Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'Kelpora' AND "
+            "datname = current_database()");
+    const std::string e = ErrorOf([&] { q.Open(); });
+    EXPECT_NE(e, "<no error>");
+    EXPECT_FALSE(e.empty());
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_FALSE(q.Active());
+    conn.Connect();
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsInteger(), 1);
+}
