@@ -8,9 +8,10 @@
 
 TEST(Configuration, ModelTypesHoldTheTwentyMaskPositionsInAdvOrder) {
     TTestDatabase db;
-    EXPECT_EQ(db.Scalar("SELECT string_agg(modellart, ' ' ORDER BY modellidx) FROM modellarten"),
-              "DLKM DKKM500 DKKM1000 DKKM2000 DKKM5000 Basis-DLM DLM50 DLM250 DLM1000 DTK10 DTK25 DTK50 DTK100 "
-              "DTK250 DTK1000 DFGM DGM2 DGM5 DGM25 DGM50");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(modellart, ' ' ORDER BY modellidx) FROM modellarten"),
+        "DLKM DKKM500 DKKM1000 DKKM2000 DKKM5000 Basis-DLM DLM50 DLM250 DLM1000 DTK10 DTK25 DTK50 DTK100 "
+        "DTK250 DTK1000 DFGM DGM2 DGM5 DGM25 DGM50");
     EXPECT_EQ(db.Scalar("SELECT count(*) = 20 AND count(DISTINCT modellidx) = 20 AND min(modellidx) = 1 AND "
                         "max(modellidx) = 20 FROM modellarten"),
               "t");
@@ -23,18 +24,30 @@ TEST(Configuration, ReferenceSystemNamesMapToKnownCodes) {
         int epsg;
     };
     const std::vector<Case> cases = {
-        {"ETRS89_UTM32", 25832},   {"ETRS89_UTM33", 25833},   {"DE_DHDN_3GK2", 31466},
-        {"DE_DHDN_3GK3", 31467},   {"DE_DHDN_3GK4", 31468},   {"DE_DHDN_3GK5", 31469},
-        {"DE_42/83_3GK3", 2397},   {"DE_42/83_3GK4", 2398},   {"DE_42/83_3GK5", 2399},
-        {"DE_RD/83_3GK4", 3398},   {"DE_RD/83_3GK5", 3399},   {"DE_PD/83_3GK4", 3397},
-        {"ETRS89_Lat-Lon", 4258},  {"DE_DHDN_Lat-Lon", 4314}, {"ETRS89_UTM32*DE_DHHN2016_NH", 25832},
+        {"ETRS89_UTM32", 25832},
+        {"ETRS89_UTM33", 25833},
+        {"DE_DHDN_3GK2", 31466},
+        {"DE_DHDN_3GK3", 31467},
+        {"DE_DHDN_3GK4", 31468},
+        {"DE_DHDN_3GK5", 31469},
+        {"DE_42/83_3GK3", 2397},
+        {"DE_42/83_3GK4", 2398},
+        {"DE_42/83_3GK5", 2399},
+        {"DE_RD/83_3GK4", 3398},
+        {"DE_RD/83_3GK5", 3399},
+        {"DE_PD/83_3GK4", 3397},
+        {"ETRS89_Lat-Lon", 4258},
+        {"DE_DHDN_Lat-Lon", 4314},
+        {"ETRS89_UTM32*DE_DHHN2016_NH", 25832},
         {"ETRS89_UTM33*DE_DHHN92_NH", 25833},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(db.Scalar(std::string("SELECT epsg FROM crs WHERE crs = '") + c.name + "'"), std::to_string(c.epsg))
+        EXPECT_EQ(db.Scalar(std::string("SELECT epsg FROM crs WHERE crs = '") + c.name + "'"),
+                  std::to_string(c.epsg))
             << c.name;
     // Every code must be usable in ST_GeometryFromText and ST_Transform.
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM crs WHERE epsg NOT IN (SELECT srid FROM spatial_ref_sys)"), "0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM crs WHERE epsg NOT IN (SELECT srid FROM spatial_ref_sys)"),
+              "0");
     // The real files name their system like this (after "urn:adv:crs:").
     EXPECT_EQ(db.Scalar("SELECT epsg FROM crs WHERE lower(crs) = lower('etrs89_utm32')"), "25832");
 }
@@ -64,12 +77,14 @@ TEST(Configuration, ZonePrefixedUtmCodesShiftTheEastingByTheZone) {
 TEST(Configuration, RelationTypesCoverTheRelationsOfTheRealData) {
     TTestDatabase db;
     // Every xlink:href property of the Bonn features that points at another object (urn:adv:oid:).
-    for (const char* name : {"istGebucht", "zeigtAuf", "hat", "gehoertZu", "istTeilVon", "istBestandteilVon",
-                             "weistAuf", "beziehtSichAuf", "gehoertAnteiligZu", "an", "durch",
-                             "dientZurDarstellungVon", "benennt"})
-        EXPECT_EQ(db.Scalar(std::string("SELECT count(*) FROM parserelations WHERE typbez = '") + name + "'"), "1")
+    for (const char* name :
+         {"istGebucht", "zeigtAuf", "hat", "gehoertZu", "istTeilVon", "istBestandteilVon", "weistAuf",
+          "beziehtSichAuf", "gehoertAnteiligZu", "an", "durch", "dientZurDarstellungVon", "benennt"})
+        EXPECT_EQ(db.Scalar(std::string("SELECT count(*) FROM parserelations WHERE typbez = '") + name + "'"),
+                  "1")
             << name;
     // Code-list references are no relations: they would become id_refs rows pointing at URLs.
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM parserelations WHERE typbez IN ('anlass', 'sonstigesModell')"), "0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM parserelations WHERE typbez IN ('anlass', 'sonstigesModell')"),
+              "0");
     EXPECT_EQ(db.Scalar("SELECT typ FROM parserelations WHERE typbez = 'istGebucht'"), "1");
 }

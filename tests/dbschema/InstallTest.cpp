@@ -16,15 +16,16 @@ int RunInstallAgain(const TTestDatabase& db) {
 
 TEST(Install, ProvidesTheTablesAndFunctionsTheImporterUses) {
     TTestDatabase db;
-    for (const char* table : {"public.ax_objects", "alkistemp.ax_objects", "public.id_refs", "public.statistics",
-                              "public.ax_li_processstep_punktort", "public.modellarten", "public.crs",
-                              "public.parserelations", "public.parse"})
+    for (const char* table : {"public.ax_objects", "alkistemp.ax_objects", "public.id_refs",
+                              "public.statistics", "public.ax_li_processstep_punktort", "public.modellarten",
+                              "public.crs", "public.parserelations", "public.parse"})
         EXPECT_EQ(db.Scalar(std::string("SELECT to_regclass('") + table + "') IS NOT NULL"), "t") << table;
     for (const char* function :
          {"temp2alkis()", "fkt_umsetzung()", "fkt_create_indizes()", "fkt_add_geometry_column()",
           "fkt_transformprj(integer, text)", "intohoehenfestpunkte()", "alkis_nachbearbeitung()",
           "alb_nachbearbeitung()"})
-        EXPECT_EQ(db.Scalar(std::string("SELECT to_regprocedure('") + function + "') IS NOT NULL"), "t") << function;
+        EXPECT_EQ(db.Scalar(std::string("SELECT to_regprocedure('") + function + "') IS NOT NULL"), "t")
+            << function;
 
     // The importer creates these itself; its creation paths would never run if they existed.
     for (const char* table : {"logs", "invalids", "alkistemp.id_refs"})
@@ -37,10 +38,11 @@ TEST(Install, ProvidesTheTablesAndFunctionsTheImporterUses) {
 TEST(Install, ObjectRowsTakeTheImportersDateTimeTextAndCountInTheParent) {
     TTestDatabase db;
     CreateObjectTables(db, "AX_Gebaeude");
-    db.Exec("INSERT INTO alkistemp.ax_gebaeude (gml_id, tablename, beginn, ende, modellart, geo) VALUES "
-            "('DENW36AL10000Egu', 'ax_gebaeude', '2024-10-15 07:55:13', '1899-12-30', '10000000000000000000', "
-            " ST_GeometryFromText('POINT(363609.477 5614790.107)', 25832)),"
-            "('DENW36ALTEST0001', 'ax_gebaeude', '2024-10-16', '1899-12-30', '10000000000000000000', NULL)");
+    db.Exec(
+        "INSERT INTO alkistemp.ax_gebaeude (gml_id, tablename, beginn, ende, modellart, geo) VALUES "
+        "('DENW36AL10000Egu', 'ax_gebaeude', '2024-10-15 07:55:13', '1899-12-30', '10000000000000000000', "
+        " ST_GeometryFromText('POINT(363609.477 5614790.107)', 25832)),"
+        "('DENW36ALTEST0001', 'ax_gebaeude', '2024-10-16', '1899-12-30', '10000000000000000000', NULL)");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "2");
     EXPECT_EQ(db.Scalar("SELECT beginn FROM alkistemp.ax_gebaeude WHERE gml_id = 'DENW36AL10000Egu'"),
               "2024-10-15 07:55:13");
@@ -52,13 +54,15 @@ TEST(Install, ObjectRowsTakeTheImportersDateTimeTextAndCountInTheParent) {
 TEST(Install, RunningItTwiceKeepsDataAndLocalConfiguration) {
     TTestDatabase db;
     CreateObjectTables(db, "AX_Wald");
-    db.Exec("INSERT INTO ax_wald (gml_id, beginn, ende) VALUES ('DENW36AL2mD000Cg', '2024-10-15 07:55:13', '1899-12-30')");
+    db.Exec("INSERT INTO ax_wald (gml_id, beginn, ende) VALUES ('DENW36AL2mD000Cg', '2024-10-15 07:55:13', "
+            "'1899-12-30')");
     db.Exec("INSERT INTO parse (oa, oakennung, attrart, attrartkennung, attrtyp) "
             "VALUES ('AX_Wald', 43002, 'zustand', 'zustand', 1)");
     db.Exec("UPDATE crs SET epsg = 4647 WHERE crs = 'ETRS89_UTM32'");
-    const std::string counts = "SELECT (SELECT count(*) FROM parse) || '/' || (SELECT count(*) FROM crs) || '/' || "
-                               "(SELECT count(*) FROM modellarten) || '/' || (SELECT count(*) FROM parserelations) "
-                               "|| '/' || (SELECT count(*) FROM spatial_ref_sys)";
+    const std::string counts =
+        "SELECT (SELECT count(*) FROM parse) || '/' || (SELECT count(*) FROM crs) || '/' || "
+        "(SELECT count(*) FROM modellarten) || '/' || (SELECT count(*) FROM parserelations) "
+        "|| '/' || (SELECT count(*) FROM spatial_ref_sys)";
     const std::string before = db.Scalar(counts);
 
     ASSERT_EQ(RunInstallAgain(db), 0);

@@ -10,16 +10,17 @@ const char* const kSquare = "ST_GeometryFromText('POLYGON((363600 5614700,363610
 
 // One staged building row as the writer inserts it (date-time text, open end as 1899-12-30).
 std::string StageBuilding(const std::string& gmlId, const std::string& beginn, const std::string& funktion) {
-    return "INSERT INTO alkistemp.ax_gebaeude (gml_id, tablename, beginn, ende, modellart, geo, gebaeudefunktion) "
+    return "INSERT INTO alkistemp.ax_gebaeude (gml_id, tablename, beginn, ende, modellart, geo, "
+           "gebaeudefunktion) "
            "VALUES ('" +
-           gmlId + "', 'ax_gebaeude', '" + beginn + "', '1899-12-30', '10000000000000000000', " + kSquare + ", '" +
-           funktion + "');";
+           gmlId + "', 'ax_gebaeude', '" + beginn + "', '1899-12-30', '10000000000000000000', " + kSquare +
+           ", '" + funktion + "');";
 }
 
 // alkistemp.id_refs exactly as the importer creates it.
-const char* const kStagingIdRefs =
-    "CREATE TABLE alkistemp.id_refs (gml_id character varying NOT NULL, id_ref character varying NOT NULL, typ "
-    "integer NOT NULL, beginn date NOT NULL, ende date)";
+const char* const kStagingIdRefs = "CREATE TABLE alkistemp.id_refs (gml_id character varying NOT NULL, "
+                                   "id_ref character varying NOT NULL, typ "
+                                   "integer NOT NULL, beginn date NOT NULL, ende date)";
 } // namespace
 
 TEST(Temp2Alkis, IntegratesStagedVersionsOnceAndOnlyOnce) {
@@ -29,9 +30,10 @@ TEST(Temp2Alkis, IntegratesStagedVersionsOnceAndOnlyOnce) {
             StageBuilding("DENW36ALTEST0001", "2024-10-16 08:00:00", "1000"));
 
     EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "2");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id || ':' || gebaeudefunktion || ':' || ende, ' ' ORDER BY gml_id) "
-                        "FROM public.ax_gebaeude"),
-              "DENW36AL10000Egu:2500:1899-12-30 00:00:00 DENW36ALTEST0001:1000:1899-12-30 00:00:00");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(gml_id || ':' || gebaeudefunktion || ':' || ende, ' ' ORDER BY gml_id) "
+                  "FROM public.ax_gebaeude"),
+        "DENW36AL10000Egu:2500:1899-12-30 00:00:00 DENW36ALTEST0001:1000:1899-12-30 00:00:00");
     EXPECT_EQ(db.Scalar("SELECT ST_Area(geo) FROM ax_gebaeude WHERE gml_id = 'DENW36AL10000Egu'"), "100");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), "2");
@@ -62,7 +64,8 @@ TEST(Temp2Alkis, KeepsAVersionThatIsAlreadyIntegratedOrStagedTwice) {
 TEST(Temp2Alkis, CreatesAMissingTwinWithKeyAndInheritance) {
     TTestDatabase db;
     CreateObjectTables(db, "AX_Turm", false);
-    db.Exec("INSERT INTO alkistemp.ax_turm (gml_id, tablename, beginn, ende, modellart, bauwerksfunktion, objekthoehe) "
+    db.Exec("INSERT INTO alkistemp.ax_turm (gml_id, tablename, beginn, ende, modellart, bauwerksfunktion, "
+            "objekthoehe) "
             "VALUES ('DENW36ALVk00002s', 'ax_turm', '2024-10-15 07:55:13', '1899-12-30', '1', '1012', 32.5)");
 
     EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "1");
@@ -78,7 +81,8 @@ TEST(Temp2Alkis, CreatesAMissingTwinWithKeyAndInheritance) {
 TEST(Temp2Alkis, MatchesColumnsByNameWhenTheTwinWasMadeUnderAnotherConfiguration) {
     TTestDatabase db;
     CreateObjectTables(db, "AX_Wald", false);
-    db.Exec("CREATE TABLE public.ax_wald (name character varying, vegetationsmerkmal character varying, extra integer, "
+    db.Exec("CREATE TABLE public.ax_wald (name character varying, vegetationsmerkmal character varying, "
+            "extra integer, "
             "CONSTRAINT ax_wald_pkey PRIMARY KEY (gml_id, beginn)) INHERITS (public.ax_objects)");
     db.Exec("INSERT INTO alkistemp.ax_wald (gml_id, beginn, ende, vegetationsmerkmal, nutzung, name) VALUES "
             "('DENW36AL0000wald', '2024-10-15 07:55:13', '1899-12-30', '1100', '2000', 'Kottenforst')");
@@ -98,7 +102,8 @@ TEST(Temp2Alkis, IntegratesTablesPerObjectTypeGroup) {
             "('DENW36AL2mD000Ch', 'og_41', '2024-10-15 07:55:13', '1899-12-30', 'AX_Friedhof', NULL)");
 
     EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "2");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(oa, ',' ORDER BY oa) FROM public.og_41"), "AX_Friedhof,AX_Wohnbauflaeche");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(oa, ',' ORDER BY oa) FROM public.og_41"),
+              "AX_Friedhof,AX_Wohnbauflaeche");
 }
 
 TEST(Temp2Alkis, MovesRelationsAndKeepsACurrentRelationOnce) {
@@ -108,17 +113,19 @@ TEST(Temp2Alkis, MovesRelationsAndKeepsACurrentRelationOnce) {
     db.Exec("INSERT INTO public.id_refs (gml_id, id_ref, typ, beginn, ende) VALUES "
             "('DENW36AL10000Ehc', 'DENW36AL10000Lqn', 1, '2024-10-15', NULL),"
             "('DENW36AL10000Egu', 'DENW36AL10000K6p', 3, '2024-10-15', '2024-10-15 12:00:00')");
-    db.Exec("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES "
-            "('DENW36AL10000Ehc', 'DENW36AL10000Lqn', 1, '2024-10-15'),"  // already current in public
-            "('DENW36AL10000Ehc', 'DENW36AL10000H9b', 2, '2024-10-15'),"  // new
-            "('DENW36AL10000Egu', 'DENW36AL10000K6p', 3, '2024-10-15')"); // new version after a same-day close
+    db.Exec(
+        "INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES "
+        "('DENW36AL10000Ehc', 'DENW36AL10000Lqn', 1, '2024-10-15'),"  // already current in public
+        "('DENW36AL10000Ehc', 'DENW36AL10000H9b', 2, '2024-10-15'),"  // new
+        "('DENW36AL10000Egu', 'DENW36AL10000K6p', 3, '2024-10-15')"); // new version after a same-day close
 
     EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "2");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.id_refs"), "0");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id || '>' || id_ref || ':' || typ || ':' || coalesce(ende::text, "
-                        "'open'), ' ' ORDER BY gml_id, typ, ende) FROM id_refs"),
-              "DENW36AL10000Egu>DENW36AL10000K6p:3:2024-10-15 12:00:00 DENW36AL10000Egu>DENW36AL10000K6p:3:open "
-              "DENW36AL10000Ehc>DENW36AL10000Lqn:1:open DENW36AL10000Ehc>DENW36AL10000H9b:2:open");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(gml_id || '>' || id_ref || ':' || typ || ':' || coalesce(ende::text, "
+                  "'open'), ' ' ORDER BY gml_id, typ, ende) FROM id_refs"),
+        "DENW36AL10000Egu>DENW36AL10000K6p:3:2024-10-15 12:00:00 DENW36AL10000Egu>DENW36AL10000K6p:3:open "
+        "DENW36AL10000Ehc>DENW36AL10000Lqn:1:open DENW36AL10000Ehc>DENW36AL10000H9b:2:open");
     EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "0");
 }
 
@@ -126,8 +133,9 @@ TEST(Temp2Alkis, IsOneTransaction) {
     TTestDatabase db;
     CreateObjectTables(db, "AX_Gebaeude");
     CreateObjectTables(db, "AX_Wald", false);
-    db.Exec("CREATE TABLE public.ax_wald (name integer, CONSTRAINT ax_wald_pkey PRIMARY KEY (gml_id, beginn)) "
-            "INHERITS (public.ax_objects)");
+    db.Exec(
+        "CREATE TABLE public.ax_wald (name integer, CONSTRAINT ax_wald_pkey PRIMARY KEY (gml_id, beginn)) "
+        "INHERITS (public.ax_objects)");
     db.Exec(kStagingIdRefs);
     db.Exec(StageBuilding("DENW36AL10000Egu", "2024-10-15 07:55:13", "2500"));
     db.Exec("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES ('a', 'b', 1, '2024-10-15')");
@@ -135,10 +143,11 @@ TEST(Temp2Alkis, IsOneTransaction) {
             "'Kottenforst')");
 
     EXPECT_NE(ExecError(db, "SELECT temp2alkis()"), "");
-    EXPECT_EQ(db.Scalar("SELECT (SELECT count(*) FROM alkistemp.ax_objects) || '/' || (SELECT count(*) FROM "
-                        "alkistemp.id_refs) || '/' || (SELECT count(*) FROM public.ax_objects) || '/' || (SELECT "
-                        "count(*) FROM public.id_refs)"),
-              "2/1/0/0");
+    EXPECT_EQ(
+        db.Scalar("SELECT (SELECT count(*) FROM alkistemp.ax_objects) || '/' || (SELECT count(*) FROM "
+                  "alkistemp.id_refs) || '/' || (SELECT count(*) FROM public.ax_objects) || '/' || (SELECT "
+                  "count(*) FROM public.id_refs)"),
+        "2/1/0/0");
 }
 
 TEST(Temp2Alkis, RegisteredGeometryColumnsDoNotBlockALaterImport) {
@@ -146,9 +155,10 @@ TEST(Temp2Alkis, RegisteredGeometryColumnsDoNotBlockALaterImport) {
     CreateObjectTables(db, "AX_Gebaeude");
     db.Exec(StageBuilding("DENW36AL10000Egu", "2024-10-15 07:55:13", "2500"));
     db.Exec("SELECT temp2alkis(); SELECT fkt_add_geometry_column();");
-    ASSERT_EQ(db.Scalar("SELECT type FROM geometry_columns WHERE f_table_schema = 'public' AND f_table_name = "
-                        "'ax_gebaeude'"),
-              "POLYGON");
+    ASSERT_EQ(
+        db.Scalar("SELECT type FROM geometry_columns WHERE f_table_schema = 'public' AND f_table_name = "
+                  "'ax_gebaeude'"),
+        "POLYGON");
     db.Exec("INSERT INTO alkistemp.ax_gebaeude (gml_id, beginn, ende, geo) VALUES ('DENW36ALTEST0002', "
             "'2024-10-16', '1899-12-30', ST_GeometryFromText('MULTIPOLYGON(((0 0,1 0,1 1,0 0)))', 25832))");
 

@@ -17,29 +17,57 @@ std::vector<std::string> RealObjectTypes() {
     return types;
 }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
 } // namespace
 
 TEST(ParseTable, CoversTheRealObjectTypesAndTheCommonAlkisTypes) {
     TTestDatabase db;
     std::vector<std::string> types = RealObjectTypes();
     ASSERT_GE(types.size(), 12u);
-    for (const char* common :
-         {"AX_Flurstueck", "AX_Gebaeude", "AX_LagebezeichnungMitHausnummer", "AX_LagebezeichnungOhneHausnummer",
-          "AX_PunktortAU", "AX_PunktortAG", "AX_PunktortTA", "AX_Aufnahmepunkt", "AX_Grenzpunkt",
-          "AX_Buchungsblatt", "AX_Buchungsstelle", "AX_Namensnummer", "AX_Person", "AX_Anschrift", "AX_Gemarkung",
-          "AX_Gemeinde", "AX_Wohnbauflaeche", "AX_IndustrieUndGewerbeflaeche", "AX_FlaecheGemischterNutzung",
-          "AX_SportFreizeitUndErholungsflaeche", "AX_Friedhof", "AX_Strassenverkehr", "AX_Weg", "AX_Platz",
-          "AX_Bahnverkehr", "AX_Landwirtschaft", "AX_Wald", "AX_Gehoelz", "AX_Heide", "AX_Fliessgewaesser",
-          "AX_StehendesGewaesser", "AX_Hoehenfestpunkt"})
+    for (const char* common : {"AX_Flurstueck",
+                               "AX_Gebaeude",
+                               "AX_LagebezeichnungMitHausnummer",
+                               "AX_LagebezeichnungOhneHausnummer",
+                               "AX_PunktortAU",
+                               "AX_PunktortAG",
+                               "AX_PunktortTA",
+                               "AX_Aufnahmepunkt",
+                               "AX_Grenzpunkt",
+                               "AX_Buchungsblatt",
+                               "AX_Buchungsstelle",
+                               "AX_Namensnummer",
+                               "AX_Person",
+                               "AX_Anschrift",
+                               "AX_Gemarkung",
+                               "AX_Gemeinde",
+                               "AX_Wohnbauflaeche",
+                               "AX_IndustrieUndGewerbeflaeche",
+                               "AX_FlaecheGemischterNutzung",
+                               "AX_SportFreizeitUndErholungsflaeche",
+                               "AX_Friedhof",
+                               "AX_Strassenverkehr",
+                               "AX_Weg",
+                               "AX_Platz",
+                               "AX_Bahnverkehr",
+                               "AX_Landwirtschaft",
+                               "AX_Wald",
+                               "AX_Gehoelz",
+                               "AX_Heide",
+                               "AX_Fliessgewaesser",
+                               "AX_StehendesGewaesser",
+                               "AX_Hoehenfestpunkt"})
         types.push_back(common);
     for (const std::string& type : types) {
         EXPECT_NE(db.Scalar("SELECT count(*) FROM parse WHERE oa = " + Quote(type)), "0") << type;
         // "nach Objektartengruppen" needs exactly one group per type.
-        EXPECT_EQ(db.Scalar("SELECT count(*) FROM (select distinct oa, substring(cast (oakennung as varchar) from 1 "
-                            "for 2) as og from parse order by oa) g WHERE oa = " +
-                            Quote(type)),
-                  "1")
+        EXPECT_EQ(
+            db.Scalar(
+                "SELECT count(*) FROM (select distinct oa, substring(cast (oakennung as varchar) from 1 "
+                "for 2) as og from parse order by oa) g WHERE oa = " +
+                Quote(type)),
+            "1")
             << type;
     }
     EXPECT_EQ(db.Scalar("SELECT DISTINCT oakennung FROM parse WHERE oa = 'AX_Flurstueck'"), "11001");
@@ -74,8 +102,8 @@ TEST(ParseTable, NamesTheAttributeLinesOfTheRealDataAsTheParserBuildsThem) {
         {"AX_Fahrwegachse", "funktion", "funktion", 1},
         {"AX_Fahrwegachse", "breiteDesVerkehrsweges", "breitedesverkehrsweges", 3},
         {"AX_Gebaeude", "gebaeudefunktion", "gebaeudefunktion", 1},
-        {"AX_LagebezeichnungOhneHausnummer", "lagebezeichnung_unverschluesselt", "lagebezeichnung_unverschluesselt",
-         0},
+        {"AX_LagebezeichnungOhneHausnummer", "lagebezeichnung_unverschluesselt",
+         "lagebezeichnung_unverschluesselt", 0},
         {"AX_PunktortAU", "kartendarstellung", "kartendarstellung", 4},
         {"AX_PunktortAU", "koordinatenstatus", "koordinatenstatus", 1},
         {"AX_PunktortAU", "qualitaetsangaben_herkunft", "qualitaetsangaben_herkunft", 6},
@@ -89,8 +117,8 @@ TEST(ParseTable, NamesTheAttributeLinesOfTheRealDataAsTheParserBuildsThem) {
         {"AX_Hoehenfestpunkt", "hoehe_7837", "hoehe_7837", 0},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(db.Scalar(std::string("SELECT attrartkennung || '|' || attrtyp FROM parse WHERE oa = '") + c.oa +
-                            "' AND attrart = '" + c.attrart + "'"),
+        EXPECT_EQ(db.Scalar(std::string("SELECT attrartkennung || '|' || attrtyp FROM parse WHERE oa = '") +
+                            c.oa + "' AND attrart = '" + c.attrart + "'"),
                   std::string(c.column) + "|" + std::to_string(c.attrtyp))
             << c.oa << " " << c.attrart;
 }
@@ -147,8 +175,8 @@ TEST(ParseTable, RealValuesFitTheirColumns) {
     for (const Case& c : cases) {
         if (created.insert(c.oa).second)
             CreateObjectTables(db, c.oa, false);
-        const auto rows = db.Query(std::string("SELECT attrartkennung, attrtyp FROM parse WHERE oa = '") + c.oa +
-                                   "' AND attrart = '" + c.attrart + "'");
+        const auto rows = db.Query(std::string("SELECT attrartkennung, attrtyp FROM parse WHERE oa = '") +
+                                   c.oa + "' AND attrart = '" + c.attrart + "'");
         ASSERT_EQ(rows.size(), 1u) << c.oa << " " << c.attrart;
         const std::string column = *rows[0][0], type = *rows[0][1];
         std::string value = std::string("'") + c.value + "'";

@@ -8,8 +8,8 @@
 namespace {
 std::string Row(const std::string& table, const std::string& gmlId, const std::string& beginn,
                 const std::string& ende, const std::string& geo) {
-    return "INSERT INTO public." + table + " (gml_id, tablename, beginn, ende, geo) VALUES ('" + gmlId + "', '" +
-           table + "', '" + beginn + "', " + ende + ", " + geo + ");";
+    return "INSERT INTO public." + table + " (gml_id, tablename, beginn, ende, geo) VALUES ('" + gmlId +
+           "', '" + table + "', '" + beginn + "', " + ende + ", " + geo + ");";
 }
 
 const char* const kGkPoint = "ST_GeometryFromText('POINT(2577000 5622000)', 31466)";
@@ -28,34 +28,40 @@ TEST(Umsetzung, CountsVersionsAndOpenVersionsPerObjectTable) {
             "('E', '2024-01-01', 'AX_Friedhof')");
 
     EXPECT_EQ(db.Scalar("SELECT fkt_umsetzung()"), "2");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(tablename || ':' || objektart || ':' || anzahl || ':' || aktuell || ':' || "
-                        "letzte_aenderung, ' ' ORDER BY tablename) FROM umsetzung"),
-              "ax_gebaeude:AX_Gebaeude:3:2:2024-10-16 08:00:00 og_41:AX_Friedhof,AX_Wohnbauflaeche:2:2:2024-01-01 "
-              "00:00:00");
+    EXPECT_EQ(
+        db.Scalar(
+            "SELECT string_agg(tablename || ':' || objektart || ':' || anzahl || ':' || aktuell || ':' || "
+            "letzte_aenderung, ' ' ORDER BY tablename) FROM umsetzung"),
+        "ax_gebaeude:AX_Gebaeude:3:2:2024-10-16 08:00:00 og_41:AX_Friedhof,AX_Wohnbauflaeche:2:2:2024-01-01 "
+        "00:00:00");
 
     db.Exec("DROP TABLE og_41; " + Row("ax_gebaeude", "D", "2024-10-17", "'1899-12-30'", "NULL"));
     EXPECT_EQ(db.Scalar("SELECT fkt_umsetzung()"), "1");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(tablename || ':' || anzahl || ':' || aktuell, ' ') FROM umsetzung"),
-              "ax_gebaeude:4:3");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(tablename || ':' || anzahl || ':' || aktuell, ' ') FROM umsetzung"),
+        "ax_gebaeude:4:3");
 }
 
 TEST(CreateIndizes, CreatesTheIndexesOnceForEveryObjectTable) {
     TTestDatabase db;
     CreateObjectTables(db, "AX_Gebaeude");
     const std::string longName(56, 'x');
-    db.Exec("CREATE TABLE public.ax_" + longName + "a () INHERITS (public.ax_objects); CREATE TABLE public.ax_" +
-            longName + "b () INHERITS (public.ax_objects)");
+    db.Exec("CREATE TABLE public.ax_" + longName +
+            "a () INHERITS (public.ax_objects); CREATE TABLE public.ax_" + longName +
+            "b () INHERITS (public.ax_objects)");
 
     EXPECT_EQ(db.Scalar("SELECT fkt_create_indizes()"), "8");
     EXPECT_EQ(db.Scalar("SELECT fkt_create_indizes()"), "0");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(indexdef, ' | ' ORDER BY indexname) FROM pg_indexes WHERE tablename = "
-                        "'ax_gebaeude' AND indexname <> 'ax_gebaeude_pkey'"),
-              "CREATE INDEX ax_gebaeude_geo_gist ON public.ax_gebaeude USING gist (geo) | CREATE INDEX "
-              "ax_gebaeude_gml_id_idx ON public.ax_gebaeude USING btree (gml_id)");
-    EXPECT_EQ(db.Scalar("SELECT string_agg(indexdef, ' | ' ORDER BY indexname) FROM pg_indexes WHERE tablename = "
-                        "'id_refs'"),
-              "CREATE INDEX id_refs_gml_id_idx ON public.id_refs USING btree (gml_id) | CREATE INDEX "
-              "id_refs_id_ref_idx ON public.id_refs USING btree (id_ref)");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(indexdef, ' | ' ORDER BY indexname) FROM pg_indexes WHERE tablename = "
+                  "'ax_gebaeude' AND indexname <> 'ax_gebaeude_pkey'"),
+        "CREATE INDEX ax_gebaeude_geo_gist ON public.ax_gebaeude USING gist (geo) | CREATE INDEX "
+        "ax_gebaeude_gml_id_idx ON public.ax_gebaeude USING btree (gml_id)");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(indexdef, ' | ' ORDER BY indexname) FROM pg_indexes WHERE tablename = "
+                  "'id_refs'"),
+        "CREATE INDEX id_refs_gml_id_idx ON public.id_refs USING btree (gml_id) | CREATE INDEX "
+        "id_refs_id_ref_idx ON public.id_refs USING btree (id_ref)");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_indexes WHERE tablename LIKE 'ax_xxxx%'"), "4");
     // Staging tables are emptied after every file and need no indexes.
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_indexes WHERE schemaname = 'alkistemp'"), "0");
@@ -85,10 +91,11 @@ TEST(AddGeometryColumn, GeometryColumnsShowsCodeAndTypeWhereTheRowsAgree) {
     EXPECT_EQ(db.Scalar("SELECT fkt_add_geometry_column()"), "3");
     EXPECT_EQ(db.Scalar("SELECT fkt_add_geometry_column()"), "3");
     for (const Case& c : cases)
-        EXPECT_EQ(db.Scalar("SELECT coord_dimension || ':' || srid || ':' || type FROM geometry_columns WHERE "
-                            "f_table_schema = 'public' AND f_table_name = '" +
-                            Lower(c.type) + "'"),
-                  c.expected)
+        EXPECT_EQ(
+            db.Scalar("SELECT coord_dimension || ':' || srid || ':' || type FROM geometry_columns WHERE "
+                      "f_table_schema = 'public' AND f_table_name = '" +
+                      Lower(c.type) + "'"),
+            c.expected)
             << c.type;
 }
 
@@ -106,19 +113,22 @@ TEST(TransformPrj, TransformsEveryGeometryOfAnotherCode) {
     const std::string square = db.Scalar("SELECT ST_AsText(geo) FROM ax_gebaeude");
 
     EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(25832, '')"), "1");
-    EXPECT_EQ(db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(geo) FROM ax_aufnahmepunkt WHERE gml_id = 'GK2'"),
-              "25832 " + expected);
+    EXPECT_EQ(
+        db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(geo) FROM ax_aufnahmepunkt WHERE gml_id = 'GK2'"),
+        "25832 " + expected);
     EXPECT_EQ(db.Scalar("SELECT ST_AsText(geo) FROM ax_gebaeude"), square);
     EXPECT_EQ(db.Scalar("SELECT ST_SRID(geo) FROM ax_aufnahmepunkt WHERE gml_id = 'NOCODE'"), "0");
     EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(25832, '')"), "0");
 
     // Into a zone-prefixed system: same projection, easting + 32 000 000.
     EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(35832, NULL)"), "2");
-    EXPECT_EQ(db.Scalar("SELECT ST_AsText(ST_SnapToGrid(geo, 0.001)) FROM ax_gebaeude"),
-              "POLYGON((32363600 5614700,32363610 5614700,32363610 5614710,32363600 5614710,32363600 5614700))");
-    EXPECT_EQ(db.Scalar("SELECT srid FROM geometry_columns WHERE f_table_schema = 'public' AND f_table_name = "
-                        "'ax_gebaeude'"),
-              "35832");
+    EXPECT_EQ(
+        db.Scalar("SELECT ST_AsText(ST_SnapToGrid(geo, 0.001)) FROM ax_gebaeude"),
+        "POLYGON((32363600 5614700,32363610 5614700,32363610 5614710,32363600 5614710,32363600 5614700))");
+    EXPECT_EQ(
+        db.Scalar("SELECT srid FROM geometry_columns WHERE f_table_schema = 'public' AND f_table_name = "
+                  "'ax_gebaeude'"),
+        "35832");
 }
 
 TEST(TransformPrj, UsesTheNtv2GridForGaussKruegerZone4) {
@@ -129,8 +139,8 @@ TEST(TransformPrj, UsesTheNtv2GridForGaussKruegerZone4) {
     const std::string grid = "/usr/share/proj/BETA2007.gsb";
 
     // A grid that cannot be read is an error, not a silent fallback; nothing is changed.
-    EXPECT_EQ(ExecError(db, "SELECT fkt_transformprj(25833, '/nonexistent/BETA2007.gsb')").rfind(
-                  "NTv2-Datei nicht verwendbar: /nonexistent/BETA2007.gsb", 0),
+    EXPECT_EQ(ExecError(db, "SELECT fkt_transformprj(25833, '/nonexistent/BETA2007.gsb')")
+                  .rfind("NTv2-Datei nicht verwendbar: /nonexistent/BETA2007.gsb", 0),
               0u);
     EXPECT_NE(ExecError(db, "SELECT fkt_transformprj(25833, '/path with blanks/BETA2007.gsb')"), "");
     EXPECT_NE(ExecError(db, "SELECT fkt_transformprj(999999, '')"), "");
@@ -141,6 +151,7 @@ TEST(TransformPrj, UsesTheNtv2GridForGaussKruegerZone4) {
         ", '+proj=tmerc +lat_0=0 +lon_0=12 +k=1 +x_0=4500000 +y_0=0 +ellps=bessel +nadgrids=" + grid +
         " +units=m +no_defs', 25833), 0.001))");
     EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(25833, '" + grid + "')"), "1");
-    EXPECT_EQ(db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(ST_SnapToGrid(geo, 0.001)) FROM ax_grenzpunkt"),
-              "25833 " + throughGrid);
+    EXPECT_EQ(
+        db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(ST_SnapToGrid(geo, 0.001)) FROM ax_grenzpunkt"),
+        "25833 " + throughGrid);
 }

@@ -64,7 +64,8 @@ TObjectTableSql ObjectTableSql(TTestDatabase& db, const std::string& key, bool g
     sql.staging = s + ") INHERITS (alkistemp.ax_objects)";
     std::string twin = s;
     twin.replace(twin.find("alkistemp"), 9, "public");
-    if (twin.find_last_not_of(" \t\r\n") != std::string::npos && twin[twin.find_last_not_of(" \t\r\n")] != '(')
+    if (twin.find_last_not_of(" \t\r\n") != std::string::npos &&
+        twin[twin.find_last_not_of(" \t\r\n")] != '(')
         twin += ", ";
     twin += "\n CONSTRAINT " + table + "_pkey PRIMARY KEY (gml_id, beginn)";
     twin += "\n) INHERITS (public.ax_objects)";
