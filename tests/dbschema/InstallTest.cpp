@@ -73,3 +73,34 @@ TEST(Install, RunningItTwiceKeepsDataAndLocalConfiguration) {
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM parse WHERE oa = 'AX_Wald' AND attrart = 'zustand'"), "1");
     db.Exec("SELECT temp2alkis()");
 }
+
+// The statements the importer sends to the prepared tables, as it sends them.
+TEST(Install, AcceptsTheImportersStatementsOnThePreparedTables) {
+    TTestDatabase db;
+    CreateObjectTables(db, "AX_PunktortAU");
+    db.Exec("INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES('nas_0001','AX_PunktortAU',8)");
+    db.Exec(
+        "INSERT INTO alkistemp.ax_punktortau (gml_id, beginn, ende) VALUES ('DENW36AL1IC000L6', "
+        "'2024-10-15 07:55:13', '1899-12-30'), ('DENW36AL1IC000L7', '2024-10-15 07:55:13', '1899-12-30')");
+    EXPECT_EQ(
+        db.Scalar("SELECT round((100.0*(select count(*) from alkistemp.ax_objects)) /sum(obj_anzahl)) as p  "
+                  "FROM statistics WHERE statistics.fileid='nas_0001'"),
+        "25");
+
+    db.Exec("INSERT INTO AX_LI_ProcessStep_Punktort (gml_id, beginn, description, dateTime, "
+            "processor_organisationName, processor_role) VALUES ('DENW36AL1IC000L6', '2024-10-15 07:55:13', "
+            "'Erhebung', '2017-07-20T11:20:04Z', 'Amt für Bodenmanagement und Geoinformation Bonn', "
+            "'processor'), "
+            "('DENW36AL1IC000L7', '2024-10-15', '', '1899-12-30', '', '')");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(datetime || '/' || processor_role, ',' ORDER BY gml_id) FROM "
+                        "ax_li_processstep_punktort"),
+              "2017-07-20T11:20:04Z/processor,1899-12-30/");
+
+    // Closing relations of the integrated data: a date-time text into id_refs.
+    db.Exec("INSERT INTO id_refs (gml_id, id_ref, typ, beginn) VALUES ('DENW36AL1IC000L6', "
+            "'DENW36AL1IC000KO', 6, "
+            "'2024-10-15')");
+    db.Exec("UPDATE id_refs SET ende='2019-03-14 10:07:02' WHERE (gml_id='DENW36AL1IC000KO') or "
+            "(id_ref='DENW36AL1IC000KO')");
+    EXPECT_EQ(db.Scalar("SELECT ende FROM id_refs"), "2019-03-14 10:07:02");
+}
