@@ -21,10 +21,6 @@ std::string Relation(const std::string& from, const std::string& to, const std::
            "', typ, '2024-10-15' FROM parserelations WHERE typbez = '" + name + "';";
 }
 
-const char* const kStagingIdRefs = "CREATE TABLE alkistemp.id_refs (gml_id character varying NOT NULL, "
-                                   "id_ref character varying NOT NULL, typ "
-                                   "integer NOT NULL, beginn date NOT NULL, ende date)";
-
 const char* const kParcelColumns =
     "geo, gemarkung_land, gemarkung_gemarkungsnummer, flurnummer, "
     "flurstuecksnummer_zaehler, flurstuecksnummer_nenner, flurstueckskennzeichen, "
@@ -89,7 +85,7 @@ TEST(AlkisNachbearbeitung, DerivesBuildingsWithFunctionAndAddresses) {
     CreateObjectTables(db, "AX_Gebaeude");
     CreateObjectTables(db, "AX_LagebezeichnungMitHausnummer");
     CreateObjectTables(db, "AX_LagebezeichnungKatalogeintrag");
-    db.Exec(kStagingIdRefs);
+    CreateStagingIdRefs(db);
     const std::string address =
         "lagebezeichnung_unverschluesselt, lagebezeichnung_verschluesselt_land, "
         "lagebezeichnung_verschluesselt_regierungsbezirk, lagebezeichnung_verschluesselt_kreis, "
@@ -125,7 +121,7 @@ TEST(AlbNachbearbeitung, FollowsBookingSheetNameNumberAndPerson) {
     for (const char* type :
          {"AX_Buchungsstelle", "AX_Buchungsblatt", "AX_Namensnummer", "AX_Person", "AX_Anschrift"})
         CreateObjectTables(db, type);
-    db.Exec(kStagingIdRefs);
+    CreateStagingIdRefs(db);
     db.Exec(Stage("AX_Buchungsstelle", "BS1", "laufendenummer, buchungsart", "'0001', '1100'") +
             Stage("AX_Buchungsstelle", "BS2", "laufendenummer, buchungsart", "'0002', '1301'") +
             Stage("AX_Buchungsblatt", "BB1", "buchungsblattkennzeichen", "'0543200001234'") +
@@ -183,7 +179,7 @@ TEST(IntoHoehenfestpunkte, CollectsNumberHeightsAndPositionOfHeightControlPoints
     TTestDatabase db;
     for (const char* type : {"AX_Hoehenfestpunkt", "AX_PunktortAU", "AX_PunktortAG"})
         CreateObjectTables(db, type);
-    db.Exec(kStagingIdRefs);
+    CreateStagingIdRefs(db);
     const std::string heights = "hoehe_5783, de_dhhn92_nh, hoehe_7837, de_dhhn2016_nh, etrs89_h";
     db.Exec(Stage("AX_Hoehenfestpunkt", "DENW36AL0000HFP1", "punktkennung", "'510800100'") +
             Stage("AX_Hoehenfestpunkt", "DENW36AL0000HFP2", "punktkennung, " + heights,

@@ -17,10 +17,6 @@ std::string StageBuilding(const std::string& gmlId, const std::string& beginn, c
            ", '" + funktion + "');";
 }
 
-// alkistemp.id_refs exactly as the importer creates it.
-const char* const kStagingIdRefs = "CREATE TABLE alkistemp.id_refs (gml_id character varying NOT NULL, "
-                                   "id_ref character varying NOT NULL, typ "
-                                   "integer NOT NULL, beginn date NOT NULL, ende date)";
 } // namespace
 
 TEST(Temp2Alkis, IntegratesStagedVersionsOnceAndOnlyOnce) {
@@ -112,7 +108,7 @@ TEST(Temp2Alkis, IntegratesTablesPerObjectTypeGroup) {
 TEST(Temp2Alkis, MovesRelationsAndKeepsACurrentRelationOnce) {
     TTestDatabase db;
     EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "0"); // no staging relation table yet: nothing to do
-    db.Exec(kStagingIdRefs);
+    CreateStagingIdRefs(db);
     db.Exec("INSERT INTO public.id_refs (gml_id, id_ref, typ, beginn, ende) VALUES "
             "('DENW36AL10000Ehc', 'DENW36AL10000Lqn', 1, '2024-10-15', NULL),"
             "('DENW36AL10000Egu', 'DENW36AL10000K6p', 3, '2024-10-15', '2024-10-15 12:00:00')");
@@ -139,7 +135,7 @@ TEST(Temp2Alkis, IsOneTransaction) {
     db.Exec(
         "CREATE TABLE public.ax_wald (name integer, CONSTRAINT ax_wald_pkey PRIMARY KEY (gml_id, beginn)) "
         "INHERITS (public.ax_objects)");
-    db.Exec(kStagingIdRefs);
+    CreateStagingIdRefs(db);
     db.Exec(StageBuilding("DENW36AL10000Egu", "2024-10-15 07:55:13", "2500"));
     db.Exec("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES ('a', 'b', 1, '2024-10-15')");
     db.Exec("INSERT INTO alkistemp.ax_wald (gml_id, beginn, name) VALUES ('DENW36AL0000wald', '2024-10-15', "

@@ -79,3 +79,9 @@ void CreateObjectTables(TTestDatabase& db, const std::string& objectType, bool w
     if (withPublicTwin)
         db.Exec(sql.publicTwin);
 }
+
+void CreateStagingIdRefs(TTestDatabase& db) {
+    db.Exec("CREATE TABLE alkistemp.id_refs (gml_id character varying NOT NULL, id_ref character varying NOT "
+            "NULL, "
+            "typ integer NOT NULL, beginn date NOT NULL, ende date) WITH (OIDS=FALSE)");
+}

@@ -19,4 +19,7 @@ TObjectTableSql ObjectTableSql(TTestDatabase& db, const std::string& key, bool g
 // Creates the staging table (and, when asked, its public twin) of an object type as the importer does.
 void CreateObjectTables(TTestDatabase& db, const std::string& objectType, bool withPublicTwin = true);
 
+// alkistemp.id_refs exactly as the importer creates it on the first relation of a run.
+void CreateStagingIdRefs(TTestDatabase& db);
+
 std::string Lower(std::string text);
