@@ -2,7 +2,6 @@
 // is written; the file goes when it is empty.
 #include "app/FormKelpora.h"
 
-bool TfrmKelpora::WriteToDB(TAXObject*) { return false; }
 void TfrmKelpora::EnsureInvalidsTable() {}
 bool TfrmKelpora::CheckGeometry(const std::string&, const std::string&) { return false; }
 std::string TfrmKelpora::PostGISCommand(const std::string&) { return {}; }
@@ -18,7 +17,3 @@ void TfrmKelpora::ReadRelationsTypen() {}
 void TfrmKelpora::ReadCRS() {}
 std::int32_t TfrmKelpora::InitLogTable() { return 0; }
 void TfrmKelpora::WriteLog(int, const std::string&) {}
-bool TfrmKelpora::IB_Protokoll(const std::string&) { return true; }
-void TfrmKelpora::WriteStatistics() {}
-std::int32_t TfrmKelpora::GetFileProgress() { return -1; }
-std::string TfrmKelpora::WriteProcessSteps(const TXmlNode&, const std::string&, const std::string&) { return {}; }
