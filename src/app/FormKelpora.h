@@ -141,6 +141,9 @@ public:
     void ReadCRS();
     std::int32_t InitLogTable();
     void WriteLog(int meldetyp, const std::string& s);
+    // The failure report: log window lines M and E (with the time of day and a tab when
+    // `withTimeAndTab`), then an error row T in "logs".
+    void ReportFailure(const std::string& M, const std::string& T, const std::string& E, bool withTimeAndTab);
     bool IB_Protokoll(const std::string& sXML);
     void WriteStatistics();
     std::int32_t GetFileProgress();

@@ -17,3 +17,10 @@ void TfrmKelpora::ReadRelationsTypen() {}
 void TfrmKelpora::ReadCRS() {}
 std::int32_t TfrmKelpora::InitLogTable() { return 0; }
 void TfrmKelpora::WriteLog(int, const std::string&) {}
+// Until the run log's own definition lands: the failure pattern as the writer needs it.
+void TfrmKelpora::ReportFailure(const std::string& M, const std::string& T, const std::string& E,
+                                bool withTimeAndTab) {
+    AddLogLine(withTimeAndTab ? TimeOfDay() + ": " + M : M);
+    AddLogLine(withTimeAndTab ? "\t" + E : E);
+    WriteLog(1, T);
+}
