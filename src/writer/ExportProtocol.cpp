@@ -76,7 +76,8 @@ std::string LineOfMessageText(const TXmlNode& entry) {
     const std::size_t colon = t.find(':', anzahl);
     if (colon == std::string::npos)
         return {};
-    const std::vector<std::string> words = SplitAtBlanks(TrimControlAndBlank(Utf8Left(t.substr(colon + 1), 255)));
+    const std::vector<std::string> words =
+        SplitAtBlanks(TrimControlAndBlank(Utf8Left(t.substr(colon + 1), 255)));
     if (words.size() != 3)
         return {};
     return words[2] + "=" + words[0];
@@ -129,7 +130,8 @@ void TfrmKelpora::WriteStatistics() {
             // The protocol is data from the file: its object types and counts travel as parameters, so a
             // quote cannot alter the statement, while a count that is no number still fails the insert.
             cmd->SQL().Clear();
-            cmd->SQL().Add("INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES(:fileid, :obj_art, :obj_anzahl)");
+            cmd->SQL().Add(
+                "INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES(:fileid, :obj_art, :obj_anzahl)");
             cmd->Prepare();
             TZParam& fileid = cmd->ParamByName("fileid");
             fileid.SetDataType(TFieldType::ftString);
@@ -153,8 +155,9 @@ std::int32_t TfrmKelpora::GetFileProgress() {
     try {
         cmd->SQL().Clear();
         // The file id is a file name and may hold a quote: it goes in as a parameter.
-        cmd->SQL().Add("SELECT ((100.0*(select count(*) from alkistemp.ax_objects)) /sum(obj_anzahl)) as p  FROM "
-                       "statistics WHERE statistics.fileid=:fileid");
+        cmd->SQL().Add(
+            "SELECT ((100.0*(select count(*) from alkistemp.ax_objects)) /sum(obj_anzahl)) as p  FROM "
+            "statistics WHERE statistics.fileid=:fileid");
         cmd->Prepare();
         TZParam& fileid = cmd->ParamByName("fileid");
         fileid.SetDataType(TFieldType::ftString);
@@ -164,7 +167,8 @@ std::int32_t TfrmKelpora::GetFileProgress() {
         for (cmd->First(); !cmd->Eof(); cmd->Next()) {
             const TZField p = cmd->FieldByName("p");
             if (p.IsNull())
-                throw std::runtime_error("Der Fortschritt p ist NULL (keine Statistik zur Datei " + sFileID + ")");
+                throw std::runtime_error("Der Fortschritt p ist NULL (keine Statistik zur Datei " + sFileID +
+                                         ")");
             result = static_cast<std::int32_t>(std::lround(p.AsFloat()));
         }
     } catch (const std::exception& e) {

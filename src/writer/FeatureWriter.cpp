@@ -21,7 +21,9 @@ const char* const kAaa60Namespace = "http://www.adv-online.de/namespaces/adv/gid
 const char* const kGmdNamespace = "http://www.isotc211.org/2005/gmd";
 const char* const kGcoNamespace = "http://www.isotc211.org/2005/gco";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Removes the first occurrence of `what` (ASCII letters compared ignoring case); later ones stay.
 void RemoveFirstIgnoringCase(std::string& s, const std::string& what) {
@@ -91,7 +93,9 @@ std::string GeometryExpression(std::int32_t srid, std::int32_t storedSrid, std::
     return expr;
 }
 
-bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+bool Contains(const std::string& s, const char* part) {
+    return s.find(part) != std::string::npos;
+}
 
 // One parameter value of the INSERT, kept so that the binding can be replayed.
 struct TBinding {
@@ -152,8 +156,9 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         if (!r.position.empty()) {
             std::string crs;
             {
-                const std::unique_ptr<TXmlDocument> doc = TXmlDocument::LoadXml(
-                    std::string("<position xmlns:gml=\"") + kGml32Namespace + "\">" + r.position + "</position>");
+                const std::unique_ptr<TXmlDocument> doc =
+                    TXmlDocument::LoadXml(std::string("<position xmlns:gml=\"") + kGml32Namespace + "\">" +
+                                          r.position + "</position>");
                 crs = GetSrsName(doc->Root());
                 RemoveFirstIgnoringCase(crs, "urn:adv:crs:");
                 srid = GetEPSG(crs);
@@ -281,8 +286,8 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         if (counted < 0)
             obInserts.Add(oa + "=1");
         else
-            obInserts[counted] =
-                obInserts.Names(counted) + "=" + std::to_string(std::stoll(obInserts.ValueFromIndex(counted)) + 1);
+            obInserts[counted] = obInserts.Names(counted) + "=" +
+                                 std::to_string(std::stoll(obInserts.ValueFromIndex(counted)) + 1);
 
         if (oReferenzen) {
             for (const auto& relation : r.relationen) {

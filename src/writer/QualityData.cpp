@@ -39,7 +39,8 @@ void TfrmKelpora::CollectLeafValues(const TXmlNode& node, TStringList& leaves) {
     const std::vector<TXmlNode> children = node.ChildNodes();
     if (children.empty()) {
         const TXmlNode parent = node.Parent();
-        leaves.Add((parent.IsNull() ? std::string() : parent.NodeName()) + "=" + (node.IsText() ? node.Text() : ""));
+        leaves.Add((parent.IsNull() ? std::string() : parent.NodeName()) + "=" +
+                   (node.IsText() ? node.Text() : ""));
         return;
     }
     for (const TXmlNode& child : children)
@@ -52,7 +53,8 @@ std::string TfrmKelpora::WriteProcessSteps(const TXmlNode& element, const std::s
     try {
         TZQuery query(conn.get());
         query.SetSQL("INSERT INTO AX_LI_ProcessStep_Punktort (gml_id, beginn, description, dateTime, "
-                     "processor_organisationName, processor_role) VALUES (:gml_id, :beginn, :desc, :dt, :org, :role);");
+                     "processor_organisationName, processor_role) VALUES (:gml_id, :beginn, :desc, :dt, "
+                     ":org, :role);");
         query.Prepare();
         const auto start = [&query](const char* name, const std::string& value) {
             TZParam& p = query.ParamByName(name);

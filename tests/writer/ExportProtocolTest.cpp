@@ -9,9 +9,15 @@ struct TProtocolCase {
     std::vector<std::string> lines; // obStatistics afterwards
 };
 
-std::string Statistik(const std::string& entries) { return "<Protocol><statistik>" + entries + "</statistik></Protocol>"; }
-std::string Messages(const std::string& texts) { return "<Protocol><Message>" + texts + "</Message></Protocol>"; }
-std::string MessageText(const std::string& t) { return "<MessageText>" + t + "</MessageText>"; }
+std::string Statistik(const std::string& entries) {
+    return "<Protocol><statistik>" + entries + "</statistik></Protocol>";
+}
+std::string Messages(const std::string& texts) {
+    return "<Protocol><Message>" + texts + "</Message></Protocol>";
+}
+std::string MessageText(const std::string& t) {
+    return "<MessageText>" + t + "</MessageText>";
+}
 
 const std::vector<TProtocolCase> kProtocolCases = {
     {"two entries",
@@ -19,7 +25,8 @@ const std::vector<TProtocolCase> kProtocolCases = {
                "<objektmenge objektart=\"AX_Flurstueck\"><objektanzahl>7</objektanzahl></objektmenge>"),
      {"AX_Gebaeude=12", "AX_Flurstueck=7"}},
     {"count not the first child",
-     Statistik("<objektmenge objektart=\"AX_Gebaeude\"><x>1</x><objektanzahl>12</objektanzahl></objektmenge>"),
+     Statistik(
+         "<objektmenge objektart=\"AX_Gebaeude\"><x>1</x><objektanzahl>12</objektanzahl></objektmenge>"),
      {}},
     {"entry without objektart, next one still read",
      Statistik("<objektmenge><objektanzahl>3</objektanzahl></objektmenge>"
@@ -27,18 +34,24 @@ const std::vector<TProtocolCase> kProtocolCases = {
      {"AX_Wald=4"}},
     {"empty count", Statistik("<objektmenge objektart=\"AX_Wald\"><objektanzahl/></objektmenge>"), {}},
     {"prefixed names count by local name",
-     "<p:Protocol xmlns:p=\"urn:p\"><p:statistik><p:objektmenge objektart=\"AX_Turm\"><p:objektanzahl>2</p:objektanzahl>"
+     "<p:Protocol xmlns:p=\"urn:p\"><p:statistik><p:objektmenge "
+     "objektart=\"AX_Turm\"><p:objektanzahl>2</p:objektanzahl>"
      "</p:objektmenge></p:statistik></p:Protocol>",
      {"AX_Turm=2"}},
     {"message text", Messages(MessageText("Anzahl der Objekte: 12 x AX_Turm")), {"AX_Turm=12"}},
-    {"message text with several blanks after the colon", Messages(MessageText("Anzahl:    12 x T")), {"T=12"}},
+    {"message text with several blanks after the colon",
+     Messages(MessageText("Anzahl:    12 x T")),
+     {"T=12"}},
     {"two blanks between words", Messages(MessageText("Anzahl: 12  x T")), {}},
     {"colon before Anzahl only", Messages(MessageText("Objekte: 12 x T Anzahl")), {}},
     {"without Anzahl after one with it",
-     Messages(MessageText("Anzahl: 5 x A") + MessageText("Objekte: 6 x B")), {"A=5"}},
+     Messages(MessageText("Anzahl: 5 x A") + MessageText("Objekte: 6 x B")),
+     {"A=5"}},
     {"four words", Messages(MessageText("Anzahl: 5 x A B")), {}},
-    {"name case matters", "<P><Statistik><objektmenge objektart=\"A\"><objektanzahl>1</objektanzahl></objektmenge>"
-                          "</Statistik><message>" + MessageText("Anzahl: 1 x B") + "</message></P>",
+    {"name case matters",
+     "<P><Statistik><objektmenge objektart=\"A\"><objektanzahl>1</objektanzahl></objektmenge>"
+     "</Statistik><message>" +
+         MessageText("Anzahl: 1 x B") + "</message></P>",
      {}},
 };
 
@@ -55,11 +68,13 @@ TEST_F(ExportProtocol, ReadsCountsAndStoresThemUnderTheFileId) {
         EXPECT_TRUE(form->IB_Protokoll(c.xml));
         EXPECT_EQ(form->obStatistics.Lines(), c.lines);
         std::vector<std::string> rows;
-        for (const auto& r : db.Query("SELECT fileid || '|' || obj_art || '|' || obj_anzahl FROM statistics ORDER BY ctid"))
+        for (const auto& r :
+             db.Query("SELECT fileid || '|' || obj_art || '|' || obj_anzahl FROM statistics ORDER BY ctid"))
             rows.push_back(r[0].value_or("<null>"));
         std::vector<std::string> expected;
         for (const std::string& line : c.lines)
-            expected.push_back("datei_1|" + line.substr(0, line.find('=')) + "|" + line.substr(line.find('=') + 1));
+            expected.push_back("datei_1|" + line.substr(0, line.find('=')) + "|" +
+                               line.substr(line.find('=') + 1));
         EXPECT_EQ(rows, expected);
     }
     EXPECT_TRUE(ErrorRows().empty());
@@ -77,9 +92,10 @@ TEST_F(ExportProtocol, DataFromTheFileCannotAlterTheStatement) {
 
 TEST_F(ExportProtocol, CountThatIsNoNumberEndsTheLoop) {
     form->sFileID = "f";
-    form->IB_Protokoll(Statistik("<objektmenge objektart=\"A\"><objektanzahl>1</objektanzahl></objektmenge>"
-                                 "<objektmenge objektart=\"B\"><objektanzahl>zwei</objektanzahl></objektmenge>"
-                                 "<objektmenge objektart=\"C\"><objektanzahl>3</objektanzahl></objektmenge>"));
+    form->IB_Protokoll(
+        Statistik("<objektmenge objektart=\"A\"><objektanzahl>1</objektanzahl></objektmenge>"
+                  "<objektmenge objektart=\"B\"><objektanzahl>zwei</objektanzahl></objektmenge>"
+                  "<objektmenge objektart=\"C\"><objektanzahl>3</objektanzahl></objektmenge>"));
     EXPECT_EQ(form->obStatistics.Count(), 3);
     EXPECT_EQ(db.Scalar("SELECT string_agg(obj_art, ',' ORDER BY ctid) FROM statistics"), "A");
     const auto log = Log();
@@ -108,14 +124,16 @@ TEST_F(ExportProtocol, UnreadableProtocolIsReportedWithoutSeparator) {
 
 TEST_F(ExportProtocol, ProgressOfTheCurrentFile) {
     form->sFileID = "f1";
-    db.Exec("INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES ('f1', 'A', 3), ('f1', 'B', 5), ('f2', 'A', 100)");
+    db.Exec("INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES ('f1', 'A', 3), ('f1', 'B', 5), "
+            "('f2', 'A', 100)");
     db.Exec("INSERT INTO alkistemp.ax_objects(gml_id) SELECT 'x' || g FROM generate_series(1, 3) g");
     EXPECT_EQ(form->GetFileProgress(), 38); // 3 of 8
     db.Exec("INSERT INTO alkistemp.ax_objects(gml_id) SELECT 'y' || g FROM generate_series(1, 9) g");
     EXPECT_EQ(form->GetFileProgress(), 150); // more stored than counted
-    EXPECT_EQ(form->cmd->SQL().Text(),
-              "SELECT ((100.0*(select count(*) from alkistemp.ax_objects)) /sum(obj_anzahl)) as p  FROM statistics "
-              "WHERE statistics.fileid=:fileid\n");
+    EXPECT_EQ(
+        form->cmd->SQL().Text(),
+        "SELECT ((100.0*(select count(*) from alkistemp.ax_objects)) /sum(obj_anzahl)) as p  FROM statistics "
+        "WHERE statistics.fileid=:fileid\n");
     EXPECT_TRUE(Log().empty());
 }
 
@@ -132,7 +150,8 @@ TEST_F(ExportProtocol, ProgressFailures) {
     form->sFileID = "f1";
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        db.Exec("DELETE FROM statistics; DELETE FROM logs; INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES " +
+        db.Exec("DELETE FROM statistics; DELETE FROM logs; INSERT INTO statistics(fileid, obj_art, "
+                "obj_anzahl) VALUES " +
                 std::string(c.statistics));
         form->memoLog->clear();
         EXPECT_EQ(form->GetFileProgress(), c.expected);

@@ -4,12 +4,16 @@
 
 namespace {
 
-std::string Step(const std::string& inner) { return "<gmd:processStep><gmd:LI_ProcessStep>" + inner + "</gmd:LI_ProcessStep></gmd:processStep>"; }
+std::string Step(const std::string& inner) {
+    return "<gmd:processStep><gmd:LI_ProcessStep>" + inner + "</gmd:LI_ProcessStep></gmd:processStep>";
+}
 std::string Desc(const std::string& t) {
     return "<gmd:description><AX_LI_ProcessStep_Punktort_Description>" + t +
            "</AX_LI_ProcessStep_Punktort_Description></gmd:description>";
 }
-std::string When(const std::string& t) { return "<gmd:dateTime><gco:DateTime>" + t + "</gco:DateTime></gmd:dateTime>"; }
+std::string When(const std::string& t) {
+    return "<gmd:dateTime><gco:DateTime>" + t + "</gco:DateTime></gmd:dateTime>";
+}
 std::string Org(const std::string& t) {
     return "<gmd:processor><gmd:CI_ResponsibleParty><gmd:organisationName><gco:CharacterString>" + t +
            "</gco:CharacterString></gmd:organisationName>";
@@ -22,7 +26,8 @@ std::string Role(const std::string& t) {
            "</gmd:CI_RoleCode></gmd:role></gmd:CI_ResponsibleParty></gmd:processor>";
 }
 const char* const kEmptyRole =
-    "<gmd:role><gmd:CI_RoleCode codeList=\"x\" codeListValue=\"owner\"/></gmd:role></gmd:CI_ResponsibleParty></gmd:processor>";
+    "<gmd:role><gmd:CI_RoleCode codeList=\"x\" "
+    "codeListValue=\"owner\"/></gmd:role></gmd:CI_ResponsibleParty></gmd:processor>";
 
 // The element the writer hands over: named after the column, with the AAA default namespace and the
 // ISO 19139 prefixes.
@@ -30,7 +35,8 @@ std::unique_ptr<TXmlDocument> Wrapped(const std::string& content) {
     return TXmlDocument::LoadXml(
         "<herkunft xmlns=\"http://www.adv-online.de/namespaces/adv/gid/6.0\" "
         "xmlns:gmd=\"http://www.isotc211.org/2005/gmd\" xmlns:gco=\"http://www.isotc211.org/2005/gco\" >"
-        "<gmd:LI_Lineage>" + content + "</gmd:LI_Lineage></herkunft>");
+        "<gmd:LI_Lineage>" +
+        content + "</gmd:LI_Lineage></herkunft>");
 }
 
 struct TStepsCase {
@@ -46,24 +52,28 @@ const std::vector<TStepsCase> kStepsCases = {
      {"P1|2019-03-14 10:07:02|Erhebung|2017-07-20T11:20:04Z|Amt Bonn|processor",
       "P1|2019-03-14 10:07:02|Berechnung|2018-01-02T03:04:05Z|Amt Köln|owner"}},
     {"missing date-time: first step the start value, second the value before",
-     Step(Desc("A") + Org("O") + Role("r")) + Step(Desc("B") + When("2018-01-02T03:04:05Z") + Org("O") + Role("r")) +
+     Step(Desc("A") + Org("O") + Role("r")) +
+         Step(Desc("B") + When("2018-01-02T03:04:05Z") + Org("O") + Role("r")) +
          Step(Desc("C") + Org("O") + Role("r")),
      {"P1|2019-03-14 10:07:02|A|1899-12-30|O|r", "P1|2019-03-14 10:07:02|B|2018-01-02T03:04:05Z|O|r",
       "P1|2019-03-14 10:07:02|C|2018-01-02T03:04:05Z|O|r"}},
     {"individual name after the organisation wins",
-     Step(Desc("A") + When("t") + "<gmd:processor><gmd:CI_ResponsibleParty><gmd:organisationName><gco:CharacterString>Amt"
-                                "</gco:CharacterString></gmd:organisationName>" +
+     Step(Desc("A") + When("t") +
+          "<gmd:processor><gmd:CI_ResponsibleParty><gmd:organisationName><gco:CharacterString>Amt"
+          "</gco:CharacterString></gmd:organisationName>" +
           Individual("Frau M") + Role("r")),
      {"P1|2019-03-14 10:07:02|A|t|Frau M|r"}},
     {"role code without text",
-     Step(Desc("A") + When("t") + Org("O") + kEmptyRole) + Step(Desc("B") + When("t") + Org("O") + Role("r")) +
+     Step(Desc("A") + When("t") + Org("O") + kEmptyRole) +
+         Step(Desc("B") + When("t") + Org("O") + Role("r")) +
          Step(Desc("C") + When("t") + Org("O") + kEmptyRole),
      {"P1|2019-03-14 10:07:02|A|t|O|", "P1|2019-03-14 10:07:02|B|t|O|r", "P1|2019-03-14 10:07:02|C|t|O|r"}},
     {"no process step", "<gmd:source/>", {}},
     {"other prefixes are not recognised",
      "<iso:processStep xmlns:iso=\"http://www.isotc211.org/2005/gmd\"><iso:LI_ProcessStep>" + Desc("A") +
          "</iso:LI_ProcessStep></iso:processStep>" +
-         Step("<gmd:dateTime><c:DateTime xmlns:c=\"http://www.isotc211.org/2005/gco\">x</c:DateTime></gmd:dateTime>" +
+         Step("<gmd:dateTime><c:DateTime "
+              "xmlns:c=\"http://www.isotc211.org/2005/gco\">x</c:DateTime></gmd:dateTime>" +
               Desc("B")),
      {"P1|2019-03-14 10:07:02|B|1899-12-30||"}},
 };
@@ -72,9 +82,10 @@ class QualityData : public WriterTest {
 protected:
     std::vector<std::string> Rows() {
         std::vector<std::string> out;
-        for (const auto& r : db.Query("SELECT concat_ws('|', gml_id, beginn, description, datetime, "
-                                      "processor_organisationname, processor_role) FROM AX_LI_ProcessStep_Punktort "
-                                      "ORDER BY ctid"))
+        for (const auto& r :
+             db.Query("SELECT concat_ws('|', gml_id, beginn, description, datetime, "
+                      "processor_organisationname, processor_role) FROM AX_LI_ProcessStep_Punktort "
+                      "ORDER BY ctid"))
             out.push_back(r[0].value_or("<null>"));
         return out;
     }
@@ -104,7 +115,8 @@ TEST_F(QualityData, RejectedStepKeepsEarlierRowsAndReportsOnce) {
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "Fehler beim Auswerten der Qualitätsangaben für P2");
     EXPECT_NE(log[1].find("kaputt"), std::string::npos);
-    EXPECT_EQ(ErrorRows(), std::vector<std::string>{"Fehler beim Auswerten der Qualitätsangaben für P2 - " + log[1]});
+    EXPECT_EQ(ErrorRows(),
+              std::vector<std::string>{"Fehler beim Auswerten der Qualitätsangaben für P2 - " + log[1]});
 }
 
 TEST_F(QualityData, LeavesArePathsOfTheirParents) {

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <QComboBox>
+#include <QPlainTextEdit>
+
 #include "QtApp.h"
 #include "TestDatabase.h"
 #include "app/FormKelpora.h"
