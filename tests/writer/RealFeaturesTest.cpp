@@ -90,18 +90,20 @@ protected:
     void SetUp() override {
         WriterTest::SetUp();
         ExecPostGISSQL = [this](const std::string& sql) { return form->PostGISCommand(sql); };
-        db.Exec("INSERT INTO modellarten(modellart, modellidx) SELECT 'DLKM', 2 WHERE NOT EXISTS "
-                "  (SELECT 1 FROM modellarten WHERE modellart = 'DLKM');"
-                "INSERT INTO crs(crs, epsg) SELECT 'ETRS89_UTM32', 25832 WHERE NOT EXISTS "
-                "  (SELECT 1 FROM crs WHERE lower(crs) = 'etrs89_utm32');"
-                "INSERT INTO parserelations(typ, typbez) SELECT 9001, n FROM unnest(ARRAY['zeigtAuf', 'hat', "
-                "'gehoertZu']) n WHERE NOT EXISTS (SELECT 1 FROM parserelations WHERE typbez = n);"
-                "DELETE FROM parse WHERE oa IN ('AX_Gebaeude', 'AX_PunktortAU');"
-                "INSERT INTO parse(oa, oakennung, attrart, attrartkennung, attrtyp) VALUES "
-                "('AX_Gebaeude', '31001', 'gebaeudefunktion', 'GFK', 2),"
-                "('AX_PunktortAU', '14003', 'kartendarstellung', 'kdt', 4),"
-                "('AX_PunktortAU', '14003', 'koordinatenstatus', 'kst', 2),"
-                "('AX_PunktortAU', '14003', 'qualitaetsangaben_herkunft', 'herkunft', 6)");
+        db.Exec(
+            "INSERT INTO modellarten(modellart, modellidx) SELECT 'DLKM', 2 WHERE NOT EXISTS "
+            "  (SELECT 1 FROM modellarten WHERE modellart = 'DLKM');"
+            "INSERT INTO crs(crs, epsg) SELECT 'ETRS89_UTM32', 25832 WHERE NOT EXISTS "
+            "  (SELECT 1 FROM crs WHERE lower(crs) = 'etrs89_utm32');"
+            "INSERT INTO parserelations(typ, typbez) SELECT 9000 + i, n FROM unnest(ARRAY['zeigtAuf', 'hat', "
+            "'gehoertZu']) WITH ORDINALITY AS t(n, i) WHERE NOT EXISTS "
+            "(SELECT 1 FROM parserelations WHERE typbez = n);"
+            "DELETE FROM parse WHERE oa IN ('AX_Gebaeude', 'AX_PunktortAU');"
+            "INSERT INTO parse(oa, oakennung, attrart, attrartkennung, attrtyp) VALUES "
+            "('AX_Gebaeude', '31001', 'gebaeudefunktion', 'GFK', 2),"
+            "('AX_PunktortAU', '14003', 'kartendarstellung', 'kdt', 4),"
+            "('AX_PunktortAU', '14003', 'koordinatenstatus', 'kst', 2),"
+            "('AX_PunktortAU', '14003', 'qualitaetsangaben_herkunft', 'herkunft', 6)");
         ReadLookupTables();
         form->obKoRefs->push_back(std::make_unique<TKooRefSys>("ETRS89_UTM32"));
         form->obKoRefs->back()->standard = true;
