@@ -29,11 +29,11 @@ class QToolBar;
 class QToolButton;
 class QWidget;
 
-class TZConnection;      // platform/db
-class TZQuery;           // platform/db
-class TXmlDocument;      // platform/xml
-class TXmlNode;          // platform/xml
-class TXslTransformer;   // platform/xml
+class TZConnection;       // platform/db
+class TZQuery;            // platform/db
+class TXmlDocument;       // platform/xml
+class TXmlNode;           // platform/xml
+class TXslTransformer;    // platform/xml
 class ESAXParseException; // sax/SAX.h
 
 // Which box `ShowError` shows a parse error in.
@@ -162,6 +162,15 @@ public:
     void TuneImportConnection();
     const void* tunedHandle = nullptr;
     int tunedBackendPid = 0;
+    // Adds 1 to the insert count of an object type.
+    void CountInsert(const std::string& oa);
+    // The relation type number of a relation name (-1 when unknown).
+    std::int32_t RelationTyp(const std::string& relTyp) const;
+    // Sends the prepared INSERT of `cmd` and the record's relation rows as one transaction in one round
+    // trip; false (and nothing stored) when that did not work out.
+    bool InsertWithRelationsAtOnce(const TAXObject& r);
+    // Features whose INSERT and relations went in together.
+    std::int64_t iBatchedInserts = 0;
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------
     void ShowError(TErrorBoxKind kind, const ESAXParseException& error);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,121 @@ void TfrmKelpora::TuneImportConnection() {
     } catch (const std::exception&) {
         // Only a speed-up: without it every commit waits for the disk, nothing else changes.
     }
+}
+
+void TfrmKelpora::CountInsert(const std::string& oa) {
+    const int line = obInserts.IndexOfName(oa);
+    if (line < 0)
+        obInserts.Add(oa + "=1");
+    else
+        obInserts[line] =
+            obInserts.Names(line) + "=" + std::to_string(std::stoll(obInserts.ValueFromIndex(line)) + 1);
+}
+
+std::int32_t TfrmKelpora::RelationTyp(const std::string& relTyp) const {
+    return obRelationsTypen ? obRelationsTypen->GetTyp(relTyp) : -1;
+}
+
+namespace {
+
+bool HasRelations(const TAXObject& r) {
+    for (const auto& relation : r.relationen)
+        if (!relation->Empty())
+            return true;
+    return false;
+}
+
+// Reads every result up to the pipeline's sync point; true when each statement succeeded.
+bool DrainPipeline(PGconn* h, int statements) {
+    bool ok = true;
+    int seen = 0;
+    for (;;) {
+        PGresult* res = PQgetResult(h);
+        if (!res) {
+            if (PQstatus(h) != CONNECTION_OK)
+                return false;
+            continue; // the end of one statement's results
+        }
+        const ExecStatusType status = PQresultStatus(res);
+        PQclear(res);
+        if (status == PGRES_PIPELINE_SYNC)
+            return ok && seen == statements;
+        ++seen;
+        if (status != PGRES_COMMAND_OK)
+            ok = false;
+    }
+}
+
+} // namespace
+
+// The INSERT and the feature's relation rows in one round trip: sent together in libpq's pipeline mode
+// as one transaction (a single sync point). Either all of them are stored, or none is: when any of them
+// fails, the server rolls the whole batch back and the caller writes the feature one statement at a time,
+// which gives exactly the rows, counts and reports of that way (the failing statement fails again there
+// and is reported in its place; the others go in). So the batch only saves waiting; it decides nothing.
+bool TfrmKelpora::InsertWithRelationsAtOnce(const TAXObject& r) {
+    PGconn* const h = conn ? conn->Handle() : nullptr;
+    if (!h || PQpipelineStatus(h) != PQ_PIPELINE_OFF)
+        return false;
+    struct TStatement {
+        std::string name;
+        std::vector<std::optional<std::string>> values; // nullopt: NULL
+    };
+    std::vector<TStatement> batch;
+    try {
+        std::vector<const char*> values;
+        cmd->ParamValues(values);
+        TStatement insert{cmd->PreparedStatementName(), {}};
+        for (const char* v : values)
+            insert.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+        batch.push_back(std::move(insert));
+
+        // The relation row exactly as WriteIdRef writes it.
+        TZQuery rel(conn.get());
+        rel.SetSQL("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, "
+                   ":typ, :beginn)");
+        const std::string begin = DateTimeToDbText(r.dtBegin);
+        for (const auto& relation : r.relationen) {
+            const std::int32_t typ = RelationTyp(relation->RelTyp);
+            for (const std::string& target : relation->Lines()) {
+                rel.ParamByName("gml_id").SetDataType(TFieldType::ftString);
+                rel.ParamByName("gml_id").SetValue(r.identifikator);
+                rel.ParamByName("id_ref").SetDataType(TFieldType::ftString);
+                rel.ParamByName("id_ref").SetValue(target);
+                rel.ParamByName("typ").SetDataType(TFieldType::ftInteger);
+                rel.ParamByName("typ").SetAsInteger(typ);
+                rel.ParamByName("beginn").SetDataType(TFieldType::ftString);
+                rel.ParamByName("beginn").SetValue(begin);
+                rel.ParamValues(values);
+                TStatement row{rel.PreparedStatementName(), {}};
+                for (const char* v : values)
+                    row.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+                batch.push_back(std::move(row));
+            }
+        }
+    } catch (const std::exception&) {
+        return false; // the sequential way meets the same error and reports it
+    }
+
+    if (!PQenterPipelineMode(h))
+        return false;
+    bool sent = true;
+    for (const TStatement& st : batch) {
+        std::vector<const char*> values;
+        for (const auto& v : st.values)
+            values.push_back(v ? v->c_str() : nullptr);
+        if (!PQsendQueryPrepared(h, st.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                                 nullptr, 0)) {
+            sent = false;
+            break;
+        }
+    }
+    const bool synced = PQpipelineSync(h) == 1;
+    const bool ok = synced && DrainPipeline(h, static_cast<int>(batch.size())) && sent;
+    PQexitPipelineMode(h);
+    if (ok)
+        ++iBatchedInserts;
+    return ok;
 }
 
 bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
@@ -281,20 +397,18 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
         }
 
-        cmd->ExecSQL();
-        const int counted = obInserts.IndexOfName(oa);
-        if (counted < 0)
-            obInserts.Add(oa + "=1");
-        else
-            obInserts[counted] = obInserts.Names(counted) + "=" +
-                                 std::to_string(std::stoll(obInserts.ValueFromIndex(counted)) + 1);
-
-        if (oReferenzen) {
-            for (const auto& relation : r.relationen) {
-                const std::int32_t typ = obRelationsTypen ? obRelationsTypen->GetTyp(relation->RelTyp) : -1;
-                for (const std::string& target : relation->Lines())
-                    WriteIdRef(r.identifikator, target, r.dtBegin, typ);
+        if (!(oReferenzen && oTableExistsIdRefs && HasRelations(r) && InsertWithRelationsAtOnce(r))) {
+            cmd->ExecSQL();
+            CountInsert(oa);
+            if (oReferenzen) {
+                for (const auto& relation : r.relationen) {
+                    const std::int32_t typ = RelationTyp(relation->RelTyp);
+                    for (const std::string& target : relation->Lines())
+                        WriteIdRef(r.identifikator, target, r.dtBegin, typ);
+                }
             }
+        } else {
+            CountInsert(oa);
         }
         result = true;
     } catch (const std::exception& e) {

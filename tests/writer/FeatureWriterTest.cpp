@@ -546,3 +546,44 @@ TEST_F(FeatureWriter, QualityFailureLeavesTheInsertWhole) {
         "11||danach");
     EXPECT_EQ(form->cmd->SQL()[0], "INSERT INTO alkistemp.ax_prueftyp");
 }
+
+// INSERT and relations of a feature travel together; a failure among them is reported as the one-at-a-time
+// way reports it, for the feature it belongs to, and the features after it are written as usual.
+TEST_F(FeatureWriter, FailureInsideABatchIsReportedForItsFeature) {
+    const auto write = [this](const std::string& id, std::vector<std::string> targets) {
+        auto r = Record("AX_Prueftyp", id);
+        for (const std::string& t : targets)
+            r->AddRelation("ktVerweis", t);
+        return form->WriteToDB(r.get());
+    };
+    EXPECT_TRUE(write("W", {"W1"})); // the first relation of the run finds and creates the table
+    db.Exec("ALTER TABLE alkistemp.id_refs ADD CONSTRAINT kaputt CHECK (id_ref <> 'kaputt')");
+    const std::int64_t batchedBefore = form->iBatchedInserts;
+
+    EXPECT_TRUE(write("A", {"A1", "kaputt", "A3"}));
+    EXPECT_EQ(form->iBatchedInserts, batchedBefore); // rolled back, then written one at a time
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    ExpectTimed(log[0], "Fehler beim Schreiben in die id_ref-Tabelle");
+    EXPECT_NE(log[1].find("kaputt"), std::string::npos);
+    EXPECT_EQ(ErrorRows(),
+              std::vector<std::string>{"Fehler beim Schreiben in die id_ref-Tabelle - " + log[1].substr(1)});
+
+    EXPECT_TRUE(write("B", {"B1", "B2"}));
+    EXPECT_EQ(form->iBatchedInserts, batchedBefore + 1);
+
+    // A failing INSERT inside a batch: reported as such, none of its relations stored.
+    db.Exec("CREATE UNIQUE INDEX kt_unique ON alkistemp.ax_prueftyp(gml_id)");
+    EXPECT_FALSE(write("B", {"C1"}));
+    EXPECT_EQ(Log().back(), "Objekt schon vorhanden: AX_Prueftyp: B");
+    EXPECT_TRUE(write("D", {"D1"}));
+    EXPECT_EQ(form->iBatchedInserts, batchedBefore + 2);
+
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM alkistemp.ax_prueftyp"),
+              "W,A,B,D");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(gml_id || ':' || id_ref, ',' ORDER BY ctid) FROM alkistemp.id_refs"),
+        "W:W1,A:A1,A:A3,B:B1,B:B2,D:D1");
+    EXPECT_EQ(form->obInserts.Value("AX_Prueftyp"), "4");
+    EXPECT_EQ(ErrorRows().size(), 2u);
+}
