@@ -166,10 +166,13 @@ public:
     void CountInsert(const std::string& oa);
     // The relation type number of a relation name (-1 when unknown).
     std::int32_t RelationTyp(const std::string& relTyp) const;
-    // Sends the prepared INSERT of `cmd` and the record's relation rows as one transaction in one round
-    // trip; false (and nothing stored) when that did not work out.
-    bool InsertWithRelationsAtOnce(const TAXObject& r);
-    // Features whose INSERT and relations went in together.
+    // Whether the validity check of a geometry may wait for the INSERT: nothing in between can show.
+    bool CanDeferGeometryCheck(const std::string& oa) const;
+    // Sends the validity question (when given), the prepared INSERT of `cmd` and the record's relation
+    // rows (when given) as one transaction in one round trip; false, and nothing stored, when that did
+    // not work out.
+    bool SendFeatureAtOnce(const std::string* validityWkt, const TAXObject* relationsOf);
+    // Features whose database work went in one round trip.
     std::int64_t iBatchedInserts = 0;
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------

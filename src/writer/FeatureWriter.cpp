@@ -173,19 +173,38 @@ bool DrainPipeline(PGconn* h, int statements) {
         if (status == PGRES_PIPELINE_SYNC)
             return ok && seen == statements;
         ++seen;
-        if (status != PGRES_COMMAND_OK)
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
             ok = false;
     }
 }
 
 } // namespace
 
-// The INSERT and the feature's relation rows in one round trip: sent together in libpq's pipeline mode
-// as one transaction (a single sync point). Either all of them are stored, or none is: when any of them
-// fails, the server rolls the whole batch back and the caller writes the feature one statement at a time,
-// which gives exactly the rows, counts and reports of that way (the failing statement fails again there
-// and is reported in its place; the others go in). So the batch only saves waiting; it decides nothing.
-bool TfrmKelpora::InsertWithRelationsAtOnce(const TAXObject& r) {
+bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa) const {
+    if (!obParseTable)
+        return false;
+    const std::string key = oNachFolien ? "og_" + (obOAGruppen ? obOAGruppen->Value(oa) : std::string()) : oa;
+    for (const auto& list : *obParseTable) {
+        if (list->ObjektArt != key)
+            continue;
+        for (int i = 0; i < list->Count(); ++i) {
+            const std::string value = list->ValueFromIndex(i);
+            if (value.size() >= 2 && value.compare(value.size() - 2, 2, "|6") == 0)
+                return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// One round trip for the database work of a feature: the validity question (when deferred), the
+// prepared INSERT of `cmd` and the relation rows, sent together in libpq's pipeline mode as one
+// transaction (a single sync point). Either all of them succeed and are stored, or nothing is: an
+// invalid geometry turns the validity question into an error, and any error makes the server roll the
+// whole batch back. The caller then does the same work one statement at a time, which gives exactly
+// the rows, counts and reports of that way (the failing statement fails again there and is reported in
+// its place). So the batch only saves waiting; it decides nothing.
+bool TfrmKelpora::SendFeatureAtOnce(const std::string* validityWkt, const TAXObject* relationsOf) {
     PGconn* const h = conn ? conn->Handle() : nullptr;
     if (!h || PQpipelineStatus(h) != PQ_PIPELINE_OFF)
         return false;
@@ -194,39 +213,48 @@ bool TfrmKelpora::InsertWithRelationsAtOnce(const TAXObject& r) {
         std::vector<std::optional<std::string>> values; // nullopt: NULL
     };
     std::vector<TStatement> batch;
-    try {
+    const auto take = [&batch](TZQuery& q) {
         std::vector<const char*> values;
-        cmd->ParamValues(values);
-        TStatement insert{cmd->PreparedStatementName(), {}};
+        q.ParamValues(values);
+        TStatement st{q.PreparedStatementName(), {}};
         for (const char* v : values)
-            insert.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
-        batch.push_back(std::move(insert));
-
-        // The relation row exactly as WriteIdRef writes it.
-        TZQuery rel(conn.get());
-        rel.SetSQL("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, "
-                   ":typ, :beginn)");
-        const std::string begin = DateTimeToDbText(r.dtBegin);
-        for (const auto& relation : r.relationen) {
-            const std::int32_t typ = RelationTyp(relation->RelTyp);
-            for (const std::string& target : relation->Lines()) {
-                rel.ParamByName("gml_id").SetDataType(TFieldType::ftString);
-                rel.ParamByName("gml_id").SetValue(r.identifikator);
-                rel.ParamByName("id_ref").SetDataType(TFieldType::ftString);
-                rel.ParamByName("id_ref").SetValue(target);
-                rel.ParamByName("typ").SetDataType(TFieldType::ftInteger);
-                rel.ParamByName("typ").SetAsInteger(typ);
-                rel.ParamByName("beginn").SetDataType(TFieldType::ftString);
-                rel.ParamByName("beginn").SetValue(begin);
-                rel.ParamValues(values);
-                TStatement row{rel.PreparedStatementName(), {}};
-                for (const char* v : values)
-                    row.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
-                batch.push_back(std::move(row));
+            st.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+        batch.push_back(std::move(st));
+    };
+    try {
+        if (validityWkt) {
+            // Fails (division by zero) unless the geometry is valid: the rollback then leaves the
+            // question to CheckGeometry.
+            TZQuery valid(conn.get());
+            valid.SetSQL("SELECT 1/coalesce(ST_IsValid(ST_GeomFromText(:wkt))::int, 0)");
+            valid.ParamByName("wkt").SetDataType(TFieldType::ftWideString);
+            valid.ParamByName("wkt").SetValue(*validityWkt);
+            take(valid);
+        }
+        take(*cmd);
+        if (relationsOf) {
+            // The relation row exactly as WriteIdRef writes it.
+            TZQuery rel(conn.get());
+            rel.SetSQL("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, "
+                       ":typ, :beginn)");
+            const std::string begin = DateTimeToDbText(relationsOf->dtBegin);
+            for (const auto& relation : relationsOf->relationen) {
+                const std::int32_t typ = RelationTyp(relation->RelTyp);
+                for (const std::string& target : relation->Lines()) {
+                    rel.ParamByName("gml_id").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("gml_id").SetValue(relationsOf->identifikator);
+                    rel.ParamByName("id_ref").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("id_ref").SetValue(target);
+                    rel.ParamByName("typ").SetDataType(TFieldType::ftInteger);
+                    rel.ParamByName("typ").SetAsInteger(typ);
+                    rel.ParamByName("beginn").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("beginn").SetValue(begin);
+                    take(rel);
+                }
             }
         }
     } catch (const std::exception&) {
-        return false; // the sequential way meets the same error and reports it
+        return false; // the one-at-a-time way meets the same error and reports it
     }
 
     if (!PQenterPipelineMode(h))
@@ -267,6 +295,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     try {
         // Geometry: the fragment's reference system, its WKT text, or height values instead.
         bool hasGeometry = false;
+        bool deferredCheck = false;
         std::int32_t srid = -1;
         std::string wkt;
         if (!r.position.empty()) {
@@ -292,7 +321,10 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             } else if (srid < 0) {
                 WriteLog(1, "CRS unbekannt: (" + crs + ")" + oa + ": " + r.identifikator);
             } else {
-                if (!CheckGeometry(r.identifikator, wkt))
+                // The validity answer can travel with the INSERT when nothing between here and the
+                // INSERT can show: the attribute columns are known already and no quality data get written.
+                deferredCheck = CanDeferGeometryCheck(oa);
+                if (!deferredCheck && !CheckGeometry(r.identifikator, wkt))
                     return result;
                 hasGeometry = true;
             }
@@ -397,18 +429,29 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
         }
 
-        if (!(oReferenzen && oTableExistsIdRefs && HasRelations(r) && InsertWithRelationsAtOnce(r))) {
-            cmd->ExecSQL();
-            CountInsert(oa);
-            if (oReferenzen) {
-                for (const auto& relation : r.relationen) {
-                    const std::int32_t typ = RelationTyp(relation->RelTyp);
-                    for (const std::string& target : relation->Lines())
-                        WriteIdRef(r.identifikator, target, r.dtBegin, typ);
-                }
-            }
+        const bool withRelations = oReferenzen && oTableExistsIdRefs && HasRelations(r);
+        bool relationsWritten = false;
+        if ((deferredCheck || withRelations) &&
+            SendFeatureAtOnce(deferredCheck ? &wkt : nullptr, withRelations ? &r : nullptr)) {
+            relationsWritten = withRelations;
         } else {
-            CountInsert(oa);
+            // One statement at a time, in the order of the steps.
+            if (deferredCheck) {
+                if (!CheckGeometry(r.identifikator, wkt))
+                    return result;
+                setInsert();
+                for (const TBinding& b : bound)
+                    Apply(*cmd, b);
+            }
+            cmd->ExecSQL();
+        }
+        CountInsert(oa);
+        if (oReferenzen && !relationsWritten) {
+            for (const auto& relation : r.relationen) {
+                const std::int32_t typ = RelationTyp(relation->RelTyp);
+                for (const std::string& target : relation->Lines())
+                    WriteIdRef(r.identifikator, target, r.dtBegin, typ);
+            }
         }
         result = true;
     } catch (const std::exception& e) {

@@ -587,3 +587,42 @@ TEST_F(FeatureWriter, FailureInsideABatchIsReportedForItsFeature) {
     EXPECT_EQ(form->obInserts.Value("AX_Prueftyp"), "4");
     EXPECT_EQ(ErrorRows().size(), 2u);
 }
+
+// The validity question of a geometry goes with the INSERT once the type's columns are known; an invalid
+// geometry is then stored in "invalids" and skipped exactly as when it is asked first. A type with
+// quality data asks first, so that an invalid feature writes no quality rows.
+TEST_F(FeatureWriter, ValidityTravelsWithTheInsert) {
+    const std::string invalid =
+        "<gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:exterior><gml:LinearRing>"
+        "<gml:posList>0 0 10 10 10 0 0 10 0 0</gml:posList></gml:LinearRing></gml:exterior>"
+        "</gml:Polygon>";
+    const auto write = [this](const std::string& type, const std::string& id, const std::string& position) {
+        auto r = Record(type, id);
+        r->position = position;
+        r->attribute.Add("herkunft=<gmd:LI_Lineage><gmd:processStep/></gmd:LI_Lineage>");
+        return form->WriteToDB(r.get());
+    };
+    const std::string valid = Point("urn:adv:crs:ETRS89_UTM32", "363609.477 5614790.107");
+    // Creating the table has read the columns already, so even the first feature asks with its INSERT.
+    EXPECT_TRUE(write("AX_Prueftyp", "V1", valid));
+    EXPECT_EQ(form->iBatchedInserts, 1);
+    EXPECT_TRUE(write("AX_Prueftyp", "V2", valid));
+    EXPECT_EQ(form->iBatchedInserts, 2);
+    EXPECT_FALSE(write("AX_Prueftyp", "X1", invalid));
+    EXPECT_EQ(form->iBatchedInserts, 2);
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM alkistemp.ax_prueftyp"), "V1,V2");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',') FROM invalids"), "X1");
+
+    db.Exec("INSERT INTO parse(oa, oakennung, attrart, attrartkennung, attrtyp) VALUES "
+            "('AX_Qualitaet', '99002', 'herkunft', 'herkunft', 6)");
+    EXPECT_TRUE(write("AX_Qualitaet", "Q1", valid));
+    EXPECT_FALSE(write("AX_Qualitaet", "Q2", invalid));
+    EXPECT_TRUE(write("AX_Qualitaet", "Q3", valid));
+    EXPECT_EQ(form->iBatchedInserts, 2);
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM invalids"), "X1,Q2");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM alkistemp.ax_qualitaet"), "Q1,Q3");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM AX_LI_ProcessStep_Punktort"),
+              "Q1,Q3");
+    EXPECT_TRUE(Log().empty());
+    EXPECT_TRUE(ErrorRows().empty());
+}
