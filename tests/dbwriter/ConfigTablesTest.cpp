@@ -4,7 +4,8 @@ using ConfigTables = WriterTest;
 
 TEST_F(ConfigTables, ReferenceSystemsReadInOrderAndLookedUpIgnoringCase) {
     CreateLogs();
-    db.Exec("DELETE FROM crs; INSERT INTO crs VALUES ('ETRS89_UTM32', 25832), ('DE_DHDN_3GK3', 31467), "
+    db.Exec("DROP TABLE IF EXISTS crs CASCADE; CREATE TABLE crs (crs varchar, epsg integer); INSERT INTO crs "
+            "VALUES ('ETRS89_UTM32', 25832), ('DE_DHDN_3GK3', 31467), "
             "('etrs89_utm32', 4326)");
     form->obCRS = std::make_unique<TStringList>();
     form->obCRS->Add("alt=1");
@@ -41,7 +42,8 @@ TEST_F(ConfigTables, ReferenceSystemsReadInOrderAndLookedUpIgnoringCase) {
 
 TEST_F(ConfigTables, NullEndsTheReadKeepingTheRowsBefore) {
     CreateLogs();
-    db.Exec("DELETE FROM modellarten; INSERT INTO modellarten VALUES ('DLKM', 1), ('DKKM1000', 2), "
+    db.Exec("DROP TABLE IF EXISTS modellarten CASCADE; CREATE TABLE modellarten (modellart varchar, "
+            "modellidx integer); INSERT INTO modellarten VALUES ('DLKM', 1), ('DKKM1000', 2), "
             "('Basis-DLM', NULL), ('DTK10', 4)");
     form->ReadModellarten();
     ASSERT_TRUE(form->obModellArten);
@@ -62,7 +64,8 @@ TEST_F(ConfigTables, NullEndsTheReadKeepingTheRowsBefore) {
 
 TEST_F(ConfigTables, RelationTypesEmptyOrMissing) {
     CreateLogs();
-    db.Exec("DELETE FROM parserelations; INSERT INTO parserelations VALUES (3, 'istTeilVon'), (-7, "
+    db.Exec("DROP TABLE IF EXISTS parserelations CASCADE; CREATE TABLE parserelations (typ integer, "
+            "typbez varchar); INSERT INTO parserelations VALUES (3, 'istTeilVon'), (-7, "
             "'dientZurDarstellungVon')");
     form->ReadRelationsTypen();
     ASSERT_EQ(form->obRelationsTypen->size(), 2u);
