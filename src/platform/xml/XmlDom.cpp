@@ -12,6 +12,7 @@
 #include <libxslt/xslt.h>
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
+#include <limits>
 
 namespace {
 
@@ -236,11 +237,11 @@ std::string TXmlNode::LocalName() const {
         return {};
     if (node->type != XML_ELEMENT_NODE)
         return NodeName();
-    return S(node->name);
+    return std::string(LocalNameView());
 }
 
 std::string TXmlNode::Prefix() const {
-    return (node && node->type == XML_ELEMENT_NODE && node->ns) ? S(node->ns->prefix) : std::string();
+    return std::string(PrefixView());
 }
 
 std::string TXmlNode::NamespaceURI() const {
@@ -254,6 +255,33 @@ std::string TXmlNode::Text() const {
         return S(node->content);
     TXmlString content(xmlNodeGetContent(node));
     return S(content.get());
+}
+
+// An element whose prefix was never declared keeps its qualified name as its name, without namespace.
+std::string_view TXmlNode::PrefixView() const {
+    if (!node || node->type != XML_ELEMENT_NODE)
+        return {};
+    if (node->ns)
+        return node->ns->prefix ? reinterpret_cast<const char*>(node->ns->prefix) : std::string_view();
+    const std::string_view name = reinterpret_cast<const char*>(node->name);
+    const auto colon = name.find(':');
+    return colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+}
+
+std::string_view TXmlNode::LocalNameView() const {
+    if (!node || node->type != XML_ELEMENT_NODE)
+        return {};
+    const std::string_view name = reinterpret_cast<const char*>(node->name);
+    if (node->ns)
+        return name;
+    const auto colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+std::string_view TXmlNode::TextView() const {
+    if (!node || (node->type != XML_TEXT_NODE && node->type != XML_CDATA_SECTION_NODE) || !node->content)
+        return {};
+    return reinterpret_cast<const char*>(node->content);
 }
 
 std::string TXmlNode::Attribute(const std::string& qname) const {
@@ -424,13 +452,35 @@ void TXmlDocument::EnsureDoc() {
     }
 }
 
+namespace {
+
+// The writer loads one small document per feature; one parser context per thread saves its set-up
+// (every read resets it). Its first-error record points at the running call only.
+class TSharedContextUse {
+public:
+    explicit TSharedContextUse(TFirstError& first) {
+        thread_local TFirstError idle;
+        thread_local std::unique_ptr<xmlParserCtxt, TParserCtxtFree> shared = NewParserContext(idle);
+        ctxt = shared.get();
+        ctxt->_private = &first;
+    }
+    ~TSharedContextUse() { ctxt->_private = nullptr; }
+    TSharedContextUse(const TSharedContextUse&) = delete;
+    TSharedContextUse& operator=(const TSharedContextUse&) = delete;
+    xmlParserCtxt* ctxt;
+};
+
+} // namespace
+
 std::unique_ptr<TXmlDocument> TXmlDocument::LoadXml(const std::string& text) {
+    if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        throw EXmlError("the text is too long to load");
     TFirstError first;
-    auto ctxt = NewParserContext(first);
-    xmlDoc* d = xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+    TSharedContextUse use(first);
+    xmlDoc* d = xmlCtxtReadMemory(use.ctxt, text.data(), static_cast<int>(text.size()), nullptr, nullptr,
                                   kParseOptions);
     if (!d)
-        ThrowParseError(first, ctxt.get(), "the text is not well-formed XML");
+        ThrowParseError(first, use.ctxt, "the text is not well-formed XML");
     std::unique_ptr<TXmlDocument> result(new TXmlDocument(d));
     if (xmlNode* root = xmlDocGetRootElement(d))
         DropBlankTexts(root);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct _xmlNode;
@@ -48,6 +49,12 @@ public:
     std::string NamespaceURI() const;
     // The text of a text node, or the concatenated texts of an element's subtree, as written.
     std::string Text() const;
+
+    // Allocation-free views for hot loops, valid while the node lives: an element's prefix and local
+    // name ("" for other nodes), a text node's text ("" for other nodes).
+    std::string_view PrefixView() const;
+    std::string_view LocalNameView() const;
+    std::string_view TextView() const;
 
     // The value of the attribute of this qualified name as written ("gml:id", "srsName"); namespace
     // declarations ("xmlns", "xmlns:gml") count as attributes. "" when missing.
