@@ -289,8 +289,14 @@ void AddArc(const TXmlNode& arc, TGMLGeometry& geometry) {
     PosListToPoints(first, points);
 
     std::string sql = "SELECT ST_AsText(ST_CurveToLine(ST_GeomFromText('CIRCULARSTRING(";
+    // The points come from the file and go into a string literal: a quote in them is doubled, so that a
+    // file can never end the literal and run SQL of its own. Coordinates never hold one.
     for (const std::string& p : points) {
-        sql += p;
+        for (const char c : p) {
+            if (c == '\'')
+                sql += '\'';
+            sql += c;
+        }
         sql += ',';
     }
     sql.pop_back();
