@@ -227,9 +227,9 @@ TEST(GMLGeometryToWKTPostGIS, ArcValuesCannotRunSQL) {
     TPostGIS pg(db.ConnInfo());
     TExecutorScope scope(pg.Executor());
     const auto doc = TXmlDocument::LoadXml(WrapFragment(
-        "<gml:Curve><gml:segments><gml:Arc><gml:posList>0 0 1 1 2 0')));DROP/**/TABLE/**/victim;-- 5 6"
+        "<gml:Curve><gml:segments><gml:Arc><gml:posList>0 0 1 1 2 0)')));DROP/**/TABLE/**/victim;-- 5 6"
         "</gml:posList></gml:Arc></gml:segments></gml:Curve>"));
     EXPECT_EQ(GMLGeometryToWKT(doc->Root()), "");
-    ASSERT_EQ(pg.failures.size(), 1u) << "the geometry text is rejected as a whole";
     EXPECT_EQ(db.Scalar("SELECT to_regclass('victim') IS NOT NULL"), "t");
+    EXPECT_EQ(pg.failures.size(), 1u) << "the geometry text is rejected as a whole";
 }
