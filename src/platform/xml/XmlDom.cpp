@@ -443,6 +443,16 @@ void TXmlDocument::TDocFree::operator()(_xmlDoc* d) const {
 TXmlDocument::TXmlDocument() = default;
 TXmlDocument::TXmlDocument(_xmlDoc* d) : doc(d) {}
 TXmlDocument::~TXmlDocument() = default;
+TXmlDocument::TXmlDocument(TXmlDocument&&) noexcept = default;
+TXmlDocument& TXmlDocument::operator=(TXmlDocument&&) noexcept = default;
+
+void TXmlDocument::LoadFromXml(const std::string& text) {
+    doc = std::move(LoadXml(text)->doc);
+}
+
+void TXmlDocument::LoadFromFile(const std::string& path) {
+    doc = std::move(LoadFile(path)->doc);
+}
 
 void TXmlDocument::EnsureDoc() {
     if (!doc) {

@@ -95,10 +95,15 @@ public:
     ~TXmlDocument();
     TXmlDocument(const TXmlDocument&) = delete;
     TXmlDocument& operator=(const TXmlDocument&) = delete;
+    TXmlDocument(TXmlDocument&&) noexcept;
+    TXmlDocument& operator=(TXmlDocument&&) noexcept;
 
     // Throw EXmlError with libxml2's message, line and column when the text is not well-formed.
     static std::unique_ptr<TXmlDocument> LoadXml(const std::string& text);
     static std::unique_ptr<TXmlDocument> LoadFile(const std::string& path);
+    // Replace this document's content by a loaded one (Active stays); on failure the content is unchanged.
+    void LoadFromXml(const std::string& text);
+    void LoadFromFile(const std::string& path);
     // Writes the document (UTF-8, with XML declaration); throws EXmlError on failure.
     void SaveFile(const std::string& path) const;
 
