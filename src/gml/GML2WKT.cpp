@@ -359,11 +359,8 @@ void ParseGeometryNode(const TXmlNode& node, TGMLGeometry& geometry) {
             ParseGeometryNode(child, geometry);
             break;
         case TGmlName::exterior:
-            AddRing(geometry, TGMLRing{{}, tExterior});
-            ParseGeometryNode(child, geometry);
-            break;
         case TGmlName::interior:
-            AddRing(geometry, TGMLRing{{}, tInterior});
+            AddRing(geometry, TGMLRing{{}, Classify(child) == TGmlName::exterior ? tExterior : tInterior});
             ParseGeometryNode(child, geometry);
             break;
         case TGmlName::Curve:

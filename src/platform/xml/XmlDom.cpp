@@ -23,29 +23,22 @@ std::string S(const xmlChar* s) {
     return s ? std::string(reinterpret_cast<const char*>(s)) : std::string();
 }
 
+// A deleter that hands the pointer to the library's own free function.
+template <auto FreeFunction> struct TFreeWith {
+    template <typename T> void operator()(T* p) const { FreeFunction(p); }
+};
+
+// xmlFree is a function pointer variable, not a function.
 struct TXmlFree {
     void operator()(xmlChar* p) const { xmlFree(p); }
 };
 using TXmlString = std::unique_ptr<xmlChar, TXmlFree>;
-
-struct TParserCtxtFree {
-    void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
-};
-struct TBufferFree {
-    void operator()(xmlBuffer* b) const { xmlBufferFree(b); }
-};
-struct TStylesheetFree {
-    void operator()(xsltStylesheet* s) const { xsltFreeStylesheet(s); }
-};
-struct TDocPtrFree {
-    void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
-};
-struct TSecurityFree {
-    void operator()(xsltSecurityPrefs* p) const { xsltFreeSecurityPrefs(p); }
-};
-struct TTransformCtxtFree {
-    void operator()(xsltTransformContext* c) const { xsltFreeTransformContext(c); }
-};
+using TParserCtxtFree = TFreeWith<xmlFreeParserCtxt>;
+using TBufferFree = TFreeWith<xmlBufferFree>;
+using TStylesheetFree = TFreeWith<xsltFreeStylesheet>;
+using TDocPtrFree = TFreeWith<xmlFreeDoc>;
+using TSecurityFree = TFreeWith<xsltFreeSecurityPrefs>;
+using TTransformCtxtFree = TFreeWith<xsltFreeTransformContext>;
 
 // No network, no DTD loading, no entity substitution (so no external entity is ever read), no huge
 // limits; CDATA stays CDATA.
@@ -497,14 +490,25 @@ std::unique_ptr<TXmlDocument> TXmlDocument::LoadXml(const std::string& text) {
     return result;
 }
 
-std::unique_ptr<TXmlDocument> TXmlDocument::LoadFile(const std::string& path) {
-    std::string messages;
-    TMessageScope scope(messages);
+namespace {
+
+// Reads a file with the hardened options; throws with the parser's first error, or with `failure` and the
+// I/O messages gathered so far.
+xmlDoc* ReadFile(const std::string& path, const std::string& failure, const std::string& messages) {
     TFirstError first;
     auto ctxt = NewParserContext(first);
     xmlDoc* d = xmlCtxtReadFile(ctxt.get(), path.c_str(), nullptr, kParseOptions);
     if (!d)
-        ThrowParseError(first, ctxt.get(), FailureText("cannot load " + path, messages));
+        ThrowParseError(first, ctxt.get(), FailureText(failure, messages));
+    return d;
+}
+
+} // namespace
+
+std::unique_ptr<TXmlDocument> TXmlDocument::LoadFile(const std::string& path) {
+    std::string messages;
+    TMessageScope scope(messages);
+    xmlDoc* d = ReadFile(path, "cannot load " + path, messages);
     std::unique_ptr<TXmlDocument> result(new TXmlDocument(d));
     if (xmlNode* root = xmlDocGetRootElement(d))
         DropBlankTexts(root);
@@ -570,11 +574,7 @@ std::string TXslTransformer::Transform(const TXmlDocument& doc, const std::strin
     TMessageScope scope(messages);
 
     // The style sheet is read without network and without DTD, like every other XML text.
-    TFirstError first;
-    auto ctxt = NewParserContext(first);
-    xmlDoc* styleDoc = xmlCtxtReadFile(ctxt.get(), styleSheetPath.c_str(), nullptr, kParseOptions);
-    if (!styleDoc)
-        ThrowParseError(first, ctxt.get(), "cannot load style sheet " + styleSheetPath);
+    xmlDoc* styleDoc = ReadFile(styleSheetPath, "cannot load style sheet " + styleSheetPath, messages);
     std::unique_ptr<xsltStylesheet, TStylesheetFree> style(xsltParseStylesheetDoc(styleDoc));
     if (!style) {
         xmlFreeDoc(styleDoc);
