@@ -18,6 +18,7 @@ RETURNS TABLE (table_name text, table_oid regclass) LANGUAGE sql STABLE AS $$
     JOIN pg_class p ON p.oid = i.inhparent
     JOIN pg_namespace pn ON pn.oid = p.relnamespace
     WHERE pn.nspname = schema_name AND p.relname = 'ax_objects' AND c.relkind = 'r'
+      AND c.relnamespace = p.relnamespace
     ORDER BY c.relname
 $$;
 
