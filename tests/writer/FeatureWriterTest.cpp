@@ -626,3 +626,38 @@ TEST_F(FeatureWriter, ValidityTravelsWithTheInsert) {
     EXPECT_TRUE(Log().empty());
     EXPECT_TRUE(ErrorRows().empty());
 }
+
+// A fragment that does not load and one that does not convert are import failures of their feature,
+// with the error text of the XML layer or of the conversion.
+TEST_F(FeatureWriter, UnreadableGeometryIsAnImportFailure) {
+    const std::string wrapper = "<position xmlns:gml=\"http://www.opengis.net/gml/3.2\">";
+    struct TCase {
+        const char* id;
+        std::string position;
+    };
+    const TCase cases[] = {
+        {"XML1", "<gml:Point><gml:pos>1 2</gml:pos>"},
+        {"GML1", "<gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos/></gml:Point>"},
+    };
+    std::vector<std::string> expectedRows;
+    for (const TCase& c : cases) {
+        std::string error;
+        try {
+            const auto doc = TXmlDocument::LoadXml(wrapper + c.position + "</position>");
+            GMLGeometryToWKT(doc->Root());
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        ASSERT_FALSE(error.empty()) << c.id;
+        auto r = Record("AX_Prueftyp", c.id);
+        r->position = c.position;
+        EXPECT_FALSE(form->WriteToDB(r.get()));
+        const auto log = Log();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2], std::string("Fehler beim Import bei AX_Prueftyp: ") + c.id);
+        EXPECT_EQ(log.back(), error);
+        expectedRows.push_back(std::string("Fehler beim Import bei AX_Prueftyp: ") + c.id + " - " + error);
+    }
+    EXPECT_EQ(ErrorRows(), expectedRows);
+    EXPECT_TRUE(form->obInserts.Empty());
+}
