@@ -26,6 +26,7 @@ public:
 
 private:
     friend class TSAXAttributes;
+    friend class TLibXmlSAXParser; // fills records in place
     TSAXAttributeType FAttrType = atCData;
     std::string FLocalName;
     std::string FQName;

@@ -320,8 +320,8 @@ private:
 
     void StartElement(const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI, int nb_namespaces,
                       const xmlChar** namespaces, int nb_attributes, const xmlChar** attributes);
-    void AddAttribute(const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI,
-                      const xmlChar* value, const xmlChar* valueEnd);
+    void AddAttribute(const std::string& elementQName, const xmlChar* localname, const xmlChar* prefix,
+                      const xmlChar* URI, const xmlChar* value, const xmlChar* valueEnd);
     bool IsDirectReference(const xmlChar* name) const;
 
     TSAX2MSReader& FOwner;
@@ -343,10 +343,26 @@ private:
     bool FHaveAttributeDecls = false;
     bool FInCData = false;
     std::string FText;
-    std::vector<std::string> FOpenEntities;   // entities referenced directly in the content
-    std::vector<std::string> FPrefixStack;    // prefixes declared by the open elements
-    std::vector<std::uint32_t> FPrefixCounts; // per open element: how many of them
-    std::string FURI, FLocalName, FQName, FScratch, FScratch2, FScratch3;
+    std::vector<std::string> FOpenEntities; // entities referenced directly in the content
+    std::vector<std::string> FPrefixStack;  // prefixes declared by the open elements
+    // (depth, count) for every open element that declares prefixes
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> FPrefixDepths;
+    std::uint32_t FDepth = 0;
+    std::string FScratch, FScratch2;
+
+    // The texts of the names seen last. libxml2 hands names and namespace URIs over as strings interned in
+    // the parse's dictionary, so a pointer identifies its text for the whole parse: each name is turned into
+    // std::string once instead of at every element.
+    struct TName {
+        const xmlChar* local = nullptr;
+        const xmlChar* prefix = nullptr;
+        const xmlChar* uri = nullptr;
+        std::string qname, localName, uriText;
+    };
+    static constexpr std::size_t NameSlots = 1024;
+    std::vector<TName> FNames = std::vector<TName>(NameSlots);
+    const TName& Name(const xmlChar* local, const xmlChar* prefix, const xmlChar* uri);
+    const std::string FEmpty;
 };
 
 void TLibXmlSAXParser::FlushText() {
@@ -538,78 +554,95 @@ void TLibXmlSAXParser::OnStartElementNs(void* ctx, const xmlChar* localname, con
     });
 }
 
+const TLibXmlSAXParser::TName& TLibXmlSAXParser::Name(const xmlChar* local, const xmlChar* prefix,
+                                                      const xmlChar* uri) {
+    const auto bits = [](const xmlChar* p) {
+        return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(p));
+    };
+    const std::size_t h = (bits(local) * 0x9E3779B97F4A7C15ull ^ bits(prefix) * 31 ^ bits(uri)) >> 7;
+    TName& n = FNames[h % NameSlots];
+    if (n.local != local || n.prefix != prefix || n.uri != uri || local == nullptr) {
+        n.local = local;
+        n.prefix = prefix;
+        n.uri = uri;
+        AssignQName(n.qname, prefix, local);
+        Assign(n.localName, local);
+        Assign(n.uriText, uri);
+    }
+    return n;
+}
+
 void TLibXmlSAXParser::StartElement(const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI,
                                     int nb_namespaces, const xmlChar** namespaces, int nb_attributes,
                                     const xmlChar** attributes) {
-    ISAXContentHandler* handler = FOwner.GetContentHandler();
-    FPrefixCounts.push_back(FNamespaces ? static_cast<std::uint32_t>(nb_namespaces) : 0);
-    if (FNamespaces) {
+    ++FDepth;
+    if (FNamespaces && nb_namespaces > 0) {
+        FPrefixDepths.emplace_back(FDepth, static_cast<std::uint32_t>(nb_namespaces));
         for (int i = 0; i < nb_namespaces; ++i) {
             FPrefixStack.emplace_back(Str(namespaces[2 * i]));
             Assign(FScratch, namespaces[2 * i + 1]);
-            handler->StartPrefixMapping(FPrefixStack.back(), FScratch);
-            handler = FOwner.GetContentHandler();
+            FOwner.GetContentHandler()->StartPrefixMapping(FPrefixStack.back(), FScratch);
         }
     }
 
-    AssignQName(FQName, prefix, localname);
     TSAXAttributes& list = *FOwner.FAttributes;
     list.Clear();
     if (FPrefixes) {
         for (int i = 0; i < nb_namespaces; ++i) {
             TSAX2Attribute& a = list.AppendAttribute();
             const xmlChar* nsPrefix = namespaces[2 * i];
-            std::string qname = nsPrefix ? "xmlns:" + std::string(Str(nsPrefix)) : "xmlns";
-            a.SetQName(qname);
-            a.SetValue(Str(namespaces[2 * i + 1]));
+            a.FQName = nsPrefix ? "xmlns:" + std::string(Str(nsPrefix)) : "xmlns";
+            Assign(a.FValue, namespaces[2 * i + 1]);
             if (FNamespaces) {
-                a.SetLocalName(nsPrefix ? Str(nsPrefix) : "xmlns");
-                a.SetURI("http://www.w3.org/2000/xmlns/");
+                a.FLocalName = nsPrefix ? Str(nsPrefix) : "xmlns";
+                a.FURI = "http://www.w3.org/2000/xmlns/";
             }
         }
     }
+    // The element's name for the attribute declarations, copied: the lookups of the attribute names may
+    // reuse the slot of the element's name.
+    if (FHaveAttributeDecls)
+        AssignQName(FScratch2, prefix, localname);
     for (int i = 0; i < nb_attributes; ++i) {
         const xmlChar** at = attributes + 5 * i;
-        AddAttribute(at[0], at[1], at[2], at[3], at[4]);
+        AddAttribute(FScratch2, at[0], at[1], at[2], at[3], at[4]);
     }
-    if (FNamespaces) {
-        Assign(FURI, URI);
-        Assign(FLocalName, localname);
-    } else {
-        FURI.clear();
-        FLocalName.clear();
-    }
-    FOwner.GetContentHandler()->StartElement(FURI, FLocalName, FQName, FOwner.FIAttributes.get());
+    // Looked up again: an attribute name may have taken the element's slot.
+    const TName& e = Name(localname, prefix, URI);
+    ISAXContentHandler* handler = FOwner.GetContentHandler();
+    if (FNamespaces)
+        handler->StartElement(e.uriText, e.localName, e.qname, FOwner.FIAttributes.get());
+    else
+        handler->StartElement(FEmpty, FEmpty, e.qname, FOwner.FIAttributes.get());
 }
 
-void TLibXmlSAXParser::AddAttribute(const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI,
-                                    const xmlChar* value, const xmlChar* valueEnd) {
+void TLibXmlSAXParser::AddAttribute(const std::string& elementQName, const xmlChar* localname,
+                                    const xmlChar* prefix, const xmlChar* URI, const xmlChar* value,
+                                    const xmlChar* valueEnd) {
     TSAX2Attribute& a = FOwner.FAttributes->AppendAttribute();
-    AssignQName(FScratch, prefix, localname);
-    a.SetQName(FScratch);
+    const TName& name = Name(localname, prefix, URI);
+    a.FQName = name.qname;
+    if (FNamespaces) {
+        a.FLocalName = name.localName;
+        a.FURI = name.uriText;
+    }
     const std::size_t len = static_cast<std::size_t>(valueEnd - value);
-    if (std::memchr(value, '&', len) == nullptr) {
-        FScratch2.assign(reinterpret_cast<const char*>(value), len);
-    } else {
+    a.FValue.assign(reinterpret_cast<const char*>(value), len);
+    if (std::memchr(value, '&', len) != nullptr) {
         // Without entity substitution libxml2 leaves "&#38;" for "&" and user entities as "&name;".
-        FScratch2.assign(reinterpret_cast<const char*>(value), len);
-        xmlChar* decoded = xmlStringDecodeEntities(FCtxt, reinterpret_cast<const xmlChar*>(FScratch2.c_str()),
+        xmlChar* decoded = xmlStringDecodeEntities(FCtxt, reinterpret_cast<const xmlChar*>(a.FValue.c_str()),
                                                    XML_SUBSTITUTE_REF, 0, 0, 0);
         if (decoded) {
-            FScratch2 = Str(decoded);
+            a.FValue = Str(decoded);
             xmlFree(decoded);
         }
     }
-    a.SetValue(FScratch2);
-    if (FNamespaces) {
-        a.SetLocalName(Str(localname));
-        a.SetURI(Str(URI));
-    }
     if (FHaveAttributeDecls && FCtxt->myDoc && FCtxt->myDoc->intSubset) {
-        xmlAttributePtr decl = xmlGetDtdQAttrDesc(
-            FCtxt->myDoc->intSubset, reinterpret_cast<const xmlChar*>(FQName.c_str()), localname, prefix);
+        xmlAttributePtr decl =
+            xmlGetDtdQAttrDesc(FCtxt->myDoc->intSubset,
+                               reinterpret_cast<const xmlChar*>(elementQName.c_str()), localname, prefix);
         if (decl)
-            a.SetAttrType(AttributeTypeOf(AttributeTypeText(decl->atype)));
+            a.FAttrType = AttributeTypeOf(AttributeTypeText(decl->atype));
     }
 }
 
@@ -620,22 +653,20 @@ void TLibXmlSAXParser::OnEndElementNs(void* ctx, const xmlChar* localname, const
         return;
     p.FlushText();
     p.Dispatch([&] {
-        AssignQName(p.FQName, prefix, localname);
-        if (p.FNamespaces) {
-            Assign(p.FURI, URI);
-            Assign(p.FLocalName, localname);
+        const TName& e = p.Name(localname, prefix, URI);
+        if (p.FNamespaces)
+            p.FOwner.GetContentHandler()->EndElement(e.uriText, e.localName, e.qname);
+        else
+            p.FOwner.GetContentHandler()->EndElement(p.FEmpty, p.FEmpty, e.qname);
+        if (!p.FPrefixDepths.empty() && p.FPrefixDepths.back().first == p.FDepth) {
+            for (std::uint32_t n = p.FPrefixDepths.back().second; n > 0 && !p.FPrefixStack.empty(); --n) {
+                std::string prefixName = std::move(p.FPrefixStack.back());
+                p.FPrefixStack.pop_back();
+                p.FOwner.GetContentHandler()->EndPrefixMapping(prefixName);
+            }
+            p.FPrefixDepths.pop_back();
         }
-        p.FOwner.GetContentHandler()->EndElement(p.FURI, p.FLocalName, p.FQName);
-        std::uint32_t n = 0;
-        if (!p.FPrefixCounts.empty()) {
-            n = p.FPrefixCounts.back();
-            p.FPrefixCounts.pop_back();
-        }
-        for (; n > 0 && !p.FPrefixStack.empty(); --n) {
-            std::string prefixName = std::move(p.FPrefixStack.back());
-            p.FPrefixStack.pop_back();
-            p.FOwner.GetContentHandler()->EndPrefixMapping(prefixName);
-        }
+        --p.FDepth;
     });
 }
 
@@ -749,7 +780,11 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
     FText.clear();
     FOpenEntities.clear();
     FPrefixStack.clear();
-    FPrefixCounts.clear();
+    FPrefixDepths.clear();
+    FDepth = 0;
+    // Names of an earlier parse lived in that parse's dictionary.
+    for (TName& n : FNames)
+        n.local = n.prefix = n.uri = nullptr;
 
     std::vector<char> buffer(ReadChunk);
     std::size_t n = input.Read(buffer.data(), 4);
