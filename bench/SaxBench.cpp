@@ -53,6 +53,7 @@ bool ParseBare(const char* path, TCounts& counts) {
     sax.startElementNs = &BareStartNs;
     sax.endElementNs = &BareEndNs;
     sax.characters = &BareText;
+    sax.ignorableWhitespace = &BareText; // as the reader configures libxml2
     sax.cdataBlock = &BareText;
     sax.comment = &BareComment;
     sax.processingInstruction = &BarePI;

@@ -51,8 +51,21 @@ public:
     void AddAttribute(const std::string& URI, const std::string& LocalName, const std::string& QName,
                       const std::string& Value, TSAXAttributeType AttrType);
     // A record appended for the caller to fill in place (the reader's fast path); its fields are empty.
-    TSAX2Attribute& AppendAttribute();
-    void Clear();
+    TSAX2Attribute& AppendAttribute() {
+        TSAX2Attribute& a = AppendRecord();
+        a.FAttrType = atCData;
+        a.FLocalName.clear();
+        a.FQName.clear();
+        a.FURI.clear();
+        a.FValue.clear();
+        return a;
+    }
+    void Clear() {
+        // Records beyond a few are released; the first ones keep their string storage for the next element.
+        if (FAttrs.size() > KeptRecords)
+            FAttrs.resize(KeptRecords);
+        FCount = 0;
+    }
     void RemoveAttribute(std::int32_t Index);
     void SetAttribute(std::int32_t Index, const std::string& URI, const std::string& LocalName,
                       const std::string& QName, const std::string& Value, TSAXAttributeType AttrType);
@@ -80,6 +93,14 @@ protected:
     void* GetInterface(const TGUID& iid) override;
 
 private:
+    friend class TLibXmlSAXParser;
+    static constexpr std::size_t KeptRecords = 32;
+    // The next record with whatever it held before (the caller sets every field).
+    TSAX2Attribute& AppendRecord() {
+        if (FCount == FAttrs.size())
+            FAttrs.push_back(std::make_unique<TSAX2Attribute>());
+        return *FAttrs[FCount++];
+    }
     TSAX2Attribute& At(std::int32_t Index); // raises EListError
     const TSAX2Attribute* Find(std::int32_t Index) const;
 

@@ -137,8 +137,10 @@ const char* AttributeTypeText(int type) {
     }
 }
 
-// Matches a type text against the type names, the longer names first so that a prefix never wins.
-TSAXAttributeType AttributeTypeOf(std::string_view text) {
+} // namespace
+
+// The longer names first, so that a prefix never wins.
+TSAXAttributeType SAXAttributeTypeOfName(std::string_view text) {
     static constexpr std::pair<std::string_view, TSAXAttributeType> order[] = {
         {"NOTATION", atNotation}, {"ENTITIES", atEntities}, {"ENTITY", atEntity}, {"NMTOKENS", atNMTokens},
         {"NMTOKEN", atNMToken},   {"IDREFS", atIdrefs},     {"IDREF", atIdref},   {"ID", atId}};
@@ -147,6 +149,12 @@ TSAXAttributeType AttributeTypeOf(std::string_view text) {
             return type;
     return atCData;
 }
+
+std::string SAXErrorMessage(std::int32_t code, const std::string& text) {
+    return "(" + std::to_string(code) + ") " + text;
+}
+
+namespace {
 
 // Text to coalesce before it is delivered: libxml2 hands character data over in pieces (buffer
 // boundaries, every 300 bytes, around character references); a handler gets one piece per run of text.
@@ -182,7 +190,9 @@ public:
         FSax.endElementNs = &OnEndElementNs;
         FSax.reference = &OnReference;
         FSax.characters = &OnCharacters;
-        FSax.ignorableWhitespace = &OnIgnorableWhitespace;
+        // libxml2 tells ignorable white space apart only while it builds a tree, so without one all white
+        // space is character data; the same callback for both spares it the test.
+        FSax.ignorableWhitespace = &OnCharacters;
         FSax.processingInstruction = &OnProcessingInstruction;
         FSax.comment = &OnComment;
         FSax.cdataBlock = &OnCDataBlock;
@@ -312,7 +322,6 @@ private:
                                const xmlChar* URI) noexcept;
     static void OnReference(void* ctx, const xmlChar* name) noexcept;
     static void OnCharacters(void* ctx, const xmlChar* ch, int len) noexcept;
-    static void OnIgnorableWhitespace(void* ctx, const xmlChar* ch, int len) noexcept;
     static void OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data) noexcept;
     static void OnComment(void* ctx, const xmlChar* value) noexcept;
     static void OnCDataBlock(void* ctx, const xmlChar* value, int len) noexcept;
@@ -619,12 +628,16 @@ void TLibXmlSAXParser::StartElement(const xmlChar* localname, const xmlChar* pre
 void TLibXmlSAXParser::AddAttribute(const std::string& elementQName, const xmlChar* localname,
                                     const xmlChar* prefix, const xmlChar* URI, const xmlChar* value,
                                     const xmlChar* valueEnd) {
-    TSAX2Attribute& a = FOwner.FAttributes->AppendAttribute();
+    TSAX2Attribute& a = FOwner.FAttributes->AppendRecord();
     const TName& name = Name(localname, prefix, URI);
+    a.FAttrType = atCData;
     a.FQName = name.qname;
     if (FNamespaces) {
         a.FLocalName = name.localName;
         a.FURI = name.uriText;
+    } else {
+        a.FLocalName.clear();
+        a.FURI.clear();
     }
     const std::size_t len = static_cast<std::size_t>(valueEnd - value);
     a.FValue.assign(reinterpret_cast<const char*>(value), len);
@@ -642,7 +655,7 @@ void TLibXmlSAXParser::AddAttribute(const std::string& elementQName, const xmlCh
             xmlGetDtdQAttrDesc(FCtxt->myDoc->intSubset,
                                reinterpret_cast<const xmlChar*>(elementQName.c_str()), localname, prefix);
         if (decl)
-            a.FAttrType = AttributeTypeOf(AttributeTypeText(decl->atype));
+            a.FAttrType = SAXAttributeTypeOfName(AttributeTypeText(decl->atype));
     }
 }
 
@@ -677,17 +690,6 @@ void TLibXmlSAXParser::OnCharacters(void* ctx, const xmlChar* ch, int len) noexc
     if (p.FInCData)
         p.FlushText();
     p.Dispatch([&] { p.AppendText(ch, len); });
-}
-
-void TLibXmlSAXParser::OnIgnorableWhitespace(void* ctx, const xmlChar* ch, int len) noexcept {
-    TLibXmlSAXParser& p = Self(ctx);
-    if (!p.Active())
-        return;
-    p.FlushText();
-    p.Dispatch([&] {
-        p.FScratch.assign(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
-        p.FOwner.GetContentHandler()->IgnorableWhitespace(p.FScratch);
-    });
 }
 
 // A CDATA section comes as one or more blocks; the push parser hands over the last one while its input
@@ -749,7 +751,7 @@ void TLibXmlSAXParser::OnStructuredError(void* ctx, xmlErrorPtr error) noexcept 
     }
     p.FlushText();
     p.Dispatch([&] {
-        const ESAXParseException e("(" + std::to_string(error->code) + ") " + text, std::string(),
+        const ESAXParseException e(SAXErrorMessage(error->code, text), std::string(),
                                    Str(reinterpret_cast<const xmlChar*>(error->file)), error->line,
                                    error->int2);
         ISAXErrorHandler* handler = p.FOwner.GetErrorHandler();

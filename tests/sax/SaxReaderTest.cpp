@@ -38,6 +38,26 @@ TParseResult ParseText(const std::string& xml,
     return r;
 }
 
+TEST(SaxReader, TypeNamesAndErrorMessages) {
+    const std::vector<std::pair<const char*, TSAXAttributeType>> types = {{"ID", atId},
+                                                                          {"IDREF", atIdref},
+                                                                          {"IDREFS", atIdrefs},
+                                                                          {"NMTOKEN", atNMToken},
+                                                                          {"NMTOKENS", atNMTokens},
+                                                                          {"ENTITY", atEntity},
+                                                                          {"ENTITIES", atEntities},
+                                                                          {"NOTATION", atNotation},
+                                                                          {"CDATA", atCData},
+                                                                          {"id", atCData},
+                                                                          {"IDS", atCData},
+                                                                          {"", atCData},
+                                                                          {" ID", atCData}};
+    for (const auto& [name, type] : types)
+        EXPECT_EQ(SAXAttributeTypeOfName(name), type) << name;
+    EXPECT_EQ(SAXErrorMessage(-1, "X"), "(-1) X");
+    EXPECT_EQ(SAXErrorMessage(76, "Opening and ending tag mismatch"), "(76) Opening and ending tag mismatch");
+}
+
 TEST(SaxReader, ReportsTheEventsOfADocumentInOrder) {
     const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                             "<!-- head -->\n"
