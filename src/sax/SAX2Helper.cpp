@@ -156,20 +156,10 @@ void TSAXDefaultHandler::StartDocument() {}
 void TSAXDefaultHandler::StartElement(const std::string&, const std::string&, const std::string&,
                                       ISAXAttributes*) {}
 void TSAXDefaultHandler::StartPrefixMapping(const std::string&, const std::string&) {}
-void TSAXDefaultHandler::NotationDecl(const std::string&, const std::string&, const std::string&) {}
-void TSAXDefaultHandler::UnparsedEntityDecl(const std::string&, const std::string&, const std::string&,
-                                            const std::string&) {}
-std::unique_ptr<TSAXInputSource> TSAXDefaultHandler::ResolveEntity(const std::string&, const std::string&) {
-    return nullptr;
-}
-void TSAXDefaultHandler::Error(const ESAXParseException&) {}
-void TSAXDefaultHandler::FatalError(const ESAXParseException& Exception) {
-    throw Exception;
-}
-void TSAXDefaultHandler::Warning(const ESAXParseException&) {}
-
 void* TSAXDefaultHandler::GetInterface(const TGUID& iid) {
-    return FindInterface<ISAXErrorHandler, ISAXEntityResolver, ISAXDTDHandler, ISAXContentHandler>(this, iid);
+    if (void* p = TSAXCommonHandler::GetInterface(iid))
+        return p;
+    return FindInterface<ISAXContentHandler>(this, iid);
 }
 
 TSAXDefaultHandler* SharedDefaultHandler() {

@@ -110,11 +110,7 @@ private:
 
 // A complete SAX2 handler set whose operations do nothing; ResolveEntity gives null and FatalError throws
 // the error it is given, so a fatal error stops a parse. Derive and override what you need.
-class TSAXDefaultHandler : public TInterfacedObject,
-                           public ISAXErrorHandler,
-                           public ISAXEntityResolver,
-                           public ISAXDTDHandler,
-                           public ISAXContentHandler {
+class TSAXDefaultHandler : public TSAXCommonHandler, public ISAXContentHandler {
 public:
     void Characters(const std::string& Text) override;
     void EndDocument() override;
@@ -129,15 +125,6 @@ public:
     void StartElement(const std::string& NamespaceURI, const std::string& LocalName, const std::string& QName,
                       ISAXAttributes* Attributes) override;
     void StartPrefixMapping(const std::string& Prefix, const std::string& URI) override;
-    void NotationDecl(const std::string& Name, const std::string& PublicId,
-                      const std::string& SystemId) override;
-    void UnparsedEntityDecl(const std::string& Name, const std::string& PublicId, const std::string& SystemId,
-                            const std::string& NotationName) override;
-    std::unique_ptr<TSAXInputSource> ResolveEntity(const std::string& PublicId,
-                                                   const std::string& SystemId) override;
-    void Error(const ESAXParseException& Exception) override;
-    void FatalError(const ESAXParseException& Exception) override;
-    void Warning(const ESAXParseException& Exception) override;
 
 protected:
     void* GetInterface(const TGUID& iid) override;
