@@ -249,6 +249,7 @@ void TfrmKelpora::ToolButton6Click() {
 }
 
 void TfrmKelpora::AddLogLine(const std::string& line) {
+    FlushPendingFeatures(); // lines of features still on their way come first
     // The log window starts with one empty line; every added line goes after the last one.
     QTextCursor cursor(memoLog->document());
     cursor.movePosition(QTextCursor::End);
@@ -264,6 +265,7 @@ std::vector<std::string> TfrmKelpora::LogLines() const {
 }
 
 void TfrmKelpora::SetStatusText(int panel, const std::string& text) {
+    FlushPendingFeatures();
     if (panel == 0)
         StatusPanel0->setText(QString::fromStdString(text));
     else if (panel == 2)

@@ -35,6 +35,8 @@ class TXmlDocument;      // platform/xml
 class TXmlNode;          // platform/xml
 class TXslTransformer;   // platform/xml
 class ESAXParseException; // sax/SAX.h
+struct TFeatureWork;       // writer/FeatureWriter.cpp
+struct TFeaturePipeline;   // writer/FeatureWriter.cpp
 
 // Which box `ShowError` shows a parse error in.
 enum class TErrorBoxKind { ebError, ebWarning };
@@ -168,12 +170,31 @@ public:
     std::int32_t RelationTyp(const std::string& relTyp) const;
     // Whether the validity check of a geometry may wait for the INSERT: nothing in between can show.
     bool CanDeferGeometryCheck(const std::string& oa) const;
-    // Sends the validity question (when given), the prepared INSERT of `cmd` and the record's relation
-    // rows (when given) as one transaction in one round trip; false, and nothing stored, when that did
-    // not work out.
-    bool SendFeatureAtOnce(const std::string* validityWkt, const TAXObject* relationsOf);
+    // Sends the validity question (when deferred), the prepared INSERT of `cmd` and the record's relation
+    // rows (when there are any) as one transaction without waiting on each; written, or nothing stored,
+    // or still on its way (see iPipelineDepth).
+    enum class TFeatureSend { fsNotWritten, fsWritten, fsPending };
+    TFeatureSend SendFeatureAtOnce(TFeatureWork& work);
+    // The rest of a feature's work after its INSERT was sent at once (`written`) or not: one statement at
+    // a time when it was not, then the count and the relations; false when the deferred validity check
+    // found the geometry invalid (the feature is skipped).
+    bool FinishFeatureWork(TFeatureWork& work, bool written);
+    // The failure report of the INSERT of a feature (duplicate or any other error).
+    void ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error);
+    // The progress step that ends every call that got as far as its INSERT.
+    void ShowFileProgress();
     // Features whose database work went in one round trip.
     std::int64_t iBatchedInserts = 0;
+    // How many features' transactions may still be on their way to the server when WriteToDB returns
+    // (0: every call finishes its own work). While some are, any other statement, log line or status
+    // text first waits for them and reports them in their place, so nothing observable changes order.
+    std::int32_t iPipelineDepth = 0;
+    // The reference way: every statement of the writer alone, each waiting for its answer.
+    bool oOneStatementAtATime = false;
+    // Waits for the features still on their way and does the rest of their work (counts, relations,
+    // progress, reports; one statement at a time for a feature whose transaction failed).
+    void FlushPendingFeatures();
+    std::shared_ptr<TFeaturePipeline> featurePipeline;
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------
     void ShowError(TErrorBoxKind kind, const ESAXParseException& error);

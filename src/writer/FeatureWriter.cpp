@@ -197,22 +197,132 @@ bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa) const {
     return false;
 }
 
-// One round trip for the database work of a feature: the validity question (when deferred), the
-// prepared INSERT of `cmd` and the relation rows, sent together in libpq's pipeline mode as one
-// transaction (a single sync point). Either all of them succeed and are stored, or nothing is: an
-// invalid geometry turns the validity question into an error, and any error makes the server roll the
-// whole batch back. The caller then does the same work one statement at a time, which gives exactly
-// the rows, counts and reports of that way (the failing statement fails again there and is reported in
-// its place). So the batch only saves waiting; it decides nothing.
-bool TfrmKelpora::SendFeatureAtOnce(const std::string* validityWkt, const TAXObject* relationsOf) {
+// What is left of a feature's work once its INSERT is bound: enough to send it at once, and to do it
+// again one statement at a time exactly as the call would have done.
+struct TFeatureWork {
+    std::string oa;
+    std::string id;
+    TDateTime dtBegin = 0;
+    bool result = false; // the provisional result (a replace: that of closing the stored version)
+    std::vector<std::string> insertSql;
+    std::vector<TBinding> bound;
+    bool deferredCheck = false;
+    std::string wkt;
+    bool withRelations = false;
+    // Relation type number and target identifiers, in the record's order.
+    std::vector<std::pair<std::int32_t, std::vector<std::string>>> relations;
+    int statements = 0; // sent in its transaction
+};
+
+// Features whose transactions were sent but whose answers were not read yet, oldest first. Each one ends
+// with a sync point of its own, so each is its own transaction, as when it waits for its answer.
+struct TFeaturePipeline {
+    std::vector<TFeatureWork> pending;
+    std::size_t bytes = 0;
+    PGconn* handle = nullptr;
+    bool flushing = false;
+    // Stands in for `cmd` while pending features are finished, so that a statement a caller has set up
+    // in `cmd` (its text, parameters and rows) is the same afterwards.
+    std::shared_ptr<TZQuery> scratch;
+};
+
+namespace {
+
+// Pending answers may hold a few megabytes of geometry text, never more.
+constexpr std::size_t kMaxPendingBytes = 8u << 20;
+
+std::size_t WorkBytes(const TFeatureWork& w) {
+    std::size_t n = w.wkt.size();
+    for (const TBinding& b : w.bound)
+        n += b.value.size();
+    return n;
+}
+
+} // namespace
+
+void TfrmKelpora::ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error) {
+    if (Contains(error, "duplicate key value") || Contains(error, "doppelter Schl")) {
+        const std::string text = "Objekt schon vorhanden: " + oa + ": " + id;
+        AddLogLine(text);
+        WriteLog(1, text);
+    } else {
+        const std::string text = "Fehler beim Import bei " + oa + ": " + id;
+        AddLogLine(text);
+        AddLogLine(error);
+        WriteLog(1, text + " - " + error);
+    }
+}
+
+void TfrmKelpora::ShowFileProgress() {
+    if (obStatistics.Empty())
+        return;
+    std::int64_t total = 0;
+    for (int i = 0; i < obInserts.Count(); ++i)
+        total += std::stoll(obInserts.ValueFromIndex(i));
+    if (total % 1000 == 0)
+        SetStatusText(2, std::to_string(GetFileProgress()) + "% der aktuellen Datei");
+}
+
+bool TfrmKelpora::FinishFeatureWork(TFeatureWork& w, bool written) {
+    if (!written) {
+        // One statement at a time, in the order of the steps.
+        if (w.deferredCheck && !CheckGeometry(w.id, w.wkt))
+            return false;
+        if (w.deferredCheck || cmd->SQL().Lines() != w.insertSql) {
+            cmd->SQL().Clear();
+            for (const std::string& line : w.insertSql)
+                cmd->SQL().Add(line);
+            cmd->Prepare();
+            for (const TBinding& b : w.bound)
+                Apply(*cmd, b);
+        }
+        cmd->ExecSQL();
+    }
+    CountInsert(w.oa);
+    if (oReferenzen && !(written && w.withRelations))
+        for (const auto& [typ, targets] : w.relations)
+            for (const std::string& target : targets)
+                WriteIdRef(w.id, target, w.dtBegin, typ);
+    return true;
+}
+
+// The database work of a feature as one transaction (a single sync point) in libpq's pipeline mode: the
+// validity question (when deferred), the prepared INSERT of `cmd` and the relation rows. Either all of
+// them succeed and are stored, or nothing is: an invalid geometry turns the validity question into an
+// error, and any error makes the server roll the whole transaction back. The feature is then done one
+// statement at a time, which gives exactly the rows, counts and reports of that way (the failing
+// statement fails again there and is reported in its place). So the batch only saves waiting; it decides
+// nothing.
+//
+// With iPipelineDepth above 0 the call does not wait for the answer: the transactions of several
+// features travel back to back, and their answers are read when the depth is reached or before anything
+// else talks to the server (the connection's BeforeStatement). A feature whose completion may read the
+// file progress (every thousandth count) waits for everything before it and for its own answer, so the
+// count of stored objects it reads is that of the one-at-a-time way.
+TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     PGconn* const h = conn ? conn->Handle() : nullptr;
-    if (!h || PQpipelineStatus(h) != PQ_PIPELINE_OFF)
-        return false;
+    if (!h)
+        return TFeatureSend::fsNotWritten;
+    if (!featurePipeline)
+        featurePipeline = std::make_shared<TFeaturePipeline>();
+    TFeaturePipeline& fp = *featurePipeline;
+    bool mayDefer = iPipelineDepth > 0 && !fp.flushing;
+    if (mayDefer && !obStatistics.Empty()) {
+        std::int64_t total = 0;
+        for (int i = 0; i < obInserts.Count(); ++i)
+            total += std::stoll(obInserts.ValueFromIndex(i));
+        const std::int64_t nextMultiple = (total + 999) / 1000 * 1000;
+        mayDefer = nextMultiple > total + static_cast<std::int64_t>(fp.pending.size()) + 1;
+    }
+    if (!mayDefer)
+        FlushPendingFeatures();
+
     struct TStatement {
         std::string name;
         std::vector<std::optional<std::string>> values; // nullopt: NULL
     };
     std::vector<TStatement> batch;
+    // Taking a statement's name may prepare it, which finishes pending features first (cmd stays).
     const auto take = [&batch](TZQuery& q) {
         std::vector<const char*> values;
         q.ParamValues(values);
@@ -222,27 +332,26 @@ bool TfrmKelpora::SendFeatureAtOnce(const std::string* validityWkt, const TAXObj
         batch.push_back(std::move(st));
     };
     try {
-        if (validityWkt) {
+        if (w.deferredCheck) {
             // Fails (division by zero) unless the geometry is valid: the rollback then leaves the
             // question to CheckGeometry.
             TZQuery valid(conn.get());
             valid.SetSQL("SELECT 1/coalesce(ST_IsValid(ST_GeomFromText(:wkt))::int, 0)");
             valid.ParamByName("wkt").SetDataType(TFieldType::ftWideString);
-            valid.ParamByName("wkt").SetValue(*validityWkt);
+            valid.ParamByName("wkt").SetValue(w.wkt);
             take(valid);
         }
         take(*cmd);
-        if (relationsOf) {
+        if (w.withRelations) {
             // The relation row exactly as WriteIdRef writes it.
             TZQuery rel(conn.get());
             rel.SetSQL("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, "
                        ":typ, :beginn)");
-            const std::string begin = DateTimeToDbText(relationsOf->dtBegin);
-            for (const auto& relation : relationsOf->relationen) {
-                const std::int32_t typ = RelationTyp(relation->RelTyp);
-                for (const std::string& target : relation->Lines()) {
+            const std::string begin = DateTimeToDbText(w.dtBegin);
+            for (const auto& [typ, targets] : w.relations) {
+                for (const std::string& target : targets) {
                     rel.ParamByName("gml_id").SetDataType(TFieldType::ftString);
-                    rel.ParamByName("gml_id").SetValue(relationsOf->identifikator);
+                    rel.ParamByName("gml_id").SetValue(w.id);
                     rel.ParamByName("id_ref").SetDataType(TFieldType::ftString);
                     rel.ParamByName("id_ref").SetValue(target);
                     rel.ParamByName("typ").SetDataType(TFieldType::ftInteger);
@@ -254,11 +363,16 @@ bool TfrmKelpora::SendFeatureAtOnce(const std::string* validityWkt, const TAXObj
             }
         }
     } catch (const std::exception&) {
-        return false; // the one-at-a-time way meets the same error and reports it
+        return TFeatureSend::fsNotWritten; // the one-at-a-time way meets the same error and reports it
     }
 
-    if (!PQenterPipelineMode(h))
-        return false;
+    if (PQpipelineStatus(h) == PQ_PIPELINE_OFF) {
+        if (!fp.pending.empty() || !PQenterPipelineMode(h))
+            return TFeatureSend::fsNotWritten;
+    } else if (fp.pending.empty() || fp.handle != h) {
+        return TFeatureSend::fsNotWritten; // someone else's pipeline
+    }
+    fp.handle = h;
     bool sent = true;
     for (const TStatement& st : batch) {
         std::vector<const char*> values;
@@ -271,13 +385,71 @@ bool TfrmKelpora::SendFeatureAtOnce(const std::string* validityWkt, const TAXObj
         }
     }
     const bool synced = PQpipelineSync(h) == 1;
-    const bool ok = synced && DrainPipeline(h, static_cast<int>(batch.size())) && sent;
-    PQexitPipelineMode(h);
-    if (ok)
-        ++iBatchedInserts;
-    return ok;
+    w.statements = static_cast<int>(batch.size());
+    if (!mayDefer) {
+        const bool ok = synced && DrainPipeline(h, w.statements) && sent;
+        PQexitPipelineMode(h);
+        if (ok)
+            ++iBatchedInserts;
+        return ok ? TFeatureSend::fsWritten : TFeatureSend::fsNotWritten;
+    }
+
+    // Its answers come after those of the features before it; a statement that could not be sent
+    // leaves it short of answers, so it is done again one statement at a time.
+    fp.bytes += WorkBytes(w);
+    fp.pending.push_back(std::move(w));
+    if (!conn->BeforeStatement) {
+        const std::weak_ptr<TFeaturePipeline> weak = featurePipeline;
+        conn->BeforeStatement = [this, weak] {
+            if (!weak.expired())
+                FlushPendingFeatures();
+        };
+    }
+    if (!sent || !synced || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
+        fp.bytes >= kMaxPendingBytes)
+        FlushPendingFeatures();
+    return TFeatureSend::fsPending;
 }
 
+void TfrmKelpora::FlushPendingFeatures() {
+    if (!featurePipeline || featurePipeline->pending.empty() || featurePipeline->flushing)
+        return;
+    TFeaturePipeline& fp = *featurePipeline;
+    fp.flushing = true;
+    std::vector<TFeatureWork> works = std::move(fp.pending);
+    fp.pending.clear();
+    fp.bytes = 0;
+    std::vector<bool> written;
+    for (const TFeatureWork& w : works)
+        written.push_back(DrainPipeline(fp.handle, w.statements));
+    PQexitPipelineMode(fp.handle);
+
+    if (!fp.scratch || fp.scratch->Connection() != conn.get())
+        fp.scratch = std::make_shared<TZQuery>(conn.get());
+    struct TRestore {
+        TfrmKelpora& form;
+        TFeaturePipeline& fp;
+        ~TRestore() {
+            std::swap(form.cmd, fp.scratch);
+            fp.flushing = false;
+        }
+    };
+    std::swap(cmd, fp.scratch);
+    const TRestore restore{*this, fp};
+    for (std::size_t i = 0; i < works.size(); ++i) {
+        TFeatureWork& w = works[i];
+        if (written[i])
+            ++iBatchedInserts;
+        cmd->SQL().Clear(); // the INSERT is set up again when it is needed
+        try {
+            if (!FinishFeatureWork(w, written[i]))
+                continue; // invalid geometry: skipped, no progress
+        } catch (const std::exception& e) {
+            ReportWriteFailure(w.oa, w.id, e.what());
+        }
+        ShowFileProgress();
+    }
+}
 bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     if (!obAXObject)
         return false;
@@ -323,7 +495,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             } else {
                 // The validity answer can travel with the INSERT when nothing between here and the
                 // INSERT can show: the attribute columns are known already and no quality data get written.
-                deferredCheck = CanDeferGeometryCheck(oa);
+                deferredCheck = !oOneStatementAtATime && CanDeferGeometryCheck(oa);
                 if (!deferredCheck && !CheckGeometry(r.identifikator, wkt))
                     return result;
                 hasGeometry = true;
@@ -429,52 +601,34 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
         }
 
-        const bool withRelations = oReferenzen && oTableExistsIdRefs && HasRelations(r);
-        bool relationsWritten = false;
-        if ((deferredCheck || withRelations) &&
-            SendFeatureAtOnce(deferredCheck ? &wkt : nullptr, withRelations ? &r : nullptr)) {
-            relationsWritten = withRelations;
-        } else {
-            // One statement at a time, in the order of the steps.
-            if (deferredCheck) {
-                if (!CheckGeometry(r.identifikator, wkt))
-                    return result;
-                setInsert();
-                for (const TBinding& b : bound)
-                    Apply(*cmd, b);
-            }
-            cmd->ExecSQL();
+        TFeatureWork w;
+        w.oa = oa;
+        w.id = r.identifikator;
+        w.dtBegin = r.dtBegin;
+        w.result = result;
+        w.insertSql = insertSql;
+        w.bound = std::move(bound);
+        w.deferredCheck = deferredCheck;
+        w.wkt = std::move(wkt);
+        w.withRelations = oReferenzen && oTableExistsIdRefs && HasRelations(r);
+        for (const auto& relation : r.relationen)
+            w.relations.emplace_back(RelationTyp(relation->RelTyp), relation->Lines());
+        TFeatureSend sent = TFeatureSend::fsNotWritten;
+        if (!oOneStatementAtATime && (w.deferredCheck || w.withRelations))
+            sent = SendFeatureAtOnce(w);
+        if (sent == TFeatureSend::fsPending) {
+            // Its count, relations, progress and any report follow when its answer is read.
+            ProcessMessages();
+            return result;
         }
-        CountInsert(oa);
-        if (oReferenzen && !relationsWritten) {
-            for (const auto& relation : r.relationen) {
-                const std::int32_t typ = RelationTyp(relation->RelTyp);
-                for (const std::string& target : relation->Lines())
-                    WriteIdRef(r.identifikator, target, r.dtBegin, typ);
-            }
-        }
+        if (!FinishFeatureWork(w, sent == TFeatureSend::fsWritten))
+            return result;
         result = true;
     } catch (const std::exception& e) {
-        const std::string error = e.what();
-        if (Contains(error, "duplicate key value") || Contains(error, "doppelter Schl")) {
-            const std::string text = "Objekt schon vorhanden: " + oa + ": " + r.identifikator;
-            AddLogLine(text);
-            WriteLog(1, text);
-        } else {
-            const std::string text = "Fehler beim Import bei " + oa + ": " + r.identifikator;
-            AddLogLine(text);
-            AddLogLine(error);
-            WriteLog(1, text + " - " + error);
-        }
+        ReportWriteFailure(oa, r.identifikator, e.what());
     }
 
-    if (!obStatistics.Empty()) {
-        std::int64_t total = 0;
-        for (int i = 0; i < obInserts.Count(); ++i)
-            total += std::stoll(obInserts.ValueFromIndex(i));
-        if (total % 1000 == 0)
-            SetStatusText(2, std::to_string(GetFileProgress()) + "% der aktuellen Datei");
-    }
+    ShowFileProgress();
     ProcessMessages();
     return result;
 }

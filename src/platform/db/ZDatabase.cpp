@@ -154,6 +154,7 @@ void TZConnection::Connect() {
 
 void TZConnection::Disconnect() {
     if (handle) {
+        NotifyBeforeStatement();
         PQfinish(handle);
         handle = nullptr;
     }
@@ -169,6 +170,11 @@ PGconn* TZConnection::Handle() {
     return handle;
 }
 
+void TZConnection::NotifyBeforeStatement() {
+    if (BeforeStatement)
+        BeforeStatement();
+}
+
 void TZConnection::RequireConnected() const {
     if (!handle)
         throw EDatabaseError("Not connected to the database");
@@ -176,6 +182,7 @@ void TZConnection::RequireConnected() const {
 
 void TZConnection::SetSessionSetting(const std::string& name, const std::string& value) {
     RequireConnected();
+    NotifyBeforeStatement();
     const char* vals[2] = {name.c_str(), value.c_str()};
     auto r = Own(PQexecParams(handle, "SELECT pg_catalog.set_config($1, $2, false)", 2, nullptr, vals,
                               nullptr, nullptr, 0));
@@ -187,6 +194,7 @@ const std::string& TZConnection::PreparedStatement(const std::string& serverSql,
     RequireConnected();
     if (auto it = prepared.find(serverSql); it != prepared.end())
         return it->second;
+    NotifyBeforeStatement();
     if (prepared.size() >= MaxPrepared) {
         // Only our own statements go; others that a caller prepared on the handle stay.
         std::string sql;
@@ -208,6 +216,7 @@ void TZConnection::ForgetPrepared(const std::string& serverSql) {
     if (it == prepared.end())
         return;
     if (handle) {
+        NotifyBeforeStatement();
         const std::string sql = "DEALLOCATE " + it->second; // our own generated name, never user text
         auto r = Own(PQexec(handle, sql.c_str()));
     }
@@ -520,6 +529,7 @@ void TZQuery::ParamValues(std::vector<const char*>& values) {
 std::shared_ptr<PGresult> TZQuery::Run() {
     if (!conn || !conn->Handle())
         throw EDatabaseError("Not connected to the database");
+    conn->NotifyBeforeStatement();
     EnsureParsed();
     PGconn* h = conn->Handle();
     if (multiStatementSafe && !prepareRequested) {

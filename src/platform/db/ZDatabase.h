@@ -8,6 +8,7 @@
 // and planned by the server once per connection. Values always travel through libpq's parameter API,
 // never inside the SQL text.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -74,6 +75,14 @@ public:
     std::uint64_t Generation() const { return generation; }
     // Forgets one cached statement (after the server dropped its plan) and deallocates it.
     void ForgetPrepared(const std::string& serverSql);
+
+    // Called before anything of this layer talks to the server (statements, prepares, session settings,
+    // disconnecting): a caller that keeps work of its own in flight on the handle (libpq's pipeline mode)
+    // finishes it here, so every other statement finds the connection idle and runs after that work.
+    std::function<void()> BeforeStatement;
+
+    // Runs BeforeStatement when one is set.
+    void NotifyBeforeStatement();
 
 private:
     void RequireConnected() const;
