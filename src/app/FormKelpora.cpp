@@ -97,6 +97,7 @@ TfrmKelpora::TfrmKelpora(QWidget* parent) : QMainWindow(parent) {
     ToolBar3->setMovable(false);
     ToolBar3->setFloatable(false);
     ToolBar3->setContextMenuPolicy(Qt::PreventContextMenu);
+    ToolBar3->setIconSize(QSize(16, 16));
     CoolBar1 = ToolBar3; // the one fixed band that holds the tool bar
     addToolBar(Qt::TopToolBarArea, ToolBar3);
 
@@ -108,7 +109,8 @@ TfrmKelpora::TfrmKelpora(QWidget* parent) : QMainWindow(parent) {
                                  QStyle::SP_FileDialogDetailedView);
     ToolButton1 = MakeToolButton(ToolBar3, QStringLiteral("Optionen"), QStyle::SP_FileDialogListView);
     ToolButton1->setText(QStringLiteral("Optionen"));
-    ToolButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The caption is kept for accessibility; the tool bar shows icons only, as its other buttons do.
+    ToolButton1->setToolButtonStyle(Qt::ToolButtonIconOnly);
     ToolButton1->setPopupMode(QToolButton::MenuButtonPopup);
 
     PopupMenu1 = new QMenu(this);
