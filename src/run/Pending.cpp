@@ -8,8 +8,6 @@ void TfrmKelpora::ToolButton5Click() {}
 std::shared_ptr<TZConnection> TfrmKelpora::CreateConnection(bool) { return nullptr; }
 std::string TfrmKelpora::ReadSchemaSetting() { return "ATKIS"; }
 std::int32_t TfrmKelpora::GetDatabaseSRID() { return 0; }
-void TfrmKelpora::LoadDoc(const std::string&) {}
-void TfrmKelpora::IntegrateTempData() {}
 void TfrmKelpora::UpdateUmsetzung() {}
 void TfrmKelpora::CreateIndizes() {}
 void TfrmKelpora::AddGeometryColumns() {}

@@ -159,7 +159,7 @@ namespace {
 // Text to coalesce before it is delivered: libxml2 hands character data over in pieces (buffer
 // boundaries, every 300 bytes, around character references); a handler gets one piece per run of text.
 // Runs beyond this size are delivered in several pieces so that memory stays bounded.
-constexpr std::size_t MaxTextRun = 8 * 1024 * 1024;
+constexpr std::size_t MaxTextRun = 16 * 1024 * 1024;
 constexpr std::size_t ReadChunk = 64 * 1024;
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
