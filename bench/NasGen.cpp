@@ -95,7 +95,7 @@ void Ring(TWriter& w, const std::string& oid, int& geom, double x0, double y0, d
     std::snprintf(buf, sizeof buf, "%.3f %.3f %.3f %.3f", x1, y1, x0, y1);
     Segment(w, oid, geom, "LineStringSegment", buf);
     if (arc) {
-        std::snprintf(buf, sizeof buf, "%.3f %.3f %.3f %.3f %.3f %.3f", x0, y1, x0 - (y1 - y0) * 0.2,
+        std::snprintf(buf, sizeof buf, "%.3f %.3f %.3f %.3f %.3f %.3f", x0, y1, x0 - (y1 - y0) * 0.1,
                       (y0 + y1) / 2, x0, y0);
         Segment(w, oid, geom, "Arc", buf);
     } else {

@@ -35,8 +35,10 @@ class TXmlDocument;      // platform/xml
 class TXmlNode;          // platform/xml
 class TXslTransformer;   // platform/xml
 class ESAXParseException; // sax/SAX.h
-struct TFeatureWork;       // writer/FeatureWriter.cpp
-struct TFeaturePipeline;   // writer/FeatureWriter.cpp
+
+// writer/FeatureWork.h, writer/FeatureWriter.cpp
+struct TFeatureWork;
+struct TFeaturePipeline;
 
 // Which box `ShowError` shows a parse error in.
 enum class TErrorBoxKind { ebError, ebWarning };
@@ -179,6 +181,10 @@ public:
     // a time when it was not, then the count and the relations; false when the deferred validity check
     // found the geometry invalid (the feature is skipped).
     bool FinishFeatureWork(TFeatureWork& work, bool written);
+    // Writes the quality data rows that were collected for a feature's transaction, one at a time.
+    void WriteCollectedQualityData(TFeatureWork& work);
+    // While set, WriteProcessSteps adds its rows to this feature's transaction instead of writing them.
+    TFeatureWork* collectingWork = nullptr;
     // The failure report of the INSERT of a feature (duplicate or any other error).
     void ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error);
     // The progress step that ends every call that got as far as its INSERT.

@@ -14,6 +14,7 @@
 #include "model/Utils.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/xml/XmlDom.h"
+#include "writer/FeatureWork.h"
 
 namespace {
 
@@ -98,13 +99,11 @@ bool Contains(const std::string& s, const char* part) {
     return s.find(part) != std::string::npos;
 }
 
-// One parameter value of the INSERT, kept so that the binding can be replayed.
-struct TBinding {
-    std::string name;
-    TFieldType type;
-    bool isNull;
-    std::string value;
-};
+// The document the quality data routine reads an attribute value of type code "6" from.
+std::string QualityDataText(const std::string& column, const std::string& value) {
+    return "<" + column + " xmlns=\"" + kAaa60Namespace + "\" xmlns:gmd=\"" + kGmdNamespace +
+           "\" xmlns:gco=\"" + kGcoNamespace + "\" >" + value + "</" + column + ">";
+}
 
 void Apply(TZQuery& query, const TBinding& b) {
     TZParam& p = query.ParamByName(b.name);
@@ -197,23 +196,6 @@ bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa) const {
     return false;
 }
 
-// What is left of a feature's work once its INSERT is bound: enough to send it at once, and to do it
-// again one statement at a time exactly as the call would have done.
-struct TFeatureWork {
-    std::string oa;
-    std::string id;
-    TDateTime dtBegin = 0;
-    bool result = false; // the provisional result (a replace: that of closing the stored version)
-    std::vector<std::string> insertSql;
-    std::vector<TBinding> bound;
-    bool deferredCheck = false;
-    std::string wkt;
-    bool withRelations = false;
-    // Relation type number and target identifiers, in the record's order.
-    std::vector<std::pair<std::int32_t, std::vector<std::string>>> relations;
-    int statements = 0; // sent in its transaction
-};
-
 // Features whose transactions were sent but whose answers were not read yet, oldest first. Each one ends
 // with a sync point of its own, so each is its own transaction, as when it waits for its answer.
 struct TFeaturePipeline {
@@ -240,6 +222,15 @@ std::size_t WorkBytes(const TFeatureWork& w) {
 
 } // namespace
 
+TPreparedCall TakePreparedCall(TZQuery& q) {
+    std::vector<const char*> values;
+    q.ParamValues(values);
+    TPreparedCall call{q.PreparedStatementName(), {}};
+    for (const char* v : values)
+        call.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+    return call;
+}
+
 void TfrmKelpora::ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error) {
     if (Contains(error, "duplicate key value") || Contains(error, "doppelter Schl")) {
         const std::string text = "Objekt schon vorhanden: " + oa + ": " + id;
@@ -263,11 +254,26 @@ void TfrmKelpora::ShowFileProgress() {
         SetStatusText(2, std::to_string(GetFileProgress()) + "% der aktuellen Datei");
 }
 
+// The quality data rows of a feature whose transaction did not go through, written now as the binding
+// would have written them.
+void TfrmKelpora::WriteCollectedQualityData(TFeatureWork& w) {
+    if (!w.collectQualityRows)
+        return;
+    w.collectQualityRows = false;
+    w.qualityRows.clear();
+    const std::string beginText = DateTimeToDbText(w.dtBegin);
+    for (const auto& [column, value] : w.qualityValues) {
+        const std::unique_ptr<TXmlDocument> doc = TXmlDocument::LoadXml(QualityDataText(column, value));
+        WriteProcessSteps(doc->Root(), w.id, beginText);
+    }
+}
+
 bool TfrmKelpora::FinishFeatureWork(TFeatureWork& w, bool written) {
     if (!written) {
         // One statement at a time, in the order of the steps.
         if (w.deferredCheck && !CheckGeometry(w.id, w.wkt))
             return false;
+        WriteCollectedQualityData(w);
         if (w.deferredCheck || cmd->SQL().Lines() != w.insertSql) {
             cmd->SQL().Clear();
             for (const std::string& line : w.insertSql)
@@ -301,7 +307,7 @@ bool TfrmKelpora::FinishFeatureWork(TFeatureWork& w, bool written) {
 // count of stored objects it reads is that of the one-at-a-time way.
 TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     PGconn* const h = conn ? conn->Handle() : nullptr;
-    if (!h)
+    if (!h || w.collectFailed)
         return TFeatureSend::fsNotWritten;
     if (!featurePipeline)
         featurePipeline = std::make_shared<TFeaturePipeline>();
@@ -317,20 +323,8 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     if (!mayDefer)
         FlushPendingFeatures();
 
-    struct TStatement {
-        std::string name;
-        std::vector<std::optional<std::string>> values; // nullopt: NULL
-    };
-    std::vector<TStatement> batch;
+    std::vector<TPreparedCall> batch;
     // Taking a statement's name may prepare it, which finishes pending features first (cmd stays).
-    const auto take = [&batch](TZQuery& q) {
-        std::vector<const char*> values;
-        q.ParamValues(values);
-        TStatement st{q.PreparedStatementName(), {}};
-        for (const char* v : values)
-            st.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
-        batch.push_back(std::move(st));
-    };
     try {
         if (w.deferredCheck) {
             // Fails (division by zero) unless the geometry is valid: the rollback then leaves the
@@ -339,9 +333,12 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
             valid.SetSQL("SELECT 1/coalesce(ST_IsValid(ST_GeomFromText(:wkt))::int, 0)");
             valid.ParamByName("wkt").SetDataType(TFieldType::ftWideString);
             valid.ParamByName("wkt").SetValue(w.wkt);
-            take(valid);
+            batch.push_back(TakePreparedCall(valid));
         }
-        take(*cmd);
+        for (TPreparedCall& row : w.qualityRows)
+            batch.push_back(std::move(row));
+        w.qualityRows.clear();
+        batch.push_back(TakePreparedCall(*cmd));
         if (w.withRelations) {
             // The relation row exactly as WriteIdRef writes it.
             TZQuery rel(conn.get());
@@ -358,7 +355,7 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
                     rel.ParamByName("typ").SetAsInteger(typ);
                     rel.ParamByName("beginn").SetDataType(TFieldType::ftString);
                     rel.ParamByName("beginn").SetValue(begin);
-                    take(rel);
+                    batch.push_back(TakePreparedCall(rel));
                 }
             }
         }
@@ -374,7 +371,7 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     }
     fp.handle = h;
     bool sent = true;
-    for (const TStatement& st : batch) {
+    for (const TPreparedCall& st : batch) {
         std::vector<const char*> values;
         for (const auto& v : st.values)
             values.push_back(v ? v->c_str() : nullptr);
@@ -464,12 +461,17 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         result = DeleteFromDB(obAXObject);
     TuneImportConnection();
 
+    // With answers in flight, the validity question and the quality data rows always travel with the
+    // INSERT: until it is sent, nothing of the feature reaches the server or the log (see the catch).
+    const bool inFlight = !oOneStatementAtATime && iPipelineDepth > 0;
+    TFeatureWork w;
+    bool unsent = false; // the deferred check and the collected rows are still this call's to do
     try {
         // Geometry: the fragment's reference system, its WKT text, or height values instead.
         bool hasGeometry = false;
         bool deferredCheck = false;
         std::int32_t srid = -1;
-        std::string wkt;
+        std::string& wkt = w.wkt;
         if (!r.position.empty()) {
             std::string crs;
             {
@@ -495,7 +497,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             } else {
                 // The validity answer can travel with the INSERT when nothing between here and the
                 // INSERT can show: the attribute columns are known already and no quality data get written.
-                deferredCheck = !oOneStatementAtATime && CanDeferGeometryCheck(oa);
+                deferredCheck = inFlight || (!oOneStatementAtATime && CanDeferGeometryCheck(oa));
                 if (!deferredCheck && !CheckGeometry(r.identifikator, wkt))
                     return result;
                 hasGeometry = true;
@@ -544,8 +546,15 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             valuesPart += ", '" + oa + "'";
         }
         columnPart += columnText;
-        const std::vector<std::string> insertSql = {"INSERT INTO alkistemp." + table, columnPart, valuesPart,
-                                                    valueText + ")"};
+        w.oa = oa;
+        w.id = r.identifikator;
+        w.dtBegin = r.dtBegin;
+        w.result = result;
+        w.deferredCheck = deferredCheck;
+        w.collectQualityRows = inFlight;
+        unsent = true;
+        w.insertSql = {"INSERT INTO alkistemp." + table, columnPart, valuesPart, valueText + ")"};
+        const std::vector<std::string>& insertSql = w.insertSql;
         const auto setInsert = [this, &insertSql] {
             cmd->SQL().Clear();
             for (const std::string& line : insertSql)
@@ -557,7 +566,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         // Binding. The quality data routine runs in the middle of it and reports its failures through
         // WriteLog on `cmd`; should that have taken `cmd` over, the INSERT and every parameter bound so far
         // are put back before the binding goes on, so the feature's INSERT stays whole.
-        std::vector<TBinding> bound;
+        std::vector<TBinding>& bound = w.bound;
         const auto bind = [this, &bound](TBinding b) {
             Apply(*cmd, b);
             bound.push_back(std::move(b));
@@ -585,10 +594,13 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             } else if (c.typeCode == "6" && present) {
                 std::string steps;
                 {
-                    const std::unique_ptr<TXmlDocument> doc = TXmlDocument::LoadXml(
-                        "<" + c.column + " xmlns=\"" + kAaa60Namespace + "\" xmlns:gmd=\"" + kGmdNamespace +
-                        "\" xmlns:gco=\"" + kGcoNamespace + "\" >" + value + "</" + c.column + ">");
+                    const std::unique_ptr<TXmlDocument> doc =
+                        TXmlDocument::LoadXml(QualityDataText(c.column, value));
+                    if (w.collectQualityRows)
+                        w.qualityValues.emplace_back(c.column, value);
+                    collectingWork = w.collectQualityRows ? &w : nullptr;
                     steps = WriteProcessSteps(doc->Root(), r.identifikator, beginText);
+                    collectingWork = nullptr;
                 }
                 if (cmd->SQL().Lines() != insertSql) {
                     setInsert();
@@ -601,20 +613,13 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
         }
 
-        TFeatureWork w;
-        w.oa = oa;
-        w.id = r.identifikator;
-        w.dtBegin = r.dtBegin;
-        w.result = result;
-        w.insertSql = insertSql;
-        w.bound = std::move(bound);
-        w.deferredCheck = deferredCheck;
-        w.wkt = std::move(wkt);
         w.withRelations = oReferenzen && oTableExistsIdRefs && HasRelations(r);
         for (const auto& relation : r.relationen)
             w.relations.emplace_back(RelationTyp(relation->RelTyp), relation->Lines());
         TFeatureSend sent = TFeatureSend::fsNotWritten;
-        if (!oOneStatementAtATime && (w.deferredCheck || w.withRelations))
+        // A lone INSERT goes the same way when answers need not be waited for.
+        unsent = false;
+        if (!oOneStatementAtATime && (w.deferredCheck || w.withRelations || iPipelineDepth > 0))
             sent = SendFeatureAtOnce(w);
         if (sent == TFeatureSend::fsPending) {
             // Its count, relations, progress and any report follow when its answer is read.
@@ -625,6 +630,16 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             return result;
         result = true;
     } catch (const std::exception& e) {
+        if (unsent) {
+            // What the one-at-a-time way did before it met this error comes first.
+            if (w.deferredCheck && !CheckGeometry(w.id, w.wkt))
+                return result;
+            try {
+                WriteCollectedQualityData(w);
+            } catch (const std::exception&) {
+                // the same texts loaded a moment ago
+            }
+        }
         ReportWriteFailure(oa, r.identifikator, e.what());
     }
 

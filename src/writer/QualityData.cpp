@@ -7,6 +7,7 @@
 #include "app/FormKelpora.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/xml/XmlDom.h"
+#include "writer/FeatureWork.h"
 
 namespace {
 
@@ -82,7 +83,15 @@ std::string TfrmKelpora::WriteProcessSteps(const TXmlNode& element, const std::s
                 if (!param.empty())
                     query.ParamByName(param).SetValue(leaves.ValueFromIndex(i));
             }
-            query.ExecSQL();
+            if (!collectingWork) {
+                query.ExecSQL();
+            } else {
+                try {
+                    collectingWork->qualityRows.push_back(TakePreparedCall(query));
+                } catch (const std::exception&) {
+                    collectingWork->collectFailed = true; // written one at a time, where it fails again
+                }
+            }
         }
     } catch (const std::exception& e) {
         const std::string m = "Fehler beim Auswerten der Qualitätsangaben für " + gmlId;

@@ -1,0 +1,49 @@
+#pragma once
+// The part of a feature's database work that the writer can send without waiting for each answer, kept
+// so that it can be done again one statement at a time exactly as the call would have done it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/DateTime.h"
+#include "platform/db/ZDatabase.h"
+
+// One parameter value of the INSERT, kept so that the binding can be replayed.
+struct TBinding {
+    std::string name;
+    TFieldType type;
+    bool isNull;
+    std::string value;
+};
+
+// A prepared statement and its parameter values (nullopt: NULL), ready to be sent.
+struct TPreparedCall {
+    std::string name;
+    std::vector<std::optional<std::string>> values;
+};
+
+struct TFeatureWork {
+    std::string oa;
+    std::string id;
+    TDateTime dtBegin = 0;
+    bool result = false; // the provisional result (a replace: that of closing the stored version)
+    std::vector<std::string> insertSql;
+    std::vector<TBinding> bound;
+    bool deferredCheck = false;
+    std::string wkt;
+    // The quality data rows go into the feature's transaction instead of being written at once; the
+    // attribute values they came from (column, value) are kept to write them again.
+    bool collectQualityRows = false;
+    std::vector<TPreparedCall> qualityRows;
+    std::vector<std::pair<std::string, std::string>> qualityValues;
+    bool collectFailed = false;
+    bool withRelations = false;
+    // Relation type number and target identifiers, in the record's order.
+    std::vector<std::pair<std::int32_t, std::vector<std::string>>> relations;
+    int statements = 0; // sent in its transaction
+};
+
+// The statement and the current values of `q`; throws EDatabaseError like the statement would.
+TPreparedCall TakePreparedCall(TZQuery& q);
