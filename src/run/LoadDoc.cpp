@@ -1,5 +1,6 @@
 // Loading one NAS file: parse it into the staging schema, let the database integrate it, drop the
 // caches that hold for one file only.
+#include <cstdint>
 #include <memory>
 
 #include "app/FormKelpora.h"
@@ -16,6 +17,23 @@ std::string FileIdOf(const std::string& fileName) {
         name.erase(dot);
     return name;
 }
+// Features in flight while a file is read, unless the caller chose a depth (or the reference way).
+constexpr std::int32_t kImportPipelineDepth = 256;
+
+class TImportPipeline {
+public:
+    explicit TImportPipeline(TfrmKelpora& f) : form(f), before(f.iPipelineDepth) {
+        if (before == 0)
+            form.iPipelineDepth = kImportPipelineDepth;
+    }
+    ~TImportPipeline() { form.iPipelineDepth = before; }
+    TImportPipeline(const TImportPipeline&) = delete;
+    TImportPipeline& operator=(const TImportPipeline&) = delete;
+
+private:
+    TfrmKelpora& form;
+    std::int32_t before;
+};
 } // namespace
 
 void TfrmKelpora::LoadDoc(const std::string& fileName) {
@@ -25,7 +43,18 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
     obFiles.push_back(std::make_unique<TPortionFile>(sFileID));
     parser->currPortion = obFiles.back().get();
 
-    parser->FSAXReader->Parse(fileName);
+    {
+        // The features of the file go to the server without waiting for each answer (see WriteToDB);
+        // all of them are answered and reported before the file counts as read, also when its parse fails.
+        const TImportPipeline inFlight(*this);
+        try {
+            parser->FSAXReader->Parse(fileName);
+        } catch (...) {
+            FlushPendingFeatures();
+            throw;
+        }
+        FlushPendingFeatures();
+    }
     IntegrateTempData();
     obParseTable.reset();
     if (obTables)
