@@ -285,8 +285,14 @@ std::int32_t TfrmKelpora::SelectedTargetSRID() const {
     return srids[static_cast<std::size_t>(i)]->SRID;
 }
 
-void TfrmKelpora::ShowProgressBar(bool visible) { ProgressBar1->setVisible(visible); }
+void TfrmKelpora::ShowProgressBar(bool visible) {
+    ProgressBar1->setVisible(visible);
+}
 
-void TfrmKelpora::ProcessMessages() { QCoreApplication::processEvents(); }
+void TfrmKelpora::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
 
-std::string TfrmKelpora::TimeOfDay() { return TimeToLocaleText(Now()); }
+std::string TfrmKelpora::TimeOfDay() {
+    return TimeToLocaleText(Now());
+}

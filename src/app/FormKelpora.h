@@ -29,11 +29,11 @@ class QToolBar;
 class QToolButton;
 class QWidget;
 
-class TZConnection;      // platform/db
-class TZQuery;           // platform/db
-class TXmlDocument;      // platform/xml
-class TXmlNode;          // platform/xml
-class TXslTransformer;   // platform/xml
+class TZConnection;       // platform/db
+class TZQuery;            // platform/db
+class TXmlDocument;       // platform/xml
+class TXmlNode;           // platform/xml
+class TXslTransformer;    // platform/xml
 class ESAXParseException; // sax/SAX.h
 
 // Which box `ShowError` shows a parse error in.
