@@ -1,0 +1,604 @@
+#include "platform/db/ZDatabase.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstring>
+#include <libpq-fe.h>
+
+namespace {
+
+// A cache that only grows could hold the server's memory hostage when some caller sends ever new texts
+// with parameters; past this size the whole cache is dropped and filled again on demand.
+constexpr std::size_t kMaxPreparedStatements = 4000;
+
+std::string TrimRight(std::string s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.pop_back();
+    return s;
+}
+
+std::string TrimBoth(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        --e;
+    return s.substr(b, e - b);
+}
+
+void ClearResult(PGresult* r) {
+    PQclear(r);
+}
+
+std::shared_ptr<PGresult> Own(PGresult* r) {
+    return std::shared_ptr<PGresult>(r, ClearResult);
+}
+
+// The error of a failed result: the server's primary message, or libpq's text when the server sent none.
+EDatabaseError ResultError(PGconn* handle, const PGresult* r) {
+    if (r) {
+        const char* primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+        const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        if (primary && *primary)
+            return EDatabaseError(primary, state ? state : "");
+        const std::string text = TrimRight(PQresultErrorMessage(r));
+        if (!text.empty())
+            return EDatabaseError(text, state ? state : "");
+    }
+    return EDatabaseError(TrimRight(PQerrorMessage(handle)));
+}
+
+bool Succeeded(const PGresult* r) {
+    if (!r)
+        return false;
+    const auto status = PQresultStatus(r);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY;
+}
+
+// Errors after which a cached statement is stale: its plan no longer fits the tables it reads, or the
+// session lost it (DEALLOCATE / DISCARD run by someone else).
+bool StaleStatement(const EDatabaseError& e) {
+    return e.SqlState() == "26000" ||
+           (e.SqlState() == "0A000" && std::string(e.what()).find("cached plan") != std::string::npos);
+}
+
+void IgnoreNotice(void*, const char*) {}
+
+bool IdentStart(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+}
+bool IdentChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+bool ParseInteger(const std::string& text, std::int64_t& out) {
+    const std::string t = TrimBoth(text);
+    const char* b = t.data();
+    const char* e = t.data() + t.size();
+    if (b != e && *b == '+')
+        ++b;
+    if (b == e)
+        return false;
+    auto [p, ec] = std::from_chars(b, e, out);
+    return ec == std::errc() && p == e;
+}
+
+bool ParseFloat(const std::string& text, double& out) {
+    std::string t = TrimBoth(text);
+    std::replace(t.begin(), t.end(), ',', '.');
+    const char* b = t.data();
+    const char* e = t.data() + t.size();
+    if (b != e && *b == '+')
+        ++b;
+    if (b == e)
+        return false;
+    auto [p, ec] = std::from_chars(b, e, out);
+    return ec == std::errc() && p == e;
+}
+
+std::string FloatText(double v) {
+    char buf[64];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, p) : std::to_string(v);
+}
+
+} // namespace
+
+// ---- TZConnection -----------------------------------------------------------------------------
+
+TZConnection::~TZConnection() {
+    Disconnect();
+}
+
+void TZConnection::Connect() {
+    Disconnect();
+    if (!Protocol.empty() && LowerCaseAscii(Protocol).rfind("postgresql", 0) != 0)
+        throw EDatabaseError("Unsupported database protocol: " + Protocol);
+
+    std::vector<std::string> keys, values;
+    auto add = [&](const std::string& k, const std::string& v) {
+        keys.push_back(k);
+        values.push_back(v);
+    };
+    if (!HostName.empty())
+        add("host", HostName);
+    if (Port != -1)
+        add("port", std::to_string(Port));
+    if (!Database.empty())
+        add("dbname", Database);
+    if (!User.empty())
+        add("user", User);
+    if (!Password.empty())
+        add("password", Password);
+    for (int i = 0; i < Properties.Count(); ++i)
+        if (!Properties.Names(i).empty())
+            add(Properties.Names(i), Properties.ValueFromIndex(i));
+    add("application_name", "Kelpora");
+    add("client_encoding", "UTF8");
+
+    std::vector<const char*> k, v;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        k.push_back(keys[i].c_str());
+        v.push_back(values[i].c_str());
+    }
+    k.push_back(nullptr);
+    v.push_back(nullptr);
+
+    PGconn* c = PQconnectdbParams(k.data(), v.data(), 0);
+    if (!c)
+        throw EDatabaseError("out of memory");
+    if (PQstatus(c) != CONNECTION_OK) {
+        const std::string message = TrimRight(PQerrorMessage(c));
+        PQfinish(c);
+        throw EDatabaseError(message);
+    }
+    PQsetNoticeProcessor(c, IgnoreNotice, nullptr);
+    handle = c;
+    ++generation;
+}
+
+void TZConnection::Disconnect() {
+    if (handle) {
+        PQfinish(handle);
+        handle = nullptr;
+    }
+    prepared.clear();
+    ++generation;
+}
+
+bool TZConnection::Connected() const {
+    return handle && PQstatus(handle) == CONNECTION_OK;
+}
+
+PGconn* TZConnection::Handle() {
+    return handle;
+}
+
+void TZConnection::RequireConnected() const {
+    if (!handle)
+        throw EDatabaseError("Not connected to the database");
+}
+
+void TZConnection::SetSessionSetting(const std::string& name, const std::string& value) {
+    RequireConnected();
+    const char* vals[2] = {name.c_str(), value.c_str()};
+    auto r = Own(PQexecParams(handle, "SELECT pg_catalog.set_config($1, $2, false)", 2, nullptr, vals,
+                              nullptr, nullptr, 0));
+    if (!Succeeded(r.get()))
+        throw ResultError(handle, r.get());
+}
+
+const std::string& TZConnection::PreparedStatement(const std::string& serverSql, int paramCount) {
+    RequireConnected();
+    if (auto it = prepared.find(serverSql); it != prepared.end())
+        return it->second;
+    if (prepared.size() >= kMaxPreparedStatements) {
+        auto r = Own(PQexec(handle, "DEALLOCATE ALL"));
+        prepared.clear();
+        ++generation;
+    }
+    std::string name = "kz" + std::to_string(++nextStatement);
+    auto r = Own(PQprepare(handle, name.c_str(), serverSql.c_str(), paramCount, nullptr));
+    if (!Succeeded(r.get()))
+        throw ResultError(handle, r.get());
+    return prepared.emplace(serverSql, std::move(name)).first->second;
+}
+
+void TZConnection::ForgetPrepared(const std::string& serverSql) {
+    auto it = prepared.find(serverSql);
+    if (it == prepared.end())
+        return;
+    if (handle) {
+        const std::string sql = "DEALLOCATE " + it->second; // our own generated name, never user text
+        auto r = Own(PQexec(handle, sql.c_str()));
+    }
+    prepared.erase(it);
+    ++generation;
+}
+
+// ---- TZParam ----------------------------------------------------------------------------------
+
+void TZParam::SetValue(const std::string& text) {
+    value = text;
+    null = false;
+    wireReady = false;
+}
+
+void TZParam::SetNull() {
+    value.clear();
+    null = true;
+    wireReady = false;
+}
+
+void TZParam::SetAsInteger(std::int64_t v) {
+    if (DataType == TFieldType::ftUnknown)
+        DataType = TFieldType::ftInteger;
+    SetValue(std::to_string(v));
+}
+
+void TZParam::SetAsFloat(double v) {
+    if (DataType == TFieldType::ftUnknown)
+        DataType = TFieldType::ftFloat;
+    SetValue(FloatText(v));
+}
+
+const std::string& TZParam::WireText() {
+    if (wireReady)
+        return wire;
+    switch (DataType) {
+    case TFieldType::ftInteger: {
+        std::int64_t n = 0;
+        if (!ParseInteger(value, n))
+            throw EDatabaseError("'" + value + "' is not a valid integer value for parameter " + name);
+        wire = std::to_string(n);
+        break;
+    }
+    case TFieldType::ftFloat: {
+        double d = 0;
+        if (!ParseFloat(value, d))
+            throw EDatabaseError("'" + value + "' is not a valid floating point value for parameter " + name);
+        wire = FloatText(d);
+        break;
+    }
+    default:
+        // libpq takes C strings: a NUL inside would silently cut the value short.
+        if (value.find('\0') != std::string::npos)
+            throw EDatabaseError("The value of parameter " + name + " contains a NUL character");
+        wire = value;
+    }
+    wireReady = true;
+    return wire;
+}
+
+// ---- TZField ----------------------------------------------------------------------------------
+
+TZField::TZField(std::shared_ptr<PGresult> result, int r, int c)
+    : res(std::move(result)), row(r), column(c) {}
+
+bool TZField::IsNull() const {
+    return !res || row < 0 || row >= PQntuples(res.get()) || PQgetisnull(res.get(), row, column);
+}
+
+std::string TZField::AsString() const {
+    if (IsNull())
+        return {};
+    return std::string(PQgetvalue(res.get(), row, column),
+                       static_cast<std::size_t>(PQgetlength(res.get(), row, column)));
+}
+
+std::int64_t TZField::AsInteger() const {
+    if (IsNull())
+        return 0;
+    const std::string t = AsString();
+    std::int64_t n = 0;
+    if (!ParseInteger(t, n))
+        throw EDatabaseError("'" + t + "' is not a valid integer value");
+    return n;
+}
+
+bool TZField::AsBoolean() const {
+    if (IsNull())
+        return false;
+    const std::string t = LowerCaseAscii(TrimBoth(AsString()));
+    return t == "t" || t == "true" || t == "y" || t == "yes" || t == "on" || t == "1";
+}
+
+double TZField::AsFloat() const {
+    if (IsNull())
+        return 0;
+    const std::string t = AsString();
+    double d = 0;
+    if (!ParseFloat(t, d))
+        throw EDatabaseError("'" + t + "' is not a valid floating point value");
+    return d;
+}
+
+std::string TZField::FieldName() const {
+    return res ? PQfname(res.get(), column) : std::string();
+}
+
+namespace {
+EDatabaseError NullValue(const TZField& f, const char* type) {
+    return EDatabaseError("The field " + f.FieldName() + " is NULL and cannot be read as " + type);
+}
+} // namespace
+
+std::string TZField::ValueAsString() const {
+    if (IsNull())
+        throw NullValue(*this, "text");
+    return AsString();
+}
+
+std::int64_t TZField::ValueAsInteger() const {
+    if (IsNull())
+        throw NullValue(*this, "an integer");
+    return AsInteger();
+}
+
+bool TZField::ValueAsBoolean() const {
+    if (IsNull())
+        throw NullValue(*this, "a Boolean");
+    return AsBoolean();
+}
+
+// ---- TZQuery ----------------------------------------------------------------------------------
+
+TZQuery::TZQuery(TZConnection* connection) : conn(connection) {}
+
+TZQuery::~TZQuery() = default;
+
+void TZQuery::SetConnection(TZConnection* connection) {
+    Close();
+    conn = connection;
+    stmtName = nullptr;
+}
+
+void TZQuery::SetSQL(const std::string& text) {
+    sql.Clear();
+    sql.Add(text);
+}
+
+void TZQuery::EnsureParsed() {
+    if (!parsed || sql.Lines() != parsedLines)
+        Parse();
+}
+
+// Replaces every ":name" by "$n" (one number per distinct name, ignoring case). Colons inside string
+// literals, quoted identifiers, dollar-quoted bodies, comments and "::" casts are left as they are.
+void TZQuery::Parse() {
+    Close();
+    parsedLines = sql.Lines();
+    std::string text;
+    for (std::size_t i = 0; i < parsedLines.size(); ++i) {
+        if (i)
+            text += '\n';
+        text += parsedLines[i];
+    }
+
+    std::vector<std::unique_ptr<TZParam>> old = std::move(params);
+    params.clear();
+    std::string out;
+    out.reserve(text.size() + 16);
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    auto copyUntil = [&](std::size_t end) {
+        out.append(text, i, end - i);
+        i = end;
+    };
+    while (i < n) {
+        const char c = text[i];
+        if (c == '\'') {
+            // E'...' strings allow backslash escapes; standard strings only the doubled quote.
+            const bool escapes =
+                i > 0 && (text[i - 1] == 'E' || text[i - 1] == 'e') && (i < 2 || !IdentChar(text[i - 2]));
+            std::size_t j = i + 1;
+            while (j < n) {
+                if (escapes && text[j] == '\\' && j + 1 < n) {
+                    j += 2;
+                    continue;
+                }
+                if (text[j] == '\'') {
+                    if (j + 1 < n && text[j + 1] == '\'') {
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++j;
+            }
+            copyUntil(std::min(n, j + 1));
+        } else if (c == '"') {
+            std::size_t j = text.find('"', i + 1);
+            copyUntil(j == std::string::npos ? n : j + 1);
+        } else if (c == '-' && i + 1 < n && text[i + 1] == '-') {
+            std::size_t j = text.find('\n', i);
+            copyUntil(j == std::string::npos ? n : j);
+        } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
+            int depth = 0;
+            std::size_t j = i;
+            while (j < n) {
+                if (text.compare(j, 2, "/*") == 0) {
+                    ++depth;
+                    j += 2;
+                } else if (text.compare(j, 2, "*/") == 0) {
+                    j += 2;
+                    if (--depth == 0)
+                        break;
+                } else {
+                    ++j;
+                }
+            }
+            copyUntil(std::min(n, j));
+        } else if (c == '$' && (i == 0 || !IdentChar(text[i - 1]))) {
+            std::size_t j = i + 1;
+            while (j < n && IdentChar(text[j]) &&
+                   !(j == i + 1 && std::isdigit(static_cast<unsigned char>(text[j]))))
+                ++j;
+            if (j < n && text[j] == '$') {
+                const std::string tag = text.substr(i, j - i + 1);
+                std::size_t close = text.find(tag, j + 1);
+                copyUntil(close == std::string::npos ? n : close + tag.size());
+            } else {
+                copyUntil(i + 1);
+            }
+        } else if (c == ':' && i + 1 < n && text[i + 1] == ':') {
+            copyUntil(i + 2);
+        } else if (c == ':' && i + 1 < n && IdentStart(text[i + 1])) {
+            std::size_t j = i + 1;
+            while (j < n && IdentChar(text[j]))
+                ++j;
+            const std::string name = text.substr(i + 1, j - i - 1);
+            std::size_t index = 0;
+            while (index < params.size() && !SameTextAscii(params[index]->Name(), name))
+                ++index;
+            if (index == params.size()) {
+                auto kept = std::find_if(old.begin(), old.end(),
+                                         [&](const auto& p) { return p && SameTextAscii(p->Name(), name); });
+                params.push_back(kept != old.end() ? std::move(*kept) : std::make_unique<TZParam>(name));
+            }
+            out += '$';
+            out += std::to_string(index + 1);
+            i = j;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    serverSql = std::move(out);
+    multiStatementSafe = params.empty();
+    stmtName = nullptr;
+    parsed = true;
+}
+
+std::string TZQuery::ServerSQL() {
+    EnsureParsed();
+    return serverSql;
+}
+
+TZParam& TZQuery::ParamByName(const std::string& name) {
+    EnsureParsed();
+    for (auto& p : params)
+        if (SameTextAscii(p->Name(), name))
+            return *p;
+    throw EDatabaseError("Parameter '" + name + "' not found");
+}
+
+int TZQuery::ParamCount() {
+    EnsureParsed();
+    return static_cast<int>(params.size());
+}
+
+TZParam& TZQuery::Params(int index) {
+    EnsureParsed();
+    if (index < 0 || index >= static_cast<int>(params.size()))
+        throw EDatabaseError("Parameter index out of range");
+    return *params[static_cast<std::size_t>(index)];
+}
+
+void TZQuery::Prepare() {
+    EnsureParsed();
+    prepareRequested = true;
+}
+
+const std::string& TZQuery::PreparedStatementName() {
+    EnsureParsed();
+    if (!conn)
+        throw EDatabaseError("The statement has no connection");
+    if (!stmtName || stmtGeneration != conn->Generation()) {
+        stmtName = &conn->PreparedStatement(serverSql, static_cast<int>(params.size()));
+        stmtGeneration = conn->Generation();
+    }
+    return *stmtName;
+}
+
+void TZQuery::ParamValues(std::vector<const char*>& values) {
+    EnsureParsed();
+    values.clear();
+    for (auto& p : params)
+        values.push_back(p->IsNull() ? nullptr : p->WireText().c_str());
+}
+
+std::shared_ptr<PGresult> TZQuery::Run() {
+    if (!conn || !conn->Handle())
+        throw EDatabaseError("Not connected to the database");
+    EnsureParsed();
+    PGconn* h = conn->Handle();
+    if (multiStatementSafe && !prepareRequested) {
+        // One-off texts without parameters (DDL, catalogue checks, generated queries) go through the
+        // simple protocol: they are not worth a server-side statement each and may hold several commands.
+        auto r = Own(PQexec(h, serverSql.c_str()));
+        if (!Succeeded(r.get()))
+            throw ResultError(h, r.get());
+        return r;
+    }
+    std::vector<const char*> values;
+    ParamValues(values);
+    for (int attempt = 0;; ++attempt) {
+        const std::string& name = PreparedStatementName();
+        auto r = Own(PQexecPrepared(h, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                                    nullptr, 0));
+        if (Succeeded(r.get()))
+            return r;
+        EDatabaseError e = ResultError(h, r.get());
+        if (attempt > 0 || !StaleStatement(e))
+            throw e;
+        conn->ForgetPrepared(serverSql);
+    }
+}
+
+void TZQuery::ExecSQL() {
+    Close();
+    auto r = Run();
+    const char* tuples = PQcmdTuples(r.get());
+    rowsAffected = tuples && *tuples ? std::strtoll(tuples, nullptr, 10) : 0;
+}
+
+void TZQuery::Open() {
+    Close();
+    result = Run();
+    current = 0;
+}
+
+void TZQuery::Close() {
+    result.reset();
+    current = 0;
+}
+
+bool TZQuery::Eof() const {
+    return !result || current >= PQntuples(result.get());
+}
+
+void TZQuery::First() {
+    current = 0;
+}
+
+void TZQuery::Next() {
+    if (!Eof())
+        ++current;
+}
+
+int TZQuery::RecordCount() const {
+    return result ? PQntuples(result.get()) : 0;
+}
+
+int TZQuery::FieldCount() const {
+    return result ? PQnfields(result.get()) : 0;
+}
+
+TZField TZQuery::FieldByName(const std::string& name) const {
+    if (!result)
+        throw EDatabaseError("The query is not open");
+    const int column = PQfnumber(result.get(), name.c_str());
+    if (column < 0)
+        throw EDatabaseError("Field '" + name + "' not found");
+    return TZField(result, current, column);
+}
+
+TZField TZQuery::Fields(int index) const {
+    if (!result)
+        throw EDatabaseError("The query is not open");
+    if (index < 0 || index >= PQnfields(result.get()))
+        throw EDatabaseError("Field index out of range");
+    return TZField(result, current, index);
+}

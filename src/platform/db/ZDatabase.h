@@ -1,0 +1,207 @@
+#pragma once
+// A thin connection/statement layer over libpq with the shape the writer and the run code use:
+// a connection with host, port, database, user and password; a statement with an SQL text built line by
+// line, named parameters written ":name", execution, and a result read row by row.
+//
+// Statements that carry parameters (or that were prepared explicitly) become server-side prepared
+// statements, cached per connection by their SQL text, so a text that is sent once per feature is parsed
+// and planned by the server once per connection. Values always travel through libpq's parameter API,
+// never inside the SQL text.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "model/StringList.h"
+
+struct pg_conn;
+struct pg_result;
+using PGconn = pg_conn;
+using PGresult = pg_result;
+
+// Every failure of this layer. what() is the server's message text exactly (the primary message of the
+// error), or libpq's own text for failures without a server message (connection errors, lost
+// connections), or a text of this layer (unknown parameter or field, a value of the wrong form).
+class EDatabaseError : public std::runtime_error {
+public:
+    explicit EDatabaseError(const std::string& message, std::string sqlState = {})
+        : std::runtime_error(message), state(std::move(sqlState)) {}
+    // The five-character SQLSTATE of a server error; empty for errors raised on the client side.
+    const std::string& SqlState() const { return state; }
+
+private:
+    std::string state;
+};
+
+enum class TFieldType { ftUnknown, ftString, ftWideString, ftInteger, ftFloat };
+
+class TZConnection {
+public:
+    TZConnection() = default;
+    ~TZConnection();
+    TZConnection(const TZConnection&) = delete;
+    TZConnection& operator=(const TZConnection&) = delete;
+
+    std::string Protocol = "postgresql", HostName, Database, User, Password;
+    int Port = -1; // -1: libpq default
+    // Further libpq connection keywords as name=value lines (for example connect_timeout=5).
+    TStringList Properties;
+
+    // Opens the connection (closing an open one first). The session gets application_name "Kelpora" and
+    // client_encoding UTF8. Throws EDatabaseError with libpq's text when the server cannot be reached or
+    // refuses the login.
+    void Connect();
+    void Disconnect();
+    bool Connected() const;
+    PGconn* Handle();
+
+    // Sets a run-time parameter of the session (as SET does) after connecting; the value is bound, not
+    // pasted. Throws EDatabaseError.
+    void SetSessionSetting(const std::string& name, const std::string& value);
+
+    // The name of the server-side prepared statement for `serverSql` (placeholders $1..$n), preparing
+    // it on first use. Not usable while libpq is in pipeline mode (prepare before entering it).
+    const std::string& PreparedStatement(const std::string& serverSql, int paramCount);
+    // Number of statements prepared on the server for this connection so far.
+    std::size_t PreparedCount() const { return prepared.size(); }
+    // Grows with every Connect and Disconnect: a statement name cached by a query is valid only for the
+    // generation it was taken in.
+    std::uint64_t Generation() const { return generation; }
+    // Forgets one cached statement (after the server dropped its plan) and deallocates it.
+    void ForgetPrepared(const std::string& serverSql);
+
+private:
+    void RequireConnected() const;
+
+    PGconn* handle = nullptr;
+    std::uint64_t generation = 0;
+    std::uint64_t nextStatement = 0;
+    std::unordered_map<std::string, std::string> prepared; // server SQL -> statement name
+};
+
+// One named parameter of a statement.
+class TZParam {
+public:
+    explicit TZParam(std::string paramName) : name(std::move(paramName)) {}
+
+    TFieldType DataType = TFieldType::ftUnknown;
+    void SetDataType(TFieldType type) { DataType = type; }
+    // The value as text; its form is checked against DataType when the statement runs: an integer must
+    // be an optional sign and decimal digits, a float may use "," as its decimal separator.
+    void SetValue(const std::string& text);
+    void SetNull();
+    void SetAsInteger(std::int64_t value);
+    void SetAsFloat(double value);
+
+    const std::string& Name() const { return name; }
+    bool IsNull() const { return null; }
+    const std::string& Text() const { return value; }
+    // The text that goes to the server; throws EDatabaseError when the value does not fit DataType.
+    const std::string& WireText();
+
+private:
+    std::string name;
+    std::string value;
+    std::string wire;
+    bool null = true;
+    bool wireReady = false;
+};
+
+// A field of the current row of an open result. It keeps the result alive and refers to the row that
+// was current when it was taken.
+class TZField {
+public:
+    TZField(std::shared_ptr<PGresult> result, int row, int column);
+
+    bool IsNull() const;
+    // The value as text; "" for NULL.
+    std::string AsString() const;
+    // The value as an integer; 0 for NULL. Throws EDatabaseError when the text is not an integer.
+    std::int64_t AsInteger() const;
+    // True for the server's true ("t"), "true", "1" and the like; false for NULL.
+    bool AsBoolean() const;
+    // The value as a floating point number; 0 for NULL. Throws EDatabaseError when it is not a number.
+    double AsFloat() const;
+    // The same conversions for callers to whom a NULL is a failure: they throw EDatabaseError on NULL.
+    std::string ValueAsString() const;
+    std::int64_t ValueAsInteger() const;
+    bool ValueAsBoolean() const;
+    std::string FieldName() const;
+
+private:
+    std::shared_ptr<PGresult> res;
+    int row;
+    int column;
+};
+
+class TZQuery {
+public:
+    explicit TZQuery(TZConnection* connection = nullptr);
+    ~TZQuery();
+    TZQuery(const TZQuery&) = delete;
+    TZQuery& operator=(const TZQuery&) = delete;
+
+    void SetConnection(TZConnection* connection);
+    TZConnection* Connection() const { return conn; }
+
+    // The SQL text: its lines joined by "\n". Changing it closes nothing by itself; the next use sees
+    // the new text, and parameters keep their values while their name stays in the text.
+    TStringList& SQL() { return sql; }
+    void SetSQL(const std::string& text);
+    // The SQL text as the server gets it (":name" replaced by "$n").
+    std::string ServerSQL();
+
+    // The parameter ":name" of the SQL text (names compare ignoring case). Throws EDatabaseError when
+    // the text has no such parameter.
+    TZParam& ParamByName(const std::string& name);
+    int ParamCount();
+    TZParam& Params(int index);
+
+    // Marks the statement to be prepared on the server even when it has no parameters.
+    void Prepare();
+    bool Prepared() const { return prepareRequested; }
+    // Runs the statement, discarding any rows. Throws EDatabaseError.
+    void ExecSQL();
+    // Runs the statement and keeps its rows; the first row is current. Throws EDatabaseError.
+    void Open();
+    void Close();
+    bool Active() const { return result != nullptr; }
+
+    bool Eof() const;
+    void First();
+    void Next();
+    int RecordCount() const;
+    int FieldCount() const;
+    // Throws EDatabaseError when the result has no such field, or when no row is current.
+    TZField FieldByName(const std::string& name) const;
+    TZField Fields(int index) const;
+    // Rows changed by the last ExecSQL (0 for statements that report none).
+    std::int64_t RowsAffected() const { return rowsAffected; }
+
+    // For callers that send the statement themselves (for example in libpq's pipeline mode): the name of
+    // its server-side prepared statement, and the parameter values in "$n" order (nullptr for NULL).
+    const std::string& PreparedStatementName();
+    void ParamValues(std::vector<const char*>& values);
+
+private:
+    void Parse();
+    void EnsureParsed();
+    std::shared_ptr<PGresult> Run();
+
+    TZConnection* conn = nullptr;
+    TStringList sql;
+    std::vector<std::string> parsedLines;
+    bool parsed = false;
+    std::string serverSql;
+    bool multiStatementSafe = true;               // no parameters: may go through the simple protocol
+    std::vector<std::unique_ptr<TZParam>> params; // in "$n" order
+    bool prepareRequested = false;
+    std::uint64_t stmtGeneration = 0;
+    const std::string* stmtName = nullptr;
+
+    std::shared_ptr<PGresult> result;
+    int current = 0;
+    std::int64_t rowsAffected = 0;
+};

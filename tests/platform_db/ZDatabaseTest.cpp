@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <libpq-fe.h>
+
+#include "TestDatabase.h"
+#include "platform/db/ZDatabase.h"
+
+namespace {
+
+// A connection to the test's own database through the socket folder of the test server.
+class ZDatabaseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        conn.HostName = TTestDatabase::Host();
+        conn.Port = TTestDatabase::Port();
+        conn.Database = db.Name();
+        conn.User = TTestDatabase::User();
+        conn.Connect();
+    }
+    TTestDatabase db;
+    TZConnection conn;
+};
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EDatabaseError& e) {
+        return e.what();
+    }
+    return "<no error>";
+}
+
+} // namespace
+
+TEST_F(ZDatabaseTest, SessionCarriesApplicationNameAndUtf8) {
+    TZQuery q(&conn);
+    q.SetSQL("SELECT current_setting('application_name') AS app, current_setting('client_encoding') AS enc");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("app").AsString(), "Kelpora");
+    EXPECT_EQ(q.FieldByName("ENC").AsString(), "UTF8");
+
+    conn.SetSessionSetting("search_path", "alkistemp, public");
+    q.SetSQL("SHOW search_path");
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsString(), "alkistemp, public");
+}
+
+TEST_F(ZDatabaseTest, ConnectFailureCarriesLibpqText) {
+    TZConnection bad;
+    bad.HostName = TTestDatabase::Host();
+    bad.Port = TTestDatabase::Port();
+    bad.Database = "no_such_database_kelpora";
+    bad.User = TTestDatabase::User();
+    const std::string e = ErrorOf([&] { bad.Connect(); });
+    EXPECT_NE(e.find("no_such_database_kelpora"), std::string::npos) << e;
+    EXPECT_FALSE(bad.Connected());
+    EXPECT_NE(ErrorOf([&] { TZQuery(&bad).ExecSQL(); }), "<no error>");
+}
+
+TEST_F(ZDatabaseTest, PasswordLoginOverTcp) {
+    TZConnection tcp;
+    tcp.HostName = "127.0.0.1";
+    tcp.Port = TTestDatabase::Port();
+    tcp.Database = db.Name();
+    tcp.User = TTestDatabase::User();
+    tcp.Password = "wrong";
+    EXPECT_NE(ErrorOf([&] { tcp.Connect(); }).find("password authentication failed"), std::string::npos);
+    tcp.Password = TTestDatabase::Password();
+    tcp.Connect();
+    EXPECT_TRUE(tcp.Connected());
+    tcp.Disconnect();
+    EXPECT_FALSE(tcp.Connected());
+}
+
+// Where ":" starts a parameter and where it does not.
+TEST_F(ZDatabaseTest, ParameterNamesOutsideLiteralsIdentifiersAndCasts) {
+    struct Case {
+        const char* sql;
+        const char* serverSql;
+        int params;
+    } cases[] = {
+        {"SELECT :a, :b, :A", "SELECT $1, $2, $1", 2},
+        {"SELECT ':a', \"x:y\", 1::int, :c::text", "SELECT ':a', \"x:y\", 1::int, $1::text", 1},
+        {"SELECT 'it''s :no', :yes", "SELECT 'it''s :no', $1", 1},
+        {"SELECT E'\\' :no', :yes", "SELECT E'\\' :no', $1", 1},
+        {"SELECT $$ :no $$, $f$ :no $f$, :yes -- :no\n/* :no /* :no */ */",
+         "SELECT $$ :no $$, $f$ :no $f$, $1 -- :no\n/* :no /* :no */ */", 1},
+        {"SELECT arr[1:2] FROM t", "SELECT arr[1:2] FROM t", 0},
+    };
+    for (const auto& c : cases) {
+        TZQuery q(&conn);
+        q.SetSQL(c.sql);
+        EXPECT_EQ(q.ServerSQL(), c.serverSql) << c.sql;
+        EXPECT_EQ(q.ParamCount(), c.params) << c.sql;
+    }
+    TZQuery q(&conn);
+    q.SetSQL("SELECT :a");
+    EXPECT_EQ(ErrorOf([&] { q.ParamByName("b"); }), "Parameter 'b' not found");
+}
+
+TEST_F(ZDatabaseTest, SqlBuiltLineByLineAndParametersBound) {
+    db.Exec("CREATE TABLE t(i integer, f double precision, s text, w varchar)");
+    TZQuery q(&conn);
+    q.SQL().Clear();
+    q.SQL().Add("INSERT INTO t (i, f, s, w)");
+    q.SQL().Add("VALUES (:i, :f, :s, :w)");
+    q.Prepare();
+    const std::string hostile = "x'); DROP TABLE t; --\n\"zwei\"\tZeilen Größe";
+    q.ParamByName("i").SetDataType(TFieldType::ftInteger);
+    q.ParamByName("i").SetValue(" -42");
+    q.ParamByName("f").SetDataType(TFieldType::ftFloat);
+    q.ParamByName("f").SetValue("3,25");
+    q.ParamByName("s").SetDataType(TFieldType::ftString);
+    q.ParamByName("s").SetValue(hostile);
+    q.ParamByName("w").SetDataType(TFieldType::ftWideString);
+    q.ParamByName("w").SetNull();
+    q.ExecSQL();
+    EXPECT_EQ(q.RowsAffected(), 1);
+    q.ParamByName("i").SetAsInteger(7);
+    q.ParamByName("f").SetAsFloat(0.1);
+    q.ParamByName("w").SetValue("");
+    q.ExecSQL();
+
+    auto rows = db.Query("SELECT i, f, s, w FROM t ORDER BY i");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0], "-42");
+    EXPECT_EQ(rows[0][1], "3.25");
+    EXPECT_EQ(rows[0][2], hostile);
+    EXPECT_EQ(rows[0][3], std::nullopt);
+    EXPECT_EQ(rows[1][1], "0.1");
+    EXPECT_EQ(rows[1][3], "");
+}
+
+TEST_F(ZDatabaseTest, ValuesOfTheWrongFormFailTheStatement) {
+    db.Exec("CREATE TABLE t(i integer, f double precision)");
+    TZQuery q(&conn);
+    q.SetSQL("INSERT INTO t VALUES (:i, :f)");
+    q.ParamByName("i").SetDataType(TFieldType::ftInteger);
+    q.ParamByName("f").SetDataType(TFieldType::ftFloat);
+    struct Case {
+        const char* i;
+        const char* f;
+        const char* error;
+    } cases[] = {
+        {"12a", "1", "'12a' is not a valid integer value for parameter i"},
+        {"", "1", "'' is not a valid integer value for parameter i"},
+        {"1", "1,2,3", "'1,2,3' is not a valid floating point value for parameter f"},
+        {"1", "abc", "'abc' is not a valid floating point value for parameter f"},
+    };
+    for (const auto& c : cases) {
+        q.ParamByName("i").SetValue(c.i);
+        q.ParamByName("f").SetValue(c.f);
+        EXPECT_EQ(ErrorOf([&] { q.ExecSQL(); }), c.error);
+    }
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "0");
+}
+
+TEST_F(ZDatabaseTest, ServerErrorsCarryThePrimaryMessageExactly) {
+    db.Exec("CREATE TABLE k(id text PRIMARY KEY)");
+    TZQuery q(&conn);
+    q.SetSQL("INSERT INTO k VALUES (:id)");
+    q.ParamByName("id").SetValue("a");
+    q.ExecSQL();
+    try {
+        q.ExecSQL();
+        FAIL() << "duplicate accepted";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(std::string(e.what()), "duplicate key value violates unique constraint \"k_pkey\"");
+        EXPECT_EQ(e.SqlState(), "23505");
+    }
+    q.SetSQL("SELECT * FROM missing_table");
+    EXPECT_EQ(ErrorOf([&] { q.Open(); }), "relation \"missing_table\" does not exist");
+    EXPECT_FALSE(q.Active());
+}
+
+TEST_F(ZDatabaseTest, RowsFieldsAndNulls) {
+    TZQuery q(&conn);
+    q.SetSQL("SELECT * FROM (VALUES (1, 'a', true, 1.5), (2, NULL, false, NULL), (3, 'c', NULL, 2.0)) "
+             "AS v(n, s, b, f) ORDER BY n");
+    q.Open();
+    EXPECT_TRUE(q.Active());
+    EXPECT_EQ(q.RecordCount(), 3);
+    std::vector<std::string> seen;
+    for (; !q.Eof(); q.Next()) {
+        auto s = q.FieldByName("s");
+        seen.push_back(std::to_string(q.Fields(0).AsInteger()) + ":" + (s.IsNull() ? "null" : s.AsString()) +
+                       ":" + (q.FieldByName("b").AsBoolean() ? "t" : "f") + ":" +
+                       std::to_string(q.FieldByName("f").AsFloat()));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"1:a:t:1.500000", "2:null:f:0.000000", "3:c:f:2.000000"}));
+    q.First();
+    EXPECT_EQ(q.Fields(1).ValueAsString(), "a");
+    q.Next();
+    EXPECT_EQ(ErrorOf([&] { q.FieldByName("s").ValueAsString(); }),
+              "The field s is NULL and cannot be read as text");
+    EXPECT_EQ(ErrorOf([&] { q.FieldByName("nope"); }), "Field 'nope' not found");
+    EXPECT_EQ(ErrorOf([&] { q.Fields(1).AsInteger(); }), "<no error>"); // NULL reads as 0
+    EXPECT_EQ(ErrorOf([&] { q.Fields(9); }), "Field index out of range");
+    q.Close();
+    EXPECT_FALSE(q.Active());
+    EXPECT_TRUE(q.Eof());
+
+    q.SetSQL("SELECT 'x1'");
+    q.Open();
+    EXPECT_EQ(ErrorOf([&] { q.Fields(0).AsInteger(); }), "'x1' is not a valid integer value");
+}
+
+TEST_F(ZDatabaseTest, PreparedStatementsAreCachedPerConnectionBySqlText) {
+    db.Exec("CREATE TABLE t(i integer)");
+    const auto preparedOnServer = [&] {
+        TZQuery q(&conn);
+        q.SetSQL("SELECT count(*) FROM pg_prepared_statements");
+        q.Open();
+        return q.Fields(0).AsInteger();
+    };
+    {
+        TZQuery a(&conn), b(&conn);
+        for (int i = 0; i < 5; ++i) {
+            TZQuery& q = i % 2 ? a : b;
+            q.SetSQL("INSERT INTO t VALUES (:i)");
+            q.ParamByName("i").SetAsInteger(i);
+            q.ExecSQL();
+        }
+    }
+    EXPECT_EQ(conn.PreparedCount(), 1u);
+    EXPECT_EQ(preparedOnServer(), 1);
+    EXPECT_EQ(db.Scalar("SELECT sum(i) FROM t"), "10");
+
+    // A plan that no longer fits the table is prepared again instead of failing.
+    TZQuery star(&conn);
+    star.SetSQL("SELECT * FROM t WHERE i = :i");
+    star.ParamByName("i").SetAsInteger(3);
+    star.Open();
+    EXPECT_EQ(star.FieldCount(), 1);
+    TZQuery alter(&conn);
+    alter.SetSQL("ALTER TABLE t ADD COLUMN j integer");
+    alter.ExecSQL();
+    star.Open();
+    EXPECT_EQ(star.FieldCount(), 2);
+
+    // A new connection starts with an empty cache.
+    conn.Disconnect();
+    EXPECT_EQ(conn.PreparedCount(), 0u);
+    conn.Connect();
+    star.Open();
+    EXPECT_EQ(star.RecordCount(), 1);
+}
+
+TEST_F(ZDatabaseTest, StatementsWithoutParametersMayHoldSeveralCommands) {
+    TZQuery q(&conn);
+    q.SetSQL("CREATE TABLE m(x int); INSERT INTO m VALUES (1), (2); SELECT sum(x) FROM m");
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsString(), "3");
+    // Parameter values survive a change of the text that keeps their name.
+    q.SetSQL("SELECT :v::int + 1");
+    q.ParamByName("v").SetValue("41");
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsInteger(), 42);
+    q.SetSQL("SELECT :v::int + 2");
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsInteger(), 43);
+}
+
+TEST_F(ZDatabaseTest, HandleGivesLibpqAccessAndParamValuesFeedIt) {
+    TZQuery q(&conn);
+    q.SetSQL("SELECT :a::text || :b::text");
+    q.ParamByName("a").SetValue("x");
+    q.ParamByName("b").SetNull();
+    std::vector<const char*> values;
+    q.ParamValues(values);
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_STREQ(values[0], "x");
+    EXPECT_EQ(values[1], nullptr);
+    PGresult* r = PQexecPrepared(conn.Handle(), q.PreparedStatementName().c_str(), 2, values.data(), nullptr,
+                                 nullptr, 0);
+    EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK);
+    EXPECT_TRUE(PQgetisnull(r, 0, 0));
+    PQclear(r);
+}
