@@ -2,18 +2,5 @@
 // one is written; the file goes when it is empty.
 #include "app/FormKelpora.h"
 
-void TfrmKelpora::ToolButton3Click() {}
-void TfrmKelpora::ToolButton4Click() {}
-void TfrmKelpora::ToolButton5Click() {}
-std::shared_ptr<TZConnection> TfrmKelpora::CreateConnection(bool) { return nullptr; }
-std::string TfrmKelpora::ReadSchemaSetting() { return "ATKIS"; }
-std::int32_t TfrmKelpora::GetDatabaseSRID() { return 0; }
 void TfrmKelpora::LoadDoc(const std::string&) {}
 void TfrmKelpora::IntegrateTempData() {}
-void TfrmKelpora::UpdateUmsetzung() {}
-void TfrmKelpora::CreateIndizes() {}
-void TfrmKelpora::AddGeometryColumns() {}
-void TfrmKelpora::TransformGeometries() {}
-void TfrmKelpora::NachbereitungAFIS() {}
-void TfrmKelpora::NachbereitungALKIS() {}
-void TfrmKelpora::CreateRunReport() {}

@@ -1,0 +1,194 @@
+// The import command: connection, settings and the database's reference system, the file selection,
+// the file loop with progress and cancel, post-processing, report, and the clean-up on every way out.
+#include <QLocale>
+#include <filesystem>
+#include <memory>
+
+#include "app/FormKelpora.h"
+#include "app/FormOptionen.h"
+#include "app/IniFile.h"
+#include "model/Utils.h"
+#include "platform/db/ZDatabase.h"
+#include "platform/dialogs/Dialogs.h"
+#include "run/FormFiles.h"
+#include "run/RunSupport.h"
+
+namespace {
+constexpr std::int32_t kExpectedDatabaseSRID = 25832;
+
+std::string BaseName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+// Runs the clean-up of a run when it goes out of scope, whichever way the command ends.
+class TRunCleanup {
+public:
+    TRunCleanup(TfrmKelpora& form, bool& readModellarten) : form(form), readModellarten(readModellarten) {}
+    ~TRunCleanup() {
+        form.cmd.reset();
+        if (form.conn) {
+            try {
+                if (form.conn->Connected())
+                    form.conn->Disconnect();
+            } catch (...) {
+                // the connection is released all the same
+            }
+            form.conn.reset();
+        }
+        form.obTables.reset();
+        if (readModellarten)
+            form.obModellArten.reset();
+        form.obKoRefs.reset();
+        form.oRunFiles = false;
+        form.runBusy = false;
+        form.LockTableLayoutChoice(false);
+    }
+    TRunCleanup(const TRunCleanup&) = delete;
+    TRunCleanup& operator=(const TRunCleanup&) = delete;
+
+private:
+    TfrmKelpora& form;
+    bool& readModellarten;
+};
+} // namespace
+
+void TfrmKelpora::ToolButton3Click() {
+    if (oRunFiles || runBusy)
+        return;
+    conn = CreateConnection(true);
+    if (!conn)
+        return;
+    bool readModellarten = false;
+    runBusy = true;
+    // The table layout (per object type or per group) is fixed for the run: the group table is read
+    // only at its start.
+    LockTableLayoutChoice(true);
+    TRunCleanup cleanup(*this, readModellarten);
+    try {
+        conn->Connect();
+        cmd = std::make_shared<TZQuery>(conn.get());
+        sSchema = ReadSchemaSetting();
+        if (sSchema != "AFIS") {
+            iSRIDDB = GetDatabaseSRID();
+            if (iSRIDDB > 0 && iSRIDDB != kExpectedDatabaseSRID) {
+                const std::string code = std::to_string(iSRIDDB);
+                const int answer = Dialogs().MessageDlg(
+                    "Die Datenbank enthält Geometrien im Räumlichen Bezugssystem mit der SRID " + code +
+                        ". Sollen die einzulesenden Daten in dieses System transformiert werden oder möchten "
+                        "Sie "
+                        "den Import abbrechen?",
+                    TMsgDlgType::mtConfirmation, mbYes | mbAbort, mrYes);
+                if (answer != mrYes) {
+                    AddLogLine(TimeOfDay() + "SRID der Datenbank: " + code + " - Import nicht durchgeführt");
+                    return;
+                }
+            }
+        } else {
+            // No code is read for AFIS; a code left over from an earlier run would transform for nothing.
+            iSRIDDB = 0;
+        }
+        iLfdNrUmsetzung = InitLogTable();
+        obTables = std::make_unique<TStringList>();
+        oTableExistsIdRefs = false;
+        obKoRefs = std::make_unique<TKooRefSysteme>();
+        if (oNachFolien)
+            obOAGruppen = ReadOAGruppen();
+        EnsureInvalidsTable();
+
+        TStringList chosen;
+        int outcome;
+        {
+            auto dialog = std::make_unique<TfrmFiles>(this);
+            dialog->obFiles = &chosen;
+            outcome = Dialogs().ShowModal(*dialog);
+        }
+        if (outcome == mrRetry) {
+            PostProcessing();
+        } else if (outcome == mrOk || outcome == mrYes) {
+            if (chosen.Count() > 0) {
+                ShowProgressBar(true);
+                ProcessMessages();
+                SetStatusText(0, "Ermittle Dateigrößen ...");
+                std::vector<double> sizes;
+                double total = 0;
+                for (const auto& name : chosen.Lines()) {
+                    sizes.push_back(static_cast<double>(FileSizeByName(name)));
+                    total += sizes.back();
+                }
+                ReadModellarten();
+                readModellarten = true;
+                ReadRelationsTypen();
+                ReadCRS();
+                oRunFiles = true;
+                const std::string decimal = QLocale::system().decimalPoint().toStdString();
+                const int n = chosen.Count();
+                double done = 0;
+                for (int j = 1; j <= n && oRunFiles; ++j) {
+                    const std::string& name = chosen[j - 1];
+                    const double size = sizes[static_cast<std::size_t>(j - 1)];
+                    const int pct = ImportPercent(done, total);
+                    done += size;
+                    SetStatusText(0, "Lese Datei " + std::to_string(j) + " von " + std::to_string(n) +
+                                         " - (" + std::to_string(pct) + "%)");
+                    const std::string text = "Lese Datei: " + BaseName(name) + " - Größe ca. " +
+                                             FileSizeMBText(size, decimal) + " MB";
+                    AddLogLine(TimeOfDay() + ": " + text);
+                    WriteLog(0, text);
+                    LoadDoc(name);
+                    ProcessMessages();
+                }
+            }
+            if (outcome == mrYes)
+                PostProcessing();
+            AddLogLine(TimeOfDay() + ": Erzeuge Log-Datei...");
+            WriteLog(0, "Erzeuge Log-Datei...");
+            CreateRunReport();
+        } else {
+            return; // cancelled
+        }
+        AddLogLine(TimeOfDay() + ": Import abgeschlossen.");
+        WriteLog(0, "Import abgeschlossen.");
+        ShowProgressBar(false);
+        SetStatusText(0, "Der Import ist abgeschlossen.");
+    } catch (const std::exception& e) {
+        // What no operation caught ends the run here; the clean-up still runs.
+        ShowProgressBar(false);
+        Dialogs().ShowErrorMessage(e.what());
+    }
+}
+
+void TfrmKelpora::ToolButton4Click() {
+    if (!oRunFiles)
+        return;
+    oRunFiles = false;
+    SetStatusText(0, "Der Import wird abgebrochen...");
+}
+
+std::string TfrmKelpora::ReadSchemaSetting() {
+    try {
+        const TIniFile ini(TForm2::IniFileName());
+        return ini.ReadString("Allgemein", "Schema", "ATKIS");
+    } catch (const std::exception& e) {
+        AddLogLine(TimeOfDay() + ": " + "Fehler beim Lesen der INI (Schema) ");
+        AddLogLine(std::string("\t") + e.what());
+        WriteLog(1, std::string("Fehler beim Lesen der INI\".  - ") + e.what());
+        return "ATKIS";
+    }
+}
+
+std::int32_t TfrmKelpora::GetDatabaseSRID() {
+    std::int32_t result = 0;
+    try {
+        cmd->SetSQL("select max(st_srid(geo)) from ax_objects");
+        cmd->Open();
+        for (cmd->First(); !cmd->Eof(); cmd->Next())
+            if (!cmd->Fields(0).IsNull())
+                result = static_cast<std::int32_t>(cmd->Fields(0).AsInteger());
+        cmd->Close();
+    } catch (const std::exception& e) {
+        AddLogLine(TimeOfDay() + ": " + "Fehler beim Lesen der aktuellen SRID");
+        AddLogLine(std::string("\t") + e.what());
+        result = 0;
+    }
+    return result;
+}
