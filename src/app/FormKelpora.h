@@ -143,6 +143,15 @@ public:
     void ReadCRS();
     std::int32_t InitLogTable();
     void WriteLog(int meldetyp, const std::string& s);
+    // The failure report of a database operation that caught error text E: the log window lines
+    // time of day + ": " + M and a tab + E (M and E alone when `withTimeAndTab` is false, the per-object
+    // form), then the error row T through WriteLog.
+    void ReportFailure(const std::string& M, const std::string& T, const std::string& E,
+                       bool withTimeAndTab = true);
+    // The common case: T is M + " - " + E.
+    void ReportFailure(const std::string& M, const std::string& E);
+    // The two log window lines alone, without a row (the run log's own failures).
+    void ReportFailureLines(const std::string& M, const std::string& E, bool withTimeAndTab = true);
     bool IB_Protokoll(const std::string& sXML);
     void WriteStatistics();
     std::int32_t GetFileProgress();

@@ -16,8 +16,6 @@ std::unique_ptr<TStringList> TfrmKelpora::ReadOAGruppen() { return nullptr; }
 void TfrmKelpora::ReadModellarten() {}
 void TfrmKelpora::ReadRelationsTypen() {}
 void TfrmKelpora::ReadCRS() {}
-std::int32_t TfrmKelpora::InitLogTable() { return 0; }
-void TfrmKelpora::WriteLog(int, const std::string&) {}
 bool TfrmKelpora::IB_Protokoll(const std::string&) { return true; }
 void TfrmKelpora::WriteStatistics() {}
 std::int32_t TfrmKelpora::GetFileProgress() { return -1; }
