@@ -169,9 +169,8 @@ std::string TfrmKelpora::ReadSchemaSetting() {
         const TIniFile ini(TForm2::IniFileName());
         return ini.ReadString("Allgemein", "Schema", "ATKIS");
     } catch (const std::exception& e) {
-        AddLogLine(TimeOfDay() + ": " + "Fehler beim Lesen der INI (Schema) ");
-        AddLogLine(std::string("\t") + e.what());
-        WriteLog(1, std::string("Fehler beim Lesen der INI\".  - ") + e.what());
+        ReportFailure("Fehler beim Lesen der INI (Schema) ",
+                      std::string("Fehler beim Lesen der INI\".  - ") + e.what(), e.what());
         return "ATKIS";
     }
 }
@@ -186,8 +185,7 @@ std::int32_t TfrmKelpora::GetDatabaseSRID() {
                 result = static_cast<std::int32_t>(cmd->Fields(0).AsInteger());
         cmd->Close();
     } catch (const std::exception& e) {
-        AddLogLine(TimeOfDay() + ": " + "Fehler beim Lesen der aktuellen SRID");
-        AddLogLine(std::string("\t") + e.what());
+        ReportFailureLines("Fehler beim Lesen der aktuellen SRID", e.what());
         result = 0;
     }
     return result;

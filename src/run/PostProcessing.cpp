@@ -72,7 +72,7 @@ template <class TBody> void RunStep(TfrmKelpora& form, const TPostStep& step, TB
     try {
         body();
     } catch (const std::exception& e) {
-        ReportRunFailure(form, step.failureText, step.failurePrefix, e.what());
+        form.ReportFailure(step.failureText, step.failurePrefix + std::string(e.what()), e.what());
     }
 }
 

@@ -10,7 +10,6 @@
 #include "platform/dialogs/Dialogs.h"
 #include "platform/shell/AppDir.h"
 #include "platform/xml/XmlDom.h"
-#include "run/RunSupport.h"
 
 namespace {
 const char* const kReportFailure = "Fehler beim Erzeugen der Log-Datei";
@@ -53,7 +52,7 @@ void TfrmKelpora::CreateRunReport() {
         report->SaveFile(ApplicationFile("log.html"));
         WriteLog(2, report->Xml());
     } catch (const std::exception& e) {
-        ReportRunFailure(*this, kReportFailure, std::string(kReportFailure) + " - ", e.what());
+        ReportFailure(kReportFailure, e.what());
     }
     xmlDocLog->Active = false;
 }
@@ -88,8 +87,7 @@ void TfrmKelpora::ToolButton5Click() {
             Dialogs().ShellOpen(overview);
         }
     } catch (const std::exception& e) {
-        const std::string text = "Fehler beim Anzeigen der Übersicht";
-        ReportRunFailure(*this, text, text + " - ", e.what());
+        ReportFailure("Fehler beim Anzeigen der Übersicht", e.what());
     }
     if (conn) {
         try {

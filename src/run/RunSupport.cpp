@@ -13,13 +13,6 @@ void ReportStep(TfrmKelpora& form, const std::string& statusText, const std::str
     form.WriteLog(0, logText);
 }
 
-void ReportRunFailure(TfrmKelpora& form, const std::string& windowText, const std::string& rowPrefix,
-                      const std::string& error) {
-    form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + windowText);
-    form.AddLogLine("\t" + error);
-    form.WriteLog(1, rowPrefix + error);
-}
-
 int ImportPercent(double done, double total) {
     if (!(total > 0))
         return 0;

@@ -1,6 +1,5 @@
 #pragma once
-// Small pieces the run's commands share: the three-way step report, the failure report of a run step,
-// and the texts of the file loop.
+// Small pieces the run's commands share: the three-way step report and the texts of the file loop.
 #include <string>
 
 class TfrmKelpora;
@@ -9,11 +8,6 @@ class TfrmKelpora;
 // brings its own ": "); `logs` a row of type 0 with `logText`.
 void ReportStep(TfrmKelpora& form, const std::string& statusText, const std::string& windowText,
                 const std::string& logText);
-
-// The log window gets the time of day, ": " and `windowText`, then a tab and the error text; `logs` an
-// error row with `rowPrefix` followed by the error text.
-void ReportRunFailure(TfrmKelpora& form, const std::string& windowText, const std::string& rowPrefix,
-                      const std::string& error);
 
 // The percentage of the bytes already read, rounded to the nearest integer with halves going to the even
 // neighbour; 0 when the files total no bytes.
