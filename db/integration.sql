@@ -1,0 +1,129 @@
+-- Integration of the staging schema: after every file the importer calls temp2alkis(), which moves
+-- the file's object versions and relations from alkistemp into the integrated tables of public.
+
+-- The geometry constraints that fkt_add_geometry_column() registers describe the rows present when
+-- it ran; a later import may bring another geometry type or code. They are dropped then (the next
+-- post-processing registers the table again) instead of refusing the import.
+CREATE OR REPLACE FUNCTION kelpora_drop_geometry_constraints(tbl regclass)
+RETURNS void LANGUAGE plpgsql AS $$
+DECLARE
+    con record;
+BEGIN
+    FOR con IN
+        SELECT conname FROM pg_constraint
+        WHERE conrelid = tbl AND contype = 'c'
+          AND conname IN ('enforce_srid_geo', 'enforce_dims_geo', 'enforce_geotype_geo')
+    LOOP
+        EXECUTE format('ALTER TABLE %s DROP CONSTRAINT %I', tbl, con.conname);
+    END LOOP;
+END
+$$;
+
+-- The twin in public of a staging object table: the same own columns, inheriting from
+-- public.ax_objects, with the key over (gml_id, beginn) that keeps every version once.
+CREATE OR REPLACE FUNCTION kelpora_create_public_twin(staging regclass, table_name text)
+RETURNS regclass LANGUAGE plpgsql AS $$
+DECLARE
+    own_columns text;
+BEGIN
+    SELECT string_agg(format('%I %s', attname, format_type(atttypid, atttypmod)), ', ' ORDER BY attnum)
+    INTO own_columns
+    FROM pg_attribute
+    WHERE attrelid = staging AND attnum > 0 AND NOT attisdropped AND attinhcount = 0;
+
+    EXECUTE format('CREATE TABLE public.%I (%s CONSTRAINT %I PRIMARY KEY (gml_id, beginn)) INHERITS (public.ax_objects)',
+                   table_name, coalesce(own_columns || ', ', ''), table_name || '_pkey');
+    RETURN kelpora_public_table(table_name);
+END
+$$;
+
+-- Moves the rows of one staging object table into its twin. A version (gml_id, beginn) that the
+-- twin already holds, or that occurs twice in the staging table, is kept once: the first stored.
+-- Columns are matched by name, so a twin created under another parse configuration still takes
+-- the columns both have. Returns the number of rows added to the twin.
+CREATE OR REPLACE FUNCTION kelpora_integrate_table(staging regclass, target regclass)
+RETURNS bigint LANGUAGE plpgsql AS $$
+DECLARE
+    column_list text;
+    value_list text;
+    insert_sql text;
+    moved bigint;
+    left_behind bigint;
+BEGIN
+    SELECT string_agg(format('%I', s.attname), ', ' ORDER BY s.attnum),
+           string_agg(CASE WHEN s.atttypid = d.atttypid AND s.atttypmod = d.atttypmod
+                           THEN format('s.%I', s.attname)
+                           ELSE format('CAST(s.%I AS %s)', s.attname, format_type(d.atttypid, d.atttypmod)) END,
+                      ', ' ORDER BY s.attnum)
+    INTO column_list, value_list
+    FROM pg_attribute s
+    JOIN pg_attribute d ON d.attrelid = target AND d.attname = s.attname AND d.attnum > 0 AND NOT d.attisdropped
+    WHERE s.attrelid = staging AND s.attnum > 0 AND NOT s.attisdropped;
+
+    insert_sql := format(
+        'INSERT INTO %1$s (%2$s) SELECT %3$s FROM ('
+        '  SELECT DISTINCT ON (gml_id, beginn) * FROM ONLY %4$s'
+        '  WHERE gml_id IS NOT NULL AND beginn IS NOT NULL ORDER BY gml_id, beginn, ctid) s'
+        ' WHERE NOT EXISTS (SELECT 1 FROM ONLY %1$s p WHERE p.gml_id = s.gml_id AND p.beginn = s.beginn)'
+        ' ON CONFLICT DO NOTHING',
+        target, column_list, value_list, staging);
+    BEGIN
+        EXECUTE insert_sql;
+    EXCEPTION WHEN check_violation THEN
+        PERFORM kelpora_drop_geometry_constraints(target);
+        EXECUTE insert_sql;
+    END;
+    GET DIAGNOSTICS moved = ROW_COUNT;
+
+    EXECUTE format('DELETE FROM ONLY %s WHERE gml_id IS NOT NULL AND beginn IS NOT NULL', staging);
+    EXECUTE format('SELECT count(*) FROM ONLY %s', staging) INTO left_behind;
+    IF left_behind > 0 THEN
+        RAISE WARNING 'temp2alkis: % rows of % without gml_id or beginn stay in the staging table',
+            left_behind, staging;
+    END IF;
+    RETURN moved;
+END
+$$;
+
+-- Relations: a relation is added unless the same relation is already current in public; a closed
+-- one (of a replaced version) does not keep the new version's relation out.
+CREATE OR REPLACE FUNCTION kelpora_integrate_id_refs()
+RETURNS bigint LANGUAGE plpgsql AS $$
+DECLARE
+    moved bigint := 0;
+BEGIN
+    IF to_regclass('alkistemp.id_refs') IS NULL THEN
+        RETURN 0;
+    END IF;
+    EXECUTE
+        'INSERT INTO public.id_refs (gml_id, id_ref, typ, beginn, ende)'
+        ' SELECT DISTINCT s.gml_id, s.id_ref, s.typ, s.beginn, s.ende FROM alkistemp.id_refs s'
+        ' WHERE NOT EXISTS (SELECT 1 FROM public.id_refs p'
+        '   WHERE p.gml_id = s.gml_id AND p.id_ref = s.id_ref AND p.typ = s.typ AND p.beginn = s.beginn'
+        '     AND kelpora_is_current(p.ende))';
+    GET DIAGNOSTICS moved = ROW_COUNT;
+    EXECUTE 'DELETE FROM alkistemp.id_refs';
+    RETURN moved;
+END
+$$;
+
+-- Integrates everything staged: every object table of alkistemp (its twin in public is created
+-- when missing) and alkistemp.id_refs. Runs inside the caller's statement, so it is one
+-- transaction; afterwards the staging tables are empty. Returns the number of rows added.
+CREATE OR REPLACE FUNCTION temp2alkis()
+RETURNS bigint LANGUAGE plpgsql AS $$
+DECLARE
+    staged record;
+    target regclass;
+    total bigint := 0;
+BEGIN
+    FOR staged IN SELECT * FROM kelpora_object_tables('alkistemp') LOOP
+        target := kelpora_public_table(staged.table_name);
+        IF target IS NULL THEN
+            target := kelpora_create_public_twin(staged.table_oid, staged.table_name);
+        END IF;
+        total := total + kelpora_integrate_table(staged.table_oid, target);
+    END LOOP;
+    RETURN total + kelpora_integrate_id_refs();
+END
+$$;

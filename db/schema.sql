@@ -1,0 +1,57 @@
+-- Schemas and the tables that every import writes to.
+-- The object tables themselves (one per object type or object-type group), "logs", "invalids" and
+-- alkistemp.id_refs are created by Kelpora when it first needs them.
+
+CREATE EXTENSION IF NOT EXISTS postgis;
+
+-- Staging schema: a file is written here and integrated into public by temp2alkis() afterwards.
+-- It must stay off the search path, so that unqualified names always mean the integrated data.
+CREATE SCHEMA IF NOT EXISTS alkistemp;
+
+-- Parents of the object tables. Date-times arrive as text such as "2024-10-15 07:55:13"; an object
+-- without end gets "1899-12-30" (the zero date-time), so "current" means ende IS NULL or that date.
+CREATE TABLE IF NOT EXISTS public.ax_objects (
+    gml_id character varying,
+    tablename character varying,
+    modellart character varying,
+    beginn timestamp without time zone,
+    ende timestamp without time zone,
+    geo geometry
+);
+
+CREATE TABLE IF NOT EXISTS alkistemp.ax_objects (
+    gml_id character varying,
+    tablename character varying,
+    modellart character varying,
+    beginn timestamp without time zone,
+    ende timestamp without time zone,
+    geo geometry
+);
+
+-- Integrated relations between objects (filled from alkistemp.id_refs). Closing an object sets
+-- ende of its relations to a date-time, hence timestamp rather than date.
+CREATE TABLE IF NOT EXISTS public.id_refs (
+    gml_id character varying NOT NULL,
+    id_ref character varying NOT NULL,
+    typ integer NOT NULL,
+    beginn timestamp without time zone NOT NULL,
+    ende timestamp without time zone
+);
+
+-- Object counts announced by the export protocol of each file (progress display).
+CREATE TABLE IF NOT EXISTS public.statistics (
+    fileid character varying,
+    obj_art character varying,
+    obj_anzahl bigint
+);
+
+-- One row per ISO 19115 process step of the quality data of point objects.
+-- The values are kept as delivered text; only beginn is the object's begin.
+CREATE TABLE IF NOT EXISTS public.ax_li_processstep_punktort (
+    gml_id character varying,
+    beginn timestamp without time zone,
+    description character varying,
+    datetime character varying,
+    processor_organisationname character varying,
+    processor_role character varying
+);
