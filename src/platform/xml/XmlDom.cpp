@@ -173,6 +173,42 @@ std::unique_ptr<xmlParserCtxt, TParserCtxtFree> NewParserContext(TFirstError& fi
     throw EXmlError(fallback);
 }
 
+// libxml2 (for I/O) and libxslt report through global callbacks; the messages of one call are gathered
+// here instead of going to stderr.
+thread_local std::string* gMessages = nullptr;
+
+void CollectMessage(void*, const char* format, ...) {
+    if (!gMessages)
+        return;
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    gMessages->append(buffer);
+}
+
+class TMessageScope {
+public:
+    explicit TMessageScope(std::string& sink) {
+        gMessages = &sink;
+        xsltSetGenericErrorFunc(nullptr, CollectMessage);
+        xmlSetGenericErrorFunc(nullptr, CollectMessage);
+    }
+    ~TMessageScope() {
+        xsltSetGenericErrorFunc(nullptr, nullptr);
+        xmlSetGenericErrorFunc(nullptr, nullptr);
+        gMessages = nullptr;
+    }
+    TMessageScope(const TMessageScope&) = delete;
+    TMessageScope& operator=(const TMessageScope&) = delete;
+};
+
+std::string FailureText(const std::string& what, const std::string& messages) {
+    const std::string m = TrimMessage(messages.c_str());
+    return m.empty() ? what : what + ": " + m;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------- TXmlNode
@@ -402,11 +438,13 @@ std::unique_ptr<TXmlDocument> TXmlDocument::LoadXml(const std::string& text) {
 }
 
 std::unique_ptr<TXmlDocument> TXmlDocument::LoadFile(const std::string& path) {
+    std::string messages;
+    TMessageScope scope(messages);
     TFirstError first;
     auto ctxt = NewParserContext(first);
     xmlDoc* d = xmlCtxtReadFile(ctxt.get(), path.c_str(), nullptr, kParseOptions);
     if (!d)
-        ThrowParseError(first, ctxt.get(), "cannot load " + path);
+        ThrowParseError(first, ctxt.get(), FailureText("cannot load " + path, messages));
     std::unique_ptr<TXmlDocument> result(new TXmlDocument(d));
     if (xmlNode* root = xmlDocGetRootElement(d))
         DropBlankTexts(root);
@@ -416,8 +454,10 @@ std::unique_ptr<TXmlDocument> TXmlDocument::LoadFile(const std::string& path) {
 void TXmlDocument::SaveFile(const std::string& path) const {
     if (!doc)
         throw EXmlError("cannot save " + path + ": the document is empty");
+    std::string messages;
+    TMessageScope scope(messages);
     if (xmlSaveFormatFileEnc(path.c_str(), doc.get(), "UTF-8", 1) < 0)
-        throw EXmlError("cannot save " + path);
+        throw EXmlError(FailureText("cannot save " + path, messages));
 }
 
 TXmlNode TXmlDocument::Root() const {
@@ -463,50 +503,11 @@ std::string TXmlDocument::Xml() const {
 
 // --------------------------------------------------------------------------------------- TXslTransformer
 
-namespace {
-
-// libxslt reports through a global callback; the messages of one transformation are gathered here.
-thread_local std::string* gXsltMessages = nullptr;
-
-void CollectXsltMessage(void*, const char* format, ...) {
-    if (!gXsltMessages)
-        return;
-    char buffer[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    gXsltMessages->append(buffer);
-}
-
-class TXsltMessageScope {
-public:
-    explicit TXsltMessageScope(std::string& sink) {
-        gXsltMessages = &sink;
-        xsltSetGenericErrorFunc(nullptr, CollectXsltMessage);
-        xmlSetGenericErrorFunc(nullptr, CollectXsltMessage);
-    }
-    ~TXsltMessageScope() {
-        xsltSetGenericErrorFunc(nullptr, nullptr);
-        xmlSetGenericErrorFunc(nullptr, nullptr);
-        gXsltMessages = nullptr;
-    }
-    TXsltMessageScope(const TXsltMessageScope&) = delete;
-    TXsltMessageScope& operator=(const TXsltMessageScope&) = delete;
-};
-
-std::string FailureText(const std::string& what, const std::string& messages) {
-    const std::string m = TrimMessage(messages.c_str());
-    return m.empty() ? what : what + ": " + m;
-}
-
-} // namespace
-
 std::string TXslTransformer::Transform(const TXmlDocument& doc, const std::string& styleSheetPath) const {
     if (!doc.Handle())
         throw EXmlError("the document to transform is empty");
     std::string messages;
-    TXsltMessageScope scope(messages);
+    TMessageScope scope(messages);
 
     // The style sheet is read without network and without DTD, like every other XML text.
     TFirstError first;
