@@ -1,0 +1,174 @@
+// The object tables (one per object type, or per object-type group) and their attribute columns from
+// the configuration table "parse", with the per-file caches that keep both out of the path of every
+// feature but the first of its type.
+#include "app/FormKelpora.h"
+#include "model/Utils.h"
+#include "platform/db/ZDatabase.h"
+#include "writer/DbSupport.h"
+
+namespace {
+
+bool ContainsIgnoringCase(const TStringList& list, const std::string& name) {
+    for (const auto& line : list.Lines())
+        if (SameTextAscii(line, name))
+            return true;
+    return false;
+}
+
+std::string ColumnPiece(const std::string& typeCode) {
+    if (typeCode == "2" || typeCode == "4")
+        return " integer,";
+    if (typeCode == "3")
+        return " double precision,";
+    if (typeCode == "1")
+        return " character(4),";
+    return " character varying,";
+}
+
+// The first "alkistemp" of the text (in any letter case) replaced by "public".
+std::string ToPublic(std::string s) {
+    const std::string lower = LowerCaseAscii(s);
+    const auto pos = lower.find("alkistemp");
+    if (pos != std::string::npos)
+        s.replace(pos, 9, "public");
+    return s;
+}
+
+std::string Trimmed(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+} // namespace
+
+// The names reach the catalogue query as literals; both are checked to be plain identifiers first, so a
+// name from a file can neither break the literal nor inject a statement.
+std::int32_t TfrmKelpora::PgTableExists(const std::string& schema, const std::string& table) {
+    const std::string s = SqlIdentifier(schema);
+    const std::string t = SqlIdentifier(table);
+    TZQuery& q = SharedStatement(cmd);
+    q.SQL().Clear();
+    q.SQL().Add("SELECT COUNT(*) FROM pg_catalog.pg_tables WHERE schemaname='" + s + "' and tablename = '" +
+                t + "'");
+    q.Open();
+    std::int64_t count = 0;
+    for (; !q.Eof(); q.Next())
+        count = q.Fields(0).AsInteger();
+    return static_cast<std::int32_t>(count);
+}
+
+bool TfrmKelpora::EnsureObjectTable(const std::string& oa) {
+    const bool groups = oNachFolien;
+    if (!obTables)
+        obTables = std::make_unique<TStringList>();
+    try {
+        const std::string group =
+            groups ? (obOAGruppen ? obOAGruppen->Value(oa) : std::string()) : std::string();
+        const std::string T = groups ? "og_" + group : oa;
+        if (ContainsIgnoringCase(*obTables, T))
+            return true;
+
+        // The object type comes from the file: it becomes a table name only as a plain identifier.
+        const std::string table = SqlIdentifier(T);
+        if (PgTableExists("alkistemp", T) > 0) {
+            obTables->Add(T);
+            return true;
+        }
+
+        std::string S = "CREATE TABLE alkistemp." + table + " (";
+        if (groups)
+            S += "oa character varying, ";
+        const TAttributList* columns = groups ? GetAttributList(T, group) : GetAttributList(oa, "");
+        if (columns) {
+            for (int i = 0; i < columns->Count(); ++i) {
+                std::string rest = columns->ValueFromIndex(i);
+                std::string column;
+                GetNextToken(rest, "|", column);
+                S += SqlIdentifier(column) + ColumnPiece(rest);
+            }
+        }
+        if (!S.empty() && S.back() == ',')
+            S.pop_back();
+
+        TZQuery& q = SharedStatement(cmd);
+        q.SQL().Clear();
+        q.SQL().Add(S + ") INHERITS (alkistemp.ax_objects)");
+        q.ExecSQL();
+
+        if (PgTableExists("alkistemp", T) <= 0)
+            return false;
+        obTables->Add(T);
+        if (PgTableExists("public", T) > 0)
+            return true;
+
+        q.SQL().Clear();
+        q.SQL().Add(ToPublic(S));
+        const std::string trimmed = Trimmed(S);
+        if (trimmed.empty() || trimmed.back() != '(')
+            q.SQL().Add(", ");
+        q.SQL().Add(" CONSTRAINT " + table + "_pkey PRIMARY KEY (gml_id, beginn)");
+        q.SQL().Add(") INHERITS (public.ax_objects)");
+        q.ExecSQL();
+        return true;
+    } catch (const std::exception& e) {
+        ReportFailure("Fehler beim Anlegen der Tabelle", e.what());
+        return false;
+    }
+}
+
+TAttributList* TfrmKelpora::GetAttributList(const std::string& key, const std::string& group) {
+    if (obParseTable) {
+        for (const auto& list : *obParseTable)
+            if (list->ObjektArt == key)
+                return list.get();
+    } else {
+        obParseTable = std::make_unique<std::vector<std::unique_ptr<TAttributList>>>();
+    }
+    try {
+        auto list = std::make_unique<TAttributList>(key);
+        TZQuery& q = SharedStatement(cmd);
+        q.SQL().Clear();
+        if (oNachFolien)
+            q.SQL().Add("select distinct attrart, attrartkennung, attrtyp from parse where "
+                        "substring(cast(oakennung as varchar) from 1 for 2) =:oa");
+        else
+            q.SQL().Add("SELECT * FROM parse WHERE oa=:oa");
+        q.Prepare();
+        TZParam& oa = q.ParamByName("oa");
+        oa.SetDataType(TFieldType::ftString);
+        oa.SetValue(oNachFolien ? group : key);
+        q.Open();
+        for (; !q.Eof(); q.Next()) {
+            const std::string attrart = q.FieldByName("attrart").AsString();
+            const std::string kennung = q.FieldByName("attrartkennung").AsString();
+            const TZField attrtyp = q.FieldByName("attrtyp");
+            if (attrart.empty() || kennung.empty() || attrtyp.IsNull())
+                continue;
+            list->Add(attrart + "=" + LowerCaseAscii(kennung) + "|" + std::to_string(attrtyp.AsInteger()));
+        }
+        obParseTable->push_back(std::move(list));
+        return obParseTable->back().get();
+    } catch (const std::exception& e) {
+        ReportFailure("Fehler beim Lesen der parse-Tabelle", e.what());
+        return nullptr;
+    }
+}
+
+std::unique_ptr<TStringList> TfrmKelpora::ReadOAGruppen() {
+    auto groups = std::make_unique<TStringList>();
+    try {
+        TZQuery& q = SharedStatement(cmd);
+        q.SQL().Clear();
+        q.SQL().Add(
+            "select distinct oa, substring(cast (oakennung as varchar) from 1 for 2) as og from parse "
+            "order by oa");
+        q.Open();
+        for (; !q.Eof(); q.Next())
+            groups->Add(q.FieldByName("oa").AsString() + "=" + q.FieldByName("og").AsString());
+    } catch (const std::exception& e) {
+        ReportFailure("Fehler beim Zusammenstellen der OAGruppen-Tabelle", e.what());
+    }
+    return groups;
+}

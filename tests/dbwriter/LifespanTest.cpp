@@ -1,0 +1,148 @@
+#include "WriterFixture.h"
+#include "model/DateTime.h"
+
+class Lifespan : public WriterTest {
+protected:
+    void SetUp() override {
+        WriterTest::SetUp();
+        CreateLogs();
+        db.Exec("CREATE TABLE public.ax_gebaeude () INHERITS (public.ax_objects);"
+                "INSERT INTO ax_gebaeude (gml_id, beginn, ende) VALUES "
+                "('DEBWL0010000001a', '2010-01-01', NULL), ('DEBWL0010000001a', '2005-01-01', '2010-01-01'), "
+                "('DEBWL0010000002b', '2010-01-01', NULL);"
+                "DELETE FROM id_refs;"
+                "INSERT INTO id_refs (gml_id, id_ref, typ, beginn) VALUES "
+                "('DEBWL0010000001a', 'DEBWL0010000009z', 1, '2010-01-01'), "
+                "('DEBWL0010000008y', 'DEBWL0010000001a', 2, '2010-01-01'), "
+                "('DEBWL0010000002b', 'DEBWL0010000009z', 1, '2010-01-01');");
+    }
+    std::unique_ptr<TAXObject> Record(const std::string& type, const std::string& id, TAAObjectType kind) {
+        auto r = std::make_unique<TAXObject>();
+        r->SetObjektart(type);
+        r->identifikator = id;
+        r->wfsType = kind;
+        r->dtBegin = EncodeDate(2019, 3, 14) + EncodeTime(10, 7, 2, 0);
+        return r;
+    }
+    std::vector<std::string> Ends(const std::string& sql) {
+        std::vector<std::string> out;
+        for (auto& r : db.Query(sql))
+            out.push_back(r[0].value_or("<null>"));
+        return out;
+    }
+};
+
+TEST_F(Lifespan, ReplaceClosesEveryVersionAndItsRelations) {
+    auto r = Record("AX_Gebaeude", "DEBWL0010000001a", twfsReplace);
+    EXPECT_TRUE(form->DeleteFromDB(r.get()));
+    EXPECT_EQ(Ends("SELECT ende::text FROM ax_gebaeude ORDER BY gml_id, beginn"),
+              (std::vector<std::string>{"2019-03-14 10:07:02", "2019-03-14 10:07:02", "<null>"}));
+    EXPECT_EQ(Ends("SELECT coalesce(ende::date::text, '<null>') FROM id_refs ORDER BY typ, gml_id"),
+              (std::vector<std::string>{"2019-03-14", "<null>", "2019-03-14"}));
+    EXPECT_TRUE(NewLogLines().empty());
+}
+
+TEST_F(Lifespan, DeleteEndsNowAndRelationsOffLeaveRelationsAlone) {
+    form->oReferenzen = false;
+    auto r = Record("AX_Gebaeude", "DEBWL0010000002b", twfsDelete);
+    const std::string before = DateTimeToDbText(Now());
+    EXPECT_TRUE(form->DeleteFromDB(r.get()));
+    const std::string after = DateTimeToDbText(Now());
+    const std::string ende = db.Scalar("SELECT ende::text FROM ax_gebaeude WHERE gml_id='DEBWL0010000002b'");
+    EXPECT_TRUE(ende >= before && ende <= after) << ende;
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM id_refs WHERE ende IS NOT NULL"), "0");
+}
+
+TEST_F(Lifespan, FailuresOfEitherStepAreReportedPerObject) {
+    struct Case {
+        const char* type;
+        bool groups;
+        bool relations;
+        bool result;
+        std::vector<std::string> messages; // the first log line of each report
+    } cases[] = {
+        {"AX_NieImportiert",
+         false,
+         true,
+         true,
+         {"Fehler beim Löschen des Objektes AX_NieImportiert: DEBWL0010000001a"}},
+        {"AX_NieImportiert",
+         false,
+         false,
+         false,
+         {"Fehler beim Löschen des Objektes AX_NieImportiert: DEBWL0010000001a"}},
+        {"AX_Gebaeude; DROP TABLE id_refs",
+         false,
+         false,
+         false,
+         {"Fehler beim Löschen des Objektes AX_Gebaeude; DROP TABLE id_refs: DEBWL0010000001a"}},
+        {"AX_Gebaeude", true, true, true, {"Fehler beim Löschen des Objektes AX_Gebaeude: DEBWL0010000001a"}},
+    };
+    for (const auto& c : cases) {
+        form->oNachFolien = c.groups;
+        form->oReferenzen = c.relations;
+        form->obOAGruppen = std::make_unique<TStringList>(); // no group known: table "og_"
+        db.Exec("DELETE FROM logs");
+        auto r = Record(c.type, "DEBWL0010000001a", twfsDelete);
+        EXPECT_EQ(form->DeleteFromDB(r.get()), c.result) << c.type;
+        const auto lines = NewLogLines();
+        ASSERT_EQ(lines.size(), 2 * c.messages.size()) << c.type;
+        const auto rows = LogRows();
+        ASSERT_EQ(rows.size(), c.messages.size());
+        for (std::size_t i = 0; i < c.messages.size(); ++i) {
+            EXPECT_EQ(lines[2 * i], c.messages[i]);         // no time of day
+            EXPECT_NE(lines[2 * i + 1].substr(0, 1), "\t"); // no tab
+            EXPECT_EQ(rows[i], "1|" + c.messages[i] + " - " + lines[2 * i + 1]);
+        }
+    }
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM ax_gebaeude WHERE ende > '2019-01-01'"), "0");
+    EXPECT_EQ(db.Scalar("SELECT to_regclass('public.id_refs') IS NOT NULL"), "t");
+
+    // The relations' own step failing is reported with its own text.
+    db.Exec("DELETE FROM logs; ALTER TABLE id_refs RENAME TO id_refs_alt");
+    form->oNachFolien = false;
+    form->oReferenzen = true;
+    auto r = Record("AX_Gebaeude", "DEBWL0010000002b", twfsDelete);
+    EXPECT_TRUE(form->DeleteFromDB(r.get()));
+    const auto lines = NewLogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Fehler beim Löschen der Referenzen des Objektes AX_Gebaeude: DEBWL0010000002b");
+    EXPECT_EQ(lines[1], "relation \"id_refs\" does not exist");
+}
+
+TEST_F(Lifespan, RelationTableCreatedOncePerRun) {
+    ASSERT_EQ(db.Scalar("SELECT to_regclass('alkistemp.id_refs') IS NULL"), "t");
+    const TDateTime begin = EncodeDate(2019, 3, 14) + EncodeTime(10, 7, 2, 0);
+    form->WriteIdRef("DEBWL0010000001a", "DEBWL0010000009z", begin, 3);
+    EXPECT_TRUE(form->oTableExistsIdRefs);
+    form->WriteIdRef("DEBWL0010000001a", "DEBWL'); DROP TABLE ax_gebaeude; --", begin, -1);
+    form->WriteIdRef("DEBWL0010000002b", "DEBWL0010000009z", EncodeDate(2020, 1, 1), 7);
+    EXPECT_TRUE(NewLogLines().empty());
+    const auto rows =
+        db.Query("SELECT gml_id, id_ref, typ::text, beginn::text, ende FROM alkistemp.id_refs ORDER BY typ");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][1], "DEBWL'); DROP TABLE ax_gebaeude; --");
+    EXPECT_EQ(rows[0][2], "-1");
+    EXPECT_EQ(rows[1][0], "DEBWL0010000001a");
+    EXPECT_EQ(rows[1][3], "2019-03-14");
+    EXPECT_EQ(rows[1][4], std::nullopt);
+    EXPECT_EQ(rows[2][3], "2020-01-01");
+    EXPECT_EQ(db.Scalar("SELECT to_regclass('public.ax_gebaeude') IS NOT NULL"), "t");
+
+    // Within the run the table is not looked for again: a vanished table fails the relation.
+    db.Exec("DROP TABLE alkistemp.id_refs");
+    form->WriteIdRef("DEBWL0010000003c", "DEBWL0010000009z", begin, 1);
+    const auto lines = NewLogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(StartsWithTimeAnd(lines[0], "Fehler beim Schreiben in die id_ref-Tabelle")) << lines[0];
+    EXPECT_EQ(lines[1], "\trelation \"alkistemp.id_refs\" does not exist");
+    EXPECT_EQ(
+        LogRows().back(),
+        "1|Fehler beim Schreiben in die id_ref-Tabelle - relation \"alkistemp.id_refs\" does not exist");
+
+    // The next run asks once more and creates it again.
+    form->oTableExistsIdRefs = false;
+    form->WriteIdRef("DEBWL0010000003c", "DEBWL0010000009z", begin, 1);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.id_refs"), "1");
+    EXPECT_TRUE(NewLogLines().empty());
+}
