@@ -157,6 +157,13 @@ public:
     std::int32_t GetFileProgress();
     std::string WriteProcessSteps(const TXmlNode& element, const std::string& gmlId,
                                   const std::string& beginText);
+    // Appends the leaves below `node` (the node itself when it has no children), depth first, as lines
+    // of the parent element's qualified name, "=" and the leaf's text.
+    void CollectLeafValues(const TXmlNode& node, TStringList& leaves);
+    // Once per connection: commits of the import do not wait for the disk (see README).
+    void TuneImportConnection();
+    const void* tunedHandle = nullptr;
+    int tunedBackendPid = 0;
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------
     void ShowError(TErrorBoxKind kind, const ESAXParseException& error);
