@@ -40,19 +40,6 @@ protected:
         RunFixture::SetUp();
         db->Exec(kAxObjects);
     }
-    // The run's own state is gone after the clean-up.
-    void ExpectCleanedUp() {
-        EXPECT_FALSE(w->conn);
-        EXPECT_FALSE(w->cmd);
-        EXPECT_FALSE(w->obTables);
-        EXPECT_FALSE(w->obKoRefs);
-        EXPECT_FALSE(w->oRunFiles);
-        EXPECT_FALSE(w->runBusy);
-        EXPECT_TRUE(w->nachFolien1->isEnabled());
-        EXPECT_EQ(db->Scalar("SELECT count(*) FROM pg_stat_activity WHERE datname='" + db->Name() +
-                             "' AND application_name='Kelpora'"),
-                  "0");
-    }
 };
 } // namespace
 

@@ -1,11 +1,13 @@
 #include "RunFixture.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QPushButton>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "QtApp.h"
 #include "platform/shell/AppDir.h"
@@ -110,4 +112,24 @@ std::string RunFixture::ReadFile(const std::string& name) const {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+void RunFixture::ExpectCleanedUp() {
+    EXPECT_FALSE(w->conn);
+    EXPECT_FALSE(w->cmd);
+    EXPECT_FALSE(w->obTables);
+    EXPECT_FALSE(w->obKoRefs);
+    EXPECT_FALSE(w->oRunFiles);
+    EXPECT_FALSE(w->runBusy);
+    EXPECT_TRUE(w->nachFolien1->isEnabled());
+    // The server ends a backend shortly after the client has gone, so give it a moment.
+    std::string sessions;
+    for (int i = 0; i < 50; ++i) {
+        sessions = db->Scalar("SELECT count(*) FROM pg_stat_activity WHERE datname='" + db->Name() +
+                              "' AND application_name='Kelpora'");
+        if (sessions == "0")
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(sessions, "0");
 }

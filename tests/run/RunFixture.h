@@ -35,6 +35,8 @@ protected:
     void TracePostProcessing();
     std::vector<std::string> TracedCalls();
     std::string ReadFile(const std::string& name) const;
+    // The run's own state is gone after the clean-up, and so is its database session.
+    void ExpectCleanedUp();
 
     QTemporaryDir dir;
     std::unique_ptr<TTestDatabase> db;
