@@ -33,8 +33,9 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent, Qt::Tool) {
     setFixedSize(331, 292);
 
     rgSchema = new QGroupBox(QStringLiteral("Daten importieren aus"), this);
-    rgSchema->setGeometry(8, 4, 315, 44);
+    rgSchema->setGeometry(8, 4, 315, 48);
     auto* row = new QHBoxLayout(rgSchema);
+    row->setContentsMargins(8, 2, 8, 4);
     auto* group = new QButtonGroup(rgSchema);
     for (const char* item : kSchemaItems) {
         auto* b = new QRadioButton(QString::fromLatin1(item), rgSchema);
@@ -44,7 +45,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent, Qt::Tool) {
     }
 
     GroupBox1 = new QGroupBox(QStringLiteral("Verbindung zur PostGIS-Datenbank"), this);
-    GroupBox1->setGeometry(8, 54, 315, 196);
+    GroupBox1->setGeometry(8, 56, 315, 200);
     auto addField = [this](const char* caption, int top, QLabel*& label, QLineEdit*& edit) {
         label = new QLabel(QString::fromUtf8(caption), GroupBox1);
         label->setGeometry(12, top + 3, 80, 16);
@@ -53,20 +54,20 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent, Qt::Tool) {
         label->setBuddy(edit);
     };
     addField("Treibername:", 20, Label6, tbDriver);
-    addField("Server:", 46, Label1, tbServer);
-    addField("Port:", 72, Label2, tbPort);
-    addField("Datenbank:", 98, Label3, tbDatenbank);
-    addField("Benutzer:", 124, Label4, tbUser);
-    addField("Passwort:", 150, Label5, tbPasswort); // shown as typed, as the file holds it
+    addField("Server:", 44, Label1, tbServer);
+    addField("Port:", 68, Label2, tbPort);
+    addField("Datenbank:", 92, Label3, tbDatenbank);
+    addField("Benutzer:", 116, Label4, tbUser);
+    addField("Passwort:", 140, Label5, tbPasswort); // shown as typed, as the file holds it
 
-    btnTest = new QPushButton(QStringLiteral("&Test"), this);
-    btnTest->setGeometry(8, 258, 75, 25);
-    lblVerbindung = new QLabel(QStringLiteral("nicht verbunden"), this);
-    lblVerbindung->setGeometry(90, 262, 100, 16);
+    btnTest = new QPushButton(QStringLiteral("&Test"), GroupBox1);
+    btnTest->setGeometry(12, 168, 75, 25);
+    lblVerbindung = new QLabel(QStringLiteral("nicht verbunden"), GroupBox1);
+    lblVerbindung->setGeometry(96, 172, 205, 16);
     btnSpeichern = new QPushButton(QStringLiteral("&Speichern"), this);
-    btnSpeichern->setGeometry(167, 258, 75, 25);
+    btnSpeichern->setGeometry(167, 262, 75, 25);
     btnBeenden = new QPushButton(QStringLiteral("&Beenden"), this);
-    btnBeenden->setGeometry(248, 258, 75, 25);
+    btnBeenden->setGeometry(248, 262, 75, 25);
     for (auto* b : {btnTest, btnSpeichern, btnBeenden}) {
         b->setAutoDefault(false);
         b->setDefault(false);
