@@ -173,6 +173,12 @@ TEST_F(ImportCommand, PostProcessingOnlyBySchema) {
         const auto lines = Lines();
         ASSERT_GT(lines.size(), before);
         EXPECT_EQ(lines.back(), ": Import abgeschlossen.");
+        const bool transformed = std::any_of(c.calls.begin(), c.calls.end(), [](const std::string& call) {
+            return call.starts_with("fkt_transformprj");
+        });
+        EXPECT_EQ(std::count(lines.begin() + static_cast<long>(before), lines.end(),
+                             ": Transformiere Geometrien ..."),
+                  transformed ? 1 : 0);
         for (std::size_t i = before; i < lines.size(); ++i) {
             EXPECT_EQ(lines[i].find("Lese Datei"), std::string::npos) << lines[i];
             EXPECT_EQ(lines[i].find("Erzeuge Log-Datei"), std::string::npos) << lines[i];
