@@ -1,22 +1,10 @@
 #include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
+
+#include "FileText.h"
 
 #include "app/IniFile.h"
-
-namespace {
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-void WriteAll(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-} // namespace
 
 TEST(IniFile, LookupsIgnoreCaseAndTakeValuesAsWritten) {
     QTemporaryDir dir;

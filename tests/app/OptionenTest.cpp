@@ -5,11 +5,10 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 #include "FakeDialogs.h"
+#include "FileText.h"
 #include "QtApp.h"
 #include "TestDatabase.h"
 #include "app/FormKelpora.h"
@@ -18,16 +17,6 @@
 #include "platform/shell/AppDir.h"
 
 namespace {
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-void WriteAll(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 class Optionen : public ::testing::Test {
 protected:
     void SetUp() override {
