@@ -110,7 +110,7 @@ TEST_F(QualityData, RejectedStepKeepsEarlierRowsAndReportsOnce) {
     form->cmd->SetSQL("SELECT 1");
     const auto doc = Wrapped(Step(Desc("gut") + When("t")) + Step(Desc("kaputt")) + Step(Desc("danach")));
     EXPECT_EQ(form->WriteProcessSteps(doc->Root(), "P2", "2020-01-01"), "");
-    EXPECT_EQ(Rows(), std::vector<std::string>{"P2|2020-01-01|gut|t||"});
+    EXPECT_EQ(Rows(), std::vector<std::string>{"P2|2020-01-01 00:00:00|gut|t||"});
     const auto log = Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "Fehler beim Auswerten der Qualitätsangaben für P2");

@@ -18,6 +18,14 @@
 #include "platform/db/ZDatabase.h"
 
 class WriterTest : public ::testing::Test {
+public:
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
 protected:
     void SetUp() override {
         EnsureQApplication();
@@ -67,13 +75,6 @@ protected:
         ASSERT_GT(line.size(), tail.size()) << line;
         EXPECT_EQ(line.substr(line.size() - tail.size()), tail);
         EXPECT_EQ(line.size() - tail.size(), TfrmKelpora::TimeOfDay().size()) << line;
-    }
-
-    static std::string ReadFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
     }
 
     TTestDatabase db;
