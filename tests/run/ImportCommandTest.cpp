@@ -458,3 +458,26 @@ TEST_F(ImportCommand, OverviewShowsTheStoredReportOfTheCurrentRun) {
                          std::to_string(w->iLfdNrUmsetzung)),
               "1");
 }
+
+TEST_F(ImportCommand, RunLogThatCannotBeSavedIsReportedAndTheRunCompletes) {
+    std::filesystem::create_directory(ApplicationFile("tmp.xml")); // no file can be written there
+    ChooseFiles({}, false);
+    w->ToolButton3Click();
+    const auto lines = Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], ": Erzeuge Log-Datei...");
+    EXPECT_EQ(lines[1], ": Fehler beim Erzeugen der Log-Datei");
+    EXPECT_EQ(lines[2].rfind("\t", 0), 0u);
+    EXPECT_EQ(lines[3], ": Import abgeschlossen.");
+    EXPECT_TRUE(fake->errors.empty());
+    EXPECT_FALSE(w->xmlDocLog->Active);
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=1"), "1");
+    ExpectCleanedUp();
+    // the next run starts its log afresh and reports normally
+    std::filesystem::remove(ApplicationFile("tmp.xml"));
+    ChooseFiles({}, false);
+    w->ToolButton3Click();
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=2"), "1");
+    EXPECT_EQ(ChildNames(TXmlDocument::LoadFile(ApplicationFile("tmp.xml"))->Root()),
+              (std::vector<std::string>{"date", "output", "objects", "files"}));
+}
