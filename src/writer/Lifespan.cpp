@@ -23,7 +23,11 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
     if (!obAXObject)
         return result;
     const TAXObject& r = *obAXObject;
-    const std::string what = r.objektart() + ": " + r.identifikator;
+    // Per-object form: no time of day, no tab.
+    const auto report = [&](const std::string& prefix, const std::exception& e) {
+        const std::string M = prefix + r.objektart() + ": " + r.identifikator;
+        ReportFailure(M, M + " - " + e.what(), e.what(), false);
+    };
     try {
         const std::string t = oNachFolien
                                   ? "og_" + (obOAGruppen ? obOAGruppen->Value(r.objektart()) : std::string())
@@ -38,8 +42,7 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
         q.ExecSQL();
         result = true;
     } catch (const std::exception& e) {
-        const std::string M = "Fehler beim Löschen des Objektes " + what;
-        ReportFailure(M, M + " - " + e.what(), e.what(), false);
+        report("Fehler beim Löschen des Objektes ", e);
     }
     if (oReferenzen) {
         try {
@@ -52,8 +55,7 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
             q.ExecSQL();
             result = true;
         } catch (const std::exception& e) {
-            const std::string M = "Fehler beim Löschen der Referenzen des Objektes " + what;
-            ReportFailure(M, M + " - " + e.what(), e.what(), false);
+            report("Fehler beim Löschen der Referenzen des Objektes ", e);
         }
     }
     ProcessMessages();
@@ -87,7 +89,7 @@ void TfrmKelpora::WriteIdRef(const std::string& gmlId, const std::string& idRef,
             }
         }
         if (!oTableExistsIdRefs)
-            return;
+            throw EDatabaseError("Die Tabelle alkistemp.id_refs ist nach dem Anlegen nicht zu finden");
         q.SQL().Clear();
         q.SQL().Add(
             "INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, :typ, "

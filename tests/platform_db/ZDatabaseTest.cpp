@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include <libpq-fe.h>
@@ -38,6 +40,13 @@ TEST_F(ZDatabaseTest, SessionCarriesApplicationNameAndUtf8) {
     q.Open();
     EXPECT_EQ(q.FieldByName("app").AsString(), "Kelpora");
     EXPECT_EQ(q.FieldByName("ENC").AsString(), "UTF8");
+
+    // Further connection keywords, values with "=" included.
+    conn.Properties.Add("options=-c work_mem=8MB");
+    conn.Connect();
+    q.SetSQL("SHOW work_mem");
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsString(), "8MB");
 
     conn.SetSessionSetting("search_path", "alkistemp, public");
     q.SetSQL("SHOW search_path");
@@ -276,4 +285,40 @@ TEST_F(ZDatabaseTest, HandleGivesLibpqAccessAndParamValuesFeedIt) {
     EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK);
     EXPECT_TRUE(PQgetisnull(r, 0, 0));
     PQclear(r);
+}
+
+TEST_F(ZDatabaseTest, FullCacheIsDeallocatedAndRefilled) {
+    conn.MaxPrepared = 3;
+    PQclear(PQexec(conn.Handle(), "PREPARE mine AS SELECT 1"));
+    TZQuery q(&conn);
+    for (int i = 0; i < 5; ++i) {
+        q.SetSQL("SELECT :v::int + " + std::to_string(i));
+        q.ParamByName("v").SetAsInteger(10);
+        q.Open();
+        EXPECT_EQ(q.Fields(0).AsInteger(), 10 + i);
+    }
+    EXPECT_EQ(conn.PreparedCount(), 2u); // 3 cached, dropped at the 4th, then the 4th and 5th
+    TZQuery server(&conn);
+    server.SetSQL("SELECT string_agg(name, ',' ORDER BY name) FROM pg_prepared_statements");
+    server.Open();
+    const std::string names = server.Fields(0).AsString();
+    EXPECT_NE(names.find("mine"), std::string::npos) << names;
+    EXPECT_EQ(std::count(names.begin(), names.end(), ','), 2) << names;
+}
+
+TEST_F(ZDatabaseTest, LostConnectionIsAnErrorNotACrash) {
+    TZQuery q(&conn);
+    q.SetSQL("SELECT :v::int");
+    q.ParamByName("v").SetAsInteger(1);
+    q.Open();
+    db.Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'Kelpora' AND "
+            "datname = current_database()");
+    const std::string e = ErrorOf([&] { q.Open(); });
+    EXPECT_NE(e, "<no error>");
+    EXPECT_FALSE(e.empty());
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_FALSE(q.Active());
+    conn.Connect();
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsInteger(), 1);
 }

@@ -8,10 +8,6 @@
 
 namespace {
 
-// A cache that only grows could hold the server's memory hostage when some caller sends ever new texts
-// with parameters; past this size the whole cache is dropped and filled again on demand.
-constexpr std::size_t kMaxPreparedStatements = 4000;
-
 std::string TrimRight(std::string s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
         s.pop_back();
@@ -72,8 +68,8 @@ bool IdentChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
-bool ParseInteger(const std::string& text, std::int64_t& out) {
-    const std::string t = TrimBoth(text);
+// A number in the C locale's form, with an optional leading "+"; nothing may follow it.
+template <class T> bool ParseNumber(const std::string& t, T& out) {
     const char* b = t.data();
     const char* e = t.data() + t.size();
     if (b != e && *b == '+')
@@ -84,17 +80,15 @@ bool ParseInteger(const std::string& text, std::int64_t& out) {
     return ec == std::errc() && p == e;
 }
 
+bool ParseInteger(const std::string& text, std::int64_t& out) {
+    return ParseNumber(TrimBoth(text), out);
+}
+
+// "," is read as the decimal separator, as the regional settings of the files' authors write it.
 bool ParseFloat(const std::string& text, double& out) {
     std::string t = TrimBoth(text);
     std::replace(t.begin(), t.end(), ',', '.');
-    const char* b = t.data();
-    const char* e = t.data() + t.size();
-    if (b != e && *b == '+')
-        ++b;
-    if (b == e)
-        return false;
-    auto [p, ec] = std::from_chars(b, e, out);
-    return ec == std::errc() && p == e;
+    return ParseNumber(t, out);
 }
 
 std::string FloatText(double v) {
@@ -193,8 +187,12 @@ const std::string& TZConnection::PreparedStatement(const std::string& serverSql,
     RequireConnected();
     if (auto it = prepared.find(serverSql); it != prepared.end())
         return it->second;
-    if (prepared.size() >= kMaxPreparedStatements) {
-        auto r = Own(PQexec(handle, "DEALLOCATE ALL"));
+    if (prepared.size() >= MaxPrepared) {
+        // Only our own statements go; others that a caller prepared on the handle stay.
+        std::string sql;
+        for (const auto& entry : prepared)
+            sql += "DEALLOCATE " + entry.second + ";";
+        auto r = Own(PQexec(handle, sql.c_str()));
         prepared.clear();
         ++generation;
     }

@@ -64,7 +64,10 @@ public:
     // The name of the server-side prepared statement for `serverSql` (placeholders $1..$n), preparing
     // it on first use. Not usable while libpq is in pipeline mode (prepare before entering it).
     const std::string& PreparedStatement(const std::string& serverSql, int paramCount);
-    // Number of statements prepared on the server for this connection so far.
+    // A cache that only grew could hold the server's memory hostage when some caller sent ever new texts
+    // with parameters: when it is full, its statements are deallocated and prepared again on demand.
+    std::size_t MaxPrepared = 4000;
+    // Number of statements prepared on the server for this connection and still cached.
     std::size_t PreparedCount() const { return prepared.size(); }
     // Grows with every Connect and Disconnect: a statement name cached by a query is valid only for the
     // generation it was taken in.
