@@ -97,6 +97,8 @@ int main(int argc, char** argv) {
         form.ReadRelationsTypen();
         form.ReadCRS();
         ExecPostGISSQL = [&form](const std::string& sql) { return form.PostGISCommand(sql); };
+        // KELPORA_BENCH_RELATIONS=0 measures the writer with the "Referenzen" option off.
+        form.oReferenzen = Env("KELPORA_BENCH_RELATIONS", "1") != "0";
 
         const auto start = std::chrono::steady_clock::now();
         int written = 0;

@@ -18,4 +18,4 @@ pg_as_owner "$PG_BIN/pg_ctl" -D "$PGDIR/data" -l "$PGDIR/server.log" -w -t 60 \
 export PGHOST=$PGDIR PGPORT=$PORT PGUSER=postgres PGDATABASE=postgres
 createdb kelpora_template
 pg_load_schema kelpora_template
-"${KELPORA_BUILD_DIR:-build}/bench/kelpora-writer-bench" "${1:-20000}"
+${KELPORA_BENCH_WRAPPER:-} "${KELPORA_BUILD_DIR:-build}/bench/kelpora-writer-bench" "${1:-20000}"

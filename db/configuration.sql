@@ -1,14 +1,16 @@
 -- Configuration read by every import: model types and relation types of the AAA model.
--- Rows are only added when missing, so local changes survive a second install.
+-- Rows are only added when missing, so local changes survive a second install. The tables carry no
+-- keys of their own: the importer reads whatever rows they hold, duplicates included.
 
 -- The AdV standard models; modellidx is the position (1 to 20) in the model-type mask that the
 -- importer writes into ax_objects.modellart.
 CREATE TABLE IF NOT EXISTS public.modellarten (
-    modellart character varying PRIMARY KEY,
-    modellidx integer NOT NULL
+    modellart character varying,
+    modellidx integer
 );
 
-INSERT INTO public.modellarten (modellart, modellidx) VALUES
+INSERT INTO public.modellarten (modellart, modellidx)
+SELECT v.modellart, v.modellidx FROM (VALUES
     ('DLKM', 1),        -- Digitales Liegenschaftskatastermodell (ALKIS)
     ('DKKM500', 2),     -- Digitale Katasterkartenmodelle 1:500 to 1:5000
     ('DKKM1000', 3),
@@ -29,18 +31,20 @@ INSERT INTO public.modellarten (modellart, modellidx) VALUES
     ('DGM5', 18),
     ('DGM25', 19),
     ('DGM50', 20)
-ON CONFLICT (modellart) DO NOTHING;
+) AS v(modellart, modellidx)
+WHERE NOT EXISTS (SELECT 1 FROM public.modellarten m WHERE m.modellart = v.modellart);
 
 -- Relation roles that NAS features carry as xlink:href properties ("urn:adv:oid:..." targets).
 -- Only names listed here become rows of id_refs; any other xlink:href property (code lists such as
 -- "anlass") is neither a relation nor an attribute. The numbers are stable: derived tables and
 -- user queries may rely on them, new roles get new numbers at the end.
 CREATE TABLE IF NOT EXISTS public.parserelations (
-    typ integer PRIMARY KEY,
-    typbez character varying NOT NULL UNIQUE
+    typ integer,
+    typbez character varying
 );
 
-INSERT INTO public.parserelations (typ, typbez) VALUES
+INSERT INTO public.parserelations (typ, typbez)
+SELECT v.typ, v.typbez FROM (VALUES
     (1, 'istGebucht'),                  -- AX_Flurstueck -> AX_Buchungsstelle
     (2, 'zeigtAuf'),                    -- AX_Flurstueck -> AX_LagebezeichnungOhneHausnummer, AX_Gebaeude -> AX_LagebezeichnungMitHausnummer
     (3, 'hat'),                         -- AX_Gebaeude -> AX_LagebezeichnungMitPseudonummer, AX_Person -> AX_Anschrift
@@ -71,4 +75,5 @@ INSERT INTO public.parserelations (typ, typbez) VALUES
     (28, 'istAbgeleitetAus'),           -- derived objects -> source objects
     (29, 'traegtBeiZu'),                -- objects -> aggregates
     (30, 'hatDirektUnten')              -- overpass: object above -> object below
-ON CONFLICT DO NOTHING;
+) AS v(typ, typbez)
+WHERE NOT EXISTS (SELECT 1 FROM public.parserelations r WHERE r.typ = v.typ OR r.typbez = v.typbez);

@@ -3,6 +3,15 @@
 -- imported (or a column the parse configuration does not have) contributes nothing, so each
 -- function works on whatever was imported.
 
+-- The select list of kelpora_current_objects() for one source table (alias x).
+CREATE OR REPLACE FUNCTION kelpora_object_select_list(source regclass, cols text[])
+RETURNS text LANGUAGE sql STABLE AS $$
+    SELECT 'x.gml_id::character varying AS gml_id, x.beginn, x.ende, x.geo'
+           || coalesce((SELECT string_agg(', ' || kelpora_text_column(source, 'x', c) || ' AS ' || quote_ident(c), ''
+                                          ORDER BY n)
+                        FROM unnest(cols) WITH ORDINALITY AS u(c, n)), '')
+$$;
+
 -- The current versions of one object type as an SQL subquery with the columns gml_id, beginn,
 -- ende, geo and, as trimmed text, each column of cols (NULL where a table lacks it). Rows come from
 -- the table of the type and from the tables of its object-type group ("og_" + the first two digits
@@ -18,11 +27,7 @@ DECLARE
 BEGIN
     source := kelpora_public_table(lower(object_type));
     IF source IS NOT NULL THEN
-        select_list := 'x.gml_id::character varying AS gml_id, x.beginn, x.ende, x.geo';
-        FOREACH col IN ARRAY cols LOOP
-            select_list := select_list || ', ' || kelpora_text_column(source, 'x', col) || ' AS ' || quote_ident(col);
-        END LOOP;
-        parts := parts || format('SELECT %s FROM ONLY %s x', select_list, source);
+        parts := parts || format('SELECT %s FROM ONLY %s x', kelpora_object_select_list(source, cols), source);
     END IF;
 
     FOR group_code IN
@@ -30,11 +35,8 @@ BEGIN
     LOOP
         source := kelpora_public_table('og_' || group_code);
         IF source IS NOT NULL AND kelpora_has_column(source, 'oa') THEN
-            select_list := 'x.gml_id::character varying AS gml_id, x.beginn, x.ende, x.geo';
-            FOREACH col IN ARRAY cols LOOP
-                select_list := select_list || ', ' || kelpora_text_column(source, 'x', col) || ' AS ' || quote_ident(col);
-            END LOOP;
-            parts := parts || format('SELECT %s FROM ONLY %s x WHERE x.oa = %L', select_list, source, object_type);
+            parts := parts || format('SELECT %s FROM ONLY %s x WHERE x.oa = %L', kelpora_object_select_list(source, cols),
+                                     source, object_type);
         END IF;
     END LOOP;
 
@@ -51,11 +53,13 @@ BEGIN
 END
 $$;
 
--- Current relations of one type as a subquery (gml_id, id_ref).
+-- Current relations of one type as a subquery (gml_id, id_ref). The importer takes a relation's
+-- number from the first parserelations row of its name, so every number of the name counts.
 CREATE OR REPLACE FUNCTION kelpora_current_relations(relation_name text)
-RETURNS text LANGUAGE sql STABLE AS $$
-    SELECT format('(SELECT r.gml_id, r.id_ref FROM public.id_refs r WHERE r.typ = %s AND kelpora_is_current(r.ende))',
-                  coalesce(kelpora_relation_type(relation_name)::text, 'NULL'))
+RETURNS text LANGUAGE sql IMMUTABLE AS $$
+    SELECT format('(SELECT r.gml_id, r.id_ref FROM public.id_refs r WHERE r.typ IN '
+                  '(SELECT typ FROM public.parserelations WHERE typbez = %L) AND kelpora_is_current(r.ende))',
+                  relation_name)
 $$;
 
 -- A height value as the importer stores it: decimal comma, and for three-value points

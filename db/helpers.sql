@@ -18,6 +18,7 @@ RETURNS TABLE (table_name text, table_oid regclass) LANGUAGE sql STABLE AS $$
     JOIN pg_class p ON p.oid = i.inhparent
     JOIN pg_namespace pn ON pn.oid = p.relnamespace
     WHERE pn.nspname = schema_name AND p.relname = 'ax_objects' AND c.relkind = 'r'
+      AND c.relnamespace = p.relnamespace
     ORDER BY c.relname
 $$;
 
@@ -47,12 +48,6 @@ RETURNS text LANGUAGE sql STABLE AS $$
     SELECT CASE WHEN kelpora_has_column(tbl, col)
                 THEN format('NULLIF(btrim(%s.%I::text), %L)', alias, col, '')
                 ELSE 'NULL::text' END
-$$;
-
--- The number of a relation type by its name in parserelations; NULL when it is not configured.
-CREATE OR REPLACE FUNCTION kelpora_relation_type(name text)
-RETURNS integer LANGUAGE sql STABLE AS $$
-    SELECT min(typ) FROM public.parserelations WHERE typbez = name
 $$;
 
 -- Index names stay unique and within the identifier length for long table names.

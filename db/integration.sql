@@ -40,7 +40,7 @@ $$;
 -- Moves the rows of one staging object table into its twin. A version (gml_id, beginn) that the
 -- twin already holds, or that occurs twice in the staging table, is kept once: the first stored.
 -- Columns are matched by name, so a twin created under another parse configuration still takes
--- the columns both have. Returns the number of rows added to the twin.
+-- every staged value. Returns the number of rows added to the twin.
 CREATE OR REPLACE FUNCTION kelpora_integrate_table(staging regclass, target regclass)
 RETURNS bigint LANGUAGE plpgsql AS $$
 DECLARE
@@ -49,7 +49,20 @@ DECLARE
     insert_sql text;
     moved bigint;
     left_behind bigint;
+    missing record;
 BEGIN
+    -- A column the twin lacks (parse was extended and the staging table made anew) is added rather
+    -- than its values dropped.
+    FOR missing IN
+        SELECT s.attname, format_type(s.atttypid, s.atttypmod) AS type_name
+        FROM pg_attribute s
+        WHERE s.attrelid = staging AND s.attnum > 0 AND NOT s.attisdropped
+          AND NOT kelpora_has_column(target, s.attname)
+        ORDER BY s.attnum
+    LOOP
+        EXECUTE format('ALTER TABLE %s ADD COLUMN %I %s', target, missing.attname, missing.type_name);
+    END LOOP;
+
     SELECT string_agg(format('%I', s.attname), ', ' ORDER BY s.attnum),
            string_agg(CASE WHEN s.atttypid = d.atttypid AND s.atttypmod = d.atttypmod
                            THEN format('s.%I', s.attname)

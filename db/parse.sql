@@ -14,12 +14,11 @@
 -- Properties that can occur more than once in a feature arrive as values joined by "|" and are text.
 
 CREATE TABLE IF NOT EXISTS public.parse (
-    oa character varying NOT NULL,
-    oakennung integer NOT NULL,
-    attrart character varying NOT NULL,
-    attrartkennung character varying NOT NULL,
-    attrtyp integer,
-    CONSTRAINT parse_oa_attrartkennung_key UNIQUE (oa, attrartkennung)
+    oa character varying,
+    oakennung integer,
+    attrart character varying,
+    attrartkennung character varying,
+    attrtyp integer
 );
 
 CREATE TEMPORARY TABLE kelpora_attribute_type (
@@ -215,5 +214,5 @@ SELECT t.oa, t.oakennung, k.attrart, lower(k.attrart), k.attrtyp
 FROM kelpora_object_type t
 CROSS JOIN LATERAL regexp_split_to_table(t.attributes, '\s+') WITH ORDINALITY AS a(attrart, n)
 JOIN kelpora_attribute_type k ON k.attrart = a.attrart
-ORDER BY t.oakennung, a.n
-ON CONFLICT (oa, attrartkennung) DO NOTHING;
+WHERE NOT EXISTS (SELECT 1 FROM public.parse p WHERE p.oa = t.oa AND p.attrartkennung = lower(k.attrart))
+ORDER BY t.oakennung, a.n;

@@ -140,7 +140,8 @@ CREATE OR REPLACE FUNCTION fkt_transformprj(target_srid integer, grid_path text)
 RETURNS bigint LANGUAGE plpgsql AS $$
 DECLARE
     obj record;
-    source record;
+    source_srids integer[];
+    source_srid integer;
     grid_proj text;
     changed bigint;
     table_changed boolean := false;
@@ -155,20 +156,28 @@ BEGIN
         END IF;
         grid_proj := '+proj=tmerc +lat_0=0 +lon_0=12 +k=1 +x_0=4500000 +y_0=0 +ellps=bessel +nadgrids='
                      || btrim(grid_path) || ' +units=m +no_defs';
+        BEGIN
+            -- A point in the middle of zone 4 tells a missing or unreadable grid from bad data.
+            PERFORM ST_Transform(ST_SetSRID(ST_MakePoint(4500000, 5500000), 31468), grid_proj, target_srid);
+        EXCEPTION WHEN OTHERS THEN
+            RAISE EXCEPTION 'NTv2-Datei nicht verwendbar: % (%)', grid_path, SQLERRM;
+        END;
     END IF;
 
     FOR obj IN SELECT * FROM kelpora_object_tables('public') LOOP
-        FOR source IN EXECUTE format(
-            'SELECT DISTINCT st_srid(geo) AS srid FROM ONLY %s WHERE geo IS NOT NULL AND st_srid(geo) NOT IN (0, %s)',
+        -- The codes are read before the loop: the table cannot be altered while a query on it is open.
+        EXECUTE format(
+            'SELECT array_agg(DISTINCT st_srid(geo)) FROM ONLY %s WHERE geo IS NOT NULL AND st_srid(geo) NOT IN (0, %s)',
             obj.table_oid, target_srid)
-        LOOP
+        INTO source_srids;
+        FOREACH source_srid IN ARRAY coalesce(source_srids, '{}') LOOP
             PERFORM kelpora_drop_geometry_constraints(obj.table_oid);
-            IF source.srid = 31468 AND grid_proj IS NOT NULL THEN
+            IF source_srid = 31468 AND grid_proj IS NOT NULL THEN
                 EXECUTE format('UPDATE ONLY %s SET geo = ST_Transform(geo, %L, %s) WHERE st_srid(geo) = 31468',
                                obj.table_oid, grid_proj, target_srid);
             ELSE
                 EXECUTE format('UPDATE ONLY %s SET geo = ST_Transform(geo, %s) WHERE st_srid(geo) = %s',
-                               obj.table_oid, target_srid, source.srid);
+                               obj.table_oid, target_srid, source_srid);
             END IF;
             GET DIAGNOSTICS changed = ROW_COUNT;
             total := total + changed;

@@ -21,15 +21,16 @@ ON CONFLICT (srid) DO UPDATE
         srtext = EXCLUDED.srtext, proj4text = EXCLUDED.proj4text;
 
 CREATE TABLE IF NOT EXISTS public.crs (
-    crs character varying PRIMARY KEY,
-    epsg integer NOT NULL
+    crs character varying,
+    epsg integer
 );
 
 -- Names of the AdV CRS register (GeoInfoDok, "Koordinatenreferenzsysteme der AdV"); the codes are
 -- those of the EPSG dataset that PostGIS ships (their names are given after each row). Compound
 -- names (position * height system) map to their horizontal part: heights travel as attribute
 -- values, never as a third coordinate of the stored geometry.
-INSERT INTO public.crs (crs, epsg) VALUES
+INSERT INTO public.crs (crs, epsg)
+SELECT v.crs, v.epsg FROM (VALUES
     ('ETRS89_UTM32', 25832),                    -- EPSG:25832 ETRS89 / UTM zone 32N
     ('ETRS89_UTM33', 25833),                    -- EPSG:25833 ETRS89 / UTM zone 33N
     ('ETRS89_UTM32*DE_DHHN2016_NH', 25832),     -- UTM 32 position of EPSG:25832 with DHHN2016 height (EPSG:7837)
@@ -53,4 +54,5 @@ INSERT INTO public.crs (crs, epsg) VALUES
     ('DE_RD/83_3GK5', 3399),                    -- EPSG:3399 RD/83 / 3-degree Gauss-Kruger zone 5
     ('ETRS89_Lat-Lon', 4258),                   -- EPSG:4258 ETRS89 (geographic 2D)
     ('DE_DHDN_Lat-Lon', 4314)                   -- EPSG:4314 DHDN (geographic 2D)
-ON CONFLICT (crs) DO NOTHING;
+) AS v(crs, epsg)
+WHERE NOT EXISTS (SELECT 1 FROM public.crs c WHERE c.crs = v.crs);

@@ -19,14 +19,7 @@ CREATE TABLE IF NOT EXISTS public.ax_objects (
     geo geometry
 );
 
-CREATE TABLE IF NOT EXISTS alkistemp.ax_objects (
-    gml_id character varying,
-    tablename character varying,
-    modellart character varying,
-    beginn timestamp without time zone,
-    ende timestamp without time zone,
-    geo geometry
-);
+CREATE TABLE IF NOT EXISTS alkistemp.ax_objects (LIKE public.ax_objects);
 
 -- Integrated relations between objects (filled from alkistemp.id_refs). Closing an object sets
 -- ende of its relations to a date-time, hence timestamp rather than date.

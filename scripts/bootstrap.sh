@@ -10,7 +10,7 @@ PACKAGES=(
   libxml2-dev libxslt1-dev libpq-dev
   unixodbc-dev odbc-postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
-  postgresql-15 postgresql-15-postgis-3 postgresql-client-15
+  postgresql-15 postgresql-15-postgis-3 postgresql-client-15 proj-data
   xvfb xauth
 )
 # Optional: clang for the fuzz targets, GDAL's ogr2ogr for the benchmark comparison.

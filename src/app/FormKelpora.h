@@ -164,6 +164,18 @@ public:
     void TuneImportConnection();
     const void* tunedHandle = nullptr;
     int tunedBackendPid = 0;
+    // Adds 1 to the insert count of an object type.
+    void CountInsert(const std::string& oa);
+    // The relation type number of a relation name (-1 when unknown).
+    std::int32_t RelationTyp(const std::string& relTyp) const;
+    // Whether the validity check of a geometry may wait for the INSERT: nothing in between can show.
+    bool CanDeferGeometryCheck(const std::string& oa) const;
+    // Sends the validity question (when given), the prepared INSERT of `cmd` and the record's relation
+    // rows (when given) as one transaction in one round trip; false, and nothing stored, when that did
+    // not work out.
+    bool SendFeatureAtOnce(const std::string* validityWkt, const TAXObject* relationsOf);
+    // Features whose database work went in one round trip.
+    std::int64_t iBatchedInserts = 0;
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------
     void ShowError(TErrorBoxKind kind, const ESAXParseException& error);

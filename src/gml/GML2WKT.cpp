@@ -1,5 +1,9 @@
 #include "gml/GML2WKT.h"
 
+#include <iterator>
+#include <string_view>
+#include <utility>
+
 #include "platform/dialogs/Dialogs.h"
 
 TPostGISCommandFunc ExecPostGISSQL;
@@ -37,17 +41,28 @@ TGMLPointList* TGMLGeometry::CurrentPointList() {
     return nullptr;
 }
 
-void TGMLGeometry::AddPoints(TGMLPointList& points) {
+TGMLPointList* TGMLGeometry::JoinTarget(TGMLPointList& points) {
     if (points.empty())
-        return;
+        return nullptr;
     TGMLPointList* target = CurrentPointList();
     if (!target)
-        return; // points before the first line, ring or polygon have nowhere to go
+        return nullptr; // points before the first line, ring or polygon have nowhere to go
     // A segment starts where the one before it ended; the shared point is written once. Only an identical
     // text counts as the same point, because coordinates are never read as numbers.
     if (!target->empty() && target->back() == points.front())
         points.front().clear();
-    target->insert(target->end(), points.begin(), points.end());
+    return target;
+}
+
+void TGMLGeometry::AddPoints(TGMLPointList& points) {
+    if (TGMLPointList* target = JoinTarget(points))
+        target->insert(target->end(), points.begin(), points.end());
+}
+
+void TGMLGeometry::AddPoints(TGMLPointList&& points) {
+    if (TGMLPointList* target = JoinTarget(points))
+        target->insert(target->end(), std::make_move_iterator(points.begin()),
+                       std::make_move_iterator(points.end()));
 }
 
 void TGMLGeometry::AddLine() {
@@ -156,25 +171,27 @@ bool IsSeparator(char c) {
     return c != '\0' && IsBlank(c);
 }
 
-} // namespace
-
-std::string NodeText(const TXmlNode& node) {
+std::string_view TrimmedText(const TXmlNode& node) {
     const TXmlNode text = node.FirstChild();
     if (text.IsNull() || !text.IsText() || !text.NextSibling().IsNull())
         throw EGMLError("The element " + node.NodeName() + " holds no coordinate text");
-    const std::string value = text.Text();
-    std::size_t begin = 0;
-    std::size_t end = value.size();
-    while (begin < end && IsBlank(value[begin]))
-        ++begin;
-    while (end > begin && IsBlank(value[end - 1]))
-        --end;
-    return value.substr(begin, end - begin);
+    std::string_view value = text.TextView();
+    while (!value.empty() && IsBlank(value.front()))
+        value.remove_prefix(1);
+    while (!value.empty() && IsBlank(value.back()))
+        value.remove_suffix(1);
+    return value;
+}
+
+} // namespace
+
+std::string NodeText(const TXmlNode& node) {
+    return std::string(TrimmedText(node));
 }
 
 void PosListToPoints(const TXmlNode& node, TGMLPointList& points) {
-    const std::string text = NodeText(node);
-    std::vector<std::string> values;
+    const std::string_view text = TrimmedText(node);
+    std::vector<std::string_view> values;
     std::size_t i = 0;
     while (i < text.size()) {
         while (i < text.size() && IsSeparator(text[i]))
@@ -183,17 +200,21 @@ void PosListToPoints(const TXmlNode& node, TGMLPointList& points) {
         while (i < text.size() && !IsSeparator(text[i]))
             ++i;
         if (i > start)
-            values.emplace_back(text, start, i - start);
+            values.push_back(text.substr(start, i - start));
     }
     if (values.size() % 2 != 0)
         return;
-    for (std::size_t k = 0; k < values.size(); k += 2)
-        points.push_back(values[k] + ' ' + values[k + 1]);
+    points.reserve(points.size() + values.size() / 2);
+    for (std::size_t k = 0; k < values.size(); k += 2) {
+        std::string& p = points.emplace_back();
+        p.reserve(values[k].size() + 1 + values[k + 1].size());
+        p.append(values[k]).append(1, ' ').append(values[k + 1]);
+    }
 }
 
 TGMLPointList ChildTexts(const TXmlNode& node) {
     TGMLPointList texts;
-    for (const TXmlNode& child : node.ChildNodes())
+    for (TXmlNode child = node.FirstChild(); !child.IsNull(); child = child.NextSibling())
         texts.push_back(NodeText(child));
     return texts;
 }
@@ -206,57 +227,112 @@ void AddRing(TGMLGeometry& geometry, TGMLRing ring) {
 
 namespace {
 
-const std::string kLineStringPrefix = "LINESTRING(";
+// The GML elements the conversion knows, by qualified name as written (prefix "gml", case-sensitive).
+enum class TGmlName {
+    Other,
+    pos,
+    posList,
+    Arc,
+    LineStringSegment,
+    Surface,
+    Polygon,
+    exterior,
+    interior,
+    Curve,
+    LineString,
+    Point,
+    MultiPoint,
+    MultiPolygon,
+    MultiSurface,
+    MultiCurve,
+    CompositeCurve,
+};
+
+constexpr std::pair<std::string_view, TGmlName> kGmlNames[] = {
+    {"posList", TGmlName::posList},
+    {"pos", TGmlName::pos},
+    {"LineStringSegment", TGmlName::LineStringSegment},
+    {"Arc", TGmlName::Arc},
+    {"Curve", TGmlName::Curve},
+    {"exterior", TGmlName::exterior},
+    {"interior", TGmlName::interior},
+    {"Surface", TGmlName::Surface},
+    {"Polygon", TGmlName::Polygon},
+    {"LineString", TGmlName::LineString},
+    {"Point", TGmlName::Point},
+    {"MultiPoint", TGmlName::MultiPoint},
+    {"MultiPolygon", TGmlName::MultiPolygon},
+    {"MultiSurface", TGmlName::MultiSurface},
+    {"MultiCurve", TGmlName::MultiCurve},
+    {"CompositeCurve", TGmlName::CompositeCurve},
+};
+
+// Runs once per node of every feature, so it works on views instead of building the qualified name.
+TGmlName Classify(const TXmlNode& node) {
+    if (node.PrefixView() != "gml")
+        return TGmlName::Other;
+    const std::string_view local = node.LocalNameView();
+    for (const auto& [name, id] : kGmlNames)
+        if (local == name)
+            return id;
+    return TGmlName::Other;
+}
+
+const std::string_view kLineStringPrefix = "LINESTRING(";
 
 // A circular arc is linearised by PostGIS; its points come back in PostGIS' own number format.
 void AddArc(const TXmlNode& arc, TGMLGeometry& geometry) {
+    // Without an executor (no parser has been created yet) an arc cannot be linearised and adds nothing.
+    if (!ExecPostGISSQL)
+        return;
     const TXmlNode first = arc.FirstChild();
-    if (first.IsNull() || first.NodeName() != "gml:posList")
+    if (first.IsNull() || Classify(first) != TGmlName::posList)
         return;
     TGMLPointList points;
     PosListToPoints(first, points);
 
     std::string sql = "SELECT ST_AsText(ST_CurveToLine(ST_GeomFromText('CIRCULARSTRING(";
+    // The points come from the file and go into a string literal: a quote in them is doubled, so that a
+    // file can never end the literal and run SQL of its own. Coordinates never hold one.
     for (const std::string& p : points) {
-        sql += p;
+        for (const char c : p) {
+            if (c == '\'')
+                sql += '\'';
+            sql += c;
+        }
         sql += ',';
     }
     sql.pop_back();
     sql += ")')))";
 
-    // Without an executor (no parser has been created) an arc cannot be linearised and adds nothing.
-    if (!ExecPostGISSQL)
-        return;
     const std::string answer = ExecPostGISSQL(sql);
     if (answer.find(kLineStringPrefix) == std::string::npos || answer.size() < kLineStringPrefix.size() + 1)
         return;
-    const std::string inner =
-        answer.substr(kLineStringPrefix.size(), answer.size() - kLineStringPrefix.size() - 1);
+    const std::string_view inner = std::string_view(answer).substr(
+        kLineStringPrefix.size(), answer.size() - kLineStringPrefix.size() - 1);
     TGMLPointList linePoints;
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = inner.find(',', start);
-        linePoints.push_back(
-            inner.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos)
+        linePoints.emplace_back(
+            inner.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+        if (comma == std::string_view::npos)
             break;
         start = comma + 1;
     }
-    geometry.AddPoints(linePoints);
+    geometry.AddPoints(std::move(linePoints));
 }
 
 void AddPosChildren(const TXmlNode& node, const TXmlNode& pos, bool& posTaken, TGMLGeometry& geometry) {
     if (pos.NextSibling().IsNull() && node.FirstChild() == pos) {
-        TGMLPointList one{NodeText(pos)};
-        geometry.AddPoints(one);
+        geometry.AddPoints(TGMLPointList{NodeText(pos)});
         return;
     }
     // Several children: the texts of all of them form one point list, taken at the first "gml:pos".
     if (posTaken)
         return;
     posTaken = true;
-    TGMLPointList all = ChildTexts(node);
-    geometry.AddPoints(all);
+    geometry.AddPoints(ChildTexts(node));
 }
 
 } // namespace
@@ -264,29 +340,38 @@ void AddPosChildren(const TXmlNode& node, const TXmlNode& pos, bool& posTaken, T
 void ParseGeometryNode(const TXmlNode& node, TGMLGeometry& geometry) {
     bool posTaken = false;
     for (TXmlNode child = node.FirstChild(); !child.IsNull(); child = child.NextSibling()) {
-        const std::string name = child.NodeName();
-        if (name == "gml:pos") {
+        switch (Classify(child)) {
+        case TGmlName::pos:
             AddPosChildren(node, child, posTaken, geometry);
-        } else if (name == "gml:posList") {
+            break;
+        case TGmlName::posList: {
             TGMLPointList points;
             PosListToPoints(child, points);
-            geometry.AddPoints(points);
-        } else if (name == "gml:Arc") {
+            geometry.AddPoints(std::move(points));
+            break;
+        }
+        case TGmlName::Arc:
             AddArc(child, geometry);
-        } else if (name == "gml:Surface" || name == "gml:Polygon") {
+            break;
+        case TGmlName::Surface:
+        case TGmlName::Polygon:
             geometry.AddPolygon();
             ParseGeometryNode(child, geometry);
-        } else if (name == "gml:exterior" || name == "gml:interior") {
-            TGMLRing ring;
-            ring.ringType = name == "gml:exterior" ? tExterior : tInterior;
-            AddRing(geometry, std::move(ring));
+            break;
+        case TGmlName::exterior:
+        case TGmlName::interior:
+            AddRing(geometry, TGMLRing{{}, Classify(child) == TGmlName::exterior ? tExterior : tInterior});
             ParseGeometryNode(child, geometry);
-        } else if (name == "gml:Curve" || name == "gml:LineString") {
+            break;
+        case TGmlName::Curve:
+        case TGmlName::LineString:
             geometry.AddLine();
             ParseGeometryNode(child, geometry);
-        } else {
+            break;
+        default:
             // "gml:LineStringSegment", members, patches, rings: their content passes through.
             ParseGeometryNode(child, geometry);
+            break;
         }
     }
 }
@@ -294,28 +379,27 @@ void ParseGeometryNode(const TXmlNode& node, TGMLGeometry& geometry) {
 namespace {
 
 struct TGeometryRule {
-    const char* name;
+    TGmlName name;
     TGMLGeomType type;
     int kind;
 };
 
 constexpr TGeometryRule kGeometryRules[] = {
-    {"gml:Point", tPoint, gkPoint},
-    {"gml:MultiPoint", tMultiPoint, gkPoint},
-    {"gml:Polygon", tPolygon, gkArea},
-    {"gml:MultiPolygon", tMultiPolygon, gkArea},
-    {"gml:Surface", tPolygon, gkArea},
-    {"gml:MultiSurface", tMultiPolygon, gkArea},
-    {"gml:Curve", tLineString, gkLine},
-    {"gml:MultiCurve", tMultiLineString, gkLine},
-    {"gml:CompositeCurve", tMultiLineString, gkLine},
-    {"gml:LineString", tLineString, gkLine},
+    {TGmlName::Point, tPoint, gkPoint},
+    {TGmlName::MultiPoint, tMultiPoint, gkPoint},
+    {TGmlName::Polygon, tPolygon, gkArea},
+    {TGmlName::MultiPolygon, tMultiPolygon, gkArea},
+    {TGmlName::Surface, tPolygon, gkArea},
+    {TGmlName::MultiSurface, tMultiPolygon, gkArea},
+    {TGmlName::Curve, tLineString, gkLine},
+    {TGmlName::MultiCurve, tMultiLineString, gkLine},
+    {TGmlName::CompositeCurve, tMultiLineString, gkLine},
+    {TGmlName::LineString, tLineString, gkLine},
 };
 
-// The geometry type of the last converted element; nullptr-free variant of the conversion.
 void Convert(const TXmlNode& node, int& kind, std::string& wkt, TGMLGeomType* lastType) {
     for (TXmlNode child = node.FirstChild(); !child.IsNull(); child = child.NextSibling()) {
-        const std::string name = child.NodeName();
+        const TGmlName name = Classify(child);
         const TGeometryRule* rule = nullptr;
         for (const TGeometryRule& r : kGeometryRules)
             if (name == r.name) {
@@ -323,7 +407,8 @@ void Convert(const TXmlNode& node, int& kind, std::string& wkt, TGMLGeomType* la
                 break;
             }
         if (!rule) {
-            Dialogs().MessageDlg("Unknown type of geometry: " + name, TMsgDlgType::mtInformation, mbOK, mrOk);
+            Dialogs().MessageDlg("Unknown type of geometry: " + child.NodeName(), TMsgDlgType::mtInformation,
+                                 mbOK, mrOk);
             wkt.clear();
             return;
         }

@@ -40,6 +40,8 @@ public:
     // the last ring, or the last ring of the last polygon); dropped when there is none. A first point
     // equal, character for character, to the target's last point is replaced by "" in `points`.
     void AddPoints(TGMLPointList& points);
+    // The same for a list the caller no longer needs: its texts are moved, not copied.
+    void AddPoints(TGMLPointList&& points);
     // Writes the WKT text into `wkt`; a geometry without items leaves `wkt` as it was.
     void GenerateWKT(std::string& wkt) const;
 
@@ -56,6 +58,8 @@ public:
 
 private:
     TGMLPointList* CurrentPointList();
+    // The target of AddPoints after the joint point of `points` was emptied; nullptr when there is none.
+    TGMLPointList* JoinTarget(TGMLPointList& points);
 
     TGMLGeomType geomType;
     std::vector<TGMLPointList> lines;  // tPoint, tLineString, tMultiPoint (item 0 only), tMultiLineString

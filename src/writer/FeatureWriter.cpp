@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,149 @@ void TfrmKelpora::TuneImportConnection() {
     }
 }
 
+void TfrmKelpora::CountInsert(const std::string& oa) {
+    const int line = obInserts.IndexOfName(oa);
+    if (line < 0)
+        obInserts.Add(oa + "=1");
+    else
+        obInserts[line] =
+            obInserts.Names(line) + "=" + std::to_string(std::stoll(obInserts.ValueFromIndex(line)) + 1);
+}
+
+std::int32_t TfrmKelpora::RelationTyp(const std::string& relTyp) const {
+    return obRelationsTypen ? obRelationsTypen->GetTyp(relTyp) : -1;
+}
+
+namespace {
+
+bool HasRelations(const TAXObject& r) {
+    for (const auto& relation : r.relationen)
+        if (!relation->Empty())
+            return true;
+    return false;
+}
+
+// Reads every result up to the pipeline's sync point; true when each statement succeeded.
+bool DrainPipeline(PGconn* h, int statements) {
+    bool ok = true;
+    int seen = 0;
+    for (;;) {
+        PGresult* res = PQgetResult(h);
+        if (!res) {
+            if (PQstatus(h) != CONNECTION_OK)
+                return false;
+            continue; // the end of one statement's results
+        }
+        const ExecStatusType status = PQresultStatus(res);
+        PQclear(res);
+        if (status == PGRES_PIPELINE_SYNC)
+            return ok && seen == statements;
+        ++seen;
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            ok = false;
+    }
+}
+
+} // namespace
+
+bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa) const {
+    if (!obParseTable)
+        return false;
+    const std::string key = oNachFolien ? "og_" + (obOAGruppen ? obOAGruppen->Value(oa) : std::string()) : oa;
+    for (const auto& list : *obParseTable) {
+        if (list->ObjektArt != key)
+            continue;
+        for (int i = 0; i < list->Count(); ++i) {
+            const std::string value = list->ValueFromIndex(i);
+            if (value.size() >= 2 && value.compare(value.size() - 2, 2, "|6") == 0)
+                return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// One round trip for the database work of a feature: the validity question (when deferred), the
+// prepared INSERT of `cmd` and the relation rows, sent together in libpq's pipeline mode as one
+// transaction (a single sync point). Either all of them succeed and are stored, or nothing is: an
+// invalid geometry turns the validity question into an error, and any error makes the server roll the
+// whole batch back. The caller then does the same work one statement at a time, which gives exactly
+// the rows, counts and reports of that way (the failing statement fails again there and is reported in
+// its place). So the batch only saves waiting; it decides nothing.
+bool TfrmKelpora::SendFeatureAtOnce(const std::string* validityWkt, const TAXObject* relationsOf) {
+    PGconn* const h = conn ? conn->Handle() : nullptr;
+    if (!h || PQpipelineStatus(h) != PQ_PIPELINE_OFF)
+        return false;
+    struct TStatement {
+        std::string name;
+        std::vector<std::optional<std::string>> values; // nullopt: NULL
+    };
+    std::vector<TStatement> batch;
+    const auto take = [&batch](TZQuery& q) {
+        std::vector<const char*> values;
+        q.ParamValues(values);
+        TStatement st{q.PreparedStatementName(), {}};
+        for (const char* v : values)
+            st.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+        batch.push_back(std::move(st));
+    };
+    try {
+        if (validityWkt) {
+            // Fails (division by zero) unless the geometry is valid: the rollback then leaves the
+            // question to CheckGeometry.
+            TZQuery valid(conn.get());
+            valid.SetSQL("SELECT 1/coalesce(ST_IsValid(ST_GeomFromText(:wkt))::int, 0)");
+            valid.ParamByName("wkt").SetDataType(TFieldType::ftWideString);
+            valid.ParamByName("wkt").SetValue(*validityWkt);
+            take(valid);
+        }
+        take(*cmd);
+        if (relationsOf) {
+            // The relation row exactly as WriteIdRef writes it.
+            TZQuery rel(conn.get());
+            rel.SetSQL("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, "
+                       ":typ, :beginn)");
+            const std::string begin = DateTimeToDbText(relationsOf->dtBegin);
+            for (const auto& relation : relationsOf->relationen) {
+                const std::int32_t typ = RelationTyp(relation->RelTyp);
+                for (const std::string& target : relation->Lines()) {
+                    rel.ParamByName("gml_id").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("gml_id").SetValue(relationsOf->identifikator);
+                    rel.ParamByName("id_ref").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("id_ref").SetValue(target);
+                    rel.ParamByName("typ").SetDataType(TFieldType::ftInteger);
+                    rel.ParamByName("typ").SetAsInteger(typ);
+                    rel.ParamByName("beginn").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("beginn").SetValue(begin);
+                    take(rel);
+                }
+            }
+        }
+    } catch (const std::exception&) {
+        return false; // the one-at-a-time way meets the same error and reports it
+    }
+
+    if (!PQenterPipelineMode(h))
+        return false;
+    bool sent = true;
+    for (const TStatement& st : batch) {
+        std::vector<const char*> values;
+        for (const auto& v : st.values)
+            values.push_back(v ? v->c_str() : nullptr);
+        if (!PQsendQueryPrepared(h, st.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                                 nullptr, 0)) {
+            sent = false;
+            break;
+        }
+    }
+    const bool synced = PQpipelineSync(h) == 1;
+    const bool ok = synced && DrainPipeline(h, static_cast<int>(batch.size())) && sent;
+    PQexitPipelineMode(h);
+    if (ok)
+        ++iBatchedInserts;
+    return ok;
+}
+
 bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     if (!obAXObject)
         return false;
@@ -151,6 +295,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     try {
         // Geometry: the fragment's reference system, its WKT text, or height values instead.
         bool hasGeometry = false;
+        bool deferredCheck = false;
         std::int32_t srid = -1;
         std::string wkt;
         if (!r.position.empty()) {
@@ -176,7 +321,10 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             } else if (srid < 0) {
                 WriteLog(1, "CRS unbekannt: (" + crs + ")" + oa + ": " + r.identifikator);
             } else {
-                if (!CheckGeometry(r.identifikator, wkt))
+                // The validity answer can travel with the INSERT when nothing between here and the
+                // INSERT can show: the attribute columns are known already and no quality data get written.
+                deferredCheck = CanDeferGeometryCheck(oa);
+                if (!deferredCheck && !CheckGeometry(r.identifikator, wkt))
                     return result;
                 hasGeometry = true;
             }
@@ -281,17 +429,26 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
         }
 
-        cmd->ExecSQL();
-        const int counted = obInserts.IndexOfName(oa);
-        if (counted < 0)
-            obInserts.Add(oa + "=1");
-        else
-            obInserts[counted] = obInserts.Names(counted) + "=" +
-                                 std::to_string(std::stoll(obInserts.ValueFromIndex(counted)) + 1);
-
-        if (oReferenzen) {
+        const bool withRelations = oReferenzen && oTableExistsIdRefs && HasRelations(r);
+        bool relationsWritten = false;
+        if ((deferredCheck || withRelations) &&
+            SendFeatureAtOnce(deferredCheck ? &wkt : nullptr, withRelations ? &r : nullptr)) {
+            relationsWritten = withRelations;
+        } else {
+            // One statement at a time, in the order of the steps.
+            if (deferredCheck) {
+                if (!CheckGeometry(r.identifikator, wkt))
+                    return result;
+                setInsert();
+                for (const TBinding& b : bound)
+                    Apply(*cmd, b);
+            }
+            cmd->ExecSQL();
+        }
+        CountInsert(oa);
+        if (oReferenzen && !relationsWritten) {
             for (const auto& relation : r.relationen) {
-                const std::int32_t typ = obRelationsTypen ? obRelationsTypen->GetTyp(relation->RelTyp) : -1;
+                const std::int32_t typ = RelationTyp(relation->RelTyp);
                 for (const std::string& target : relation->Lines())
                     WriteIdRef(r.identifikator, target, r.dtBegin, typ);
             }

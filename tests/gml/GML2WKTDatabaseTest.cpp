@@ -220,3 +220,16 @@ TEST(GMLGeometryToWKTPostGIS, ArcWithOddValuesIsRejectedByTheDatabase) {
     ASSERT_EQ(pg.failures.size(), 1u);
     EXPECT_NE(pg.failures[0].find("parse error"), std::string::npos) << pg.failures[0];
 }
+
+TEST(GMLGeometryToWKTPostGIS, ArcValuesCannotRunSQL) {
+    TTestDatabase db;
+    db.Exec("CREATE TABLE victim(x int)");
+    TPostGIS pg(db.ConnInfo());
+    TExecutorScope scope(pg.Executor());
+    const auto doc = TXmlDocument::LoadXml(WrapFragment(
+        "<gml:Curve><gml:segments><gml:Arc><gml:posList>0 0 1 1 2 0)')));DROP/**/TABLE/**/victim;-- 5 6"
+        "</gml:posList></gml:Arc></gml:segments></gml:Curve>"));
+    EXPECT_EQ(GMLGeometryToWKT(doc->Root()), "");
+    EXPECT_EQ(db.Scalar("SELECT to_regclass('victim') IS NOT NULL"), "t");
+    EXPECT_EQ(pg.failures.size(), 1u) << "the geometry text is rejected as a whole";
+}

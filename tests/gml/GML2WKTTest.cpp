@@ -345,6 +345,13 @@ std::vector<ConversionCase> ConversionCases() {
          CurveOf("<gml:Arc><gml:pos>0 0</gml:pos><gml:pos>1 1</gml:pos><gml:pos>2 0</gml:pos></gml:Arc>") +
              "<gml:Curve><gml:segments><gml:Arc/></gml:segments></gml:Curve>",
          "", 1},
+        {"a quote in an arc's values stays inside the literal",
+         CurveOf(Arc("0 0 1 1 2 0');DROP/**/TABLE/**/t;-- 5 6")),
+         "",
+         1,
+         "",
+         "",
+         {{ArcQuery("0 0,1 1,2 0'');DROP/**/TABLE/**/t;--,5 6"), ""}}},
         {"arc answer without a line adds nothing",
          CurveOf(Segment("5 5 0 0") + Arc("0 0 1 1 2 0")),
          "LineString(5 5,0 0)",

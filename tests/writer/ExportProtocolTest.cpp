@@ -163,3 +163,27 @@ TEST_F(ExportProtocol, ProgressFailures) {
                                                         log[1].substr(1)});
     }
 }
+
+// The protocol of a real-shaped delivery (namespaced, with a message that counts nothing), and the same
+// protocol with a count message added to its message block.
+TEST_F(ExportProtocol, ProtocolOfADelivery) {
+    const std::string file = ReadFile(TestDataDir() + "/bestand_bonn.xml");
+    const std::size_t b = file.find("<erlaeuterung>") + 14;
+    std::string protocol = file.substr(b, file.find("</erlaeuterung>") - b);
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}})
+        for (std::size_t p = protocol.find(from); p != std::string::npos; p = protocol.find(from, p + 1))
+            protocol.replace(p, from.size(), to);
+    ASSERT_NE(protocol.find("<Protocol xmlns="), std::string::npos);
+    form->sFileID = "bestand_bonn";
+    EXPECT_TRUE(form->IB_Protokoll(protocol));
+    EXPECT_TRUE(form->obStatistics.Empty());
+
+    const std::size_t end = protocol.find("</Message>");
+    protocol.insert(end, "<MessageText>Anzahl der gelieferten Objekte: 12 x AX_Gebaeude</MessageText>");
+    EXPECT_TRUE(form->IB_Protokoll(protocol));
+    EXPECT_EQ(form->obStatistics.Lines(), std::vector<std::string>{"AX_Gebaeude=12"});
+    EXPECT_EQ(db.Scalar("SELECT fileid || '|' || obj_art || '|' || obj_anzahl FROM statistics"),
+              "bestand_bonn|AX_Gebaeude|12");
+    EXPECT_TRUE(Log().empty());
+}

@@ -546,3 +546,118 @@ TEST_F(FeatureWriter, QualityFailureLeavesTheInsertWhole) {
         "11||danach");
     EXPECT_EQ(form->cmd->SQL()[0], "INSERT INTO alkistemp.ax_prueftyp");
 }
+
+// INSERT and relations of a feature travel together; a failure among them is reported as the one-at-a-time
+// way reports it, for the feature it belongs to, and the features after it are written as usual.
+TEST_F(FeatureWriter, FailureInsideABatchIsReportedForItsFeature) {
+    const auto write = [this](const std::string& id, std::vector<std::string> targets) {
+        auto r = Record("AX_Prueftyp", id);
+        for (const std::string& t : targets)
+            r->AddRelation("ktVerweis", t);
+        return form->WriteToDB(r.get());
+    };
+    EXPECT_TRUE(write("W", {"W1"})); // the first relation of the run finds and creates the table
+    db.Exec("ALTER TABLE alkistemp.id_refs ADD CONSTRAINT kaputt CHECK (id_ref <> 'kaputt')");
+    const std::int64_t batchedBefore = form->iBatchedInserts;
+
+    EXPECT_TRUE(write("A", {"A1", "kaputt", "A3"}));
+    EXPECT_EQ(form->iBatchedInserts, batchedBefore); // rolled back, then written one at a time
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    ExpectTimed(log[0], "Fehler beim Schreiben in die id_ref-Tabelle");
+    EXPECT_NE(log[1].find("kaputt"), std::string::npos);
+    EXPECT_EQ(ErrorRows(),
+              std::vector<std::string>{"Fehler beim Schreiben in die id_ref-Tabelle - " + log[1].substr(1)});
+
+    EXPECT_TRUE(write("B", {"B1", "B2"}));
+    EXPECT_EQ(form->iBatchedInserts, batchedBefore + 1);
+
+    // A failing INSERT inside a batch: reported as such, none of its relations stored.
+    db.Exec("CREATE UNIQUE INDEX kt_unique ON alkistemp.ax_prueftyp(gml_id)");
+    EXPECT_FALSE(write("B", {"C1"}));
+    EXPECT_EQ(Log().back(), "Objekt schon vorhanden: AX_Prueftyp: B");
+    EXPECT_TRUE(write("D", {"D1"}));
+    EXPECT_EQ(form->iBatchedInserts, batchedBefore + 2);
+
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM alkistemp.ax_prueftyp"),
+              "W,A,B,D");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(gml_id || ':' || id_ref, ',' ORDER BY ctid) FROM alkistemp.id_refs"),
+        "W:W1,A:A1,A:A3,B:B1,B:B2,D:D1");
+    EXPECT_EQ(form->obInserts.Value("AX_Prueftyp"), "4");
+    EXPECT_EQ(ErrorRows().size(), 2u);
+}
+
+// The validity question of a geometry goes with the INSERT once the type's columns are known; an invalid
+// geometry is then stored in "invalids" and skipped exactly as when it is asked first. A type with
+// quality data asks first, so that an invalid feature writes no quality rows.
+TEST_F(FeatureWriter, ValidityTravelsWithTheInsert) {
+    const std::string invalid =
+        "<gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:exterior><gml:LinearRing>"
+        "<gml:posList>0 0 10 10 10 0 0 10 0 0</gml:posList></gml:LinearRing></gml:exterior>"
+        "</gml:Polygon>";
+    const auto write = [this](const std::string& type, const std::string& id, const std::string& position) {
+        auto r = Record(type, id);
+        r->position = position;
+        r->attribute.Add("herkunft=<gmd:LI_Lineage><gmd:processStep/></gmd:LI_Lineage>");
+        return form->WriteToDB(r.get());
+    };
+    const std::string valid = Point("urn:adv:crs:ETRS89_UTM32", "363609.477 5614790.107");
+    // Creating the table has read the columns already, so even the first feature asks with its INSERT.
+    EXPECT_TRUE(write("AX_Prueftyp", "V1", valid));
+    EXPECT_EQ(form->iBatchedInserts, 1);
+    EXPECT_TRUE(write("AX_Prueftyp", "V2", valid));
+    EXPECT_EQ(form->iBatchedInserts, 2);
+    EXPECT_FALSE(write("AX_Prueftyp", "X1", invalid));
+    EXPECT_EQ(form->iBatchedInserts, 2);
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM alkistemp.ax_prueftyp"), "V1,V2");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',') FROM invalids"), "X1");
+
+    db.Exec("INSERT INTO parse(oa, oakennung, attrart, attrartkennung, attrtyp) VALUES "
+            "('AX_Qualitaet', '99002', 'herkunft', 'herkunft', 6)");
+    EXPECT_TRUE(write("AX_Qualitaet", "Q1", valid));
+    EXPECT_FALSE(write("AX_Qualitaet", "Q2", invalid));
+    EXPECT_TRUE(write("AX_Qualitaet", "Q3", valid));
+    EXPECT_EQ(form->iBatchedInserts, 2);
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM invalids"), "X1,Q2");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM alkistemp.ax_qualitaet"), "Q1,Q3");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM AX_LI_ProcessStep_Punktort"),
+              "Q1,Q3");
+    EXPECT_TRUE(Log().empty());
+    EXPECT_TRUE(ErrorRows().empty());
+}
+
+// A fragment that does not load and one that does not convert are import failures of their feature,
+// with the error text of the XML layer or of the conversion.
+TEST_F(FeatureWriter, UnreadableGeometryIsAnImportFailure) {
+    const std::string wrapper = "<position xmlns:gml=\"http://www.opengis.net/gml/3.2\">";
+    struct TCase {
+        const char* id;
+        std::string position;
+    };
+    const TCase cases[] = {
+        {"XML1", "<gml:Point><gml:pos>1 2</gml:pos>"},
+        {"GML1", "<gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos/></gml:Point>"},
+    };
+    std::vector<std::string> expectedRows;
+    for (const TCase& c : cases) {
+        std::string error;
+        try {
+            const auto doc = TXmlDocument::LoadXml(wrapper + c.position + "</position>");
+            GMLGeometryToWKT(doc->Root());
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        ASSERT_FALSE(error.empty()) << c.id;
+        auto r = Record("AX_Prueftyp", c.id);
+        r->position = c.position;
+        EXPECT_FALSE(form->WriteToDB(r.get()));
+        const auto log = Log();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[log.size() - 2], std::string("Fehler beim Import bei AX_Prueftyp: ") + c.id);
+        EXPECT_EQ(log.back(), error);
+        expectedRows.push_back(std::string("Fehler beim Import bei AX_Prueftyp: ") + c.id + " - " + error);
+    }
+    EXPECT_EQ(ErrorRows(), expectedRows);
+    EXPECT_TRUE(form->obInserts.Empty());
+}

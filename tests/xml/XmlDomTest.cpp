@@ -160,6 +160,19 @@ TEST(XmlDom, BuildsSerialisesSavesAndLoadsAgain) {
     EXPECT_EQ(again->Root().Xml(), root.Xml()) << "the saved indentation does not come back as texts";
     EXPECT_EQ(again->Root().ChildNodes()[2].Attribute("name"), "a&b<\"c\".xml");
 
+    // Loading in place replaces the content and keeps the flag; a failed load changes nothing.
+    TXmlDocument log;
+    log.Active = false;
+    log.LoadFromFile(path);
+    EXPECT_EQ(log.Root().Xml(), root.Xml());
+    EXPECT_FALSE(log.Active);
+    EXPECT_THROW(log.LoadFromXml("<broken"), EXmlError);
+    EXPECT_EQ(log.Root().NodeName(), "import");
+    log.LoadFromXml("<html/>");
+    EXPECT_EQ(log.Xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<html/>\n");
+    TXmlDocument moved = std::move(log);
+    EXPECT_EQ(moved.Root().NodeName(), "html");
+
     // Clearing the root keeps the root; a new root replaces the old one.
     root.RemoveChildren();
     EXPECT_EQ(root.Xml(), "<import/>");

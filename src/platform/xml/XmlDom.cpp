@@ -12,6 +12,7 @@
 #include <libxslt/xslt.h>
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
+#include <limits>
 
 namespace {
 
@@ -22,29 +23,22 @@ std::string S(const xmlChar* s) {
     return s ? std::string(reinterpret_cast<const char*>(s)) : std::string();
 }
 
+// A deleter that hands the pointer to the library's own free function.
+template <auto FreeFunction> struct TFreeWith {
+    template <typename T> void operator()(T* p) const { FreeFunction(p); }
+};
+
+// xmlFree is a function pointer variable, not a function.
 struct TXmlFree {
     void operator()(xmlChar* p) const { xmlFree(p); }
 };
 using TXmlString = std::unique_ptr<xmlChar, TXmlFree>;
-
-struct TParserCtxtFree {
-    void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
-};
-struct TBufferFree {
-    void operator()(xmlBuffer* b) const { xmlBufferFree(b); }
-};
-struct TStylesheetFree {
-    void operator()(xsltStylesheet* s) const { xsltFreeStylesheet(s); }
-};
-struct TDocPtrFree {
-    void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
-};
-struct TSecurityFree {
-    void operator()(xsltSecurityPrefs* p) const { xsltFreeSecurityPrefs(p); }
-};
-struct TTransformCtxtFree {
-    void operator()(xsltTransformContext* c) const { xsltFreeTransformContext(c); }
-};
+using TParserCtxtFree = TFreeWith<xmlFreeParserCtxt>;
+using TBufferFree = TFreeWith<xmlBufferFree>;
+using TStylesheetFree = TFreeWith<xsltFreeStylesheet>;
+using TDocPtrFree = TFreeWith<xmlFreeDoc>;
+using TSecurityFree = TFreeWith<xsltFreeSecurityPrefs>;
+using TTransformCtxtFree = TFreeWith<xsltFreeTransformContext>;
 
 // No network, no DTD loading, no entity substitution (so no external entity is ever read), no huge
 // limits; CDATA stays CDATA.
@@ -236,11 +230,11 @@ std::string TXmlNode::LocalName() const {
         return {};
     if (node->type != XML_ELEMENT_NODE)
         return NodeName();
-    return S(node->name);
+    return std::string(LocalNameView());
 }
 
 std::string TXmlNode::Prefix() const {
-    return (node && node->type == XML_ELEMENT_NODE && node->ns) ? S(node->ns->prefix) : std::string();
+    return std::string(PrefixView());
 }
 
 std::string TXmlNode::NamespaceURI() const {
@@ -254,6 +248,33 @@ std::string TXmlNode::Text() const {
         return S(node->content);
     TXmlString content(xmlNodeGetContent(node));
     return S(content.get());
+}
+
+// An element whose prefix was never declared keeps its qualified name as its name, without namespace.
+std::string_view TXmlNode::PrefixView() const {
+    if (!node || node->type != XML_ELEMENT_NODE)
+        return {};
+    if (node->ns)
+        return node->ns->prefix ? reinterpret_cast<const char*>(node->ns->prefix) : std::string_view();
+    const std::string_view name = reinterpret_cast<const char*>(node->name);
+    const auto colon = name.find(':');
+    return colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+}
+
+std::string_view TXmlNode::LocalNameView() const {
+    if (!node || node->type != XML_ELEMENT_NODE)
+        return {};
+    const std::string_view name = reinterpret_cast<const char*>(node->name);
+    if (node->ns)
+        return name;
+    const auto colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+std::string_view TXmlNode::TextView() const {
+    if (!node || (node->type != XML_TEXT_NODE && node->type != XML_CDATA_SECTION_NODE) || !node->content)
+        return {};
+    return reinterpret_cast<const char*>(node->content);
 }
 
 std::string TXmlNode::Attribute(const std::string& qname) const {
@@ -415,6 +436,16 @@ void TXmlDocument::TDocFree::operator()(_xmlDoc* d) const {
 TXmlDocument::TXmlDocument() = default;
 TXmlDocument::TXmlDocument(_xmlDoc* d) : doc(d) {}
 TXmlDocument::~TXmlDocument() = default;
+TXmlDocument::TXmlDocument(TXmlDocument&&) noexcept = default;
+TXmlDocument& TXmlDocument::operator=(TXmlDocument&&) noexcept = default;
+
+void TXmlDocument::LoadFromXml(const std::string& text) {
+    doc = std::move(LoadXml(text)->doc);
+}
+
+void TXmlDocument::LoadFromFile(const std::string& path) {
+    doc = std::move(LoadFile(path)->doc);
+}
 
 void TXmlDocument::EnsureDoc() {
     if (!doc) {
@@ -424,27 +455,60 @@ void TXmlDocument::EnsureDoc() {
     }
 }
 
+namespace {
+
+// The writer loads one small document per feature; one parser context per thread saves its set-up
+// (every read resets it). Its first-error record points at the running call only.
+class TSharedContextUse {
+public:
+    explicit TSharedContextUse(TFirstError& first) {
+        thread_local TFirstError idle;
+        thread_local std::unique_ptr<xmlParserCtxt, TParserCtxtFree> shared = NewParserContext(idle);
+        ctxt = shared.get();
+        ctxt->_private = &first;
+    }
+    ~TSharedContextUse() { ctxt->_private = nullptr; }
+    TSharedContextUse(const TSharedContextUse&) = delete;
+    TSharedContextUse& operator=(const TSharedContextUse&) = delete;
+    xmlParserCtxt* ctxt;
+};
+
+} // namespace
+
 std::unique_ptr<TXmlDocument> TXmlDocument::LoadXml(const std::string& text) {
+    if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        throw EXmlError("the text is too long to load");
     TFirstError first;
-    auto ctxt = NewParserContext(first);
-    xmlDoc* d = xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+    TSharedContextUse use(first);
+    xmlDoc* d = xmlCtxtReadMemory(use.ctxt, text.data(), static_cast<int>(text.size()), nullptr, nullptr,
                                   kParseOptions);
     if (!d)
-        ThrowParseError(first, ctxt.get(), "the text is not well-formed XML");
+        ThrowParseError(first, use.ctxt, "the text is not well-formed XML");
     std::unique_ptr<TXmlDocument> result(new TXmlDocument(d));
     if (xmlNode* root = xmlDocGetRootElement(d))
         DropBlankTexts(root);
     return result;
 }
 
-std::unique_ptr<TXmlDocument> TXmlDocument::LoadFile(const std::string& path) {
-    std::string messages;
-    TMessageScope scope(messages);
+namespace {
+
+// Reads a file with the hardened options; throws with the parser's first error, or with `failure` and the
+// I/O messages gathered so far.
+xmlDoc* ReadFile(const std::string& path, const std::string& failure, const std::string& messages) {
     TFirstError first;
     auto ctxt = NewParserContext(first);
     xmlDoc* d = xmlCtxtReadFile(ctxt.get(), path.c_str(), nullptr, kParseOptions);
     if (!d)
-        ThrowParseError(first, ctxt.get(), FailureText("cannot load " + path, messages));
+        ThrowParseError(first, ctxt.get(), FailureText(failure, messages));
+    return d;
+}
+
+} // namespace
+
+std::unique_ptr<TXmlDocument> TXmlDocument::LoadFile(const std::string& path) {
+    std::string messages;
+    TMessageScope scope(messages);
+    xmlDoc* d = ReadFile(path, "cannot load " + path, messages);
     std::unique_ptr<TXmlDocument> result(new TXmlDocument(d));
     if (xmlNode* root = xmlDocGetRootElement(d))
         DropBlankTexts(root);
@@ -510,11 +574,7 @@ std::string TXslTransformer::Transform(const TXmlDocument& doc, const std::strin
     TMessageScope scope(messages);
 
     // The style sheet is read without network and without DTD, like every other XML text.
-    TFirstError first;
-    auto ctxt = NewParserContext(first);
-    xmlDoc* styleDoc = xmlCtxtReadFile(ctxt.get(), styleSheetPath.c_str(), nullptr, kParseOptions);
-    if (!styleDoc)
-        ThrowParseError(first, ctxt.get(), "cannot load style sheet " + styleSheetPath);
+    xmlDoc* styleDoc = ReadFile(styleSheetPath, "cannot load style sheet " + styleSheetPath, messages);
     std::unique_ptr<xsltStylesheet, TStylesheetFree> style(xsltParseStylesheetDoc(styleDoc));
     if (!style) {
         xmlFreeDoc(styleDoc);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct _xmlNode;
@@ -49,6 +50,12 @@ public:
     // The text of a text node, or the concatenated texts of an element's subtree, as written.
     std::string Text() const;
 
+    // Allocation-free views for hot loops, valid while the node lives: an element's prefix and local
+    // name ("" for other nodes), a text node's text ("" for other nodes).
+    std::string_view PrefixView() const;
+    std::string_view LocalNameView() const;
+    std::string_view TextView() const;
+
     // The value of the attribute of this qualified name as written ("gml:id", "srsName"); namespace
     // declarations ("xmlns", "xmlns:gml") count as attributes. "" when missing.
     std::string Attribute(const std::string& qname) const;
@@ -88,10 +95,15 @@ public:
     ~TXmlDocument();
     TXmlDocument(const TXmlDocument&) = delete;
     TXmlDocument& operator=(const TXmlDocument&) = delete;
+    TXmlDocument(TXmlDocument&&) noexcept;
+    TXmlDocument& operator=(TXmlDocument&&) noexcept;
 
     // Throw EXmlError with libxml2's message, line and column when the text is not well-formed.
     static std::unique_ptr<TXmlDocument> LoadXml(const std::string& text);
     static std::unique_ptr<TXmlDocument> LoadFile(const std::string& path);
+    // Replace this document's content by a loaded one (Active stays); on failure the content is unchanged.
+    void LoadFromXml(const std::string& text);
+    void LoadFromFile(const std::string& path);
     // Writes the document (UTF-8, with XML declaration); throws EXmlError on failure.
     void SaveFile(const std::string& path) const;
 

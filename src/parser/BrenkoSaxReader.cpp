@@ -1,0 +1,498 @@
+#include "parser/BrenkoSaxReader.h"
+
+#include <algorithm>
+
+#include "app/FormKelpora.h"
+#include "gml/GML2WKT.h"
+#include "model/Utils.h"
+#include "platform/dialogs/Dialogs.h"
+#include "sax/SAX2MS.h"
+
+const std::array<std::string_view, 32> Datentypen = {
+    "AX_Flurstuecksnummer",
+    "AX_SonstigeEigenschaften_Flurstueck",
+    "AX_Fortführungsnummer",
+    "AX_Reservierungsauftrag_Gebietskennung",
+    "AX_Buchung_HistorischesFlurstueck",
+    "AX_Anteil",
+    "AX_DQOhneDatenerhebung",
+    "AX_DQMitDatenerhebung",
+    "AX_KennzifferGrabloch",
+    "AX_Gemeindekennzeichen",
+    "AX_Buchungsblattbezirk_Schluessel",
+    "AX_Dienststelle_Schluessel",
+    "AX_Bundesland_Schluessel",
+    "AX_Gemarkung_Schluessel",
+    "AX_GemarkungsteilFlur_Schluessel",
+    "AX_Regierungsbezirk_Schluessel",
+    "AX_Kreis_Schluessel",
+    "AX_VerschluesselteLagebezeichnung",
+    "AX_BereichZeitlich",
+    "AX_FOLGEVA",
+    "AX_Portionierungsparameter",
+    "AX_K_ANSCHRIFT",
+    "AKS AX_K_AUSGKOPF_Standard",
+    "AX_FGraphik",
+    "AX_Dienststellenlogo",
+    "AX_Landeswappen",
+    "AX_DQHoehenfestpunkt",
+    "AX_DQPunktort",
+    "AX_Punktstabilitaet_Hoehenfestpunkt",
+    "AX_Bundesland_Schluessel",
+    "AX_Lagebezeichnung",
+    "AX_VerschluesselteLagebezeichnung",
+};
+
+bool IsDatentyp(std::string_view localName) {
+    return std::find(Datentypen.begin(), Datentypen.end(), localName) != Datentypen.end();
+}
+
+namespace {
+
+constexpr std::string_view kCrsPrefix = "urn:adv:crs:";
+constexpr std::string_view kOidPrefix = "urn:adv:oid:";
+
+bool StartsWith(const std::string& s, std::string_view prefix) {
+    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A text with no character above the blank carries nothing.
+bool IsBlankText(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) <= 32; });
+}
+
+// Text and attribute values copied into the GML fragment or a lineage block are parsed as XML again by
+// the writer, so the characters that are markup get their references back.
+void AppendEscaped(std::string& out, const std::string& text) {
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+}
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendEscaped(out, text);
+    return out;
+}
+
+} // namespace
+
+TBrenkoSaxReader::TBrenkoSaxReader(TfrmKelpora* AForm) : QObject(AForm), frm(AForm) {
+    // The executor reaches the window, not this parser: it stays installed after the parser is gone and
+    // must never call into a freed object.
+    QPointer<TfrmKelpora> form(AForm);
+    ExecPostGISSQL = [form](const std::string& sql) -> std::string {
+        return form ? form->PostGISCommand(sql) : std::string();
+    };
+    FCaption = AForm ? AForm->windowTitle().toStdString() : std::string();
+    FCharIcon = 3;
+
+    FSAXReader = MakeInterfaced<TSAX2MSReader>();
+    FSAXReader->SetContentHandler(this);
+    FSAXReader->SetDTDHandler(this);
+    FSAXReader->SetErrorHandler(this);
+    // Without these two handlers only CDATA and entity events are missing; the parse works all the same.
+    try {
+        FSAXReader->SetProperty(DeclHandlerProperty, static_cast<ISAXDeclHandler*>(this));
+    } catch (const std::exception&) {
+    }
+    try {
+        FSAXReader->SetProperty(LexicalHandlerProperty, static_cast<ISAXLexicalHandler*>(this));
+    } catch (const std::exception&) {
+    }
+    oReadGeometry = false;
+    oReadCData = false;
+    iElemente = iDestroy = iCreate = 0;
+    sCData.clear();
+}
+
+TBrenkoSaxReader::~TBrenkoSaxReader() {
+    // The reader holds (uncounted) references to this object; it goes first.
+    FSAXReader.reset();
+}
+
+HRESULT TBrenkoSaxReader::QueryInterface(const TGUID& iid, void** obj) {
+    return QueryInterfaceOf<ISAXDeclHandler, ISAXLexicalHandler, ISAXErrorHandler, ISAXContentHandler,
+                            ISAXDTDHandler>(this, iid, obj);
+}
+
+// ---- content events ------------------------------------------------------------------------------------
+
+void TBrenkoSaxReader::SetDocumentLocator(ISAXLocator* Locator) { FLocator = Locator; }
+
+void TBrenkoSaxReader::EndDocument() { FlushText(); }
+
+void TBrenkoSaxReader::StartPrefixMapping(const std::string& Prefix, const std::string& URI) {
+    FPrefixes.SetValue(Prefix, URI);
+}
+
+void TBrenkoSaxReader::Error(const ESAXParseException& ParseError) {
+    frm->ShowError(TErrorBoxKind::ebError, ParseError);
+}
+
+void TBrenkoSaxReader::FatalError(const ESAXParseException& ParseError) {
+    frm->ShowError(TErrorBoxKind::ebError, ParseError);
+}
+
+void TBrenkoSaxReader::Warning(const ESAXParseException& ParseError) {
+    frm->ShowError(TErrorBoxKind::ebWarning, ParseError);
+}
+
+std::string TBrenkoSaxReader::ElementStartTag(const std::string& QName, const TElement& element) const {
+    std::string tag = "<" + QName;
+    for (int i = 0; i < element.FAttributes.Count(); ++i) {
+        tag += ' ';
+        tag += element.FAttributes.Names(i);
+        tag += "=\"";
+        AppendEscaped(tag, element.FAttributes.ValueFromIndex(i));
+        tag += '"';
+    }
+    tag += '>';
+    return tag;
+}
+
+void TBrenkoSaxReader::OpenRecord() {
+    obCurrentInsert = std::make_unique<TAXObject>();
+    ++iCreate;
+    ++iElemente;
+}
+
+void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::string& LocalName,
+                                    const std::string& QName, ISAXAttributes* Attributes) {
+    FlushText();
+    TElement element(NamespaceURI, LocalName);
+    if (Attributes) {
+        const std::int32_t n = Attributes->Length();
+        for (std::int32_t i = 0; i < n; ++i) {
+            const std::string& value = Attributes->Value(i);
+            element.FAttributes.SetValue(Attributes->QName(i), value);
+        }
+    }
+    if (!FPrefixes.Empty()) {
+        element.FPrefixes = FPrefixes;
+        FPrefixes.Clear();
+    }
+    sElemTag = LocalName;
+
+    if (LocalName == "featureMember" || LocalName == "Insert") {
+        OpenRecord();
+    } else if (LocalName == "Delete") {
+        OpenRecord();
+        obCurrentInsert->wfsType = twfsDelete;
+        obCurrentInsert->SetObjektart(element.FAttributes.Value("typeName"));
+    } else if (LocalName == "Replace") {
+        OpenRecord();
+        obCurrentInsert->wfsType = twfsReplace;
+    } else if (LocalName == "crs") {
+        const int href = element.FAttributes.IndexOfName("xlink:href");
+        if (href >= 0 && AXObjTagFlags.Contains(tfCRS)) {
+            const std::string value = element.FAttributes.ValueFromIndex(href);
+            if (StartsWith(value, kCrsPrefix)) {
+                const std::string code = value.substr(kCrsPrefix.size());
+                if (currPortion)
+                    currPortion->koordRefSys = code;
+                obCurrentKRS = std::make_unique<TKooRefSys>(code);
+            }
+        }
+    } else if (LocalName == "AX_NutzerbezogeneBestandsdatenaktualisierung_NBA") {
+        if (currPortion)
+            currPortion->typ = "Nutzerbezogene Bestandsdatenaktualisierung";
+    } else if (LocalName == "AX_Bestandsdatenauszug") {
+        if (currPortion)
+            currPortion->typ = "Bestandsdatenauszug";
+    } else if (LocalName == "antragsnummer") {
+        AXObjTagFlags.Include(tfAntragsnummer);
+    } else if (LocalName == "AA_Koordinatenreferenzsystemangaben") {
+        AXObjTagFlags.Include(tfCRS);
+        // A block reads into a record of its own only once its "crs" created one.
+        obCurrentKRS.reset();
+    } else if (LocalName == "laufendeNummerVonGesamtzahl") {
+        AXObjTagFlags.Include(tfLfdNr);
+    } else if (LocalName == "gesamtzahl") {
+        AXObjTagFlags.Include(tfAnzPort);
+    } else if (LocalName == "erlaeuterung") {
+        oReadCData = true;
+        sCData.clear();
+    } else if (obCurrentInsert) {
+        StartElementInRecord(LocalName, QName, element);
+    }
+}
+
+void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const std::string& QName,
+                                            const TElement& element) {
+    TAXObject& r = *obCurrentInsert;
+    if (!r.Initialized()) {
+        if (r.wfsType == twfsInsert)
+            r.identifikator = element.FAttributes.Value("gml:id");
+        else if (r.wfsType == twfsReplace)
+            r.identifikator = Utf8Left(element.FAttributes.Value("gml:id"), 16);
+        r.SetObjektart(LocalName);
+    } else if (oReadGeometry) {
+        if (sGeomTag.empty())
+            sGeomTag = LocalName;
+        r.position += ElementStartTag(QName, element);
+    } else if (oReadSubObject) {
+        AppendToAttribute(ElementStartTag(QName, element));
+    } else if (LocalName == "position") {
+        oReadGeometry = true;
+        sGeomTag.clear();
+    } else if (LocalName == "LI_Lineage") {
+        oReadSubObject = true;
+        r.attribute.SetValue(sAttrTag, "<gmd:" + LocalName + ">");
+        sSubObjectTag = "LI_Lineage";
+    } else if (LocalName == "FeatureId") {
+        r.identifikator = Utf8Left(element.FAttributes.Value("fid"), 16);
+    } else if (LocalName == "lebenszeitintervall") {
+        AXObjTagFlags.Include(tfLebensZeitIntervall);
+    } else if (LocalName == "modellart") {
+        AXObjTagFlags.Include(tfModellart);
+    } else if (LocalName == "zeigtAufExternes") {
+        AXObjTagFlags.Include(tfZeigtAufExternes);
+    } else if (LocalName == "identifier") {
+        AXObjTagFlags.Include(tfGmlIdent);
+    } else if (LocalName == "beginnt" && AXObjTagFlags.Contains(tfLebensZeitIntervall)) {
+        AXObjTagFlags.Include(tfLZIbeginnt);
+    } else if (LocalName == "endet" && AXObjTagFlags.Contains(tfLebensZeitIntervall)) {
+        AXObjTagFlags.Include(tfLZIendet);
+    } else if (LocalName == "advStandardModell" && AXObjTagFlags.Contains(tfModellart)) {
+        AXObjTagFlags.Include(tfMAadvsm);
+    } else if (IsDatentyp(LocalName)) {
+        AXObjTagFlags.Include(AXObjTagFlags.Contains(tfKatalog) ? tfStruktur : tfKatalog);
+    } else if (AXObjTagFlags.Contains(tfLebensZeitIntervall) || AXObjTagFlags.Contains(tfModellart) ||
+               AXObjTagFlags.Contains(tfZeigtAufExternes) || AXObjTagFlags.Contains(tfGmlIdent)) {
+        // Inside these blocks only the elements above are read.
+    } else if (const int href = element.FAttributes.IndexOfName("xlink:href"); href >= 0) {
+        AXObjTagFlags.Include(tfRelation);
+        if (frm->obRelationsTypen && frm->obRelationsTypen->GetTyp(LocalName) >= 0) {
+            std::string target = element.FAttributes.ValueFromIndex(href);
+            if (StartsWith(target, kOidPrefix))
+                target.erase(0, kOidPrefix.size());
+            r.AddRelation(LocalName, target);
+        }
+    } else {
+        sAttrTag = AXObjTagFlags.Contains(tfKatalog) && !sBeforeTag.empty() ? sBeforeTag + "_" + LocalName
+                                                                             : LocalName;
+        r.attribute.Add(sAttrTag + "=");
+        sBeforeTag = sAttrTag;
+        oReadAttribute = true;
+    }
+}
+
+void TBrenkoSaxReader::AppendToAttribute(const std::string& text) {
+    TStringList& a = obCurrentInsert->attribute;
+    const int line = a.IndexOfName(sAttrTag);
+    if (line < 0)
+        a.SetValue(sAttrTag, text);
+    else
+        a[line] += text;
+}
+
+void TBrenkoSaxReader::ShortenNamePath() {
+    const std::size_t pos = sBeforeTag.rfind('_');
+    if (pos == std::string::npos) {
+        sBeforeTag.clear();
+        return;
+    }
+    // At most 255 characters go, the "_" included.
+    const std::string tail = sBeforeTag.substr(pos);
+    sBeforeTag = sBeforeTag.substr(0, pos) + tail.substr(Utf8Left(tail, 255).size());
+}
+
+// ---- text ----------------------------------------------------------------------------------------------
+
+void TBrenkoSaxReader::Characters(const std::string& Text) { sPendingText += Text; }
+
+void TBrenkoSaxReader::FlushText() {
+    if (!sPendingText.empty()) {
+        UseText(sPendingText);
+        sPendingText.clear();
+    }
+    if (oEntityAfterPending) {
+        oEntityAfterPending = false;
+        oEntity = true;
+    }
+}
+
+void TBrenkoSaxReader::UseText(const std::string& chunk) {
+    if (IsBlankText(chunk))
+        return;
+    if (obCurrentInsert)
+        UseTextInRecord(chunk);
+    else
+        UseTextOutside(chunk);
+}
+
+void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
+    TAXObject& r = *obCurrentInsert;
+    if (oReadGeometry) {
+        AppendEscaped(r.position, chunk);
+    } else if (AXObjTagFlags.Contains(tfLZIbeginnt)) {
+        r.dtBegin = NasTextToDateTime(chunk);
+    } else if (AXObjTagFlags.Contains(tfLZIendet)) {
+        r.dtEnde = NasTextToDateTime(chunk);
+    } else if (AXObjTagFlags.Contains(tfMAadvsm)) {
+        r.modellarten.Add(chunk);
+    } else if (!oReadAttribute) {
+        // Text that belongs to no open property (identifier, text directly inside the feature) is dropped.
+    } else if (oReadSubObject) {
+        AppendToAttribute(Escaped(chunk));
+    } else {
+        const int line = r.attribute.IndexOfName(sAttrTag);
+        if (line >= 0 && !oEntity && !r.attribute.ValueFromIndex(line).empty())
+            r.attribute[line] += '|';
+        AppendToAttribute(chunk);
+        ShortenNamePath();
+    }
+}
+
+void TBrenkoSaxReader::UseTextOutside(const std::string& chunk) {
+    if (AXObjTagFlags.Contains(tfAntragsnummer)) {
+        if (currPortion)
+            currPortion->antragsnr = chunk;
+    } else if (AXObjTagFlags.Contains(tfAnzPort)) {
+        if (currPortion)
+            currPortion->anzPort = chunk;
+    } else if (AXObjTagFlags.Contains(tfLfdNr)) {
+        if (currPortion)
+            currPortion->lfdNr = chunk;
+    } else if (AXObjTagFlags.Contains(tfCRS) && obCurrentKRS) {
+        if (sElemTag == "anzahlDerNachkommastellen")
+            obCurrentKRS->nks = SafeStrToInt(chunk);
+        else if (sElemTag == "standard" && LowerCaseAscii(chunk) == "true")
+            obCurrentKRS->standard = true;
+    } else if (oReadCData) {
+        sCData += chunk;
+    }
+}
+
+// ---- element ends --------------------------------------------------------------------------------------
+
+void TBrenkoSaxReader::HandOverRecord(bool isDelete) {
+    // The record goes whatever the writer reports, also when it raises.
+    const std::unique_ptr<TAXObject> record = std::move(obCurrentInsert);
+    ++iDestroy;
+    if (RecordSink)
+        RecordSink(*record);
+    else if (isDelete)
+        frm->DeleteFromDB(record.get());
+    else
+        frm->WriteToDB(record.get());
+}
+
+void TBrenkoSaxReader::HandOverProtocol() {
+    if (sCData.empty())
+        return;
+    const std::string protocol = std::move(sCData);
+    sCData.clear();
+    if (ProtocolSink)
+        ProtocolSink(protocol);
+    else
+        frm->IB_Protokoll(protocol);
+}
+
+void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalName, const std::string& QName) {
+    FlushText();
+    if (obCurrentInsert) {
+        TAXObject& r = *obCurrentInsert;
+        if (oReadGeometry) {
+            r.position += "</" + QName + ">";
+            if (LocalName == sGeomTag)
+                oReadGeometry = false;
+        } else if (oReadSubObject) {
+            AppendToAttribute("</" + QName + ">");
+            if (LocalName == sSubObjectTag) {
+                oReadSubObject = false;
+                oReadAttribute = false;
+                sAttrTag.clear();
+                ShortenNamePath();
+            }
+        } else if (IsDatentyp(LocalName)) {
+            AXObjTagFlags.Exclude(AXObjTagFlags.Contains(tfStruktur) ? tfStruktur : tfKatalog);
+            ShortenNamePath();
+        } else if (oReadAttribute) {
+            sAttrTag.clear();
+            oReadAttribute = false;
+            oEntity = false;
+        } else if (LocalName == "Delete") {
+            HandOverRecord(true);
+        } else if (LocalName == r.objektart()) {
+            HandOverRecord(false);
+        } else if (LocalName == "lebenszeitintervall") {
+            AXObjTagFlags.Exclude(tfLebensZeitIntervall);
+        } else if (LocalName == "modellart") {
+            AXObjTagFlags.Exclude(tfModellart);
+        } else if (LocalName == "zeigtAufExternes") {
+            AXObjTagFlags.Exclude(tfZeigtAufExternes);
+        } else if (LocalName == "identifier") {
+            AXObjTagFlags.Exclude(tfGmlIdent);
+        } else if (LocalName == "beginnt") {
+            AXObjTagFlags.Exclude(tfLZIbeginnt);
+        } else if (LocalName == "endet") {
+            AXObjTagFlags.Exclude(tfLZIendet);
+        } else if (LocalName == "advStandardModell") {
+            AXObjTagFlags.Exclude(tfMAadvsm);
+        }
+    } else if (LocalName == "antragsnummer") {
+        AXObjTagFlags.Exclude(tfAntragsnummer);
+    } else if (LocalName == "AA_Koordinatenreferenzsystemangaben") {
+        AXObjTagFlags.Exclude(tfCRS);
+        // Each record is handed over once; a block without a "crs" of its own adds nothing.
+        if (obCurrentKRS) {
+            if (!frm->obKoRefs)
+                frm->obKoRefs = std::make_unique<TKooRefSysteme>();
+            frm->obKoRefs->push_back(std::move(obCurrentKRS));
+        }
+    } else if (LocalName == "laufendeNummerVonGesamtzahl") {
+        AXObjTagFlags.Exclude(tfLfdNr);
+    } else if (LocalName == "gesamtzahl") {
+        AXObjTagFlags.Exclude(tfAnzPort);
+    } else if (LocalName == "erlaeuterung") {
+        HandOverProtocol();
+    }
+    sElemTag.clear();
+}
+
+// ---- CDATA and entities --------------------------------------------------------------------------------
+
+void TBrenkoSaxReader::StartCData() {
+    // Outside records a CDATA section is an export protocol of its own; inside one it is just text.
+    if (!obCurrentInsert)
+        FlushText();
+    oReadCData = true;
+    sCData.clear();
+}
+
+void TBrenkoSaxReader::EndCData() {
+    if (!obCurrentInsert)
+        FlushText();
+    HandOverProtocol();
+}
+
+void TBrenkoSaxReader::StartEntity(const std::string&) {
+    if (obCurrentInsert && oReadAttribute && !sAttrTag.empty()) {
+        // The text before the entity is joined to an earlier value with "|", the entity's text and
+        // what follows it without.
+        if (sPendingText.empty())
+            oEntity = true;
+        else
+            oEntityAfterPending = true;
+    }
+}
+
+// ---- the main window's display of parse errors ---------------------------------------------------------
+
+void TfrmKelpora::ShowError(TErrorBoxKind kind, const ESAXParseException& error) {
+    char position[64];
+    std::snprintf(position, sizeof position, "\r\nat line %d, column %d", error.LineNumber(),
+                  error.ColumnNumber());
+    Dialogs().MessageDlg(error.Message() + position,
+                         kind == TErrorBoxKind::ebWarning ? TMsgDlgType::mtWarning : TMsgDlgType::mtError, mbOK,
+                         mrOk);
+}

@@ -1,0 +1,201 @@
+#pragma once
+// The NAS document parser: a SAX2 handler that turns one NAS file into feature records, the file's
+// portion header and the reference systems its header announces. It is a flat state machine (flags,
+// switches and a few tag texts, no stack of open elements); finished records go to the main window's
+// writer while the parse runs.
+#include <QObject>
+#include <QPointer>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "model/NASDEF.h"
+#include "model/StringList.h"
+#include "sax/SAX2Ext.h"
+
+class TfrmKelpora;
+
+// A text that is not a date-time by the lifespan rule; what() is the German conversion message.
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads a lifespan date-time from a NAS text: the first digit starts a date "year-month-day" (blanks
+// allowed around the numbers and separators, at most four digits each, a one- or two-digit year in the
+// current century), then, from the next digit on (unless that digit ends the text), the time
+// "hours[:minutes[:seconds]]"; whatever follows the time (fractions, "Z", an offset) is ignored, no zone
+// conversion. A text without a date is read as a time alone (on 1899-12-30). Raises EConvertError
+// "'<text>' ist keine gültige Datums- und Uhrzeitangabe" for anything else and for impossible values.
+TDateTime NasTextToDateTime(const std::string& text);
+
+// Where an element stands, as far as the parser needs to know (the order is part of the contract).
+enum TAXObjTagFlag : std::uint8_t {
+    tfPosition,
+    tfAttribute,
+    tfGmlIdent,
+    tfLebensZeitIntervall,
+    tfModellart,
+    tfZeigtAufExternes,
+    tfIstTeilVon,
+    tfHatDirektUnten,
+    tfLZIbeginnt,
+    tfLZIendet,
+    tfMAadvsm,
+    tfAntragsnummer,
+    tfLfdNr,
+    tfAnzPort,
+    tfKatalog,
+    tfStruktur,
+    tfRelation,
+    tfCRS
+};
+
+// A set of TAXObjTagFlag values.
+class TAXObjTagFlags {
+public:
+    bool Contains(TAXObjTagFlag f) const { return (bits & Bit(f)) != 0; }
+    void Include(TAXObjTagFlag f) { bits |= Bit(f); }
+    void Exclude(TAXObjTagFlag f) { bits &= ~Bit(f); }
+    bool Empty() const { return bits == 0; }
+
+private:
+    static std::uint32_t Bit(TAXObjTagFlag f) { return 1u << static_cast<unsigned>(f); }
+    std::uint32_t bits = 0;
+};
+
+// Element local names that are data types: properties inside them are named after the enclosing
+// property. Kept as delivered, including the repeated names and the entry with a blank (which no XML
+// name can match).
+extern const std::array<std::string_view, 32> Datentypen;
+// True when `localName` equals one of the Datentypen entries (case matters).
+bool IsDatentyp(std::string_view localName);
+
+// The data of one element start while StartElement looks at it.
+class TElement {
+public:
+    TElement(std::string URI, std::string LocalName) : FLocalName(std::move(LocalName)), FURI(std::move(URI)) {}
+    TStringList FAttributes; // qualified name=value, empty values left out
+    std::string FLocalName;
+    TStringList FPrefixes; // the prefix mappings announced just before this element
+    std::string FURI;
+};
+
+class TBrenkoSaxReader : public QObject,
+                         public ISAXDeclHandler,
+                         public ISAXLexicalHandler,
+                         public ISAXErrorHandler,
+                         public ISAXContentHandler,
+                         public ISAXDTDHandler {
+public:
+    // A parser bound to `AForm` (also its Qt parent): creates its SAX2 reader, registers itself as every
+    // handler of it and installs the SQL executor of the GML conversion.
+    explicit TBrenkoSaxReader(TfrmKelpora* AForm);
+    ~TBrenkoSaxReader() override;
+
+    // IInterface: the parser is owned by its creator; references through its interfaces do not count.
+    HRESULT QueryInterface(const TGUID& iid, void** obj) override;
+    std::int32_t _AddRef() override { return -1; }
+    std::int32_t _Release() override { return -1; }
+
+    // ISAXContentHandler
+    void SetDocumentLocator(ISAXLocator* Locator) override;
+    void StartDocument() override {}
+    void EndDocument() override;
+    void StartPrefixMapping(const std::string& Prefix, const std::string& URI) override;
+    void EndPrefixMapping(const std::string&) override {}
+    void StartElement(const std::string& NamespaceURI, const std::string& LocalName, const std::string& QName,
+                      ISAXAttributes* Attributes) override;
+    void EndElement(const std::string& NamespaceURI, const std::string& LocalName,
+                    const std::string& QName) override;
+    void Characters(const std::string& Text) override;
+    void IgnorableWhitespace(const std::string&) override {}
+    void ProcessingInstruction(const std::string&, const std::string&) override {}
+    void SkippedEntity(const std::string&) override {}
+
+    // ISAXDTDHandler
+    void NotationDecl(const std::string&, const std::string&, const std::string&) override {}
+    void UnparsedEntityDecl(const std::string&, const std::string&, const std::string&,
+                            const std::string&) override {}
+
+    // ISAXErrorHandler: each report is shown; none stops the parse from here.
+    void Error(const ESAXParseException& ParseError) override;
+    void FatalError(const ESAXParseException& ParseError) override;
+    void Warning(const ESAXParseException& ParseError) override;
+
+    // ISAXLexicalHandler
+    void Comment(const std::string&) override {}
+    void EndCData() override;
+    void EndDTD() override {}
+    void EndEntity(const std::string&) override {}
+    void StartCData() override;
+    void StartDTD(const std::string&, const std::string&, const std::string&) override {}
+    void StartEntity(const std::string& Name) override;
+
+    // ISAXDeclHandler
+    void AttributeDecl(const std::string&, const std::string&, const std::string&, const std::string&,
+                       const std::string&) override {}
+    void ElementDecl(const std::string&, const std::string&) override {}
+    void ExternalEntityDecl(const std::string&, const std::string&, const std::string&) override {}
+    void InternalEntityDecl(const std::string&, const std::string&) override {}
+
+    // Test seam. When set, a finished record (insert, replace or delete) goes to RecordSink instead of
+    // the main window's WriteToDB/DeleteFromDB, and an export protocol to ProtocolSink instead of
+    // IB_Protokoll, so that tests can look at what the parser hands over without a database.
+    std::function<void(TAXObject& record)> RecordSink;
+    std::function<void(const std::string& protocol)> ProtocolSink;
+
+private:
+    // The text collected since the last element, CDATA or entity boundary goes where the state sends it.
+    void FlushText();
+    void UseText(const std::string& chunk);
+    void UseTextInRecord(const std::string& chunk);
+    void UseTextOutside(const std::string& chunk);
+    void OpenRecord();
+    void HandOverRecord(bool isDelete);
+    void HandOverProtocol();
+    void ShortenNamePath();
+    void AppendToAttribute(const std::string& text);
+    std::string ElementStartTag(const std::string& QName, const TElement& element) const;
+    // The element cases that apply inside a record (after the opening cases found nothing).
+    void StartElementInRecord(const std::string& LocalName, const std::string& QName, const TElement& element);
+
+    ISAXLocator* FLocator = nullptr;
+    std::string FCaption;
+    std::int32_t FCharIcon = 0;
+    TStringList FPrefixes;
+    std::int32_t iElemente = 0;
+    std::unique_ptr<TAXObject> obCurrentInsert;
+    // The reference system of the block being read, until the block's end hands it to obKoRefs.
+    std::unique_ptr<TKooRefSys> obCurrentKRS;
+    TAXObjTagFlags AXObjTagFlags;
+    bool oReadGeometry = false;
+    bool oReadAttribute = false;
+    bool oReadSubObject = false;
+    bool oReadCData = false;
+    bool oEntity = false;
+    std::string sElemTag;
+    std::string sGeomTag;
+    std::string sAttrTag;
+    std::string sBeforeTag;
+    std::string sSubObjectTag;
+    std::string sCData;
+    std::int32_t iCreate = 0;
+    std::int32_t iDestroy = 0;
+
+    // Character data arrives in pieces (libxml2 splits a text at references and buffer boundaries); the
+    // pieces of one text are joined here and used as one text.
+    std::string sPendingText;
+    // An entity began inside a property while earlier text of it was still pending: the entity's effect
+    // on joining applies once that text is used.
+    bool oEntityAfterPending = false;
+
+public:
+    TfrmKelpora* frm = nullptr;
+    TInterfacePtr<ISAXXMLReader> FSAXReader;
+    TPortionFile* currPortion = nullptr; // owned by the main window's obFiles
+};

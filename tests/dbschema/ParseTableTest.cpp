@@ -1,0 +1,190 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "SchemaFixture.h"
+#include "TestDatabase.h"
+
+namespace {
+// The object types of the real Bonn data: one slice file per type.
+std::vector<std::string> RealObjectTypes() {
+    std::vector<std::string> types;
+    for (const auto& entry : std::filesystem::directory_iterator(TestDataDir() + "/slices"))
+        if (entry.path().extension() == ".xml")
+            types.push_back(entry.path().stem().string());
+    return types;
+}
+
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
+} // namespace
+
+TEST(ParseTable, CoversTheRealObjectTypesAndTheCommonAlkisTypes) {
+    TTestDatabase db;
+    std::vector<std::string> types = RealObjectTypes();
+    ASSERT_GE(types.size(), 12u);
+    for (const char* common : {"AX_Flurstueck",
+                               "AX_Gebaeude",
+                               "AX_LagebezeichnungMitHausnummer",
+                               "AX_LagebezeichnungOhneHausnummer",
+                               "AX_PunktortAU",
+                               "AX_PunktortAG",
+                               "AX_PunktortTA",
+                               "AX_Aufnahmepunkt",
+                               "AX_Grenzpunkt",
+                               "AX_Buchungsblatt",
+                               "AX_Buchungsstelle",
+                               "AX_Namensnummer",
+                               "AX_Person",
+                               "AX_Anschrift",
+                               "AX_Gemarkung",
+                               "AX_Gemeinde",
+                               "AX_Wohnbauflaeche",
+                               "AX_IndustrieUndGewerbeflaeche",
+                               "AX_FlaecheGemischterNutzung",
+                               "AX_SportFreizeitUndErholungsflaeche",
+                               "AX_Friedhof",
+                               "AX_Strassenverkehr",
+                               "AX_Weg",
+                               "AX_Platz",
+                               "AX_Bahnverkehr",
+                               "AX_Landwirtschaft",
+                               "AX_Wald",
+                               "AX_Gehoelz",
+                               "AX_Heide",
+                               "AX_Fliessgewaesser",
+                               "AX_StehendesGewaesser",
+                               "AX_Hoehenfestpunkt"})
+        types.push_back(common);
+    for (const std::string& type : types) {
+        EXPECT_NE(db.Scalar("SELECT count(*) FROM parse WHERE oa = " + Quote(type)), "0") << type;
+        // "nach Objektartengruppen" needs exactly one group per type.
+        EXPECT_EQ(
+            db.Scalar(
+                "SELECT count(*) FROM (select distinct oa, substring(cast (oakennung as varchar) from 1 "
+                "for 2) as og from parse order by oa) g WHERE oa = " +
+                Quote(type)),
+            "1")
+            << type;
+    }
+    EXPECT_EQ(db.Scalar("SELECT DISTINCT oakennung FROM parse WHERE oa = 'AX_Flurstueck'"), "11001");
+    EXPECT_EQ(db.Scalar("SELECT DISTINCT oakennung FROM parse WHERE oa = 'AX_Gebaeude'"), "31001");
+}
+
+TEST(ParseTable, NamesTheAttributeLinesOfTheRealDataAsTheParserBuildsThem) {
+    TTestDatabase db;
+    struct Case {
+        const char* oa;
+        const char* attrart;
+        const char* column;
+        int attrtyp;
+    };
+    // Lines the parser makes from the Bonn features; data-type members are outer_inner.
+    const std::vector<Case> cases = {
+        {"AX_Flurstueck", "gemarkung_land", "gemarkung_land", 1},
+        {"AX_Flurstueck", "gemarkung_gemarkungsnummer", "gemarkung_gemarkungsnummer", 1},
+        {"AX_Flurstueck", "flurstuecksnummer_zaehler", "flurstuecksnummer_zaehler", 2},
+        {"AX_Flurstueck", "flurstueckskennzeichen", "flurstueckskennzeichen", 0},
+        {"AX_Flurstueck", "amtlicheFlaeche", "amtlicheflaeche", 3},
+        {"AX_Flurstueck", "flurnummer", "flurnummer", 2},
+        {"AX_Flurstueck", "abweichenderRechtszustand", "abweichenderrechtszustand", 4},
+        {"AX_Flurstueck", "rechtsbehelfsverfahren", "rechtsbehelfsverfahren", 4},
+        {"AX_Flurstueck", "zeitpunktDerEntstehung", "zeitpunktderentstehung", 0},
+        {"AX_Flurstueck", "gemeindezugehoerigkeit_gemeinde", "gemeindezugehoerigkeit_gemeinde", 1},
+        {"AX_BesondereFlurstuecksgrenze", "artDerFlurstuecksgrenze", "artderflurstuecksgrenze", 0},
+        {"AX_Aufnahmepunkt", "punktkennung", "punktkennung", 0},
+        {"AX_Aufnahmepunkt", "zustaendigeStelle_stelle", "zustaendigestelle_stelle", 1},
+        {"AX_Aufnahmepunkt", "vermarkung_Marke", "vermarkung_marke", 1},
+        {"AX_Aufnahmepunkt", "sonstigeEigenschaft", "sonstigeeigenschaft", 0},
+        {"AX_Fahrwegachse", "funktion", "funktion", 1},
+        {"AX_Fahrwegachse", "breiteDesVerkehrsweges", "breitedesverkehrsweges", 3},
+        {"AX_Gebaeude", "gebaeudefunktion", "gebaeudefunktion", 1},
+        {"AX_LagebezeichnungOhneHausnummer", "lagebezeichnung_unverschluesselt",
+         "lagebezeichnung_unverschluesselt", 0},
+        {"AX_PunktortAU", "kartendarstellung", "kartendarstellung", 4},
+        {"AX_PunktortAU", "koordinatenstatus", "koordinatenstatus", 1},
+        {"AX_PunktortAU", "qualitaetsangaben_herkunft", "qualitaetsangaben_herkunft", 6},
+        {"AX_PunktortAU", "qualitaetsangaben_genauigkeitsstufe", "qualitaetsangaben_genauigkeitsstufe", 1},
+        {"AX_PunktortAU", "hoehe_5783", "hoehe_5783", 0},
+        {"AX_PunktortAU", "DE_DHHN2016_NH", "de_dhhn2016_nh", 0},
+        {"AX_PunktortAU", "ETRS89_h", "etrs89_h", 0},
+        {"AX_Strassenverkehr", "name_unverschluesselt", "name_unverschluesselt", 0},
+        {"AX_Turm", "bauwerksfunktion", "bauwerksfunktion", 1},
+        {"AX_Wald", "vegetationsmerkmal", "vegetationsmerkmal", 1},
+        {"AX_Hoehenfestpunkt", "hoehe_7837", "hoehe_7837", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(db.Scalar(std::string("SELECT attrartkennung || '|' || attrtyp FROM parse WHERE oa = '") +
+                            c.oa + "' AND attrart = '" + c.attrart + "'"),
+                  std::string(c.column) + "|" + std::to_string(c.attrtyp))
+            << c.oa << " " << c.attrart;
+}
+
+// The importer builds its CREATE statements from parse without quoting; every object type and every
+// object-type group must give statements the server accepts (no duplicate or reserved column names).
+TEST(ParseTable, EveryTypeAndGroupGivesTablesTheImporterCanCreate) {
+    TTestDatabase db;
+    for (const auto& row : db.Query("SELECT DISTINCT oa FROM parse ORDER BY oa")) {
+        const TObjectTableSql sql = ObjectTableSql(db, *row[0], false);
+        EXPECT_EQ(ExecError(db, sql.staging + ";" + sql.publicTwin), "") << sql.staging;
+    }
+    for (const auto& row : db.Query("SELECT DISTINCT substring(oakennung::text from 1 for 2) FROM parse")) {
+        const TObjectTableSql sql = ObjectTableSql(db, *row[0], true);
+        EXPECT_EQ(ExecError(db, sql.staging + ";" + sql.publicTwin), "") << sql.staging;
+    }
+    // Column names never collide with the columns every object row has.
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM parse WHERE attrartkennung IN "
+                        "('gml_id', 'tablename', 'modellart', 'beginn', 'ende', 'geo', 'oa')"),
+              "0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM parse WHERE attrartkennung <> lower(attrartkennung)"), "0");
+}
+
+// Real values, bound the way the importer binds each type code, fit their columns. A repeated
+// property arrives joined by "|" and would overflow a character(4) column.
+TEST(ParseTable, RealValuesFitTheirColumns) {
+    TTestDatabase db;
+    struct Case {
+        const char* oa;
+        const char* attrart;
+        const char* value;
+    };
+    const std::vector<Case> cases = {
+        {"AX_BesondereFlurstuecksgrenze", "artDerFlurstuecksgrenze", "3000|7003|7104"},
+        {"AX_Flurstueck", "flurstueckskennzeichen", "05432002500008______"},
+        {"AX_Flurstueck", "amtlicheFlaeche", "110397.0"},
+        {"AX_Flurstueck", "gemarkung_gemarkungsnummer", "4320"},
+        {"AX_Flurstueck", "flurstuecksnummer_zaehler", "8"},
+        {"AX_Flurstueck", "zeitpunktDerEntstehung", "1861-01-01"},
+        {"AX_Flurstueck", "abweichenderRechtszustand", "false"},
+        {"AX_Aufnahmepunkt", "punktkennung", "323635614440465"},
+        {"AX_Aufnahmepunkt", "sonstigeEigenschaft", "GK25755615140465"},
+        {"AX_Fahrwegachse", "breiteDesVerkehrsweges", "6"},
+        {"AX_LagebezeichnungOhneHausnummer", "lagebezeichnung_unverschluesselt", "Katzenlochbach"},
+        {"AX_Strassenverkehr", "name_unverschluesselt", "Autobahn Bonn-Meckenheim"},
+        {"AX_PunktortAU", "kartendarstellung", "true"},
+        {"AX_PunktortAU", "qualitaetsangaben_genauigkeitsstufe", "2100"},
+        {"AX_PunktortAU", "hoehe_5783", "123,456"},
+        {"AX_PunktortAU", "ETRS89_h", "45,1 56,2 12,3"},
+        {"AX_Gebaeude", "gebaeudefunktion", "2500"},
+        {"AX_Wald", "vegetationsmerkmal", "1100"},
+    };
+    std::set<std::string> created;
+    for (const Case& c : cases) {
+        if (created.insert(c.oa).second)
+            CreateObjectTables(db, c.oa, false);
+        const auto rows = db.Query(std::string("SELECT attrartkennung, attrtyp FROM parse WHERE oa = '") +
+                                   c.oa + "' AND attrart = '" + c.attrart + "'");
+        ASSERT_EQ(rows.size(), 1u) << c.oa << " " << c.attrart;
+        const std::string column = *rows[0][0], type = *rows[0][1];
+        std::string value = std::string("'") + c.value + "'";
+        if (type == "4")
+            value = std::string(c.value) == "true" ? "1" : "0";
+        EXPECT_EQ(ExecError(db, "INSERT INTO alkistemp." + Lower(c.oa) + " (gml_id, beginn, " + column +
+                                    ") VALUES ('DENW36AL10000001', '2024-10-15 07:55:13', " + value + ")"),
+                  "")
+            << c.oa << " " << c.attrart << " = " << c.value;
+    }
+}

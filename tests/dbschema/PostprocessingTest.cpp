@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "SchemaFixture.h"
+#include "TestDatabase.h"
+
+namespace {
+std::string Row(const std::string& table, const std::string& gmlId, const std::string& beginn,
+                const std::string& ende, const std::string& geo) {
+    return "INSERT INTO public." + table + " (gml_id, tablename, beginn, ende, geo) VALUES ('" + gmlId +
+           "', '" + table + "', '" + beginn + "', " + ende + ", " + geo + ");";
+}
+
+const char* const kGkPoint = "ST_GeometryFromText('POINT(2577000 5622000)', 31466)";
+const char* const kUtmSquare = "ST_GeometryFromText('POLYGON((363600 5614700,363610 5614700,363610 5614710,"
+                               "363600 5614710,363600 5614700))', 25832)";
+} // namespace
+
+TEST(Umsetzung, CountsVersionsAndOpenVersionsPerObjectTable) {
+    TTestDatabase db;
+    CreateObjectTables(db, "AX_Gebaeude");
+    db.Exec(ObjectTableSql(db, "41", true).publicTwin);
+    db.Exec(Row("ax_gebaeude", "A", "2024-10-15 07:55:13", "'1899-12-30'", "NULL") +
+            Row("ax_gebaeude", "B", "2024-10-15 07:55:13", "NULL", "NULL") +
+            Row("ax_gebaeude", "C", "2020-01-01", "'2024-10-16 08:00:00'", "NULL"));
+    db.Exec("INSERT INTO og_41 (gml_id, beginn, oa) VALUES ('D', '2024-01-01', 'AX_Wohnbauflaeche'), "
+            "('E', '2024-01-01', 'AX_Friedhof')");
+
+    EXPECT_EQ(db.Scalar("SELECT fkt_umsetzung()"), "2");
+    EXPECT_EQ(
+        db.Scalar(
+            "SELECT string_agg(tablename || ':' || objektart || ':' || anzahl || ':' || aktuell || ':' || "
+            "letzte_aenderung, ' ' ORDER BY tablename) FROM umsetzung"),
+        "ax_gebaeude:AX_Gebaeude:3:2:2024-10-16 08:00:00 og_41:AX_Friedhof,AX_Wohnbauflaeche:2:2:2024-01-01 "
+        "00:00:00");
+
+    db.Exec("DROP TABLE og_41; " + Row("ax_gebaeude", "D", "2024-10-17", "'1899-12-30'", "NULL"));
+    EXPECT_EQ(db.Scalar("SELECT fkt_umsetzung()"), "1");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(tablename || ':' || anzahl || ':' || aktuell, ' ') FROM umsetzung"),
+        "ax_gebaeude:4:3");
+}
+
+TEST(CreateIndizes, CreatesTheIndexesOnceForEveryObjectTable) {
+    TTestDatabase db;
+    CreateObjectTables(db, "AX_Gebaeude");
+    const std::string longName(56, 'x');
+    db.Exec("CREATE TABLE public.ax_" + longName +
+            "a () INHERITS (public.ax_objects); CREATE TABLE public.ax_" + longName +
+            "b () INHERITS (public.ax_objects)");
+
+    EXPECT_EQ(db.Scalar("SELECT fkt_create_indizes()"), "8");
+    EXPECT_EQ(db.Scalar("SELECT fkt_create_indizes()"), "0");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(indexdef, ' | ' ORDER BY indexname) FROM pg_indexes WHERE tablename = "
+                  "'ax_gebaeude' AND indexname <> 'ax_gebaeude_pkey'"),
+        "CREATE INDEX ax_gebaeude_geo_gist ON public.ax_gebaeude USING gist (geo) | CREATE INDEX "
+        "ax_gebaeude_gml_id_idx ON public.ax_gebaeude USING btree (gml_id)");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(indexdef, ' | ' ORDER BY indexname) FROM pg_indexes WHERE tablename = "
+                  "'id_refs'"),
+        "CREATE INDEX id_refs_gml_id_idx ON public.id_refs USING btree (gml_id) | CREATE INDEX "
+        "id_refs_id_ref_idx ON public.id_refs USING btree (id_ref)");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_indexes WHERE tablename LIKE 'ax_xxxx%'"), "4");
+    // Staging tables are emptied after every file and need no indexes.
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_indexes WHERE schemaname = 'alkistemp'"), "0");
+}
+
+TEST(AddGeometryColumn, GeometryColumnsShowsCodeAndTypeWhereTheRowsAgree) {
+    TTestDatabase db;
+    struct Case {
+        const char* type;
+        std::vector<std::string> geometries;
+        const char* expected; // dimension:srid:type in geometry_columns
+    };
+    const std::vector<Case> cases = {
+        {"AX_Gebaeude", {kUtmSquare, kUtmSquare}, "2:25832:POLYGON"},
+        {"AX_Flurstueck",
+         {kUtmSquare, "ST_GeometryFromText('MULTIPOLYGON(((0 0,1 0,1 1,0 0)))', 25832)"},
+         "2:25832:GEOMETRY"},
+        {"AX_Aufnahmepunkt", {kGkPoint}, "2:31466:POINT"},
+        {"AX_Turm", {}, "2:0:GEOMETRY"},
+    };
+    for (const Case& c : cases) {
+        CreateObjectTables(db, c.type);
+        int n = 0;
+        for (const std::string& geo : c.geometries)
+            db.Exec(Row(Lower(c.type), "G" + std::to_string(n++), "2024-10-15", "NULL", geo));
+    }
+    EXPECT_EQ(db.Scalar("SELECT fkt_add_geometry_column()"), "3");
+    EXPECT_EQ(db.Scalar("SELECT fkt_add_geometry_column()"), "3");
+    for (const Case& c : cases)
+        EXPECT_EQ(
+            db.Scalar("SELECT coord_dimension || ':' || srid || ':' || type FROM geometry_columns WHERE "
+                      "f_table_schema = 'public' AND f_table_name = '" +
+                      Lower(c.type) + "'"),
+            c.expected)
+            << c.type;
+}
+
+TEST(TransformPrj, TransformsEveryGeometryOfAnotherCode) {
+    TTestDatabase db;
+    CreateObjectTables(db, "AX_Gebaeude");
+    CreateObjectTables(db, "AX_Aufnahmepunkt");
+    db.Exec(Row("ax_gebaeude", "UTM", "2024-10-15", "NULL", kUtmSquare) +
+            Row("ax_aufnahmepunkt", "GK2", "2024-10-15", "NULL", kGkPoint) +
+            Row("ax_aufnahmepunkt", "NOCODE", "2024-10-15", "NULL", "ST_GeomFromText('POINT(1 2)')") +
+            Row("ax_aufnahmepunkt", "NOGEO", "2024-10-15", "NULL", "NULL"));
+    db.Exec("SELECT fkt_add_geometry_column()");
+    const std::string expected =
+        db.Scalar(std::string("SELECT ST_AsText(ST_Transform(") + kGkPoint + ", 25832))");
+    const std::string square = db.Scalar("SELECT ST_AsText(geo) FROM ax_gebaeude");
+
+    // Sent as the post-processing sends it: parameters of unspecified type.
+    EXPECT_EQ(ExecPreparedError(db, "SELECT fkt_transformprj($1, $2)", {"25832", ""}), "");
+    EXPECT_EQ(
+        db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(geo) FROM ax_aufnahmepunkt WHERE gml_id = 'GK2'"),
+        "25832 " + expected);
+    EXPECT_EQ(db.Scalar("SELECT ST_AsText(geo) FROM ax_gebaeude"), square);
+    EXPECT_EQ(db.Scalar("SELECT ST_SRID(geo) FROM ax_aufnahmepunkt WHERE gml_id = 'NOCODE'"), "0");
+    EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(25832, '')"), "0");
+
+    // Into a zone-prefixed system: same projection, easting + 32 000 000.
+    EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(35832, NULL)"), "2");
+    EXPECT_EQ(
+        db.Scalar("SELECT ST_AsText(ST_SnapToGrid(geo, 0.001)) FROM ax_gebaeude"),
+        "POLYGON((32363600 5614700,32363610 5614700,32363610 5614710,32363600 5614710,32363600 5614700))");
+    EXPECT_EQ(
+        db.Scalar("SELECT srid FROM geometry_columns WHERE f_table_schema = 'public' AND f_table_name = "
+                  "'ax_gebaeude'"),
+        "35832");
+}
+
+TEST(TransformPrj, UsesTheNtv2GridForGaussKruegerZone4) {
+    TTestDatabase db;
+    CreateObjectTables(db, "AX_Grenzpunkt");
+    const std::string point = "ST_GeometryFromText('POINT(4590000 5820000)', 31468)";
+    db.Exec(Row("ax_grenzpunkt", "GK4", "2024-10-15", "NULL", point));
+    const std::string grid = "/usr/share/proj/BETA2007.gsb";
+
+    // A grid that cannot be read is an error, not a silent fallback; nothing is changed.
+    EXPECT_EQ(ExecError(db, "SELECT fkt_transformprj(25833, '/nonexistent/BETA2007.gsb')")
+                  .rfind("NTv2-Datei nicht verwendbar: /nonexistent/BETA2007.gsb", 0),
+              0u);
+    EXPECT_NE(ExecError(db, "SELECT fkt_transformprj(25833, '/path with blanks/BETA2007.gsb')"), "");
+    EXPECT_NE(ExecError(db, "SELECT fkt_transformprj(999999, '')"), "");
+    EXPECT_EQ(db.Scalar("SELECT ST_SRID(geo) FROM ax_grenzpunkt"), "31468");
+
+    const std::string throughGrid = db.Scalar(
+        "SELECT ST_AsText(ST_SnapToGrid(ST_Transform(" + point +
+        ", '+proj=tmerc +lat_0=0 +lon_0=12 +k=1 +x_0=4500000 +y_0=0 +ellps=bessel +nadgrids=" + grid +
+        " +units=m +no_defs', 25833), 0.001))");
+    EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(25833, '" + grid + "')"), "1");
+    EXPECT_EQ(
+        db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(ST_SnapToGrid(geo, 0.001)) FROM ax_grenzpunkt"),
+        "25833 " + throughGrid);
+}
