@@ -105,7 +105,8 @@ TEST_F(EndToEnd, MalformedSecondOfThreeEndsTheRun) {
     ASSERT_EQ(fake->errors.size(), 1u); // the general error display
     EXPECT_EQ(fake->errors[0], "StartTag: invalid element name");
     ASSERT_EQ(fake->messages.size(), 1u); // the parser's own box came first
-    EXPECT_EQ(fake->messages[0].text, "(68) StartTag: invalid element name");
+    EXPECT_EQ(fake->messages[0].text.rfind("(68) StartTag: invalid element name", 0), 0u)
+        << fake->messages[0].text;
     const auto lines = Lines();
     std::vector<std::string> reading;
     for (const auto& l : lines)
