@@ -48,16 +48,24 @@
           </tr>
           <xsl:for-each select="files/file">
             <tr>
-              <td><xsl:value-of select="name"/></td>
-              <td><xsl:value-of select="@typ"/></td>
-              <td><xsl:value-of select="@antragsnr"/></td>
-              <td><xsl:value-of select="@koordrefsys"/></td>
-              <td class="n"><xsl:value-of select="lfdNr"/></td>
-              <td class="n"><xsl:value-of select="portionen"/></td>
+              <td><xsl:call-template name="cell"><xsl:with-param name="v" select="name"/></xsl:call-template></td>
+              <td><xsl:call-template name="cell"><xsl:with-param name="v" select="@typ"/></xsl:call-template></td>
+              <td><xsl:call-template name="cell"><xsl:with-param name="v" select="@antragsnr"/></xsl:call-template></td>
+              <td><xsl:call-template name="cell"><xsl:with-param name="v" select="@koordrefsys"/></xsl:call-template></td>
+              <td class="n"><xsl:call-template name="cell"><xsl:with-param name="v" select="lfdNr"/></xsl:call-template></td>
+              <td class="n"><xsl:call-template name="cell"><xsl:with-param name="v" select="portionen"/></xsl:call-template></td>
             </tr>
           </xsl:for-each>
         </table>
       </body>
     </html>
+  </xsl:template>
+  <!-- A table cell's text; an empty value keeps the cell open for browsers that read the report as HTML. -->
+  <xsl:template name="cell">
+    <xsl:param name="v"/>
+    <xsl:choose>
+      <xsl:when test="string($v) != ''"><xsl:value-of select="$v"/></xsl:when>
+      <xsl:otherwise>&#160;</xsl:otherwise>
+    </xsl:choose>
   </xsl:template>
 </xsl:stylesheet>

@@ -65,6 +65,7 @@ TEST_F(EndToEnd, ExtractThenUpdateWithAlkisPostProcessing) {
     const std::string html = ReadFile("log.html");
     EXPECT_NE(html.find("<td>AX_Flurstueck</td>"), std::string::npos);
     EXPECT_NE(html.find("<td>bestand_bonn</td>"), std::string::npos);
+    EXPECT_NE(html.find("<td>Bonn_241016080000_0001</td>"), std::string::npos); // the portion header
     EXPECT_NE(report.find("<td>AX_Flurstueck</td>"), std::string::npos);
     const auto tmp = TXmlDocument::LoadFile(ApplicationFile("tmp.xml"));
     int counted = 0;
