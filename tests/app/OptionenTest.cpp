@@ -69,6 +69,11 @@ TEST_F(Optionen, ControlsAndDefaultsWithoutFile) {
     f.FormShow();
     EXPECT_EQ(Edits(f), (std::vector<std::string>{"PostgreSQL Unicode", "", "", "", "", ""}));
     EXPECT_EQ(f.SchemaItemText(), "ATKIS");
+    // saving creates the file with its two sections
+    f.btnSpeichernClick();
+    EXPECT_EQ(ReadAll(ini),
+              "[Verbindung]\nDriver=PostgreSQL Unicode\nServer=\nDatenbank=\nUser=\nPasswort=\nPort=\n\n"
+              "[Allgemein]\nSchema=ATKIS\n");
     EXPECT_TRUE(fake.messages.empty());
 }
 

@@ -440,6 +440,14 @@ TEST_F(ImportCommand, OverviewShowsTheStoredReportOfTheCurrentRun) {
               db->Scalar("SELECT beschreibung FROM logs WHERE meldetyp=2 AND lfd_nr_umsetz=2") + "\n");
     EXPECT_FALSE(w->conn);
 
+    // after a run whose file selection was cancelled: that run has no report, the page is empty
+    ChooseFiles({}, false, "abbruch");
+    w->ToolButton3Click();
+    EXPECT_EQ(w->iLfdNrUmsetzung, 3);
+    w->ToolButton5Click();
+    ASSERT_EQ(fake->opened.size(), 3u);
+    EXPECT_EQ(std::filesystem::file_size(fake->opened[2]), 0u);
+
     // a missing style sheet: tmp.xml written, the failure reported, no new report row
     std::filesystem::remove(ApplicationFile("Kelpora.XSL"));
     std::filesystem::remove(ApplicationFile("log.html"));
