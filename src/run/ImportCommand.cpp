@@ -52,6 +52,76 @@ private:
 };
 } // namespace
 
+namespace {
+
+// Reads the code of the stored geometries and, when it is not the expected one, asks whether to go on.
+// False when the user did not answer Yes (the run then ends).
+bool ConfirmDatabaseSRID(TfrmKelpora& form) {
+    if (form.sSchema == "AFIS") {
+        // No code is read for AFIS; a code left over from an earlier run would transform for nothing.
+        form.iSRIDDB = 0;
+        return true;
+    }
+    form.iSRIDDB = form.GetDatabaseSRID();
+    if (form.iSRIDDB <= 0 || form.iSRIDDB == kExpectedDatabaseSRID)
+        return true;
+    const std::string code = std::to_string(form.iSRIDDB);
+    const int answer = Dialogs().MessageDlg(
+        "Die Datenbank enthält Geometrien im Räumlichen Bezugssystem mit der SRID " + code +
+            ". Sollen die einzulesenden Daten in dieses System transformiert werden oder möchten Sie den "
+            "Import "
+            "abbrechen?",
+        TMsgDlgType::mtConfirmation, mbYes | mbAbort, mrYes);
+    if (answer == mrYes)
+        return true;
+    form.AddLogLine(TfrmKelpora::TimeOfDay() + "SRID der Datenbank: " + code +
+                    " - Import nicht durchgeführt");
+    return false;
+}
+
+// Sizes the chosen files, reads the lookup tables and loads the files one after the other, with the
+// progress by bytes in the status bar, until the last file or a cancel.
+void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readModellarten) {
+    form.ShowProgressBar(true);
+    form.ProcessMessages();
+    form.SetStatusText(0, "Ermittle Dateigrößen ...");
+    std::vector<double> sizes;
+    double total = 0;
+    for (const auto& name : chosen.Lines()) {
+        sizes.push_back(static_cast<double>(FileSizeByName(name)));
+        total += sizes.back();
+    }
+    form.ReadModellarten();
+    readModellarten = true;
+    form.ReadRelationsTypen();
+    form.ReadCRS();
+    form.oRunFiles = true;
+    const std::string decimal = QLocale::system().decimalPoint().toStdString();
+    const int n = chosen.Count();
+    double done = 0;
+    for (int j = 1; j <= n && form.oRunFiles; ++j) {
+        const std::string& name = chosen[j - 1];
+        const double size = sizes[static_cast<std::size_t>(j - 1)];
+        const int pct = ImportPercent(done, total);
+        done += size;
+        form.SetStatusText(0, "Lese Datei " + std::to_string(j) + " von " + std::to_string(n) + " - (" +
+                                  std::to_string(pct) + "%)");
+        const std::string text =
+            "Lese Datei: " + BaseName(name) + " - Größe ca. " + FileSizeMBText(size, decimal) + " MB";
+        form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
+        form.WriteLog(0, text);
+        form.LoadDoc(name);
+        form.ProcessMessages();
+    }
+}
+
+void LogStep(TfrmKelpora& form, const std::string& text) {
+    form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
+    form.WriteLog(0, text);
+}
+
+} // namespace
+
 void TfrmKelpora::ToolButton3Click() {
     if (oRunFiles || runBusy)
         return;
@@ -68,25 +138,8 @@ void TfrmKelpora::ToolButton3Click() {
         conn->Connect();
         cmd = std::make_shared<TZQuery>(conn.get());
         sSchema = ReadSchemaSetting();
-        if (sSchema != "AFIS") {
-            iSRIDDB = GetDatabaseSRID();
-            if (iSRIDDB > 0 && iSRIDDB != kExpectedDatabaseSRID) {
-                const std::string code = std::to_string(iSRIDDB);
-                const int answer = Dialogs().MessageDlg(
-                    "Die Datenbank enthält Geometrien im Räumlichen Bezugssystem mit der SRID " + code +
-                        ". Sollen die einzulesenden Daten in dieses System transformiert werden oder möchten "
-                        "Sie "
-                        "den Import abbrechen?",
-                    TMsgDlgType::mtConfirmation, mbYes | mbAbort, mrYes);
-                if (answer != mrYes) {
-                    AddLogLine(TimeOfDay() + "SRID der Datenbank: " + code + " - Import nicht durchgeführt");
-                    return;
-                }
-            }
-        } else {
-            // No code is read for AFIS; a code left over from an earlier run would transform for nothing.
-            iSRIDDB = 0;
-        }
+        if (!ConfirmDatabaseSRID(*this))
+            return;
         iLfdNrUmsetzung = InitLogTable();
         obTables = std::make_unique<TStringList>();
         oTableExistsIdRefs = false;
@@ -102,52 +155,18 @@ void TfrmKelpora::ToolButton3Click() {
             dialog->obFiles = &chosen;
             outcome = Dialogs().ShowModal(*dialog);
         }
-        if (outcome == mrRetry) {
-            PostProcessing();
-        } else if (outcome == mrOk || outcome == mrYes) {
-            if (chosen.Count() > 0) {
-                ShowProgressBar(true);
-                ProcessMessages();
-                SetStatusText(0, "Ermittle Dateigrößen ...");
-                std::vector<double> sizes;
-                double total = 0;
-                for (const auto& name : chosen.Lines()) {
-                    sizes.push_back(static_cast<double>(FileSizeByName(name)));
-                    total += sizes.back();
-                }
-                ReadModellarten();
-                readModellarten = true;
-                ReadRelationsTypen();
-                ReadCRS();
-                oRunFiles = true;
-                const std::string decimal = QLocale::system().decimalPoint().toStdString();
-                const int n = chosen.Count();
-                double done = 0;
-                for (int j = 1; j <= n && oRunFiles; ++j) {
-                    const std::string& name = chosen[j - 1];
-                    const double size = sizes[static_cast<std::size_t>(j - 1)];
-                    const int pct = ImportPercent(done, total);
-                    done += size;
-                    SetStatusText(0, "Lese Datei " + std::to_string(j) + " von " + std::to_string(n) +
-                                         " - (" + std::to_string(pct) + "%)");
-                    const std::string text = "Lese Datei: " + BaseName(name) + " - Größe ca. " +
-                                             FileSizeMBText(size, decimal) + " MB";
-                    AddLogLine(TimeOfDay() + ": " + text);
-                    WriteLog(0, text);
-                    LoadDoc(name);
-                    ProcessMessages();
-                }
-            }
-            if (outcome == mrYes)
-                PostProcessing();
-            AddLogLine(TimeOfDay() + ": Erzeuge Log-Datei...");
-            WriteLog(0, "Erzeuge Log-Datei...");
-            CreateRunReport();
-        } else {
+        const bool import = outcome == mrOk || outcome == mrYes;
+        if (!import && outcome != mrRetry)
             return; // cancelled
+        if (import && chosen.Count() > 0)
+            LoadChosenFiles(*this, chosen, readModellarten);
+        if (outcome != mrOk)
+            PostProcessing();
+        if (import) {
+            LogStep(*this, "Erzeuge Log-Datei...");
+            CreateRunReport();
         }
-        AddLogLine(TimeOfDay() + ": Import abgeschlossen.");
-        WriteLog(0, "Import abgeschlossen.");
+        LogStep(*this, "Import abgeschlossen.");
         ShowProgressBar(false);
         SetStatusText(0, "Der Import ist abgeschlossen.");
     } catch (const std::exception& e) {
