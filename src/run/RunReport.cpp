@@ -41,8 +41,7 @@ void TfrmKelpora::CreateRunReport() {
         AddBody(root, obInserts, obFiles);
         const std::string tmpFile = ApplicationFile("tmp.xml");
         xmlDocLog->SaveFile(tmpFile);
-        std::shared_ptr<TXmlDocument> reloaded = TXmlDocument::LoadFile(tmpFile);
-        xmlDocLog = reloaded;
+        xmlDocLog = TXmlDocument::LoadFile(tmpFile); // kept only when it loads again
 
         xmlDocLog->Active = false;
         const std::string styleSheet = ApplicationFile("Kelpora.XSL");
