@@ -3,10 +3,6 @@
 -- imported (or a column the parse configuration does not have) contributes nothing, so each
 -- function works on whatever was imported.
 
--- The current versions of one object type as an SQL subquery with the columns gml_id, beginn,
--- ende, geo and, as trimmed text, each column of cols (NULL where a table lacks it). Rows come from
--- the table of the type and from the tables of its object-type group ("og_" + the first two digits
--- of its code, rows with oa = the type); without any such table the subquery yields no rows.
 -- The select list of kelpora_current_objects() for one source table (alias x).
 CREATE OR REPLACE FUNCTION kelpora_object_select_list(source regclass, cols text[])
 RETURNS text LANGUAGE sql STABLE AS $$
@@ -16,6 +12,10 @@ RETURNS text LANGUAGE sql STABLE AS $$
                         FROM unnest(cols) WITH ORDINALITY AS u(c, n)), '')
 $$;
 
+-- The current versions of one object type as an SQL subquery with the columns gml_id, beginn,
+-- ende, geo and, as trimmed text, each column of cols (NULL where a table lacks it). Rows come from
+-- the table of the type and from the tables of its object-type group ("og_" + the first two digits
+-- of its code, rows with oa = the type); without any such table the subquery yields no rows.
 CREATE OR REPLACE FUNCTION kelpora_current_objects(object_type text, cols text[])
 RETURNS text LANGUAGE plpgsql STABLE AS $$
 DECLARE
@@ -53,11 +53,13 @@ BEGIN
 END
 $$;
 
--- Current relations of one type as a subquery (gml_id, id_ref).
+-- Current relations of one type as a subquery (gml_id, id_ref). The importer takes a relation's
+-- number from the first parserelations row of its name, so every number of the name counts.
 CREATE OR REPLACE FUNCTION kelpora_current_relations(relation_name text)
-RETURNS text LANGUAGE sql STABLE AS $$
-    SELECT format('(SELECT r.gml_id, r.id_ref FROM public.id_refs r WHERE r.typ = %s AND kelpora_is_current(r.ende))',
-                  coalesce(kelpora_relation_type(relation_name)::text, 'NULL'))
+RETURNS text LANGUAGE sql IMMUTABLE AS $$
+    SELECT format('(SELECT r.gml_id, r.id_ref FROM public.id_refs r WHERE r.typ IN '
+                  '(SELECT typ FROM public.parserelations WHERE typbez = %L) AND kelpora_is_current(r.ende))',
+                  relation_name)
 $$;
 
 -- A height value as the importer stores it: decimal comma, and for three-value points

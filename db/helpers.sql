@@ -50,12 +50,6 @@ RETURNS text LANGUAGE sql STABLE AS $$
                 ELSE 'NULL::text' END
 $$;
 
--- The number of a relation type by its name in parserelations; NULL when it is not configured.
-CREATE OR REPLACE FUNCTION kelpora_relation_type(name text)
-RETURNS integer LANGUAGE sql STABLE AS $$
-    SELECT min(typ) FROM public.parserelations WHERE typbez = name
-$$;
-
 -- Index names stay unique and within the identifier length for long table names.
 CREATE OR REPLACE FUNCTION kelpora_index_name(table_name text, suffix text)
 RETURNS text LANGUAGE sql IMMUTABLE AS $$

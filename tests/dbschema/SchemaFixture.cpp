@@ -11,16 +11,45 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string ExecError(const TTestDatabase& db, const std::string& sql) {
-    std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(db.ConnInfo().c_str()), &PQfinish);
-    if (PQstatus(conn.get()) != CONNECTION_OK)
-        return std::string("connection failed: ") + PQerrorMessage(conn.get());
-    std::unique_ptr<PGresult, decltype(&PQclear)> res(PQexec(conn.get(), sql.c_str()), &PQclear);
+namespace {
+using TConnection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
+using TResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+std::string ErrorOf(const TResult& res) {
     const auto status = PQresultStatus(res.get());
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return "";
     const char* primary = PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY);
     return primary ? primary : PQresultErrorMessage(res.get());
+}
+
+TConnection Connect(const TTestDatabase& db) {
+    return TConnection(PQconnectdb(db.ConnInfo().c_str()), &PQfinish);
+}
+} // namespace
+
+std::string ExecError(const TTestDatabase& db, const std::string& sql) {
+    const TConnection conn = Connect(db);
+    if (PQstatus(conn.get()) != CONNECTION_OK)
+        return std::string("connection failed: ") + PQerrorMessage(conn.get());
+    return ErrorOf(TResult(PQexec(conn.get(), sql.c_str()), &PQclear));
+}
+
+std::string ExecPreparedError(const TTestDatabase& db, const std::string& sql,
+                              const std::vector<std::string>& values) {
+    const TConnection conn = Connect(db);
+    if (PQstatus(conn.get()) != CONNECTION_OK)
+        return std::string("connection failed: ") + PQerrorMessage(conn.get());
+    const int count = static_cast<int>(values.size());
+    const std::string prepareError =
+        ErrorOf(TResult(PQprepare(conn.get(), "statement", sql.c_str(), count, nullptr), &PQclear));
+    if (!prepareError.empty())
+        return prepareError;
+    std::vector<const char*> params;
+    for (const std::string& v : values)
+        params.push_back(v.c_str());
+    return ErrorOf(TResult(PQexecPrepared(conn.get(), "statement", count, params.data(), nullptr, nullptr, 0),
+                           &PQclear));
 }
 
 namespace {
