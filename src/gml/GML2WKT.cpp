@@ -282,6 +282,9 @@ const std::string_view kLineStringPrefix = "LINESTRING(";
 
 // A circular arc is linearised by PostGIS; its points come back in PostGIS' own number format.
 void AddArc(const TXmlNode& arc, TGMLGeometry& geometry) {
+    // Without an executor (no parser has been created yet) an arc cannot be linearised and adds nothing.
+    if (!ExecPostGISSQL)
+        return;
     const TXmlNode first = arc.FirstChild();
     if (first.IsNull() || Classify(first) != TGmlName::posList)
         return;
@@ -302,9 +305,6 @@ void AddArc(const TXmlNode& arc, TGMLGeometry& geometry) {
     sql.pop_back();
     sql += ")')))";
 
-    // Without an executor (no parser has been created) an arc cannot be linearised and adds nothing.
-    if (!ExecPostGISSQL)
-        return;
     const std::string answer = ExecPostGISSQL(sql);
     if (answer.find(kLineStringPrefix) == std::string::npos || answer.size() < kLineStringPrefix.size() + 1)
         return;

@@ -1,6 +1,11 @@
+// fuzz-sources: src/gml/*.cpp src/platform/xml/*.cpp src/platform/dialogs/*.cpp
+// fuzz-packages: libxml-2.0 libxslt Qt6Widgets
+//
 // Arbitrary bytes as the GML fragment of a feature, wrapped and loaded the way the writer does it, then
-// the srsName search and the conversion. Malformed XML and coordinate elements without text are expected
-// failures; anything else escaping, or a crash, is a finding.
+// the srsName search and the conversion. An input holding an "adv:position" element (the real NAS files of
+// the seed corpus) gives the content of the first one, as the parser would hand it over. Malformed XML and
+// coordinate elements without text are expected failures; anything else escaping, or a crash, is a
+// finding.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -46,7 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)installed;
 
-    const std::string fragment(reinterpret_cast<const char*>(data), size);
+    std::string fragment(reinterpret_cast<const char*>(data), size);
+    const std::string open = "<adv:position>";
+    if (const auto begin = fragment.find(open); begin != std::string::npos) {
+        const auto end = fragment.find("</adv:position>", begin);
+        if (end != std::string::npos)
+            fragment = fragment.substr(begin + open.size(), end - begin - open.size());
+    }
     try {
         const auto doc = TXmlDocument::LoadXml("<position xmlns:gml=\"http://www.opengis.net/gml/3.2\">" +
                                                fragment + "</position>");

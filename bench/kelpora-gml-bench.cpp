@@ -2,7 +2,7 @@
 // find the srsName, convert to WKT) over the geometries of the real slices, on one core. Arcs are answered
 // by a fixed line instead of a database, so the figure is the conversion's own cost.
 //
-// Usage: gml_bench [slices folder] [seconds per slice]
+// Usage: kelpora-gml-bench [slices folder] [seconds per slice]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         }
     }
     if (totalFragments == 0) {
-        std::fprintf(stderr, "gml_bench: no geometry in %s\n", folder.c_str());
+        std::fprintf(stderr, "kelpora-gml-bench: no geometry in %s\n", folder.c_str());
         return 1;
     }
     // The rate of a mix holding each slice's geometry once.

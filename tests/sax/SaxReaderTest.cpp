@@ -1,0 +1,431 @@
+// The reader over libxml2: event sequences, errors, failing handlers, hostile and large documents.
+#include "SaxRecorder.h"
+#include "TestDatabase.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using TEvents = std::vector<std::string>;
+
+struct TParseResult {
+    TEvents events;
+    bool ok = false;
+    HRESULT code = 0;
+    std::string error;
+};
+
+TParseResult ParseText(const std::string& xml,
+                       const std::function<void(TSaxRecorder&, TSAX2MSReader&)>& setup = {}) {
+    auto recorder = MakeInterfaced<TSaxRecorder>();
+    auto reader = RecordingReader(recorder.get());
+    if (setup)
+        setup(*recorder, *reader);
+    TParseResult r;
+    TSAXStringInputSource input(xml);
+    try {
+        reader->Parse(&input);
+        r.ok = true;
+    } catch (const ESAXPlatformError& e) {
+        r.code = e.ErrorCode();
+        r.error = e.what();
+    }
+    r.events = recorder->Events;
+    return r;
+}
+
+TEST(SaxReader, ReportsTheEventsOfADocumentInOrder) {
+    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                            "<!-- head -->\n"
+                            "<n:root xmlns:n=\"urn:n\" xmlns=\"urn:d\" b=\"2\" n:a=\"1&amp;&lt;&#228;\">"
+                            "<leaf gml:id=\"x\" xmlns:gml=\"urn:g\"/>"
+                            "text &amp; more<![CDATA[<raw> & ]]><?target some data?>"
+                            "<empty></empty></n:root>";
+    const TParseResult r = ParseText(xml);
+    ASSERT_TRUE(r.ok) << r.error;
+    const TEvents expected = {
+        "startDocument",
+        "comment  head ",
+        "startPrefix n=urn:n",
+        "startPrefix =urn:d",
+        "start {urn:n}root n:root [{}b b=2 CDATA] [{urn:n}a n:a=1&<ä CDATA]",
+        "startPrefix gml=urn:g",
+        "start {urn:d}leaf leaf [{urn:g}id gml:id=x CDATA]",
+        "end {urn:d}leaf leaf",
+        "endPrefix gml",
+        "chars text & more",
+        "startCDATA",
+        "chars <raw> & ",
+        "endCDATA",
+        "pi target some data",
+        "start {urn:d}empty empty",
+        "end {urn:d}empty empty",
+        "end {urn:n}root n:root",
+        "endPrefix ",
+        "endPrefix n",
+        "endDocument",
+    };
+    EXPECT_EQ(r.events, expected);
+}
+
+TEST(SaxReader, DtdDeclarationsTypesAndEntities) {
+    const std::string xml =
+        "<?xml version=\"1.0\"?>\n"
+        "<!DOCTYPE r [\n"
+        "<!ELEMENT r (#PCDATA|a)*>\n"
+        "<!ATTLIST a id ID #REQUIRED ref IDREF #IMPLIED k (x|y) \"x\" t NMTOKENS #IMPLIED>\n"
+        "<!NOTATION gif SYSTEM \"image/gif\">\n"
+        "<!ENTITY img SYSTEM \"x.gif\" NDATA gif>\n"
+        "<!ENTITY e \"E&#38;#38;<b>in</b>\">\n"
+        "<!ENTITY v \"V&amp;v\">\n"
+        "<!ENTITY ext SYSTEM \"never-loaded.txt\">\n"
+        "]>\n"
+        "<r><a id=\"i\" ref=\"j\" k=\"y\" t=\"a b\" c=\"&v;!\"/>one &e; two&ext;</r>";
+    const TParseResult r = ParseText(xml);
+    ASSERT_TRUE(r.ok) << r.error;
+    const TEvents expected = {
+        "startDocument",
+        "startDTD r  ",
+        "elementDecl r (#PCDATA | a)*",
+        "attributeDecl a id ID #REQUIRED ",
+        "attributeDecl a ref IDREF #IMPLIED ",
+        "attributeDecl a k (x|y)  x",
+        "attributeDecl a t NMTOKENS #IMPLIED ",
+        "notation gif  image/gif",
+        "unparsed img  x.gif gif",
+        "internalEntityDecl e E&#38;<b>in</b>",
+        "internalEntityDecl v V&amp;v",
+        "externalEntityDecl ext  never-loaded.txt",
+        "endDTD",
+        "start {}r r",
+        "start {}a a [{}id id=i ID] [{}ref ref=j IDREF] [{}k k=y NMTOKEN] [{}t t=a b NMTOKENS] [{}c c=V&v! "
+        "CDATA]",
+        "end {}a a",
+        "chars one ",
+        "startEntity e",
+        "chars E&",
+        "start {}b b",
+        "chars in",
+        "end {}b b",
+        "endEntity e",
+        "chars  two",
+        "skipped ext",
+        "end {}r r",
+        "endDocument",
+    };
+    EXPECT_EQ(r.events, expected);
+}
+
+TEST(SaxReader, ExternalEntitiesAreNeverFetched) {
+    const auto dir = std::filesystem::temp_directory_path() / ("kelpora-xxe-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string secret = (dir / "secret.txt").string();
+    const std::string dtd = (dir / "ext.dtd").string();
+    std::ofstream(secret) << "SECRET";
+    std::ofstream(dtd) << "<!ENTITY fromdtd \"DTD-LOADED\">";
+    const std::string xml = "<!DOCTYPE r SYSTEM \"file://" + dtd + "\" [\n<!ENTITY x SYSTEM \"file://" +
+                            secret + "\">\n<!ENTITY % p SYSTEM \"file://" + dtd +
+                            "\">\n%p;\n]>\n<r a=\"1\">&x;&x;</r>";
+    const TParseResult r = ParseText(xml);
+    std::filesystem::remove_all(dir);
+    for (const std::string& e : r.events) {
+        EXPECT_EQ(e.find("SECRET"), std::string::npos) << e;
+        EXPECT_EQ(e.find("DTD-LOADED"), std::string::npos) << e;
+    }
+    EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "skipped x"), 2);
+}
+
+TEST(SaxReader, CharacterDataArrivesAsOneRunPerText) {
+    // libxml2 cuts text every few hundred bytes, at buffer boundaries and around references.
+    std::string text;
+    for (int i = 0; i < 40000; ++i)
+        text += "abc &amp; &#246; ";
+    std::string expected;
+    for (int i = 0; i < 40000; ++i)
+        expected += "abc & ö ";
+    const TParseResult r = ParseText("<r>" + text + "</r>");
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.events.size(), 5u);
+    EXPECT_EQ(r.events[2], "chars " + expected);
+}
+
+TEST(SaxReader, LargeAttributeAndTextAreDelivered) {
+    const std::string big(6 * 1024 * 1024, 'x');
+    auto recorder = MakeInterfaced<TSaxRecorder>();
+    auto reader = RecordingReader(recorder.get());
+    std::size_t attributeSize = 0, textSize = 0;
+    struct TSizes : TSAXDefaultHandler {
+        std::size_t* attr;
+        std::size_t* text;
+        void StartElement(const std::string&, const std::string&, const std::string&,
+                          ISAXAttributes* a) override {
+            if (a->Length() > 0)
+                *attr = a->Value(0).size();
+        }
+        void Characters(const std::string& t) override { *text += t.size(); }
+    };
+    auto sizes = MakeInterfaced<TSizes>();
+    sizes->attr = &attributeSize;
+    sizes->text = &textSize;
+    reader->SetContentHandler(sizes.get());
+    TSAXStringInputSource input("<r a=\"" + big + "\">" + big + "<![CDATA[" + big + "]]></r>");
+    reader->Parse(&input);
+    EXPECT_EQ(attributeSize, big.size());
+    EXPECT_EQ(textSize, 2 * big.size());
+}
+
+struct TErrorCase {
+    const char* name;
+    std::string xml;
+    HRESULT code;
+    const char* text; // start of libxml2's message
+    int line, column;
+};
+
+TEST(SaxReader, FatalErrorsAreReportedWithPositionAndRaisedFromParse) {
+    const std::vector<TErrorCase> cases = {
+        {"mismatch", "<a>\n  <b></c></a>", 76, "Opening and ending tag mismatch: b line 2 and c", 2, 10},
+        {"truncated", "<a>\n<b>text", 5, "Extra content at the end of the document", 2, 8},
+        {"empty", "", 5, "Extra content at the end of the document", 1, 1},
+        {"no root", "<?xml version=\"1.0\"?>\n<!-- nothing -->\n", 5,
+         "Extra content at the end of the document", 3, 1},
+        {"bad utf-8", "<a>\nok \xC3\x28 no</a>", 9, "Input is not proper UTF-8", 2, 4},
+        {"bad name", "<a><1/></a>", 68, "StartTag: invalid element name", 1, 5},
+        {"undeclared entity", "<a>&nope;</a>", 26, "Entity 'nope' not defined", 1, 10},
+    };
+    for (const TErrorCase& c : cases) {
+        const TParseResult r = ParseText(c.xml);
+        EXPECT_FALSE(r.ok) << c.name;
+        EXPECT_EQ(r.code, c.code) << c.name;
+        EXPECT_EQ(r.error.rfind(c.text, 0), 0u) << c.name << ": " << r.error;
+        ASSERT_FALSE(r.events.empty()) << c.name;
+        const std::string last = r.events.back();
+        const std::string head = "fatal (" + std::to_string(c.code) + ") " + c.text;
+        EXPECT_EQ(last.rfind(head, 0), 0u) << c.name << ": " << last;
+        EXPECT_NE(last.find(" @" + std::to_string(c.line) + ":" + std::to_string(c.column)),
+                  std::string::npos)
+            << c.name << ": " << last;
+        EXPECT_EQ(
+            std::count_if(r.events.begin(), r.events.end(), [](auto& e) { return e.rfind("fatal", 0) == 0; }),
+            1)
+            << c.name;
+    }
+}
+
+TEST(SaxReader, RecoverableErrorsAndWarningsLetTheParseGoOn) {
+    const TParseResult r = ParseText("<?xml version=\"1.5\"?><a><y:c/></a>");
+    EXPECT_TRUE(r.ok) << r.error;
+    const auto has = [&](const std::string& prefix) {
+        return std::any_of(r.events.begin(), r.events.end(),
+                           [&](auto& e) { return e.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_TRUE(has("warning (97) Unsupported version '1.5' @1:20"));
+    EXPECT_TRUE(has("error (201) Namespace prefix y on c is not defined @1:29"));
+    EXPECT_TRUE(has("start {}c y:c"));
+    EXPECT_EQ(r.events.back(), "endDocument");
+}
+
+TEST(SaxReader, DefaultErrorHandlerStopsAtAFatalError) {
+    auto reader = MakeInterfaced<TSAX2MSReader>();
+    TSAXStringInputSource input("<a></b>");
+    try {
+        reader->Parse(&input);
+        FAIL() << "parsed a broken document";
+    } catch (const ESAXPlatformError& e) {
+        EXPECT_EQ(e.ErrorCode(), 76);
+    }
+    EXPECT_FALSE(reader->Parsing());
+}
+
+TEST(SaxReader, AHandlerThatThrowsEndsTheParseWithThePlatformError) {
+    const std::string xml = "<!DOCTYPE r [<!ELEMENT r ANY>]><r><!--c--><a>t</a><b/></r>";
+    const std::vector<std::string> throwAt = {"startDocument", "start {}a a", "chars t",
+                                              "end {}a a",     "comment c",   "elementDecl r ANY",
+                                              "startDTD r  ",  "endDTD"};
+    for (const std::string& at : throwAt) {
+        const TParseResult r = ParseText(xml, [&](TSaxRecorder& rec, TSAX2MSReader&) {
+            rec.OnEvent = [at](const std::string& e) {
+                if (e == at)
+                    throw std::runtime_error("handler failed");
+            };
+        });
+        EXPECT_FALSE(r.ok) << at;
+        EXPECT_EQ(r.code, E_UNEXPECTED) << at;
+        EXPECT_EQ(r.error.find("handler failed"), std::string::npos) << at;
+        EXPECT_EQ(std::find(r.events.begin(), r.events.end(), "endDocument"), r.events.end()) << at;
+        EXPECT_EQ(std::find(r.events.begin(), r.events.end(), "start {}b b"), r.events.end()) << at;
+    }
+    // A handler that raises the fatal error it is given: the parse ends with the parser's error.
+    const TParseResult r = ParseText("<a></b>", [](TSaxRecorder& rec, TSAX2MSReader& reader) {
+        rec.OnEvent = [](const std::string& e) {
+            if (e.rfind("fatal", 0) == 0)
+                throw ESAXParseException(e, "", "", 1, 1);
+        };
+        (void)reader;
+    });
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.code, 76);
+}
+
+TEST(SaxReader, HostileEntityExpansionEndsQuicklyWithAnError) {
+    auto recorder = MakeInterfaced<TSaxRecorder>();
+    auto reader = RecordingReader(recorder.get());
+    std::size_t delivered = 0;
+    recorder->RecordCharacters = false;
+    struct TCount : TSaxRecorder {
+        std::size_t* n;
+        void Characters(const std::string& t) override { *n += t.size(); }
+    };
+    auto counter = MakeInterfaced<TCount>();
+    counter->n = &delivered;
+    reader->SetContentHandler(counter.get());
+    reader->SetErrorHandler(counter.get());
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        reader->Parse(TestDataDir() + "/hostile/billionlaugh.xml");
+        FAIL() << "billion laughs parsed";
+    } catch (const ESAXPlatformError& e) {
+        EXPECT_EQ(e.ErrorCode(), 89);
+        EXPECT_STREQ(e.what(), "Detected an entity reference loop");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(delivered, 10u * 1000 * 1000);
+    ASSERT_FALSE(counter->Events.empty());
+    EXPECT_EQ(counter->Events.back().rfind("fatal (89) Detected an entity reference loop", 0), 0u);
+
+    // An entity that refers to itself.
+    const TParseResult loop = ParseText("<!DOCTYPE r [<!ENTITY a \"&b;\"><!ENTITY b \"&a;\">]><r>&a;</r>");
+    EXPECT_FALSE(loop.ok);
+    EXPECT_EQ(loop.code, 89);
+}
+
+TEST(SaxReader, PropertiesInstallTheExtensionHandlers) {
+    auto reader = MakeInterfaced<TSAX2MSReader>();
+    EXPECT_EQ(reader->GetProperty(LexicalHandlerProperty), nullptr);
+    EXPECT_EQ(reader->GetProperty(DeclHandlerProperty), nullptr);
+    try {
+        reader->GetProperty("http://xml.org/sax/properties/Lexical-handler");
+        ADD_FAILURE();
+    } catch (const ESAXNotRecognizedException& e) {
+        EXPECT_EQ(e.Message(), "http://xml.org/sax/properties/Lexical-handler");
+    }
+    EXPECT_THROW(reader->SetProperty("other", nullptr), ESAXNotRecognizedException);
+
+    auto first = MakeInterfaced<TSaxRecorder>();
+    auto second = MakeInterfaced<TSaxRecorder>();
+    reader->SetProperty(LexicalHandlerProperty, static_cast<ISAXLexicalHandler*>(first.get()));
+    EXPECT_EQ(reader->GetProperty(LexicalHandlerProperty), static_cast<IInterface*>(first.get()));
+    reader->SetProperty(LexicalHandlerProperty, static_cast<ISAXLexicalHandler*>(second.get()));
+    reader->SetProperty(DeclHandlerProperty, static_cast<ISAXDeclHandler*>(second.get()));
+    TSAXStringInputSource input("<!DOCTYPE r [<!ENTITY e \"x\">]><r><!--c--></r>");
+    reader->Parse(&input);
+    EXPECT_TRUE(first->Events.empty());
+    const TEvents expected = {"startDTD r  ", "internalEntityDecl e x", "endDTD", "comment c"};
+    EXPECT_EQ(second->Events, expected);
+}
+
+TEST(SaxReader, PlatformFeatures) {
+    auto reader = MakeInterfaced<TSAX2MSReader>();
+    EXPECT_TRUE(reader->GetFeature(NamespacesFeature));
+    EXPECT_FALSE(reader->GetFeature(NamespacePrefixesFeature));
+    EXPECT_FALSE(reader->GetFeature(ValidationFeature));
+    EXPECT_THROW(reader->GetFeature("urn:unknown"), ESAXPlatformError);
+    try {
+        reader->SetFeature(ValidationFeature, true);
+        ADD_FAILURE();
+    } catch (const ESAXNotRecognizedException& e) {
+        EXPECT_NE(e.Message().find(ValidationFeature), std::string::npos);
+        ASSERT_NE(e.WrappedException(), nullptr);
+        EXPECT_EQ(e.Message(), e.WrappedException()->what());
+    }
+    EXPECT_THROW(reader->SetFeature("urn:unknown", true), ESAXNotRecognizedException);
+
+    // Without namespace processing: no URIs, local names or prefix mappings; xmlns attributes are listed.
+    const TParseResult plain =
+        ParseText("<p:a xmlns:p=\"urn:p\" p:x=\"1\"/>",
+                  [](TSaxRecorder&, TSAX2MSReader& r) { r.SetFeature(NamespacesFeature, false); });
+    const TEvents plainExpected = {"startDocument", "start {} p:a [{} xmlns:p=urn:p CDATA] [{} p:x=1 CDATA]",
+                                   "end {} p:a", "endDocument"};
+    EXPECT_EQ(plain.events, plainExpected);
+
+    const TParseResult prefixed = ParseText("<a xmlns=\"urn:d\"/>", [](TSaxRecorder& rec, TSAX2MSReader& r) {
+        r.SetFeature(NamespacePrefixesFeature, true);
+        rec.OnEvent = [&r](const std::string& e) {
+            if (e == "startDocument")
+                r.SetFeature(NamespacesFeature, true); // not refused while parsing
+        };
+    });
+    ASSERT_TRUE(prefixed.ok) << prefixed.error;
+    EXPECT_EQ(prefixed.events[2],
+              "start {urn:d}a a [{http://www.w3.org/2000/xmlns/}xmlns xmlns=urn:d CDATA]");
+}
+
+TEST(SaxReader, LocatorFollowsTheParse) {
+    auto reader = MakeInterfaced<TSAX2MSReader>();
+    EXPECT_EQ(reader->GetLineNumber(), -1);
+    EXPECT_EQ(reader->GetColumnNumber(), -1);
+    EXPECT_EQ(reader->GetSystemId(), "");
+    struct TPositions : TSAXDefaultHandler {
+        ISAXLocator* locator = nullptr;
+        std::vector<std::pair<int, int>> at;
+        bool locatorSet = false;
+        void SetDocumentLocator(ISAXLocator*) override { locatorSet = true; }
+        void StartElement(const std::string&, const std::string&, const std::string&,
+                          ISAXAttributes*) override {
+            at.emplace_back(locator->GetLineNumber(), locator->GetColumnNumber());
+        }
+    };
+    auto positions = MakeInterfaced<TPositions>();
+    positions->locator = reader.get();
+    reader->SetContentHandler(positions.get());
+    TSAXStringInputSource input("<a>\n\n  <b/>\n</a>");
+    reader->Parse(&input);
+    const std::vector<std::pair<int, int>> expected = {{1, 3}, {3, 5}}; // libxml2's position there
+    EXPECT_EQ(positions->at, expected);
+    EXPECT_FALSE(positions->locatorSet);
+    EXPECT_GE(reader->GetLineNumber(), 4);
+}
+
+TEST(SaxReader, AHandlerReplacedDuringTheParseGetsTheNextEvents) {
+    auto second = MakeInterfaced<TSaxRecorder>();
+    const TParseResult r = ParseText("<a><b/><c/></a>", [&](TSaxRecorder& rec, TSAX2MSReader& reader) {
+        rec.OnEvent = [&](const std::string& e) {
+            if (e == "end {}b b")
+                reader.SetContentHandler(second.get());
+        };
+    });
+    ASSERT_TRUE(r.ok) << r.error;
+    const TEvents expected = {"start {}c c", "end {}c c", "end {}a a", "endDocument"};
+    EXPECT_EQ(second->Events, expected);
+    EXPECT_EQ(r.events.back(), "end {}b b");
+}
+
+TEST(SaxReader, ParsesTheRealNasFiles) {
+    for (const char* file : {"bestand_bonn.xml", "bestand_bonn_gid71.xml", "nba_bonn.xml",
+                             "nba_bonn_gid71.xml", "slices/AX_Flurstueck.xml", "slices/AX_Gebaeude.xml"}) {
+        auto recorder = MakeInterfaced<TSaxRecorder>();
+        auto reader = RecordingReader(recorder.get());
+        ASSERT_NO_THROW(reader->Parse(TestDataDir() + "/" + file)) << file;
+        const auto count = [&](const std::string& prefix) {
+            return std::count_if(recorder->Events.begin(), recorder->Events.end(),
+                                 [&](auto& e) { return e.rfind(prefix, 0) == 0; });
+        };
+        EXPECT_EQ(count("error"), 0) << file;
+        EXPECT_EQ(count("fatal"), 0) << file;
+        EXPECT_EQ(count("start "), count("end ")) << file;
+        if (std::string(file) == "bestand_bonn.xml") {
+            EXPECT_EQ(count("start {http://www.opengis.net/gml/3.2}featureMember gml:featureMember"), 12);
+            EXPECT_EQ(
+                count(
+                    "start {http://www.adv-online.de/namespaces/adv/gid/7.1}AX_Flurstueck adv:AX_Flurstueck "
+                    "[{http://www.opengis.net/gml/3.2}id gml:id=DENW36AL10000Ehc CDATA]"),
+                1);
+        }
+    }
+}
+
+} // namespace
