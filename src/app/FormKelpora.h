@@ -155,6 +155,25 @@ public:
     std::int32_t GetFileProgress();
     std::string WriteProcessSteps(const TXmlNode& element, const std::string& gmlId,
                                   const std::string& beginText);
+    // Appends the leaves below `node` (the node itself when it has no children), depth first, as lines
+    // of the parent element's qualified name, "=" and the leaf's text.
+    void CollectLeafValues(const TXmlNode& node, TStringList& leaves);
+    // Once per connection: commits of the import do not wait for the disk (see README).
+    void TuneImportConnection();
+    const void* tunedHandle = nullptr;
+    int tunedBackendPid = 0;
+    // Adds 1 to the insert count of an object type.
+    void CountInsert(const std::string& oa);
+    // The relation type number of a relation name (-1 when unknown).
+    std::int32_t RelationTyp(const std::string& relTyp) const;
+    // Whether the validity check of a geometry may wait for the INSERT: nothing in between can show.
+    bool CanDeferGeometryCheck(const std::string& oa) const;
+    // Sends the validity question (when given), the prepared INSERT of `cmd` and the record's relation
+    // rows (when given) as one transaction in one round trip; false, and nothing stored, when that did
+    // not work out.
+    bool SendFeatureAtOnce(const std::string* validityWkt, const TAXObject* relationsOf);
+    // Features whose database work went in one round trip.
+    std::int64_t iBatchedInserts = 0;
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------
     void ShowError(TErrorBoxKind kind, const ESAXParseException& error);

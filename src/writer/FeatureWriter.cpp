@@ -1,0 +1,488 @@
+// The feature writer: one finished feature record becomes one row of its object table in the staging
+// schema, together with its relations, its quality data and its insert count.
+#include <libpq-fe.h>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/FormKelpora.h"
+#include "gml/GML2WKT.h"
+#include "model/Utils.h"
+#include "platform/db/ZDatabase.h"
+#include "platform/xml/XmlDom.h"
+
+namespace {
+
+const char* const kGml32Namespace = "http://www.opengis.net/gml/3.2";
+const char* const kAaa60Namespace = "http://www.adv-online.de/namespaces/adv/gid/6.0";
+const char* const kGmdNamespace = "http://www.isotc211.org/2005/gmd";
+const char* const kGcoNamespace = "http://www.isotc211.org/2005/gco";
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Removes the first occurrence of `what` (ASCII letters compared ignoring case); later ones stay.
+void RemoveFirstIgnoringCase(std::string& s, const std::string& what) {
+    if (what.empty() || s.size() < what.size())
+        return;
+    for (std::size_t i = 0; i + what.size() <= s.size(); ++i) {
+        std::size_t k = 0;
+        while (k < what.size() && LowerAscii(s[i + k]) == LowerAscii(what[k]))
+            ++k;
+        if (k == what.size()) {
+            s.erase(i, what.size());
+            return;
+        }
+    }
+}
+
+void ReplaceAll(std::string& s, char from, char to) {
+    for (char& c : s)
+        if (c == from)
+            c = to;
+}
+
+// Twenty characters "0"/"1": position k (from 1) is "1" when a model type of the record has index k.
+std::string ModelTypeMask(const TAXObject& record, const TModellarten* table) {
+    std::string mask(20, '0');
+    if (!table)
+        return mask;
+    for (const std::string& code : record.modellarten.Lines()) {
+        const std::int32_t k = table->GetIdx(code);
+        if (k >= 1 && k <= 20)
+            mask[static_cast<std::size_t>(k - 1)] = '1';
+    }
+    return mask;
+}
+
+// The coordinates of a point's WKT text with "," as the decimal separator; empty for any other WKT.
+std::string HeightText(const std::string& wkt) {
+    if (wkt.find("Point(") == std::string::npos || wkt.size() < 7)
+        return {};
+    std::string text = wkt.substr(6, wkt.size() - 7);
+    ReplaceAll(text, '.', ',');
+    return text;
+}
+
+// The attribute lines a height fragment fills, or none when the fragment names no height system.
+std::vector<std::string> HeightLineNames(const std::string& position) {
+    if (position.find("DE_DHHN92_NH") != std::string::npos)
+        return {"hoehe_5783", "DE_DHHN92_NH"};
+    if (position.find("DE_DHHN2016_NH") != std::string::npos)
+        return {"hoehe_7837", "DE_DHHN2016_NH"};
+    if (position.find("ETRS89_h") != std::string::npos)
+        return {"ETRS89_h"};
+    return {};
+}
+
+// The SQL around the ":geo" parameter: Gauss-Krüger zones 4 and 5 get their zone number back in x
+// before a geometry of a code other than the stored one is transformed into the selected target.
+std::string GeometryExpression(std::int32_t srid, std::int32_t storedSrid, std::int32_t targetSrid) {
+    std::string expr = "ST_GeometryFromText(:geo, " + std::to_string(srid) + ")";
+    if (storedSrid > 0 && srid != storedSrid) {
+        if (srid == 2398 || srid == 3397 || srid == 31468)
+            expr = "ST_Translate(" + expr + ",4000000,0,0)";
+        else if (srid == 2399 || srid == 3398 || srid == 31469)
+            expr = "ST_Translate(" + expr + ",5000000,0,0)";
+        expr = "ST_Transform(" + expr + ", " + std::to_string(targetSrid) + ")";
+    }
+    return expr;
+}
+
+bool Contains(const std::string& s, const char* part) {
+    return s.find(part) != std::string::npos;
+}
+
+// One parameter value of the INSERT, kept so that the binding can be replayed.
+struct TBinding {
+    std::string name;
+    TFieldType type;
+    bool isNull;
+    std::string value;
+};
+
+void Apply(TZQuery& query, const TBinding& b) {
+    TZParam& p = query.ParamByName(b.name);
+    p.SetDataType(b.type);
+    if (b.isNull)
+        p.SetNull();
+    else
+        p.SetValue(b.value);
+}
+
+} // namespace
+
+void TfrmKelpora::TuneImportConnection() {
+    // Commits of the import need not wait for the disk: a server crash can lose the last fraction of a
+    // second of committed rows (never corrupt them), and the import of that file is then repeated.
+    if (!conn || !conn->Connected())
+        return;
+    const void* const handle = conn->Handle();
+    const int pid = PQbackendPID(conn->Handle());
+    if (handle == tunedHandle && pid == tunedBackendPid)
+        return;
+    try {
+        conn->SetSessionSetting("synchronous_commit", "off");
+        tunedHandle = handle;
+        tunedBackendPid = pid;
+    } catch (const std::exception&) {
+        // Only a speed-up: without it every commit waits for the disk, nothing else changes.
+    }
+}
+
+void TfrmKelpora::CountInsert(const std::string& oa) {
+    const int line = obInserts.IndexOfName(oa);
+    if (line < 0)
+        obInserts.Add(oa + "=1");
+    else
+        obInserts[line] =
+            obInserts.Names(line) + "=" + std::to_string(std::stoll(obInserts.ValueFromIndex(line)) + 1);
+}
+
+std::int32_t TfrmKelpora::RelationTyp(const std::string& relTyp) const {
+    return obRelationsTypen ? obRelationsTypen->GetTyp(relTyp) : -1;
+}
+
+namespace {
+
+bool HasRelations(const TAXObject& r) {
+    for (const auto& relation : r.relationen)
+        if (!relation->Empty())
+            return true;
+    return false;
+}
+
+// Reads every result up to the pipeline's sync point; true when each statement succeeded.
+bool DrainPipeline(PGconn* h, int statements) {
+    bool ok = true;
+    int seen = 0;
+    for (;;) {
+        PGresult* res = PQgetResult(h);
+        if (!res) {
+            if (PQstatus(h) != CONNECTION_OK)
+                return false;
+            continue; // the end of one statement's results
+        }
+        const ExecStatusType status = PQresultStatus(res);
+        PQclear(res);
+        if (status == PGRES_PIPELINE_SYNC)
+            return ok && seen == statements;
+        ++seen;
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            ok = false;
+    }
+}
+
+} // namespace
+
+bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa) const {
+    if (!obParseTable)
+        return false;
+    const std::string key = oNachFolien ? "og_" + (obOAGruppen ? obOAGruppen->Value(oa) : std::string()) : oa;
+    for (const auto& list : *obParseTable) {
+        if (list->ObjektArt != key)
+            continue;
+        for (int i = 0; i < list->Count(); ++i) {
+            const std::string value = list->ValueFromIndex(i);
+            if (value.size() >= 2 && value.compare(value.size() - 2, 2, "|6") == 0)
+                return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// One round trip for the database work of a feature: the validity question (when deferred), the
+// prepared INSERT of `cmd` and the relation rows, sent together in libpq's pipeline mode as one
+// transaction (a single sync point). Either all of them succeed and are stored, or nothing is: an
+// invalid geometry turns the validity question into an error, and any error makes the server roll the
+// whole batch back. The caller then does the same work one statement at a time, which gives exactly
+// the rows, counts and reports of that way (the failing statement fails again there and is reported in
+// its place). So the batch only saves waiting; it decides nothing.
+bool TfrmKelpora::SendFeatureAtOnce(const std::string* validityWkt, const TAXObject* relationsOf) {
+    PGconn* const h = conn ? conn->Handle() : nullptr;
+    if (!h || PQpipelineStatus(h) != PQ_PIPELINE_OFF)
+        return false;
+    struct TStatement {
+        std::string name;
+        std::vector<std::optional<std::string>> values; // nullopt: NULL
+    };
+    std::vector<TStatement> batch;
+    const auto take = [&batch](TZQuery& q) {
+        std::vector<const char*> values;
+        q.ParamValues(values);
+        TStatement st{q.PreparedStatementName(), {}};
+        for (const char* v : values)
+            st.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+        batch.push_back(std::move(st));
+    };
+    try {
+        if (validityWkt) {
+            // Fails (division by zero) unless the geometry is valid: the rollback then leaves the
+            // question to CheckGeometry.
+            TZQuery valid(conn.get());
+            valid.SetSQL("SELECT 1/coalesce(ST_IsValid(ST_GeomFromText(:wkt))::int, 0)");
+            valid.ParamByName("wkt").SetDataType(TFieldType::ftWideString);
+            valid.ParamByName("wkt").SetValue(*validityWkt);
+            take(valid);
+        }
+        take(*cmd);
+        if (relationsOf) {
+            // The relation row exactly as WriteIdRef writes it.
+            TZQuery rel(conn.get());
+            rel.SetSQL("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, "
+                       ":typ, :beginn)");
+            const std::string begin = DateTimeToDbText(relationsOf->dtBegin);
+            for (const auto& relation : relationsOf->relationen) {
+                const std::int32_t typ = RelationTyp(relation->RelTyp);
+                for (const std::string& target : relation->Lines()) {
+                    rel.ParamByName("gml_id").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("gml_id").SetValue(relationsOf->identifikator);
+                    rel.ParamByName("id_ref").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("id_ref").SetValue(target);
+                    rel.ParamByName("typ").SetDataType(TFieldType::ftInteger);
+                    rel.ParamByName("typ").SetAsInteger(typ);
+                    rel.ParamByName("beginn").SetDataType(TFieldType::ftString);
+                    rel.ParamByName("beginn").SetValue(begin);
+                    take(rel);
+                }
+            }
+        }
+    } catch (const std::exception&) {
+        return false; // the one-at-a-time way meets the same error and reports it
+    }
+
+    if (!PQenterPipelineMode(h))
+        return false;
+    bool sent = true;
+    for (const TStatement& st : batch) {
+        std::vector<const char*> values;
+        for (const auto& v : st.values)
+            values.push_back(v ? v->c_str() : nullptr);
+        if (!PQsendQueryPrepared(h, st.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                                 nullptr, 0)) {
+            sent = false;
+            break;
+        }
+    }
+    const bool synced = PQpipelineSync(h) == 1;
+    const bool ok = synced && DrainPipeline(h, static_cast<int>(batch.size())) && sent;
+    PQexitPipelineMode(h);
+    if (ok)
+        ++iBatchedInserts;
+    return ok;
+}
+
+bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
+    if (!obAXObject)
+        return false;
+    TAXObject& r = *obAXObject;
+    const std::string& oa = r.objektart();
+    if (!EnsureObjectTable(oa))
+        return false;
+    if (r.wfsType == twfsDelete)
+        return DeleteFromDB(obAXObject);
+    bool result = false;
+    if (r.wfsType == twfsReplace)
+        result = DeleteFromDB(obAXObject);
+    TuneImportConnection();
+
+    std::string wkt;
+    // The validity check is deferred and not yet answered: an error before the answer must first ask it,
+    // as asking it first would have skipped an invalid feature without any report.
+    bool checkPending = false;
+    try {
+        // Geometry: the fragment's reference system, its WKT text, or height values instead.
+        bool hasGeometry = false;
+        bool deferredCheck = false;
+        std::int32_t srid = -1;
+        if (!r.position.empty()) {
+            std::string crs;
+            {
+                const std::unique_ptr<TXmlDocument> doc =
+                    TXmlDocument::LoadXml(std::string("<position xmlns:gml=\"") + kGml32Namespace + "\">" +
+                                          r.position + "</position>");
+                crs = GetSrsName(doc->Root());
+                RemoveFirstIgnoringCase(crs, "urn:adv:crs:");
+                srid = GetEPSG(crs);
+                if (srid < 0)
+                    srid = GetEPSG(obKoRefs ? obKoRefs->GetStdCRS() : std::string());
+                wkt = GMLGeometryToWKT(doc->Root());
+            }
+            const std::vector<std::string> heightLines = HeightLineNames(r.position);
+            if (!heightLines.empty()) {
+                if (Contains(wkt, "Point(")) {
+                    const std::string height = HeightText(wkt);
+                    for (const std::string& name : heightLines)
+                        r.attribute.SetValue(name, height);
+                }
+            } else if (srid < 0) {
+                WriteLog(1, "CRS unbekannt: (" + crs + ")" + oa + ": " + r.identifikator);
+            } else {
+                // The validity answer can travel with the INSERT when nothing between here and the
+                // INSERT can show: the attribute columns are known already and no quality data get written.
+                deferredCheck = CanDeferGeometryCheck(oa);
+                checkPending = deferredCheck;
+                if (!deferredCheck && !CheckGeometry(r.identifikator, wkt))
+                    return result;
+                hasGeometry = true;
+            }
+        }
+
+        // Table and attribute columns.
+        std::string table;
+        std::string group;
+        TAttributList* columns = nullptr;
+        if (oNachFolien) {
+            group = obOAGruppen ? obOAGruppen->Value(oa) : std::string();
+            table = "og_" + group;
+            columns = GetAttributList(table, group);
+        } else {
+            table = LowerCaseAscii(oa);
+            columns = GetAttributList(oa, "");
+        }
+        struct TColumn {
+            std::string attrart, column, typeCode;
+        };
+        std::vector<TColumn> entries;
+        std::string columnText, valueText;
+        if (columns) {
+            for (int i = 0; i < columns->Count(); ++i) {
+                std::string rest = columns->ValueFromIndex(i), token;
+                GetNextToken(rest, "|", token);
+                TColumn c{columns->Names(i), LowerCaseAscii(token), rest};
+                columnText += ", " + c.column;
+                valueText += ",:" + c.column + " ";
+                entries.push_back(std::move(c));
+            }
+        }
+
+        // The statement, line by line.
+        const std::string expr =
+            hasGeometry ? GeometryExpression(srid, iSRIDDB, SelectedTargetSRID()) : std::string();
+        std::string columnPart = " (gml_id, tablename, beginn, ende, modellart";
+        std::string valuesPart = ") VALUES(:gml_id, :tablename, :beginn, :ende, :modellart";
+        if (hasGeometry) {
+            columnPart += std::string(", ") + "geo";
+            valuesPart += ", " + expr;
+        }
+        if (oNachFolien) {
+            columnPart += ", oa";
+            valuesPart += ", '" + oa + "'";
+        }
+        columnPart += columnText;
+        const std::vector<std::string> insertSql = {"INSERT INTO alkistemp." + table, columnPart, valuesPart,
+                                                    valueText + ")"};
+        const auto setInsert = [this, &insertSql] {
+            cmd->SQL().Clear();
+            for (const std::string& line : insertSql)
+                cmd->SQL().Add(line);
+            cmd->Prepare();
+        };
+        setInsert();
+
+        // Binding. The quality data routine runs in the middle of it and reports its failures through
+        // WriteLog on `cmd`; should that have taken `cmd` over, the INSERT and every parameter bound so far
+        // are put back before the binding goes on, so the feature's INSERT stays whole.
+        std::vector<TBinding> bound;
+        const auto bind = [this, &bound](TBinding b) {
+            Apply(*cmd, b);
+            bound.push_back(std::move(b));
+        };
+        const std::string beginText = DateTimeToDbText(r.dtBegin);
+        bind({"beginn", TFieldType::ftString, false, beginText});
+        bind({"ende", TFieldType::ftString, false, DateTimeToDbText(r.dtEnde)});
+        bind({"modellart", TFieldType::ftString, false, ModelTypeMask(r, obModellArten.get())});
+        bind({"gml_id", TFieldType::ftString, false, r.identifikator});
+        bind({"tablename", TFieldType::ftString, false, table});
+        if (hasGeometry)
+            bind({"geo", TFieldType::ftWideString, false, wkt});
+        for (const TColumn& c : entries) {
+            const int line = r.attribute.IndexOfName(c.attrart);
+            const bool present = line >= 0;
+            const std::string value = present ? r.attribute.ValueFromIndex(line) : std::string();
+            if (c.typeCode == "2") {
+                bind({c.column, TFieldType::ftInteger, false, present ? value : "-99"});
+            } else if (c.typeCode == "3") {
+                std::string decimal = value;
+                ReplaceAll(decimal, '.', ',');
+                bind({c.column, TFieldType::ftFloat, !present, decimal});
+            } else if (c.typeCode == "4") {
+                bind({c.column, TFieldType::ftInteger, false, (present && value == "true") ? "1" : "0"});
+            } else if (c.typeCode == "6" && present) {
+                std::string steps;
+                {
+                    const std::unique_ptr<TXmlDocument> doc = TXmlDocument::LoadXml(
+                        "<" + c.column + " xmlns=\"" + kAaa60Namespace + "\" xmlns:gmd=\"" + kGmdNamespace +
+                        "\" xmlns:gco=\"" + kGcoNamespace + "\" >" + value + "</" + c.column + ">");
+                    steps = WriteProcessSteps(doc->Root(), r.identifikator, beginText);
+                }
+                if (cmd->SQL().Lines() != insertSql) {
+                    setInsert();
+                    for (const TBinding& b : bound)
+                        Apply(*cmd, b);
+                }
+                bind({c.column, TFieldType::ftString, false, steps});
+            } else {
+                bind({c.column, TFieldType::ftString, false, value});
+            }
+        }
+
+        const bool withRelations = oReferenzen && oTableExistsIdRefs && HasRelations(r);
+        bool relationsWritten = false;
+        if ((deferredCheck || withRelations) &&
+            SendFeatureAtOnce(deferredCheck ? &wkt : nullptr, withRelations ? &r : nullptr)) {
+            checkPending = false;
+            relationsWritten = withRelations;
+        } else {
+            // One statement at a time, in the order of the steps.
+            if (deferredCheck) {
+                checkPending = false;
+                if (!CheckGeometry(r.identifikator, wkt))
+                    return result;
+                setInsert();
+                for (const TBinding& b : bound)
+                    Apply(*cmd, b);
+            }
+            cmd->ExecSQL();
+        }
+        CountInsert(oa);
+        if (oReferenzen && !relationsWritten) {
+            for (const auto& relation : r.relationen) {
+                const std::int32_t typ = RelationTyp(relation->RelTyp);
+                for (const std::string& target : relation->Lines())
+                    WriteIdRef(r.identifikator, target, r.dtBegin, typ);
+            }
+        }
+        result = true;
+    } catch (const std::exception& e) {
+        if (checkPending && !CheckGeometry(r.identifikator, wkt))
+            return result;
+        const std::string error = e.what();
+        if (Contains(error, "duplicate key value") || Contains(error, "doppelter Schl")) {
+            const std::string text = "Objekt schon vorhanden: " + oa + ": " + r.identifikator;
+            AddLogLine(text);
+            WriteLog(1, text);
+        } else {
+            const std::string text = "Fehler beim Import bei " + oa + ": " + r.identifikator;
+            AddLogLine(text);
+            AddLogLine(error);
+            WriteLog(1, text + " - " + error);
+        }
+    }
+
+    if (!obStatistics.Empty()) {
+        std::int64_t total = 0;
+        for (int i = 0; i < obInserts.Count(); ++i)
+            total += std::stoll(obInserts.ValueFromIndex(i));
+        if (total % 1000 == 0)
+            SetStatusText(2, std::to_string(GetFileProgress()) + "% der aktuellen Datei");
+    }
+    ProcessMessages();
+    return result;
+}

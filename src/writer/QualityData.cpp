@@ -1,0 +1,93 @@
+// Quality data of point objects: one row of AX_LI_ProcessStep_Punktort per "gmd:processStep" of an
+// attribute holding ISO 19139 lineage.
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/FormKelpora.h"
+#include "platform/db/ZDatabase.h"
+#include "platform/xml/XmlDom.h"
+
+namespace {
+
+void CollectByQualifiedName(const TXmlNode& node, const std::string& qname, std::vector<TXmlNode>& found) {
+    for (const TXmlNode& child : node.ChildNodes()) {
+        if (!child.IsElement())
+            continue;
+        if (child.NodeName() == qname)
+            found.push_back(child);
+        CollectByQualifiedName(child, qname, found);
+    }
+}
+
+// Which parameter a leaf feeds, by the qualified name of the element that holds it; empty for none.
+std::string ParamOfLeaf(const std::string& name) {
+    if (name == "AX_LI_ProcessStep_Punktort_Description")
+        return "desc";
+    if (name == "gco:DateTime")
+        return "dt";
+    if (name == "gco:CharacterString")
+        return "org";
+    if (name == "gmd:CI_RoleCode")
+        return "role";
+    return {};
+}
+
+} // namespace
+
+void TfrmKelpora::CollectLeafValues(const TXmlNode& node, TStringList& leaves) {
+    const std::vector<TXmlNode> children = node.ChildNodes();
+    if (children.empty()) {
+        const TXmlNode parent = node.Parent();
+        leaves.Add((parent.IsNull() ? std::string() : parent.NodeName()) + "=" +
+                   (node.IsText() ? node.Text() : ""));
+        return;
+    }
+    for (const TXmlNode& child : children)
+        CollectLeafValues(child, leaves);
+}
+
+std::string TfrmKelpora::WriteProcessSteps(const TXmlNode& element, const std::string& gmlId,
+                                           const std::string& beginText) {
+    const std::string result;
+    try {
+        TZQuery query(conn.get());
+        query.SetSQL("INSERT INTO AX_LI_ProcessStep_Punktort (gml_id, beginn, description, dateTime, "
+                     "processor_organisationName, processor_role) VALUES (:gml_id, :beginn, :desc, :dt, "
+                     ":org, :role);");
+        query.Prepare();
+        const auto start = [&query](const char* name, const std::string& value) {
+            TZParam& p = query.ParamByName(name);
+            p.SetDataType(TFieldType::ftString);
+            p.SetValue(value);
+        };
+        start("gml_id", gmlId);
+        start("beginn", beginText);
+        start("desc", "");
+        start("dt", DateTimeToDbText(0));
+        start("org", "");
+        start("role", "");
+
+        // The element is read in place: the writer built it as the root of a document that already
+        // declares the gmd and gco prefixes.
+        std::vector<TXmlNode> steps;
+        CollectByQualifiedName(element, "gmd:processStep", steps);
+        TStringList leaves;
+        for (const TXmlNode& step : steps) {
+            leaves.Clear();
+            CollectLeafValues(step, leaves);
+            // Values are not reset between steps: a step without one of them repeats the previous one.
+            for (int i = 0; i < leaves.Count(); ++i) {
+                const std::string param = ParamOfLeaf(leaves.Names(i));
+                if (!param.empty())
+                    query.ParamByName(param).SetValue(leaves.ValueFromIndex(i));
+            }
+            query.ExecSQL();
+        }
+    } catch (const std::exception& e) {
+        const std::string m = "Fehler beim Auswerten der Qualitätsangaben für " + gmlId;
+        ReportFailure(m, m + " - " + e.what(), e.what(), false);
+    }
+    ProcessMessages();
+    return result;
+}
