@@ -92,6 +92,21 @@ TEST(SaxReader, ReportsTheEventsOfADocumentInOrder) {
     EXPECT_EQ(r.events, expected);
 }
 
+TEST(SaxReader, DeclaredAndMarkedEncodingsArriveAsUtf8) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a b=\"\xe4\">Stra\xdf" "e</a>", "Straße"},
+        {std::string("\xff\xfe<\0a\0>\0\xe4\0<\0/\0a\0>\0", 18), "ä"},
+        {"\xef\xbb\xbf<a>\xc3\xa4</a>", "ä"},
+    };
+    for (const auto& [xml, text] : cases) {
+        const TParseResult r = ParseText(xml);
+        ASSERT_TRUE(r.ok) << r.error;
+        ASSERT_EQ(r.events.size(), 5u);
+        EXPECT_EQ(r.events[2], "chars " + text);
+    }
+    EXPECT_EQ(ParseText(cases[0].first).events[1], "start {}a a [{}b b=ä CDATA]");
+}
+
 TEST(SaxReader, DtdDeclarationsTypesAndEntities) {
     const std::string xml =
         "<?xml version=\"1.0\"?>\n"
