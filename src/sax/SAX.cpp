@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 ESAXException::ESAXException(const std::string& Message) : ESAXException(Message, nullptr) {}
@@ -52,6 +53,12 @@ TSAXInputSource::TSAXInputSource(const std::string& SystemId) : FFileName(System
     // Read-only. Linux has no share modes that would keep other programs out while we read; an advisory
     // lock would only make two readers of the same file (parallel imports, tests) fail each other.
     FHandle = ::open(SystemId.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (FHandle >= 0 && ::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(FHandle);
+        FHandle = -1;
+        errno = EISDIR;
+    }
     if (FHandle < 0) {
         const std::string reason = std::strerror(errno);
         std::error_code ec;

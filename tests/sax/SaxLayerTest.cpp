@@ -186,6 +186,13 @@ TEST(SaxInputSource, MissingFileGivesTheFileOpenErrorWithTheFullPath) {
         EXPECT_EQ(std::string(e.what()),
                   "Datei " + expected + " kann nicht geöffnet werden. No such file or directory");
     }
+    try {
+        TSAXInputSource input(TestDataDir() + "/slices");
+        FAIL() << "opened a folder";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Datei " + TestDataDir() + "/slices kann nicht geöffnet werden. Is a directory");
+    }
 }
 
 // ---- attribute list -----------------------------------------------------------------------------------
