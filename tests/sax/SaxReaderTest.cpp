@@ -269,15 +269,16 @@ TEST(SaxReader, RecoverableErrorsAndWarningsLetTheParseGoOn) {
 }
 
 TEST(SaxReader, DefaultErrorHandlerStopsAtAFatalError) {
-    auto reader = MakeInterfaced<TSAX2MSReader>();
+    // Held through its interface, as its users hold it.
+    const TInterfacePtr<ISAXXMLReader> reader = MakeInterfaced<TSAX2MSReader>();
     TSAXStringInputSource input("<a></b>");
     try {
         reader->Parse(&input);
         FAIL() << "parsed a broken document";
     } catch (const ESAXPlatformError& e) {
         EXPECT_EQ(e.ErrorCode(), 76);
+        EXPECT_STREQ(e.what(), "Opening and ending tag mismatch: a line 1 and b");
     }
-    EXPECT_FALSE(reader->Parsing());
 }
 
 TEST(SaxReader, AHandlerThatThrowsEndsTheParseWithThePlatformError) {
