@@ -25,18 +25,6 @@ TSAXAttributes::TSAXAttributes(ISAXAttributes* Attributes) {
     SetAttributes(Attributes);
 }
 
-TSAX2Attribute& TSAXAttributes::AppendAttribute() {
-    if (FCount == FAttrs.size())
-        FAttrs.push_back(std::make_unique<TSAX2Attribute>());
-    TSAX2Attribute& a = *FAttrs[FCount++];
-    a.FAttrType = atCData;
-    a.FLocalName.clear();
-    a.FQName.clear();
-    a.FURI.clear();
-    a.FValue.clear();
-    return a;
-}
-
 void TSAXAttributes::AddAttribute(const std::string& URI, const std::string& LocalName,
                                   const std::string& QName, const std::string& Value,
                                   TSAXAttributeType AttrType) {
@@ -46,14 +34,6 @@ void TSAXAttributes::AddAttribute(const std::string& URI, const std::string& Loc
     a.FQName = QName;
     a.FURI = URI;
     a.FValue = Value;
-}
-
-void TSAXAttributes::Clear() {
-    // Records beyond a few are released; the first ones keep their string storage for the next element.
-    constexpr std::size_t kept = 32;
-    if (FAttrs.size() > kept)
-        FAttrs.resize(kept);
-    FCount = 0;
 }
 
 TSAX2Attribute& TSAXAttributes::At(std::int32_t Index) {
@@ -176,20 +156,10 @@ void TSAXDefaultHandler::StartDocument() {}
 void TSAXDefaultHandler::StartElement(const std::string&, const std::string&, const std::string&,
                                       ISAXAttributes*) {}
 void TSAXDefaultHandler::StartPrefixMapping(const std::string&, const std::string&) {}
-void TSAXDefaultHandler::NotationDecl(const std::string&, const std::string&, const std::string&) {}
-void TSAXDefaultHandler::UnparsedEntityDecl(const std::string&, const std::string&, const std::string&,
-                                            const std::string&) {}
-std::unique_ptr<TSAXInputSource> TSAXDefaultHandler::ResolveEntity(const std::string&, const std::string&) {
-    return nullptr;
-}
-void TSAXDefaultHandler::Error(const ESAXParseException&) {}
-void TSAXDefaultHandler::FatalError(const ESAXParseException& Exception) {
-    throw Exception;
-}
-void TSAXDefaultHandler::Warning(const ESAXParseException&) {}
-
 void* TSAXDefaultHandler::GetInterface(const TGUID& iid) {
-    return FindInterface<ISAXErrorHandler, ISAXEntityResolver, ISAXDTDHandler, ISAXContentHandler>(this, iid);
+    if (void* p = TSAXCommonHandler::GetInterface(iid))
+        return p;
+    return FindInterface<ISAXContentHandler>(this, iid);
 }
 
 TSAXDefaultHandler* SharedDefaultHandler() {

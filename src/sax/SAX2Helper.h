@@ -51,8 +51,21 @@ public:
     void AddAttribute(const std::string& URI, const std::string& LocalName, const std::string& QName,
                       const std::string& Value, TSAXAttributeType AttrType);
     // A record appended for the caller to fill in place (the reader's fast path); its fields are empty.
-    TSAX2Attribute& AppendAttribute();
-    void Clear();
+    TSAX2Attribute& AppendAttribute() {
+        TSAX2Attribute& a = AppendRecord();
+        a.FAttrType = atCData;
+        a.FLocalName.clear();
+        a.FQName.clear();
+        a.FURI.clear();
+        a.FValue.clear();
+        return a;
+    }
+    void Clear() {
+        // Records beyond a few are released; the first ones keep their string storage for the next element.
+        if (FAttrs.size() > KeptRecords)
+            FAttrs.resize(KeptRecords);
+        FCount = 0;
+    }
     void RemoveAttribute(std::int32_t Index);
     void SetAttribute(std::int32_t Index, const std::string& URI, const std::string& LocalName,
                       const std::string& QName, const std::string& Value, TSAXAttributeType AttrType);
@@ -80,6 +93,14 @@ protected:
     void* GetInterface(const TGUID& iid) override;
 
 private:
+    friend class TLibXmlSAXParser;
+    static constexpr std::size_t KeptRecords = 32;
+    // The next record with whatever it held before (the caller sets every field).
+    TSAX2Attribute& AppendRecord() {
+        if (FCount == FAttrs.size())
+            FAttrs.push_back(std::make_unique<TSAX2Attribute>());
+        return *FAttrs[FCount++];
+    }
     TSAX2Attribute& At(std::int32_t Index); // raises EListError
     const TSAX2Attribute* Find(std::int32_t Index) const;
 
@@ -89,11 +110,7 @@ private:
 
 // A complete SAX2 handler set whose operations do nothing; ResolveEntity gives null and FatalError throws
 // the error it is given, so a fatal error stops a parse. Derive and override what you need.
-class TSAXDefaultHandler : public TInterfacedObject,
-                           public ISAXErrorHandler,
-                           public ISAXEntityResolver,
-                           public ISAXDTDHandler,
-                           public ISAXContentHandler {
+class TSAXDefaultHandler : public TSAXCommonHandler, public ISAXContentHandler {
 public:
     void Characters(const std::string& Text) override;
     void EndDocument() override;
@@ -108,15 +125,6 @@ public:
     void StartElement(const std::string& NamespaceURI, const std::string& LocalName, const std::string& QName,
                       ISAXAttributes* Attributes) override;
     void StartPrefixMapping(const std::string& Prefix, const std::string& URI) override;
-    void NotationDecl(const std::string& Name, const std::string& PublicId,
-                      const std::string& SystemId) override;
-    void UnparsedEntityDecl(const std::string& Name, const std::string& PublicId, const std::string& SystemId,
-                            const std::string& NotationName) override;
-    std::unique_ptr<TSAXInputSource> ResolveEntity(const std::string& PublicId,
-                                                   const std::string& SystemId) override;
-    void Error(const ESAXParseException& Exception) override;
-    void FatalError(const ESAXParseException& Exception) override;
-    void Warning(const ESAXParseException& Exception) override;
 
 protected:
     void* GetInterface(const TGUID& iid) override;

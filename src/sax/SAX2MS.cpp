@@ -137,8 +137,10 @@ const char* AttributeTypeText(int type) {
     }
 }
 
-// Matches a type text against the type names, the longer names first so that a prefix never wins.
-TSAXAttributeType AttributeTypeOf(std::string_view text) {
+} // namespace
+
+// The longer names first, so that a prefix never wins.
+TSAXAttributeType SAXAttributeTypeOfName(std::string_view text) {
     static constexpr std::pair<std::string_view, TSAXAttributeType> order[] = {
         {"NOTATION", atNotation}, {"ENTITIES", atEntities}, {"ENTITY", atEntity}, {"NMTOKENS", atNMTokens},
         {"NMTOKEN", atNMToken},   {"IDREFS", atIdrefs},     {"IDREF", atIdref},   {"ID", atId}};
@@ -148,10 +150,16 @@ TSAXAttributeType AttributeTypeOf(std::string_view text) {
     return atCData;
 }
 
+std::string SAXErrorMessage(std::int32_t code, const std::string& text) {
+    return "(" + std::to_string(code) + ") " + text;
+}
+
+namespace {
+
 // Text to coalesce before it is delivered: libxml2 hands character data over in pieces (buffer
 // boundaries, every 300 bytes, around character references); a handler gets one piece per run of text.
 // Runs beyond this size are delivered in several pieces so that memory stays bounded.
-constexpr std::size_t MaxTextRun = 8 * 1024 * 1024;
+constexpr std::size_t MaxTextRun = 16 * 1024 * 1024;
 constexpr std::size_t ReadChunk = 64 * 1024;
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
@@ -182,7 +190,9 @@ public:
         FSax.endElementNs = &OnEndElementNs;
         FSax.reference = &OnReference;
         FSax.characters = &OnCharacters;
-        FSax.ignorableWhitespace = &OnIgnorableWhitespace;
+        // libxml2 tells ignorable white space apart only while it builds a tree, so without one all white
+        // space is character data; the same callback for both spares it the test.
+        FSax.ignorableWhitespace = &OnCharacters;
         FSax.processingInstruction = &OnProcessingInstruction;
         FSax.comment = &OnComment;
         FSax.cdataBlock = &OnCDataBlock;
@@ -312,11 +322,11 @@ private:
                                const xmlChar* URI) noexcept;
     static void OnReference(void* ctx, const xmlChar* name) noexcept;
     static void OnCharacters(void* ctx, const xmlChar* ch, int len) noexcept;
-    static void OnIgnorableWhitespace(void* ctx, const xmlChar* ch, int len) noexcept;
     static void OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data) noexcept;
     static void OnComment(void* ctx, const xmlChar* value) noexcept;
     static void OnCDataBlock(void* ctx, const xmlChar* value, int len) noexcept;
     static void OnStructuredError(void* ctx, xmlErrorPtr error) noexcept;
+    void Report(int level, int code, const std::string& text, const char* file, int line, int column);
 
     void StartElement(const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI, int nb_namespaces,
                       const xmlChar** namespaces, int nb_attributes, const xmlChar** attributes);
@@ -342,6 +352,9 @@ private:
     std::string FFatalText;
     bool FHaveAttributeDecls = false;
     bool FInCData = false;
+    bool FSawRoot = false;
+    bool FTerminating = false;
+    std::size_t FBytesRead = 0;
     std::string FText;
     std::vector<std::string> FOpenEntities; // entities referenced directly in the content
     std::vector<std::string> FPrefixStack;  // prefixes declared by the open elements
@@ -619,12 +632,16 @@ void TLibXmlSAXParser::StartElement(const xmlChar* localname, const xmlChar* pre
 void TLibXmlSAXParser::AddAttribute(const std::string& elementQName, const xmlChar* localname,
                                     const xmlChar* prefix, const xmlChar* URI, const xmlChar* value,
                                     const xmlChar* valueEnd) {
-    TSAX2Attribute& a = FOwner.FAttributes->AppendAttribute();
+    TSAX2Attribute& a = FOwner.FAttributes->AppendRecord();
     const TName& name = Name(localname, prefix, URI);
+    a.FAttrType = atCData;
     a.FQName = name.qname;
     if (FNamespaces) {
         a.FLocalName = name.localName;
         a.FURI = name.uriText;
+    } else {
+        a.FLocalName.clear();
+        a.FURI.clear();
     }
     const std::size_t len = static_cast<std::size_t>(valueEnd - value);
     a.FValue.assign(reinterpret_cast<const char*>(value), len);
@@ -642,7 +659,7 @@ void TLibXmlSAXParser::AddAttribute(const std::string& elementQName, const xmlCh
             xmlGetDtdQAttrDesc(FCtxt->myDoc->intSubset,
                                reinterpret_cast<const xmlChar*>(elementQName.c_str()), localname, prefix);
         if (decl)
-            a.FAttrType = AttributeTypeOf(AttributeTypeText(decl->atype));
+            a.FAttrType = SAXAttributeTypeOfName(AttributeTypeText(decl->atype));
     }
 }
 
@@ -677,17 +694,6 @@ void TLibXmlSAXParser::OnCharacters(void* ctx, const xmlChar* ch, int len) noexc
     if (p.FInCData)
         p.FlushText();
     p.Dispatch([&] { p.AppendText(ch, len); });
-}
-
-void TLibXmlSAXParser::OnIgnorableWhitespace(void* ctx, const xmlChar* ch, int len) noexcept {
-    TLibXmlSAXParser& p = Self(ctx);
-    if (!p.Active())
-        return;
-    p.FlushText();
-    p.Dispatch([&] {
-        p.FScratch.assign(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
-        p.FOwner.GetContentHandler()->IgnorableWhitespace(p.FScratch);
-    });
 }
 
 // A CDATA section comes as one or more blocks; the push parser hands over the last one while its input
@@ -738,33 +744,52 @@ void TLibXmlSAXParser::OnComment(void* ctx, const xmlChar* value) noexcept {
 // Every error and warning of libxml2 becomes an ESAXParseException "(code) text" for the error handler.
 void TLibXmlSAXParser::OnStructuredError(void* ctx, xmlErrorPtr error) noexcept {
     TLibXmlSAXParser& p = Self(ctx);
-    if (!error || p.FStopped || p.FFatalCode != 0)
+    if (!error)
         return;
+    int code = error->code;
     std::string text = Str(reinterpret_cast<const xmlChar*>(error->message));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
-    if (error->level == XML_ERR_FATAL && p.FFatalCode == 0) {
-        p.FFatalCode = error->code;
-        p.FFatalText = text;
+    // libxml2's push parser calls every document that ends early "Extra content at the end of the
+    // document". A cut-off document gets the code and text that libxml2 gives it when it reads a file whole.
+    if (p.FTerminating && code == XML_ERR_DOCUMENT_END && p.FCtxt) {
+        if (p.FCtxt->nameNr > 0 && p.FCtxt->name) {
+            code = XML_ERR_TAG_NOT_FINISHED;
+            text = "Premature end of data in tag " + std::string(Str(p.FCtxt->name));
+        } else if (!p.FSawRoot) {
+            code = XML_ERR_DOCUMENT_EMPTY;
+            text = p.FBytesRead == 0 ? "Document is empty" : "Start tag expected, '<' not found";
+        }
     }
-    p.FlushText();
-    p.Dispatch([&] {
-        const ESAXParseException e("(" + std::to_string(error->code) + ") " + text, std::string(),
-                                   Str(reinterpret_cast<const xmlChar*>(error->file)), error->line,
-                                   error->int2);
-        ISAXErrorHandler* handler = p.FOwner.GetErrorHandler();
-        if (error->level == XML_ERR_WARNING)
+    p.Report(error->level, code, text, Str(reinterpret_cast<const xmlChar*>(error->file)), error->line,
+             error->int2);
+}
+
+// Every error and warning becomes an ESAXParseException "(code) text" for the error handler. After a
+// fatal error libxml2 only checks the rest of the document; nothing more is reported.
+void TLibXmlSAXParser::Report(int level, int code, const std::string& text, const char* file, int line,
+                              int column) {
+    if (FStopped || FFatalCode != 0)
+        return;
+    if (level == XML_ERR_FATAL) {
+        FFatalCode = code;
+        FFatalText = text;
+    }
+    FlushText();
+    Dispatch([&] {
+        const ESAXParseException e(SAXErrorMessage(code, text), std::string(), file, line, column);
+        ISAXErrorHandler* handler = FOwner.GetErrorHandler();
+        if (level == XML_ERR_WARNING)
             handler->Warning(e);
-        else if (error->level == XML_ERR_FATAL)
+        else if (level == XML_ERR_FATAL)
             handler->FatalError(e);
         else
             handler->Error(e);
     });
-    // After a fatal error libxml2 only checks the rest of the document; nothing more is reported.
-    if (error->level == XML_ERR_FATAL) {
-        p.FStopped = true;
-        if (p.FCtxt)
-            xmlStopParser(p.FCtxt);
+    if (level == XML_ERR_FATAL) {
+        FStopped = true;
+        if (FCtxt)
+            xmlStopParser(FCtxt);
     }
 }
 
@@ -777,6 +802,9 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
     FFatalText.clear();
     FHaveAttributeDecls = false;
     FInCData = false;
+    FSawRoot = false;
+    FTerminating = false;
+    FBytesRead = 0;
     FText.clear();
     FOpenEntities.clear();
     FPrefixStack.clear();
@@ -788,6 +816,7 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
 
     std::vector<char> buffer(ReadChunk);
     std::size_t n = input.Read(buffer.data(), 4);
+    FBytesRead = n;
     FCtxt = xmlCreatePushParserCtxt(&FSax, this, buffer.data(), static_cast<int>(n), nullptr);
     if (!FCtxt)
         throw ESAXPlatformError(E_OUTOFMEMORY, "Der XML-Parser kann nicht angelegt werden.");
@@ -806,10 +835,13 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
         n = input.Read(buffer.data(), buffer.size());
         if (n == 0)
             break;
+        FBytesRead += n;
         xmlParseChunk(FCtxt, buffer.data(), static_cast<int>(n), 0);
     }
-    if (!FStopped && FCtxt->instate != XML_PARSER_EOF)
+    if (!FStopped && FCtxt->instate != XML_PARSER_EOF) {
+        FTerminating = true;
         xmlParseChunk(FCtxt, nullptr, 0, 1);
+    }
     if (!FStopped)
         FlushText();
 

@@ -98,6 +98,12 @@ private:
     TInterfacePtr<ISAXDeclHandler> FDeclHandler;
 };
 
+// The attribute type of a type name as the parser reports it: exactly one of the names from "NOTATION" down
+// to "ID"; "CDATA" and any other text give atCData.
+TSAXAttributeType SAXAttributeTypeOfName(std::string_view text);
+// The message of a parse error: "(%d) %s" with the parser's error code and text.
+std::string SAXErrorMessage(std::int32_t code, const std::string& text);
+
 class TLibXmlSAXParser; // the platform parser behind the reader (SAX2MS.cpp)
 
 // The SAX2 reader of the system. Parse reads the input in small chunks through libxml2's push parser and

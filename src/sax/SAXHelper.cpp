@@ -37,21 +37,26 @@ void TSAXHandlerBase::ProcessingInstruction(const std::string&, const std::strin
 void TSAXHandlerBase::SetDocumentLocator(ISAXLocator*) {}
 void TSAXHandlerBase::StartDocument() {}
 void TSAXHandlerBase::StartElement(const std::string&, ISAXAttributeList*) {}
-void TSAXHandlerBase::NotationDecl(const std::string&, const std::string&, const std::string&) {}
-void TSAXHandlerBase::UnparsedEntityDecl(const std::string&, const std::string&, const std::string&,
-                                         const std::string&) {}
-std::unique_ptr<TSAXInputSource> TSAXHandlerBase::ResolveEntity(const std::string&, const std::string&) {
+void TSAXCommonHandler::NotationDecl(const std::string&, const std::string&, const std::string&) {}
+void TSAXCommonHandler::UnparsedEntityDecl(const std::string&, const std::string&, const std::string&,
+                                           const std::string&) {}
+std::unique_ptr<TSAXInputSource> TSAXCommonHandler::ResolveEntity(const std::string&, const std::string&) {
     return nullptr;
 }
-void TSAXHandlerBase::Error(const ESAXParseException&) {}
-void TSAXHandlerBase::FatalError(const ESAXParseException& ParseError) {
+void TSAXCommonHandler::Error(const ESAXParseException&) {}
+void TSAXCommonHandler::FatalError(const ESAXParseException& ParseError) {
     throw ParseError;
 }
-void TSAXHandlerBase::Warning(const ESAXParseException&) {}
+void TSAXCommonHandler::Warning(const ESAXParseException&) {}
+
+void* TSAXCommonHandler::GetInterface(const TGUID& iid) {
+    return FindInterface<ISAXErrorHandler, ISAXEntityResolver, ISAXDTDHandler>(this, iid);
+}
 
 void* TSAXHandlerBase::GetInterface(const TGUID& iid) {
-    return FindInterface<ISAXErrorHandler, ISAXEntityResolver, ISAXDTDHandler, ISAXDocumentHandler>(this,
-                                                                                                    iid);
+    if (void* p = TSAXCommonHandler::GetInterface(iid))
+        return p;
+    return FindInterface<ISAXDocumentHandler>(this, iid);
 }
 
 TSAXStringInputSource::TSAXStringInputSource(std::string Data, const std::string& SystemId)

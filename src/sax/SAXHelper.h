@@ -34,22 +34,13 @@ protected:
     ~TInterfacedPersistent() override = default;
 };
 
-// A complete SAX1 handler set whose operations do nothing; ResolveEntity gives null and FatalError throws
-// the error it is given.
-class TSAXHandlerBase : public TInterfacedObject,
-                        public ISAXErrorHandler,
-                        public ISAXEntityResolver,
-                        public ISAXDTDHandler,
-                        public ISAXDocumentHandler {
+// The part that the SAX1 and the SAX2 handler sets share (error handler, entity resolver, DTD handler):
+// ResolveEntity gives null, FatalError throws the error it is given, everything else does nothing.
+class TSAXCommonHandler : public TInterfacedObject,
+                          public ISAXErrorHandler,
+                          public ISAXEntityResolver,
+                          public ISAXDTDHandler {
 public:
-    void Characters(const std::string& Text) override;
-    void EndDocument() override;
-    void EndElement(const std::string& Name) override;
-    void IgnorableWhiteSpace(const std::string& Text) override;
-    void ProcessingInstruction(const std::string& Target, const std::string& Data) override;
-    void SetDocumentLocator(ISAXLocator* Locator) override;
-    void StartDocument() override;
-    void StartElement(const std::string& Name, ISAXAttributeList* Attributes) override;
     void NotationDecl(const std::string& Name, const std::string& PublicId,
                       const std::string& SystemId) override;
     void UnparsedEntityDecl(const std::string& Name, const std::string& PublicId, const std::string& SystemId,
@@ -59,6 +50,23 @@ public:
     void Error(const ESAXParseException& ParseError) override;
     void FatalError(const ESAXParseException& ParseError) override;
     void Warning(const ESAXParseException& ParseError) override;
+
+protected:
+    TSAXCommonHandler() = default;
+    void* GetInterface(const TGUID& iid) override;
+};
+
+// A complete SAX1 handler set whose operations do nothing (see TSAXCommonHandler for the exceptions).
+class TSAXHandlerBase : public TSAXCommonHandler, public ISAXDocumentHandler {
+public:
+    void Characters(const std::string& Text) override;
+    void EndDocument() override;
+    void EndElement(const std::string& Name) override;
+    void IgnorableWhiteSpace(const std::string& Text) override;
+    void ProcessingInstruction(const std::string& Target, const std::string& Data) override;
+    void SetDocumentLocator(ISAXLocator* Locator) override;
+    void StartDocument() override;
+    void StartElement(const std::string& Name, ISAXAttributeList* Attributes) override;
 
 protected:
     void* GetInterface(const TGUID& iid) override;
