@@ -58,6 +58,7 @@ TEST_F(LoadDocTest, ExtractThenUpdate) {
     form->LoadDoc(TestDataDir() + "/bestand_bonn.xml");
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(form->sFileID, "bestand_bonn");
+    EXPECT_EQ(form->iParsedFeatures, 12);
 
     // One row per feature, in the table of its type, every geometry accepted by PostGIS.
     EXPECT_EQ(
@@ -137,6 +138,7 @@ TEST_F(LoadDocTest, ExtractThenUpdate) {
     EXPECT_EQ(
         db.Scalar("SELECT count(*) FROM public.id_refs WHERE gml_id = 'DENW36AL10000Egu' AND ende IS NULL"),
         "3");
+    EXPECT_EQ(form->iParsedFeatures, 15);
     ASSERT_EQ(form->obFiles.size(), 2u);
     const TPortionFile& update = *form->obFiles[1];
     EXPECT_EQ(update.typ, "Nutzerbezogene Bestandsdatenaktualisierung");
