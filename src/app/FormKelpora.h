@@ -179,6 +179,8 @@ public:
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------
     void ShowError(TErrorBoxKind kind, const ESAXParseException& error);
+    // Feature records (inserts, replaces, deletes) the parsers of this window handed over so far.
+    std::int64_t iParsedFeatures = 0;
 
     // ---- import run, post-processing and report (run/) ------------------------------------------
     void ToolButton3Click(); // import

@@ -66,11 +66,20 @@ bool IsBlankText(const std::string& s) {
 void AppendEscaped(std::string& out, const std::string& text) {
     for (const char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
 }
@@ -125,9 +134,13 @@ HRESULT TBrenkoSaxReader::QueryInterface(const TGUID& iid, void** obj) {
 
 // ---- content events ------------------------------------------------------------------------------------
 
-void TBrenkoSaxReader::SetDocumentLocator(ISAXLocator* Locator) { FLocator = Locator; }
+void TBrenkoSaxReader::SetDocumentLocator(ISAXLocator* Locator) {
+    FLocator = Locator;
+}
 
-void TBrenkoSaxReader::EndDocument() { FlushText(); }
+void TBrenkoSaxReader::EndDocument() {
+    FlushText();
+}
 
 void TBrenkoSaxReader::StartPrefixMapping(const std::string& Prefix, const std::string& URI) {
     FPrefixes.SetValue(Prefix, URI);
@@ -278,7 +291,7 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
         }
     } else {
         sAttrTag = AXObjTagFlags.Contains(tfKatalog) && !sBeforeTag.empty() ? sBeforeTag + "_" + LocalName
-                                                                             : LocalName;
+                                                                            : LocalName;
         r.attribute.Add(sAttrTag + "=");
         sBeforeTag = sAttrTag;
         oReadAttribute = true;
@@ -307,7 +320,9 @@ void TBrenkoSaxReader::ShortenNamePath() {
 
 // ---- text ----------------------------------------------------------------------------------------------
 
-void TBrenkoSaxReader::Characters(const std::string& Text) { sPendingText += Text; }
+void TBrenkoSaxReader::Characters(const std::string& Text) {
+    sPendingText += Text;
+}
 
 void TBrenkoSaxReader::FlushText() {
     if (!sPendingText.empty()) {
@@ -378,6 +393,7 @@ void TBrenkoSaxReader::HandOverRecord(bool isDelete) {
     // The record goes whatever the writer reports, also when it raises.
     const std::unique_ptr<TAXObject> record = std::move(obCurrentInsert);
     ++iDestroy;
+    ++frm->iParsedFeatures;
     if (RecordSink)
         RecordSink(*record);
     else if (isDelete)
@@ -397,7 +413,8 @@ void TBrenkoSaxReader::HandOverProtocol() {
         frm->IB_Protokoll(protocol);
 }
 
-void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalName, const std::string& QName) {
+void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalName,
+                                  const std::string& QName) {
     FlushText();
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
@@ -493,6 +510,6 @@ void TfrmKelpora::ShowError(TErrorBoxKind kind, const ESAXParseException& error)
     std::snprintf(position, sizeof position, "\r\nat line %d, column %d", error.LineNumber(),
                   error.ColumnNumber());
     Dialogs().MessageDlg(error.Message() + position,
-                         kind == TErrorBoxKind::ebWarning ? TMsgDlgType::mtWarning : TMsgDlgType::mtError, mbOK,
-                         mrOk);
+                         kind == TErrorBoxKind::ebWarning ? TMsgDlgType::mtWarning : TMsgDlgType::mtError,
+                         mbOK, mrOk);
 }

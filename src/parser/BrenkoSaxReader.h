@@ -78,7 +78,8 @@ bool IsDatentyp(std::string_view localName);
 // The data of one element start while StartElement looks at it.
 class TElement {
 public:
-    TElement(std::string URI, std::string LocalName) : FLocalName(std::move(LocalName)), FURI(std::move(URI)) {}
+    TElement(std::string URI, std::string LocalName)
+        : FLocalName(std::move(LocalName)), FURI(std::move(URI)) {}
     TStringList FAttributes; // qualified name=value, empty values left out
     std::string FLocalName;
     TStringList FPrefixes; // the prefix mappings announced just before this element
@@ -162,7 +163,8 @@ private:
     void AppendToAttribute(const std::string& text);
     std::string ElementStartTag(const std::string& QName, const TElement& element) const;
     // The element cases that apply inside a record (after the opening cases found nothing).
-    void StartElementInRecord(const std::string& LocalName, const std::string& QName, const TElement& element);
+    void StartElementInRecord(const std::string& LocalName, const std::string& QName,
+                              const TElement& element);
 
     ISAXLocator* FLocator = nullptr;
     std::string FCaption;

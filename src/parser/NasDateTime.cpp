@@ -6,7 +6,9 @@
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 void SkipBlanks(const std::string& s, std::size_t& i) {
     while (i < s.size() && s[i] == ' ')
@@ -62,7 +64,9 @@ bool ReadTime(const std::string& s, std::size_t& i, int& h, int& mi, int& sec) {
     return true;
 }
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 bool ValidDate(int y, int m, int d) {
     static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -71,7 +75,9 @@ bool ValidDate(int y, int m, int d) {
     return d <= days[m - 1] + (m == 2 && IsLeap(y) ? 1 : 0);
 }
 
-bool ValidTime(int h, int mi, int s) { return h < 24 && mi < 60 && s < 60; }
+bool ValidTime(int h, int mi, int s) {
+    return h < 24 && mi < 60 && s < 60;
+}
 
 int CurrentCentury() {
     const std::time_t t = std::time(nullptr);

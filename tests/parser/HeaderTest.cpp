@@ -1,0 +1,139 @@
+// The file header (portion header, reference systems), the export protocol, parse errors and the
+// executor of the GML conversion.
+#include "ParserFixture.h"
+#include "gml/GML2WKT.h"
+
+namespace {
+
+std::string KrsBlock(const std::string& content) {
+    return "<koordinatenangaben><AA_Koordinatenreferenzsystemangaben>" + content +
+           "</AA_Koordinatenreferenzsystemangaben></koordinatenangaben>";
+}
+
+TEST_F(ParserTest, HeaderFillsThePortionAndTheReferenceSystems) {
+    const std::string body =
+        "<antragsnummer>Bonn_0002</antragsnummer>" +
+        KrsBlock("<crs xlink:href=\"urn:adv:crs:ETRS89_UTM32\"/><anzahlDerNachkommastellen>3"
+                 "</anzahlDerNachkommastellen><standard>TRUE</standard>") +
+        // A block without a "crs" of its own: its values belong to no record and it adds none.
+        KrsBlock("<anzahlDerNachkommastellen>9</anzahlDerNachkommastellen><standard>false</standard>") +
+        KrsBlock("<crs xlink:href=\"urn:adv:crs:ETRS89_UTM33\"/><anzahlDerNachkommastellen>x"
+                 "</anzahlDerNachkommastellen><standard>false</standard>") +
+        // Not inside a block, without href, or with another prefix: no effect.
+        "<crs xlink:href=\"urn:adv:crs:DE_DHDN_3GK2\"/>" +
+        KrsBlock("<crs/><crs xlink:href=\"EPSG:25832\"/>") +
+        "<portionskennung><AX_Portionskennung><laufendeNummerVonGesamtzahl>16</laufendeNummerVonGesamtzahl>"
+        "<gesamtzahl>130</gesamtzahl></AX_Portionskennung></portionskennung>";
+    ASSERT_TRUE(Parse(Doc(body, "AX_NutzerbezogeneBestandsdatenaktualisierung_NBA"))) << parseError;
+
+    EXPECT_EQ(portion.typ, "Nutzerbezogene Bestandsdatenaktualisierung");
+    EXPECT_EQ(portion.antragsnr, "Bonn_0002");
+    EXPECT_EQ(portion.lfdNr, "16");
+    EXPECT_EQ(portion.anzPort, "130");
+    EXPECT_EQ(portion.koordRefSys, "ETRS89_UTM33");
+    ASSERT_EQ(form->obKoRefs->size(), 2u);
+    const TKooRefSys& a = *(*form->obKoRefs)[0];
+    const TKooRefSys& b = *(*form->obKoRefs)[1];
+    EXPECT_EQ(a.crs, "ETRS89_UTM32");
+    EXPECT_EQ(a.nks, 3);
+    EXPECT_TRUE(a.standard);
+    EXPECT_EQ(b.crs, "ETRS89_UTM33");
+    EXPECT_EQ(b.nks, -1);
+    EXPECT_FALSE(b.standard);
+    EXPECT_EQ(b.SRID, -1);
+    EXPECT_EQ(form->obKoRefs->GetStdCRS(), "ETRS89_UTM32");
+}
+
+TEST_F(ParserTest, KindOfAFullExtract) {
+    ASSERT_TRUE(Parse(Doc("<erfolgreich>true</erfolgreich>"))) << parseError;
+    EXPECT_EQ(portion.typ, "Bestandsdatenauszug");
+    EXPECT_TRUE(portion.antragsnr.empty());
+    EXPECT_TRUE(form->obKoRefs->empty());
+}
+
+TEST_F(ParserTest, ExportProtocolIsHandedOverOnce) {
+    const struct {
+        const char* name;
+        std::string body;
+        std::vector<std::string> protocols;
+        std::vector<std::string> records;
+    } cases[] = {
+        {"a CDATA section, at its end",
+         "<erlaeuterung><![CDATA[<Protocol a=\"1\">x &amp; y</Protocol>]]></erlaeuterung>",
+         {"<Protocol a=\"1\">x &amp; y</Protocol>"},
+         {}},
+        {"escaped text, joined, at the element's end",
+         "<erlaeuterung>&lt;Protocol&gt;&lt;auftragsid&gt;A&amp;B&lt;/auftragsid&gt;&lt;/Protocol&gt;</"
+         "erlaeuterung>",
+         {"<Protocol><auftragsid>A&B</auftragsid></Protocol>"},
+         {}},
+        {"text before a CDATA section is dropped by it",
+         "<erlaeuterung>vorher<![CDATA[<P/>]]></erlaeuterung>",
+         {"<P/>"},
+         {}},
+        {"a CDATA section inside a record is part of the record's text",
+         Member("<F gml:id=\"I\"><P>a<![CDATA[<b>]]>c</P></F>"),
+         {},
+         {"Insert F I\nA P=a<b>c\n"}},
+        {"an empty explanation hands nothing over", "<erlaeuterung>  </erlaeuterung>", {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        protocols.clear();
+        records.clear();
+        ASSERT_TRUE(Parse(Doc(c.body))) << parseError;
+        EXPECT_EQ(protocols, c.protocols);
+        EXPECT_EQ(records, c.records);
+    }
+}
+
+TEST_F(ParserTest, ShowErrorFormatsMessageAndPosition) {
+    const ESAXParseException e("(76) Opening and ending tag mismatch", "", "f.xml", 12, 7);
+    form->ShowError(TErrorBoxKind::ebError, e);
+    form->ShowError(TErrorBoxKind::ebWarning, e);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[0].text, "(76) Opening and ending tag mismatch\r\nat line 12, column 7");
+    EXPECT_EQ(dialogs.messages[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(dialogs.messages[0].buttons, static_cast<unsigned>(mbOK));
+    EXPECT_EQ(dialogs.messages[1].text, dialogs.messages[0].text);
+    EXPECT_EQ(dialogs.messages[1].type, TMsgDlgType::mtWarning);
+}
+
+TEST_F(ParserTest, MalformedDocumentShowsItsErrorAndFailsTheParse) {
+    EXPECT_FALSE(Parse("<?xml version=\"1.0\"?>\n<a>\n  <b></a>"));
+    ASSERT_FALSE(dialogs.messages.empty());
+    const std::string& text = dialogs.messages[0].text;
+    EXPECT_EQ(dialogs.messages[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(text.rfind("(", 0), 0u) << text;
+    EXPECT_NE(text.find("\r\nat line 3, column "), std::string::npos) << text;
+}
+
+TEST_F(ParserTest, HostileEntityExpansionEndsWithAParseError) {
+    const std::string file = TestDataDir() + "/hostile/billionlaugh.xml";
+    TBrenkoSaxReader parser(form.get());
+    parser.currPortion = &portion;
+    parser.RecordSink = [this](TAXObject& r) { records.push_back(Dump(r)); };
+    EXPECT_ANY_THROW(parser.FSAXReader->Parse(file));
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_EQ(dialogs.messages.back().type, TMsgDlgType::mtError);
+    EXPECT_NE(dialogs.messages.back().text.find("\r\nat line "), std::string::npos);
+    EXPECT_TRUE(records.empty());
+}
+
+TEST_F(ParserTest, ExecutorReachesTheWindowAfterTheParserIsGone) {
+    std::unique_ptr<TBrenkoSaxReader> first = std::make_unique<TBrenkoSaxReader>(form.get());
+    const TPostGISCommandFunc* installed = &ExecPostGISSQL;
+    ASSERT_TRUE(static_cast<bool>(*installed));
+    TfrmKelpora other;
+    TBrenkoSaxReader second(&other);
+    first.reset();
+    // Without a connection PostGISCommand answers with its neutral empty text and reports the failure
+    // in the log window of the window that the latest parser belongs to.
+    const std::size_t before = other.LogLines().size();
+    const std::size_t formBefore = form->LogLines().size();
+    EXPECT_EQ(ExecPostGISSQL("SELECT 1"), "");
+    EXPECT_GT(other.LogLines().size(), before);
+    EXPECT_EQ(form->LogLines().size(), formBefore);
+}
+
+} // namespace

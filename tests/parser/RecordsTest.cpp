@@ -1,0 +1,187 @@
+// What the parser makes of the elements of a feature: a table of tiny documents and the records they
+// give.
+#include "ParserFixture.h"
+
+namespace {
+
+struct TRecordCase {
+    const char* name;
+    std::string body;                 // inside the root element
+    std::vector<std::string> records; // Dump() of every record handed over, in order
+};
+
+std::vector<TRecordCase> RecordCases() {
+    return {
+        {"data types name their members after the property, repeats join on the first line",
+         Member("<AX_Buchungsstelle gml:id=\"I\"><P><AX_Anteil><Q>1</Q><R>2</R></AX_Anteil></P>"
+                "<P>3</P><P>4</P></AX_Buchungsstelle>"),
+         {"Insert AX_Buchungsstelle I\nA P=3|4\nA P_Q=1\nA P_R=2\nA P=\nA P=\n"}},
+        {"a property inside a non-data-type element is named on its own",
+         Member("<F gml:id=\"I\"><P><X>1</X></P></F>"),
+         {"Insert F I\nA P=\nA X=1\n"}},
+        {"two levels of data types",
+         Member("<F gml:id=\"I\"><P><AX_Anteil><Q><AX_FOLGEVA><S>5</S></AX_FOLGEVA>"
+                "</Q></AX_Anteil></P></F>"),
+         {"Insert F I\nA P=\nA P_Q=\nA P_Q_S=5\n"}},
+        {"an insert yields one record, from its first feature",
+         "<wfs:Insert><F gml:id=\"A\"><P>1</P></F><G gml:id=\"B\"><P>2</P></G></wfs:Insert>",
+         {"Insert F A\nA P=1\n"}},
+        {"a replace keeps the first 16 characters; its FeatureId finds no record",
+         "<wfsext:Replace><F gml:id=\"DEBBAL000000000120241016T080000Z\"><P>1</P></F>"
+         "<ogc:Filter><ogc:FeatureId "
+         "fid=\"DEBBAL000000000120241015T075513Z\"/></ogc:Filter></wfsext:Replace>",
+         {"Replace F DEBBAL0000000001\nA P=1\n"}},
+        {"a delete takes typeName and the first 16 characters of the last FeatureId",
+         "<wfs:Delete typeName=\"AX_Turm\"><ogc:Filter><ogc:FeatureId "
+         "fid=\"DENW36ALVk00001s20241015T075513Z\"/>"
+         "<ogc:FeatureId fid=\"DENW36ALVk00002s20241015T075513Z\"/></ogc:Filter></wfs:Delete>",
+         {"Delete AX_Turm DENW36ALVk00002s\nA Filter=\n"}},
+        {"an update transaction opens no record",
+         "<wfs:Update typeName=\"AX_Turm\"><wfs:Property><wfs:Name>x</wfs:Name></wfs:Property></wfs:Update>",
+         {}},
+        {"relations by relation type, the oid prefix cut off; other references are dropped",
+         Member("<F gml:id=\"I\"><istGebucht xlink:href=\"urn:adv:oid:DEBBAL0000000001\"/>"
+                "<zeigtAuf xlink:href=\"DEBBAL0000000002\"/><istGebucht xlink:href=\"urn:adv:oid:X\"/>"
+                "<anlass xlink:href=\"https://registry.example/anlass/010102\"/></F>"),
+         {"Insert F I\nR istGebucht DEBBAL0000000001\nR istGebucht X\nR zeigtAuf DEBBAL0000000002\n"}},
+        {"lifespan, model types and identifier blocks read only their own elements",
+         Member("<F gml:id=\"I\"><gml:identifier codeSpace=\"c\">urn:adv:oid:I</gml:identifier>"
+                "<lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2010-02-12T10:07:36Z</beginnt>"
+                "<endet>2011-03-04</endet></AA_Lebenszeitintervall></lebenszeitintervall>"
+                "<modellart><AA_Modellart><advStandardModell>DLKM</advStandardModell>"
+                "<advStandardModell>DKKM1000</advStandardModell><sonstigesModell>X</sonstigesModell>"
+                "</AA_Modellart></modellart><beginnt>frei</beginnt></F>"),
+         {"Insert F I\nA beginnt=frei\nM DLKM\nM DKKM1000\nB 2010-02-12 10:07:36\nE 2011-03-04\n"}},
+        {"the geometry is copied with its start tags rebuilt; empty attributes are left out",
+         Member("<F gml:id=\"I\"><position>\n  <gml:Point gml:id=\"\" srsName=\"urn:adv:crs:ETRS89_UTM32\">\n"
+                "    <gml:pos>1.5 2.5</gml:pos>\n  </gml:Point>\n</position><P>1</P></F>"),
+         {"Insert F I\nA P=1\nP <gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos>1.5 2.5</gml:pos>"
+          "</gml:Point>\n"}},
+        {"markup characters of the geometry come back as references",
+         Member("<F gml:id=\"I\"><position><gml:Point gml:id=\"a&amp;&quot;b&lt;\">"
+                "<gml:pos>1 &amp; 2</gml:pos></gml:Point></position></F>"),
+         {"Insert F I\nP <gml:Point gml:id=\"a&amp;&quot;b&lt;\"><gml:pos>1 &amp; "
+          "2</gml:pos></gml:Point>\n"}},
+        {"a nested element of the geometry's own name ends the copy",
+         Member("<F gml:id=\"I\"><position><gml:X><gml:X>1</gml:X><P>2</P></gml:X></position></F>"),
+         {"Insert F I\nA P=2\nP <gml:X><gml:X>1</gml:X>\n"}},
+        {"a lineage block is kept as XML text in its property's line",
+         Member("<F gml:id=\"I\"><qualitaet><gmd:LI_Lineage xmlns:x=\"u\"><gmd:processStep a=\"1&amp;2\">"
+                "<gco:CharacterString>A &lt; B</gco:CharacterString></gmd:processStep></gmd:LI_Lineage>"
+                "</qualitaet><P>1</P></F>"),
+         {"Insert F I\nA qualitaet=<gmd:LI_Lineage><gmd:processStep a=\"1&amp;2\"><gco:CharacterString>"
+          "A &lt; B</gco:CharacterString></gmd:processStep></gmd:LI_Lineage>\nA P=1\n"}},
+        {"the pieces of one text are joined before they are used",
+         Member("<F gml:id=\"I\"><P>A &amp; B</P><Q>&#228;&#xFC;ber</Q><P>C</P>"
+                "<lebenszeitintervall><beginnt>2010-&#48;2-12T10:07:36Z</beginnt></lebenszeitintervall></F>"),
+         {"Insert F I\nA P=A & B|C\nA Q=äüber\nA P=\nB 2010-02-12 10:07:36\n"}},
+        {"white space between elements changes nothing",
+         Member("<F gml:id=\"I\">\n <P>\n  </P>\n <Q> x </Q>\n</F>"),
+         {"Insert F I\nA P=\nA Q= x \n"}},
+        {"a feature without gml:id has an empty identifier; gml bound to another prefix gives none",
+         "<gml:featureMember><F><P>1</P></F></gml:featureMember><gml:featureMember "
+         "xmlns:g=\"http://www.opengis.net/gml/3.2\"><G g:id=\"X\"/></gml:featureMember>",
+         {"Insert F \nA P=1\n", "Insert G \n"}},
+    };
+}
+
+TEST_F(ParserTest, RecordsOfTinyDocuments) {
+    for (const TRecordCase& c : RecordCases()) {
+        SCOPED_TRACE(c.name);
+        records.clear();
+        ASSERT_TRUE(Parse(Doc(c.body))) << parseError;
+        EXPECT_EQ(records, c.records);
+    }
+}
+
+// Entities of the document's own DTD: the text before the entity joins an earlier value with "|", the
+// entity's text and what follows it are appended without.
+TEST_F(ParserTest, EntityInsideARepeatedPropertyJoinsWithoutSeparator) {
+    const std::string prolog = "<!DOCTYPE AX_Bestandsdatenauszug [<!ENTITY e \"EE\">]>\n";
+    ASSERT_TRUE(Parse(Doc(Member("<F gml:id=\"I\"><P>a</P><P>b &e; c</P><Q>&e;x</Q><Q>y &e;</Q></F>"),
+                          "AX_Bestandsdatenauszug", prolog)))
+        << parseError;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0], "Insert F I\nA P=a|b EE c\nA P=\nA Q=EEx|y EE\nA Q=\n");
+}
+
+TEST_F(ParserTest, EntityAtTheStartOfARepeatedPropertyJoinsWithoutSeparator) {
+    const std::string prolog = "<!DOCTYPE AX_Bestandsdatenauszug [<!ENTITY e \"EE\">]>\n";
+    ASSERT_TRUE(
+        Parse(Doc(Member("<F gml:id=\"I\"><P>a</P><P>&e; c</P></F>"), "AX_Bestandsdatenauszug", prolog)))
+        << parseError;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0], "Insert F I\nA P=aEE c\nA P=\n");
+}
+
+TEST_F(ParserTest, EmptyInsertTakesTheNextElementAsItsFeature) {
+    // The next element that opens nothing becomes the empty insert's feature.
+    ASSERT_TRUE(Parse(Doc("<wfs:Insert/><X/>" + Member("<F gml:id=\"I\"/>")))) << parseError;
+    EXPECT_EQ(records, (std::vector<std::string>{"Insert X \n", "Insert F I\n"}));
+}
+
+TEST_F(ParserTest, UnreadableLifespanEndsTheParseWithoutTheRecord) {
+    EXPECT_FALSE(Parse(Doc(Member("<F gml:id=\"I\"><lebenszeitintervall><beginnt>gestern</beginnt>"
+                                  "</lebenszeitintervall></F>"))));
+    EXPECT_TRUE(records.empty());
+    EXPECT_FALSE(parseError.empty());
+}
+
+// ---- the date rule -------------------------------------------------------------------------------------
+
+TEST(NasDateTime, ReadsTheFormsOfTheRule) {
+    const int century = [] {
+        const std::time_t t = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&t, &local);
+        return (local.tm_year + 1900) / 100 * 100;
+    }();
+    const struct {
+        const char* text;
+        TDateTime expected;
+    } cases[] = {
+        {"2010-02-12T10:07:36Z", EncodeDate(2010, 2, 12) + EncodeTime(10, 7, 36, 0)},
+        {"2010-02-12T10:07:36.123+02:00", EncodeDate(2010, 2, 12) + EncodeTime(10, 7, 36, 0)},
+        {"2010-02-12", EncodeDate(2010, 2, 12)},
+        {"2010-02-12T1", EncodeDate(2010, 2, 12)},
+        {"2010-02-12T10", EncodeDate(2010, 2, 12) + EncodeTime(10, 0, 0, 0)},
+        {"2010-02-12 10:07", EncodeDate(2010, 2, 12) + EncodeTime(10, 7, 0, 0)},
+        {"  am 2010 - 2 - 3", EncodeDate(2010, 2, 3)},
+        {"10-02-12", EncodeDate(century + 10, 2, 12)},
+        {"2024-02-29", EncodeDate(2024, 2, 29)},
+        {"10:07:36", EncodeTime(10, 7, 36, 0)},
+        {" 10:07 ", EncodeTime(10, 7, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_DOUBLE_EQ(NasTextToDateTime(c.text), c.expected);
+    }
+}
+
+TEST(NasDateTime, RejectsWhatIsNoDateTime) {
+    for (const char* text : {"", "gestern", "2010-13-01", "2023-02-29", "2010-02-12T25:00:00",
+                             "2010-02-12T10:61", "10:07:36Z", "12345-01-01"}) {
+        SCOPED_TRACE(text);
+        try {
+            NasTextToDateTime(text);
+            ADD_FAILURE() << "no error";
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + std::string(text) + "' ist keine gültige Datums- und Uhrzeitangabe");
+        }
+    }
+}
+
+TEST(Datentypen, TableAsStoredAndExactMatch) {
+    EXPECT_EQ(Datentypen.size(), 32u);
+    EXPECT_EQ(Datentypen[2], "AX_Fortführungsnummer");
+    EXPECT_EQ(Datentypen[22], "AKS AX_K_AUSGKOPF_Standard");
+    EXPECT_EQ(Datentypen[29], Datentypen[12]);
+    EXPECT_EQ(Datentypen[31], Datentypen[17]);
+    EXPECT_TRUE(IsDatentyp("AX_Anteil"));
+    EXPECT_FALSE(IsDatentyp("ax_anteil"));
+    EXPECT_FALSE(IsDatentyp("AX_Fortfuehrungsnummer"));
+    EXPECT_TRUE(IsDatentyp("AX_Fortführungsnummer"));
+}
+
+} // namespace
