@@ -29,11 +29,11 @@ class QToolBar;
 class QToolButton;
 class QWidget;
 
-class TZConnection;      // platform/db
-class TZQuery;           // platform/db
-class TXmlDocument;      // platform/xml
-class TXmlNode;          // platform/xml
-class TXslTransformer;   // platform/xml
+class TZConnection;       // platform/db
+class TZQuery;            // platform/db
+class TXmlDocument;       // platform/xml
+class TXmlNode;           // platform/xml
+class TXslTransformer;    // platform/xml
 class ESAXParseException; // sax/SAX.h
 
 // writer/FeatureWork.h, writer/FeatureWriter.cpp
@@ -123,6 +123,8 @@ public:
     // The spatial reference code of the entry selected in the target list (0 when none is selected).
     std::int32_t SelectedTargetSRID() const;
     void ShowProgressBar(bool visible);
+    // Disables the choice between tables per object type and per group (while a run is active).
+    void LockTableLayoutChoice(bool locked);
     // Lets pending window messages through.
     void ProcessMessages();
     // The time of day as the log window writes it.
@@ -204,6 +206,8 @@ public:
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------
     void ShowError(TErrorBoxKind kind, const ESAXParseException& error);
+    // Feature records (inserts, replaces, deletes) the parsers of this window handed over so far.
+    std::int64_t iParsedFeatures = 0;
 
     // ---- import run, post-processing and report (run/) ------------------------------------------
     void ToolButton3Click(); // import
@@ -220,7 +224,12 @@ public:
     void TransformGeometries();
     void NachbereitungAFIS();
     void NachbereitungALKIS();
+    // The post-processing steps in their order (the schema steps only for their schema).
+    void PostProcessing();
     void CreateRunReport();
+    // True from the connection of an import or overview command to its clean-up: a second command
+    // must not take over `conn` while the first lets window messages through.
+    bool runBusy = false;
 
 private:
     std::vector<std::unique_ptr<TSRID>> srids; // the 17 entries of cboSRID

@@ -393,6 +393,7 @@ void TBrenkoSaxReader::HandOverRecord(bool isDelete) {
     // The record goes whatever the writer reports, also when it raises.
     const std::unique_ptr<TAXObject> record = std::move(obCurrentInsert);
     ++iDestroy;
+    ++frm->iParsedFeatures;
     if (RecordSink)
         RecordSink(*record);
     else if (isDelete)

@@ -1,0 +1,202 @@
+// kelpora-import-bench: imports NAS files through the code path of an import run's file loop and
+// reports the throughput.
+//
+//   kelpora-import-bench --db "host=... dbname=..." [--groups] [--no-relations] [--target-srid N] FILE...
+//
+// The run is prepared as the import command prepares it (run log, invalids table, tables per object-type
+// group when --groups is given, model types, relation types, reference systems); then every file goes
+// through LoadDoc, which parses it, writes its features into the staging schema and calls temp2alkis().
+// Nothing modal is shown: message boxes go to stderr and are answered with their default button. One
+// line per file, then
+//   features: N, seconds: S, features/s: R, peak RSS MiB: M
+// where N counts the feature records the parser handed over (inserts, replaces, deletes); the line of a
+// file also gives the objects written, which leaves out features the writer skipped (invalid geometry). Exit
+// status 0 when every file parsed, 1 on a parse failure (its message on stderr), 2 on bad arguments or no
+// connection.
+#include <QApplication>
+#include <QComboBox>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <libpq-fe.h>
+#include <memory>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+#include "app/FormKelpora.h"
+#include "platform/db/ZDatabase.h"
+#include "platform/dialogs/Dialogs.h"
+
+namespace {
+
+// Prints every modal interaction to stderr and takes its default answer.
+class TConsoleDialogs : public TDialogs {
+public:
+    int MessageDlg(const std::string& text, TMsgDlgType, unsigned, int defaultButton,
+                   const std::string&) override {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+        return defaultButton != mrNone ? defaultButton : mrOk;
+    }
+    void ShowErrorMessage(const std::string& text) override {
+        std::fprintf(stderr, "error: %s\n", text.c_str());
+    }
+    std::vector<std::string> OpenFileNames(QWidget*, const std::string&, const std::string&, bool) override {
+        return {};
+    }
+    int ShowModal(QDialog&) override { return mrCancel; }
+    bool ShellOpen(const std::string&) override { return false; }
+};
+
+struct TOptions {
+    std::string conninfo;
+    bool groups = false;
+    bool relations = true;
+    int targetSrid = 25832;
+    std::vector<std::string> files;
+};
+
+int Usage(const char* message) {
+    std::fprintf(stderr, "kelpora-import-bench: %s\n", message);
+    std::fprintf(stderr, "usage: kelpora-import-bench --db CONNINFO [--groups] [--no-relations] "
+                         "[--target-srid N] FILE...\n");
+    return 2;
+}
+
+// The connection's fields from a libpq connection string; keywords without a field of their own go to
+// the connection's extra keywords.
+bool ConfigureConnection(TZConnection& conn, const std::string& conninfo) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+    if (!options) {
+        std::fprintf(stderr, "kelpora-import-bench: --db: %s", error ? error : "cannot be read\n");
+        PQfreemem(error);
+        return false;
+    }
+    for (PQconninfoOption* o = options; o->keyword; ++o) {
+        if (!o->val)
+            continue;
+        const std::string key = o->keyword, value = o->val;
+        if (key == "host" || key == "hostaddr")
+            conn.HostName = value;
+        else if (key == "port")
+            conn.Port = std::atoi(value.c_str());
+        else if (key == "dbname")
+            conn.Database = value;
+        else if (key == "user")
+            conn.User = value;
+        else if (key == "password")
+            conn.Password = value;
+        else
+            conn.Properties.Add(key + "=" + value);
+    }
+    PQconninfoFree(options);
+    return true;
+}
+
+std::int64_t ObjectsWritten(const TfrmKelpora& form) {
+    std::int64_t n = 0;
+    for (int i = 0; i < form.obInserts.Count(); ++i)
+        n += std::atoll(form.obInserts.ValueFromIndex(i).c_str());
+    return n;
+}
+
+double PeakRssMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TOptions opt;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--db" && i + 1 < argc)
+            opt.conninfo = argv[++i];
+        else if (a == "--groups")
+            opt.groups = true;
+        else if (a == "--no-relations")
+            opt.relations = false;
+        else if (a == "--target-srid" && i + 1 < argc)
+            opt.targetSrid = std::atoi(argv[++i]);
+        else if (a.rfind("--", 0) == 0)
+            return Usage(("unknown option " + a).c_str());
+        else
+            opt.files.push_back(a);
+    }
+    if (opt.conninfo.empty() || opt.files.empty())
+        return Usage("--db and at least one file are needed");
+
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    TConsoleDialogs dialogs;
+    SetDialogs(&dialogs);
+    TfrmKelpora form;
+
+    bool targetFound = false;
+    for (int i = 0; i < form.cboSRID->count() && !targetFound; ++i) {
+        form.cboSRID->setCurrentIndex(i);
+        targetFound = form.SelectedTargetSRID() == opt.targetSrid;
+    }
+    if (!targetFound)
+        return Usage("--target-srid is not in the list of target systems");
+
+    form.conn = std::make_shared<TZConnection>();
+    if (!ConfigureConnection(*form.conn, opt.conninfo))
+        return 2;
+    try {
+        form.conn->Connect();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kelpora-import-bench: %s\n", e.what());
+        return 2;
+    }
+    form.cmd = std::make_shared<TZQuery>(form.conn.get());
+    form.oNachFolien = opt.groups;
+    form.oReferenzen = opt.relations;
+
+    // As the import command prepares a run.
+    form.iLfdNrUmsetzung = form.InitLogTable();
+    form.obTables = std::make_unique<TStringList>();
+    form.oTableExistsIdRefs = false;
+    form.obKoRefs = std::make_unique<TKooRefSysteme>();
+    if (form.oNachFolien)
+        form.obOAGruppen = form.ReadOAGruppen();
+    form.EnsureInvalidsTable();
+    form.ReadModellarten();
+    form.ReadRelationsTypen();
+    form.ReadCRS();
+    form.oRunFiles = true;
+
+    using TClock = std::chrono::steady_clock;
+    const TClock::time_point start = TClock::now();
+    int status = 0;
+    for (const std::string& file : opt.files) {
+        const TClock::time_point fileStart = TClock::now();
+        const std::int64_t before = ObjectsWritten(form);
+        const std::int64_t parsedBefore = form.iParsedFeatures;
+        try {
+            form.LoadDoc(file);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kelpora-import-bench: %s: %s\n", file.c_str(), e.what());
+            status = 1;
+            break;
+        }
+        form.ProcessMessages();
+        const double seconds = std::chrono::duration<double>(TClock::now() - fileStart).count();
+        std::printf("%s: features: %lld, written: %lld, seconds: %.2f\n", file.c_str(),
+                    static_cast<long long>(form.iParsedFeatures - parsedBefore),
+                    static_cast<long long>(ObjectsWritten(form) - before), seconds);
+    }
+    const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
+    const std::int64_t features = form.iParsedFeatures;
+    std::printf("features: %lld, seconds: %.2f, features/s: %.0f, peak RSS MiB: %.1f\n",
+                static_cast<long long>(features), seconds,
+                seconds > 0 ? static_cast<double>(features) / seconds : 0.0, PeakRssMiB());
+    form.oRunFiles = false;
+    form.cmd.reset();
+    form.conn.reset();
+    SetDialogs(nullptr);
+    return status;
+}

@@ -1,0 +1,198 @@
+// Loading real NAS files end to end: parser, writer and the prepared database.
+#include <QPlainTextEdit>
+
+#include "ParserFixture.h"
+#include "platform/db/ZDatabase.h"
+
+namespace {
+
+class LoadDocTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureQApplication();
+        form = std::make_unique<TfrmKelpora>();
+        form->conn = std::make_shared<TZConnection>();
+        form->conn->HostName = TTestDatabase::Host();
+        form->conn->Port = TTestDatabase::Port();
+        form->conn->Database = db.Name();
+        form->conn->User = TTestDatabase::User();
+        form->conn->Password = TTestDatabase::Password();
+        form->conn->Connect();
+        form->cmd = std::make_shared<TZQuery>(form->conn.get());
+        // What an import run prepares before its first file.
+        form->iLfdNrUmsetzung = form->InitLogTable();
+        form->obTables = std::make_unique<TStringList>();
+        form->oTableExistsIdRefs = false;
+        form->obKoRefs = std::make_unique<TKooRefSysteme>();
+        form->EnsureInvalidsTable();
+        form->ReadModellarten();
+        form->ReadRelationsTypen();
+        form->ReadCRS();
+    }
+    void TearDown() override {
+        form->cmd.reset();
+        form->conn.reset();
+    }
+
+    std::string Log() const {
+        std::string text;
+        for (const std::string& line : form->LogLines())
+            text += line + "\n";
+        return text;
+    }
+
+    TFakeDialogs dialogs;
+    TTestDatabase db;
+    std::unique_ptr<TfrmKelpora> form;
+};
+
+// One column of a query's rows, NULL as "NULL".
+std::vector<std::string> Column(TTestDatabase& db, const std::string& sql) {
+    std::vector<std::string> out;
+    for (const auto& row : db.Query(sql))
+        out.push_back(row[0].value_or("NULL"));
+    return out;
+}
+
+TEST_F(LoadDocTest, ExtractThenUpdate) {
+    form->LoadDoc(TestDataDir() + "/bestand_bonn.xml");
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(form->sFileID, "bestand_bonn");
+    EXPECT_EQ(form->iParsedFeatures, 12);
+
+    // One row per feature, in the table of its type, every geometry accepted by PostGIS.
+    EXPECT_EQ(
+        Column(db, "SELECT tablename || ' ' || gml_id || ' ' || beginn FROM public.ax_objects ORDER BY 1"),
+        (std::vector<std::string>{
+            "ax_aufnahmepunkt DENW36AL10000JBJ 2013-02-27 15:45:05",
+            "ax_besondereflurstuecksgrenze DENW36AL10000MvI 2024-10-15 07:55:13",
+            "ax_boeschungkliff DENW36AL1UL0001j 2024-10-15 07:55:13",
+            "ax_fahrwegachse DENW36ALEC00007H 2025-03-18 14:09:03",
+            "ax_flurstueck DENW36AL10000Ehc 2024-10-15 07:55:13",
+            "ax_gebaeude DENW36AL10000Egu 2024-10-15 07:55:13",
+            "ax_lagebezeichnungohnehausnummer DENW36AL10000FFW 2013-02-27 15:45:05",
+            "ax_punktortau DENW36AL1IC000L6 2024-10-15 07:55:13",
+            "ax_strassenverkehr DENW36AL10000v8R 2024-10-15 07:55:13",
+            "ax_turm DENW36ALVk00002s 2024-10-15 07:55:13",
+            "ax_wald DENW36AL10000KFq 2024-10-15 07:55:13",
+            "ax_wohnbauflaeche DENW36AL2mD000Cg 2024-10-15 07:55:13",
+        }));
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects WHERE geo IS NOT NULL AND st_isvalid(geo) "
+                        "AND st_srid(geo) = 25832"),
+              "9");
+    EXPECT_EQ(db.Scalar("SELECT st_geometrytype(geo) || ' ' || modellart FROM public.ax_flurstueck"),
+              "ST_MultiPolygon 10000000000000000000");
+    EXPECT_EQ(db.Scalar("SELECT gebaeudefunktion FROM public.ax_gebaeude"), "2500");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
+    EXPECT_EQ(Column(db, "SELECT gml_id || ' ' || id_ref || ' ' || typ FROM public.id_refs ORDER BY 1"),
+              (std::vector<std::string>{
+                  "DENW36AL10000Egu DENW36AL10000AAA 2",
+                  "DENW36AL10000Egu DENW36AL10000BBB 4",
+                  "DENW36AL10000Egu DENW36AL10000K6p 3",
+                  "DENW36AL10000Ehc DENW36AL10000H9b 2",
+                  "DENW36AL10000Ehc DENW36AL10000Lqn 1",
+                  "DENW36AL10000Ehc DENW36ALl800005x 6",
+                  "DENW36AL1IC000L6 DENW36AL1IC000KO 6",
+              }));
+    EXPECT_EQ(db.Scalar("SELECT gml_id || ' ' || processor_organisationname FROM ax_li_processstep_punktort"),
+              "DENW36AL1IC000L6 Amt für Bodenmanagement und Geoinformation Bonn");
+    // Portion header and the announced reference system.
+    ASSERT_EQ(form->obFiles.size(), 1u);
+    const TPortionFile& extract = *form->obFiles[0];
+    EXPECT_EQ(extract.name, "bestand_bonn");
+    EXPECT_EQ(extract.typ, "Bestandsdatenauszug");
+    EXPECT_EQ(extract.antragsnr, "Bonn_241016080000_0001");
+    EXPECT_EQ(extract.koordRefSys, "ETRS89_UTM32");
+    ASSERT_EQ(form->obKoRefs->size(), 1u);
+    EXPECT_EQ((*form->obKoRefs)[0]->nks, 3);
+    EXPECT_EQ(form->obKoRefs->GetStdCRS(), "ETRS89_UTM32");
+    // The step of the file in the log window, the status bar and the run log; the caches are dropped.
+    EXPECT_EQ(form->StatusText(0), "Temporäre Daten integrieren ... ");
+    EXPECT_EQ(form->StatusText(2), "");
+    const std::string step = ": Temporäre Daten integrieren ...";
+    const std::string last = form->LogLines().back();
+    EXPECT_EQ(last.size(), TfrmKelpora::TimeOfDay().size() + step.size()) << last;
+    EXPECT_TRUE(last.ends_with(step)) << last;
+    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 0 AND beschreibung LIKE 'Temp%'"),
+              std::vector<std::string>{"Temporäre Daten integrieren ..."});
+    EXPECT_TRUE(form->obTables->Empty());
+    EXPECT_EQ(form->obParseTable, nullptr);
+
+    const std::string before = db.Scalar("SELECT date_trunc('second', localtimestamp)");
+    form->LoadDoc(TestDataDir() + "/nba_bonn.xml");
+    EXPECT_TRUE(dialogs.messages.empty());
+    // The replaced building: old version closed at the new version's begin, new version current.
+    EXPECT_EQ(Column(db, "SELECT beginn || ' ' || ende || ' ' || gebaeudefunktion FROM public.ax_gebaeude "
+                         "WHERE gml_id = 'DENW36AL10000Egu' ORDER BY beginn"),
+              (std::vector<std::string>{"2024-10-15 07:55:13 2024-10-16 08:00:00 2500",
+                                        "2024-10-16 08:00:00 1899-12-30 00:00:00 2000"}));
+    // The deleted tower is closed now.
+    EXPECT_EQ(db.Scalar("SELECT ende >= '" + before + "' AND ende <= localtimestamp FROM public.ax_turm"),
+              "t");
+    // The inserted building, under its whole identifier.
+    EXPECT_EQ(
+        db.Scalar(
+            "SELECT beginn || ' ' || gebaeudefunktion || ' ' || st_isvalid(geo) FROM public.ax_gebaeude "
+            "WHERE gml_id = 'DENW36ALTEST000120241016T080000Z'"),
+        "2024-10-16 08:00:00 1000 true");
+    EXPECT_EQ(
+        db.Scalar("SELECT count(*) FROM public.id_refs WHERE gml_id = 'DENW36AL10000Egu' AND ende IS NULL"),
+        "3");
+    EXPECT_EQ(form->iParsedFeatures, 15);
+    ASSERT_EQ(form->obFiles.size(), 2u);
+    const TPortionFile& update = *form->obFiles[1];
+    EXPECT_EQ(update.typ, "Nutzerbezogene Bestandsdatenaktualisierung");
+    EXPECT_EQ(update.lfdNr, "1");
+    EXPECT_EQ(update.anzPort, "1");
+    EXPECT_EQ(form->obKoRefs->size(), 2u);
+}
+
+// A file that cannot be read ends the load with its error: its portion header stays, nothing is
+// integrated; the identifier is the name without folder and extension.
+TEST_F(LoadDocTest, MissingFileKeepsItsPortionHeaderAndPassesTheErrorOn) {
+    const struct {
+        std::string path, id;
+    } cases[] = {{"/nonexistent/nas_0001.xml", "nas_0001"},
+                 {"/nonexistent/a.b.xml", "a.b"},
+                 {"/nonexistent/data.old/nas", "nas"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::size_t files = form->obFiles.size();
+        EXPECT_ANY_THROW(form->LoadDoc(c.path));
+        EXPECT_EQ(form->sFileID, c.id);
+        ASSERT_EQ(form->obFiles.size(), files + 1);
+        EXPECT_EQ(form->obFiles.back()->name, c.id);
+        EXPECT_TRUE(form->obFiles.back()->typ.empty());
+    }
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE beschreibung LIKE 'Temp%'"), "0");
+}
+
+TEST_F(LoadDocTest, ParseErrorIsShownAndPassedOnWithoutIntegration) {
+    form->obTables->Add("ax_gebaeude");
+    EXPECT_ANY_THROW(form->LoadDoc(TestDataDir() + "/hostile/billionlaugh.xml"));
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_EQ(dialogs.messages[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(form->obFiles.back()->name, "billionlaugh");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE beschreibung LIKE 'Temp%'"), "0");
+    // The caches stay as they were.
+    EXPECT_EQ(form->obTables->Count(), 1);
+}
+
+TEST_F(LoadDocTest, FailedIntegrationIsReportedAndLoadingGoesOn) {
+    db.Exec("DROP FUNCTION temp2alkis()");
+    form->LoadDoc(TestDataDir() + "/bestand_bonn.xml");
+    const std::vector<std::string> log = form->LogLines();
+    ASSERT_GE(log.size(), 2u);
+    const std::string failure = log[log.size() - 2];
+    const std::string message = ": Fehler beim Integrieren der temporären Daten  ";
+    EXPECT_EQ(failure.size(), TfrmKelpora::TimeOfDay().size() + message.size()) << failure;
+    EXPECT_TRUE(failure.ends_with(message)) << failure;
+    EXPECT_EQ(log.back().rfind("\tfunction temp2alkis() does not exist", 0), 0u) << log.back();
+    EXPECT_EQ(
+        Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"),
+        std::vector<std::string>{"Fehler beim Integrieren der temporären Daten.  - " + log.back().substr(1)});
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "12");
+    EXPECT_TRUE(form->obTables->Empty());
+}
+
+} // namespace
