@@ -34,7 +34,11 @@ template <typename Work> double Rate(double seconds, Work work) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string folder = argc > 1 ? argv[1] : KELPORA_BENCH_TESTDATA_DIR "/nas-real/slices";
+    const std::string folder = argc > 1 && *argv[1] ? argv[1] : KELPORA_BENCH_TESTDATA_DIR "/nas-real/slices";
+    if (!std::filesystem::is_directory(folder)) {
+        std::fprintf(stderr, "kelpora-gml-bench: no folder %s\n", folder.c_str());
+        return 1;
+    }
     const double seconds = argc > 2 ? std::atof(argv[2]) : 1.0;
     TExecutorScope scope([](const std::string&) { return std::string("LINESTRING(0 0,0.5 0.5,1 1)"); });
 

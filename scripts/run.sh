@@ -52,6 +52,7 @@ INI
 fi
 
 echo "run.sh: database $DB at 127.0.0.1:$PORT (stop it with: $PG_BIN/pg_ctl -D $PGDIR/data stop)"
+echo "run.sh: a sample NAS file to import: $ROOT/samples/bestand_bonn.xml"
 cd "$BUILD_DIR"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec ./kelpora

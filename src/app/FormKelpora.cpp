@@ -21,6 +21,7 @@
 
 #include "model/DateTime.h"
 #include "platform/dialogs/Dialogs.h"
+#include "platform/xml/XmlDom.h"
 
 TfrmKelpora* frmKelpora = nullptr;
 
@@ -184,6 +185,10 @@ TfrmKelpora::TfrmKelpora(QWidget* parent) : QMainWindow(parent) {
     // The log window starts with one empty line.
     memoLog->setPlainText(QString());
 
+    // The run log is active and empty from the start; every run starts it afresh.
+    xmlDocLog = std::make_shared<TXmlDocument>();
+    XSLPageProducer1 = std::make_shared<TXslTransformer>();
+
     FormCreate();
     frmKelpora = this;
 }
@@ -285,8 +290,19 @@ std::int32_t TfrmKelpora::SelectedTargetSRID() const {
     return srids[static_cast<std::size_t>(i)]->SRID;
 }
 
-void TfrmKelpora::ShowProgressBar(bool visible) { ProgressBar1->setVisible(visible); }
+void TfrmKelpora::ShowProgressBar(bool visible) {
+    ProgressBar1->setVisible(visible);
+}
 
-void TfrmKelpora::ProcessMessages() { QCoreApplication::processEvents(); }
+void TfrmKelpora::LockTableLayoutChoice(bool locked) {
+    nachObjektarten1->setEnabled(!locked);
+    nachFolien1->setEnabled(!locked);
+}
 
-std::string TfrmKelpora::TimeOfDay() { return TimeToLocaleText(Now()); }
+void TfrmKelpora::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+std::string TfrmKelpora::TimeOfDay() {
+    return TimeToLocaleText(Now());
+}

@@ -29,11 +29,11 @@ class QToolBar;
 class QToolButton;
 class QWidget;
 
-class TZConnection;      // platform/db
-class TZQuery;           // platform/db
-class TXmlDocument;      // platform/xml
-class TXmlNode;          // platform/xml
-class TXslTransformer;   // platform/xml
+class TZConnection;       // platform/db
+class TZQuery;            // platform/db
+class TXmlDocument;       // platform/xml
+class TXmlNode;           // platform/xml
+class TXslTransformer;    // platform/xml
 class ESAXParseException; // sax/SAX.h
 
 // Which box `ShowError` shows a parse error in.
@@ -119,6 +119,8 @@ public:
     // The spatial reference code of the entry selected in the target list (0 when none is selected).
     std::int32_t SelectedTargetSRID() const;
     void ShowProgressBar(bool visible);
+    // Disables the choice between tables per object type and per group (while a run is active).
+    void LockTableLayoutChoice(bool locked);
     // Lets pending window messages through.
     void ProcessMessages();
     // The time of day as the log window writes it.
@@ -195,7 +197,12 @@ public:
     void TransformGeometries();
     void NachbereitungAFIS();
     void NachbereitungALKIS();
+    // The post-processing steps in their order (the schema steps only for their schema).
+    void PostProcessing();
     void CreateRunReport();
+    // True from the connection of an import or overview command to its clean-up: a second command
+    // must not take over `conn` while the first lets window messages through.
+    bool runBusy = false;
 
 private:
     std::vector<std::unique_ptr<TSRID>> srids; // the 17 entries of cboSRID

@@ -4,6 +4,7 @@
 
 #include "app/FormKelpora.h"
 #include "app/FormOptionen.h"
+#include "run/FormFiles.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Kelpora"));
     TfrmKelpora window;
     Form2 = new TForm2(&window);
+    frmFiles = new TfrmFiles(&window);
     window.show();
     return QApplication::exec();
 }

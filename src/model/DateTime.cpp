@@ -8,7 +8,7 @@
 
 namespace {
 // Days from 1970-01-01 of a civil date (H. Hinnant's algorithm).
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+constexpr long long DaysFromCivil(long long y, unsigned m, unsigned d) {
     y -= m <= 2;
     const long long era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -30,7 +30,7 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
     y = static_cast<int>(yy + (m <= 2));
 }
 
-const long long kEpochOffset = DaysFromCivil(1899, 12, 30); // days from 1970 to 1899-12-30 (negative)
+constexpr long long kEpochOffset = DaysFromCivil(1899, 12, 30); // days from 1970 to 1899-12-30 (negative)
 constexpr long long kMsPerDay = 86400000LL;
 } // namespace
 

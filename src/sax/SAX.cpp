@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 ESAXException::ESAXException(const std::string& Message) : ESAXException(Message, nullptr) {}
@@ -50,13 +50,14 @@ ESAXParseException::ESAXParseException(const std::string& Message, ISAXLocator* 
 }
 
 TSAXInputSource::TSAXInputSource(const std::string& SystemId) : FFileName(SystemId), FSystemId(SystemId) {
+    // Read-only. Linux has no share modes that would keep other programs out while we read; an advisory
+    // lock would only make two readers of the same file (parallel imports, tests) fail each other.
     FHandle = ::open(SystemId.c_str(), O_RDONLY | O_CLOEXEC);
-    // While we read, nobody else should write the file: an exclusive advisory lock is the closest Linux
-    // has to a share-deny open.
-    if (FHandle >= 0 && ::flock(FHandle, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    struct stat st {};
+    if (FHandle >= 0 && ::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(FHandle);
         FHandle = -1;
-        errno = EACCES;
+        errno = EISDIR;
     }
     if (FHandle < 0) {
         const std::string reason = std::strerror(errno);

@@ -326,6 +326,7 @@ private:
     static void OnComment(void* ctx, const xmlChar* value) noexcept;
     static void OnCDataBlock(void* ctx, const xmlChar* value, int len) noexcept;
     static void OnStructuredError(void* ctx, xmlErrorPtr error) noexcept;
+    void Report(int level, int code, const std::string& text, const char* file, int line, int column);
 
     void StartElement(const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI, int nb_namespaces,
                       const xmlChar** namespaces, int nb_attributes, const xmlChar** attributes);
@@ -351,6 +352,9 @@ private:
     std::string FFatalText;
     bool FHaveAttributeDecls = false;
     bool FInCData = false;
+    bool FSawRoot = false;
+    bool FTerminating = false;
+    std::size_t FBytesRead = 0;
     std::string FText;
     std::vector<std::string> FOpenEntities; // entities referenced directly in the content
     std::vector<std::string> FPrefixStack;  // prefixes declared by the open elements
@@ -740,33 +744,52 @@ void TLibXmlSAXParser::OnComment(void* ctx, const xmlChar* value) noexcept {
 // Every error and warning of libxml2 becomes an ESAXParseException "(code) text" for the error handler.
 void TLibXmlSAXParser::OnStructuredError(void* ctx, xmlErrorPtr error) noexcept {
     TLibXmlSAXParser& p = Self(ctx);
-    if (!error || p.FStopped || p.FFatalCode != 0)
+    if (!error)
         return;
+    int code = error->code;
     std::string text = Str(reinterpret_cast<const xmlChar*>(error->message));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
-    if (error->level == XML_ERR_FATAL && p.FFatalCode == 0) {
-        p.FFatalCode = error->code;
-        p.FFatalText = text;
+    // libxml2's push parser calls every document that ends early "Extra content at the end of the
+    // document". A cut-off document gets the code and text that libxml2 gives it when it reads a file whole.
+    if (p.FTerminating && code == XML_ERR_DOCUMENT_END && p.FCtxt) {
+        if (p.FCtxt->nameNr > 0 && p.FCtxt->name) {
+            code = XML_ERR_TAG_NOT_FINISHED;
+            text = "Premature end of data in tag " + std::string(Str(p.FCtxt->name));
+        } else if (!p.FSawRoot) {
+            code = XML_ERR_DOCUMENT_EMPTY;
+            text = p.FBytesRead == 0 ? "Document is empty" : "Start tag expected, '<' not found";
+        }
     }
-    p.FlushText();
-    p.Dispatch([&] {
-        const ESAXParseException e(SAXErrorMessage(error->code, text), std::string(),
-                                   Str(reinterpret_cast<const xmlChar*>(error->file)), error->line,
-                                   error->int2);
-        ISAXErrorHandler* handler = p.FOwner.GetErrorHandler();
-        if (error->level == XML_ERR_WARNING)
+    p.Report(error->level, code, text, Str(reinterpret_cast<const xmlChar*>(error->file)), error->line,
+             error->int2);
+}
+
+// Every error and warning becomes an ESAXParseException "(code) text" for the error handler. After a
+// fatal error libxml2 only checks the rest of the document; nothing more is reported.
+void TLibXmlSAXParser::Report(int level, int code, const std::string& text, const char* file, int line,
+                              int column) {
+    if (FStopped || FFatalCode != 0)
+        return;
+    if (level == XML_ERR_FATAL) {
+        FFatalCode = code;
+        FFatalText = text;
+    }
+    FlushText();
+    Dispatch([&] {
+        const ESAXParseException e(SAXErrorMessage(code, text), std::string(), file, line, column);
+        ISAXErrorHandler* handler = FOwner.GetErrorHandler();
+        if (level == XML_ERR_WARNING)
             handler->Warning(e);
-        else if (error->level == XML_ERR_FATAL)
+        else if (level == XML_ERR_FATAL)
             handler->FatalError(e);
         else
             handler->Error(e);
     });
-    // After a fatal error libxml2 only checks the rest of the document; nothing more is reported.
-    if (error->level == XML_ERR_FATAL) {
-        p.FStopped = true;
-        if (p.FCtxt)
-            xmlStopParser(p.FCtxt);
+    if (level == XML_ERR_FATAL) {
+        FStopped = true;
+        if (FCtxt)
+            xmlStopParser(FCtxt);
     }
 }
 
@@ -779,6 +802,9 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
     FFatalText.clear();
     FHaveAttributeDecls = false;
     FInCData = false;
+    FSawRoot = false;
+    FTerminating = false;
+    FBytesRead = 0;
     FText.clear();
     FOpenEntities.clear();
     FPrefixStack.clear();
@@ -790,6 +816,7 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
 
     std::vector<char> buffer(ReadChunk);
     std::size_t n = input.Read(buffer.data(), 4);
+    FBytesRead = n;
     FCtxt = xmlCreatePushParserCtxt(&FSax, this, buffer.data(), static_cast<int>(n), nullptr);
     if (!FCtxt)
         throw ESAXPlatformError(E_OUTOFMEMORY, "Der XML-Parser kann nicht angelegt werden.");
@@ -808,10 +835,13 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
         n = input.Read(buffer.data(), buffer.size());
         if (n == 0)
             break;
+        FBytesRead += n;
         xmlParseChunk(FCtxt, buffer.data(), static_cast<int>(n), 0);
     }
-    if (!FStopped && FCtxt->instate != XML_PARSER_EOF)
+    if (!FStopped && FCtxt->instate != XML_PARSER_EOF) {
+        FTerminating = true;
         xmlParseChunk(FCtxt, nullptr, 0, 1);
+    }
     if (!FStopped)
         FlushText();
 

@@ -292,12 +292,15 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         result = DeleteFromDB(obAXObject);
     TuneImportConnection();
 
+    std::string wkt;
+    // The validity check is deferred and not yet answered: an error before the answer must first ask it,
+    // as asking it first would have skipped an invalid feature without any report.
+    bool checkPending = false;
     try {
         // Geometry: the fragment's reference system, its WKT text, or height values instead.
         bool hasGeometry = false;
         bool deferredCheck = false;
         std::int32_t srid = -1;
-        std::string wkt;
         if (!r.position.empty()) {
             std::string crs;
             {
@@ -324,6 +327,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 // The validity answer can travel with the INSERT when nothing between here and the
                 // INSERT can show: the attribute columns are known already and no quality data get written.
                 deferredCheck = CanDeferGeometryCheck(oa);
+                checkPending = deferredCheck;
                 if (!deferredCheck && !CheckGeometry(r.identifikator, wkt))
                     return result;
                 hasGeometry = true;
@@ -433,10 +437,12 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         bool relationsWritten = false;
         if ((deferredCheck || withRelations) &&
             SendFeatureAtOnce(deferredCheck ? &wkt : nullptr, withRelations ? &r : nullptr)) {
+            checkPending = false;
             relationsWritten = withRelations;
         } else {
             // One statement at a time, in the order of the steps.
             if (deferredCheck) {
+                checkPending = false;
                 if (!CheckGeometry(r.identifikator, wkt))
                     return result;
                 setInsert();
@@ -455,6 +461,8 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         }
         result = true;
     } catch (const std::exception& e) {
+        if (checkPending && !CheckGeometry(r.identifikator, wkt))
+            return result;
         const std::string error = e.what();
         if (Contains(error, "duplicate key value") || Contains(error, "doppelter Schl")) {
             const std::string text = "Objekt schon vorhanden: " + oa + ": " + r.identifikator;

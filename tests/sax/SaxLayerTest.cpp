@@ -186,6 +186,14 @@ TEST(SaxInputSource, MissingFileGivesTheFileOpenErrorWithTheFullPath) {
         EXPECT_EQ(std::string(e.what()),
                   "Datei " + expected + " kann nicht geöffnet werden. No such file or directory");
     }
+    try {
+        TSAXInputSource input(TestDataDir() + "/slices");
+        FAIL() << "opened a folder";
+    } catch (const EFOpenError& e) {
+        const std::string folder =
+            std::filesystem::path(TestDataDir() + "/slices").lexically_normal().string();
+        EXPECT_EQ(std::string(e.what()), "Datei " + folder + " kann nicht geöffnet werden. Is a directory");
+    }
 }
 
 // ---- attribute list -----------------------------------------------------------------------------------

@@ -92,6 +92,23 @@ TEST(SaxReader, ReportsTheEventsOfADocumentInOrder) {
     EXPECT_EQ(r.events, expected);
 }
 
+TEST(SaxReader, DeclaredAndMarkedEncodingsArriveAsUtf8) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a b=\"\xe4\">Stra\xdf"
+         "e</a>",
+         "Straße"},
+        {std::string("\xff\xfe<\0a\0>\0\xe4\0<\0/\0a\0>\0", 18), "ä"},
+        {"\xef\xbb\xbf<a>\xc3\xa4</a>", "ä"},
+    };
+    for (const auto& [xml, text] : cases) {
+        const TParseResult r = ParseText(xml);
+        ASSERT_TRUE(r.ok) << r.error;
+        ASSERT_EQ(r.events.size(), 5u);
+        EXPECT_EQ(r.events[2], "chars " + text);
+    }
+    EXPECT_EQ(ParseText(cases[0].first).events[1], "start {}a a [{}b b=ä CDATA]");
+}
+
 TEST(SaxReader, DtdDeclarationsTypesAndEntities) {
     const std::string xml =
         "<?xml version=\"1.0\"?>\n"
@@ -209,10 +226,12 @@ struct TErrorCase {
 TEST(SaxReader, FatalErrorsAreReportedWithPositionAndRaisedFromParse) {
     const std::vector<TErrorCase> cases = {
         {"mismatch", "<a>\n  <b></c></a>", 76, "Opening and ending tag mismatch: b line 2 and c", 2, 10},
-        {"truncated", "<a>\n<b>text", 5, "Extra content at the end of the document", 2, 8},
-        {"empty", "", 5, "Extra content at the end of the document", 1, 1},
-        {"no root", "<?xml version=\"1.0\"?>\n<!-- nothing -->\n", 5,
-         "Extra content at the end of the document", 3, 1},
+        {"truncated", "<a>\n<b>text", 77, "Premature end of data in tag b", 2, 8},
+        {"truncated in a tag", "<a>\n<b x=\"1", 40, "AttValue:", 2, 8},
+        {"empty", "", 4, "Document is empty", 1, 1},
+        {"no root", "<?xml version=\"1.0\"?>\n<!-- nothing -->\n", 4, "Start tag expected, '<' not found", 3,
+         1},
+        {"second root", "<a/>\n<b/>", 5, "Extra content at the end of the document", 2, 1},
         {"bad utf-8", "<a>\nok \xC3\x28 no</a>", 9, "Input is not proper UTF-8", 2, 4},
         {"bad name", "<a><1/></a>", 68, "StartTag: invalid element name", 1, 5},
         {"undeclared entity", "<a>&nope;</a>", 26, "Entity 'nope' not defined", 1, 10},
@@ -250,15 +269,16 @@ TEST(SaxReader, RecoverableErrorsAndWarningsLetTheParseGoOn) {
 }
 
 TEST(SaxReader, DefaultErrorHandlerStopsAtAFatalError) {
-    auto reader = MakeInterfaced<TSAX2MSReader>();
+    // Held through its interface, as its users hold it.
+    const TInterfacePtr<ISAXXMLReader> reader = MakeInterfaced<TSAX2MSReader>();
     TSAXStringInputSource input("<a></b>");
     try {
         reader->Parse(&input);
         FAIL() << "parsed a broken document";
     } catch (const ESAXPlatformError& e) {
         EXPECT_EQ(e.ErrorCode(), 76);
+        EXPECT_STREQ(e.what(), "Opening and ending tag mismatch: a line 1 and b");
     }
-    EXPECT_FALSE(reader->Parsing());
 }
 
 TEST(SaxReader, AHandlerThatThrowsEndsTheParseWithThePlatformError) {

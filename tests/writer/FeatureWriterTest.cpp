@@ -661,3 +661,28 @@ TEST_F(FeatureWriter, UnreadableGeometryIsAnImportFailure) {
     EXPECT_EQ(ErrorRows(), expectedRows);
     EXPECT_TRUE(form->obInserts.Empty());
 }
+
+// An error while the statement is built, with the validity question still waiting for the INSERT: the
+// question is asked first, so an invalid geometry is skipped without a report, as when asked up front.
+TEST_F(FeatureWriter, BuildErrorAfterADeferredCheckAsksItFirst) {
+    // A column code that is no parameter name: the statement cannot be bound.
+    db.Exec("CREATE TABLE alkistemp.ax_sonder () INHERITS (alkistemp.ax_objects);"
+            "INSERT INTO parse(oa, oakennung, attrart, attrartkennung, attrtyp) VALUES "
+            "('AX_Sonder', '99003', 'x', '1x', 9)");
+    const auto write = [this](const std::string& id, const std::string& position) {
+        auto r = Record("AX_Sonder", id);
+        r->position = position;
+        return form->WriteToDB(r.get());
+    };
+    EXPECT_FALSE(write("S1", Point("urn:adv:crs:ETRS89_UTM32", "1 2")));
+    ASSERT_EQ(ErrorRows().size(), 1u);
+    EXPECT_EQ(ErrorRows()[0].rfind("Fehler beim Import bei AX_Sonder: S1 - ", 0), 0u);
+    EXPECT_FALSE(write("S2",
+                       "<gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:exterior><gml:LinearRing>"
+                       "<gml:posList>0 0 10 10 10 0 0 10 0 0</gml:posList></gml:LinearRing></gml:exterior>"
+                       "</gml:Polygon>"));
+    EXPECT_EQ(ErrorRows().size(), 1u);
+    EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',') FROM invalids"), "S2");
+    EXPECT_FALSE(write("S3", Point("urn:adv:crs:ETRS89_UTM32", "1 2")));
+    EXPECT_EQ(ErrorRows().size(), 2u);
+}

@@ -1,0 +1,129 @@
+// Whole runs through the window against the prepared database: the real extract, its update, a broken
+// file in the middle of a run.
+#include <QLocale>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "RunFixture.h"
+#include "platform/shell/AppDir.h"
+#include "platform/xml/XmlDom.h"
+#include "run/RunSupport.h"
+
+namespace {
+std::string Real(const char* name) {
+    return TestDataDir() + "/" + name;
+}
+
+std::string SizeText(const std::string& path) {
+    return FileSizeMBText(static_cast<double>(std::filesystem::file_size(path)),
+                          QLocale::system().decimalPoint().toStdString());
+}
+
+class EndToEnd : public RunFixture {};
+} // namespace
+
+TEST_F(EndToEnd, ExtractThenUpdateWithAlkisPostProcessing) {
+    WriteIni("ALKIS");
+    WatchStatus();
+    ChooseFiles({Real("bestand_bonn.xml")}, true);
+    w->ToolButton3Click();
+    ASSERT_TRUE(fake->errors.empty()) << fake->errors[0];
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{
+                  ": Lese Datei: bestand_bonn.xml - Größe ca. " + SizeText(Real("bestand_bonn.xml")) + " MB",
+                  ": Temporäre Daten integrieren ...", ": Aktualisiere Umsetzungstabelle...",
+                  ": Erzeuge Indizes ...", ": Bearbeite geometry_columns ...",
+                  ": Transformiere Geometrien ...", ": Nachbereitung ALKIS ...", ": Aufbereitung ALB ...",
+                  ": Erzeuge Log-Datei...", ": Import abgeschlossen."}));
+    EXPECT_EQ(w->StatusText(0), "Der Import ist abgeschlossen.");
+    EXPECT_NE(std::find(statusSeen.begin(), statusSeen.end(), "Lese Datei 1 von 1 - (0%)"), statusSeen.end());
+    auto rows = LogRows(1);
+    ASSERT_EQ(rows.size(), 14u);
+    const std::string report = rows[12];
+    rows.erase(rows.begin() + 12);
+    for (auto& r :
+         std::vector<std::string*>{&rows[0], &rows[1], &rows[2]}) // the lookup rows carry their time
+        *r = std::regex_replace(*r, std::regex(R"(^0\|[^:]*:\d\d:\d\d)"), "0|time");
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{
+                  "0|time: Lese der modellarten-Tabelle", "0|time: Lesen der Relationstypen-Tabelle",
+                  "0|time: Lesen der Koordinatensystem-Tabelle",
+                  "0|Lese Datei: bestand_bonn.xml - Größe ca. " + SizeText(Real("bestand_bonn.xml")) + " MB",
+                  "0|Temporäre Daten integrieren ...", "0|Aktualisiere Umsetzungstabelle ...",
+                  "0|Erzeuge Indizes ...", "0|Bearbeite geometry_columns ... ",
+                  "0|Transformiere Geometrien ... ", "0|Nachbereitung ALKIS ...", "0|Aufbereitung ALB ...",
+                  "0|Erzeuge Log-Datei...", "0|Import abgeschlossen."}));
+    ASSERT_EQ(report.rfind("2|", 0), 0u);
+    EXPECT_EQ(report.substr(2), TXmlDocument::LoadXml(ReadFile("log.html"))->Xml());
+
+    // the objects are integrated; the report counts them per type and lists the file
+    const int stored = std::stoi(db->Scalar("SELECT count(*) FROM public.ax_objects"));
+    EXPECT_GE(stored, 10);
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
+    const std::string html = ReadFile("log.html");
+    EXPECT_NE(html.find("<td>AX_Flurstueck</td>"), std::string::npos);
+    EXPECT_NE(html.find("<td>bestand_bonn</td>"), std::string::npos);
+    EXPECT_NE(html.find("<td>Bonn_241016080000_0001</td>"), std::string::npos); // the portion header
+    EXPECT_NE(report.find("<td>AX_Flurstueck</td>"), std::string::npos);
+    const auto tmp = TXmlDocument::LoadFile(ApplicationFile("tmp.xml"));
+    int counted = 0;
+    for (const auto& o : tmp->Root().ElementsByName("objects")[0].ChildNodes())
+        counted += std::stoi(o.Text());
+    EXPECT_GE(counted, 10);
+
+    // the update: a second run of the same program run, number 2, no transformation any more
+    ChooseFiles({Real("nba_bonn.xml")}, true);
+    const std::size_t before = Lines().size();
+    w->ToolButton3Click();
+    ASSERT_TRUE(fake->errors.empty()) << fake->errors[0];
+    EXPECT_EQ(w->iLfdNrUmsetzung, 2);
+    EXPECT_EQ(w->iSRIDDB, 25832);
+    const auto lines = Lines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
+              (std::vector<std::string>{
+                  ": Lese Datei: nba_bonn.xml - Größe ca. " + SizeText(Real("nba_bonn.xml")) + " MB",
+                  ": Temporäre Daten integrieren ...", ": Aktualisiere Umsetzungstabelle...",
+                  ": Erzeuge Indizes ...", ": Bearbeite geometry_columns ...", ": Nachbereitung ALKIS ...",
+                  ": Aufbereitung ALB ...", ": Erzeuge Log-Datei...", ": Import abgeschlossen."}));
+    EXPECT_GT(std::stoi(db->Scalar("SELECT count(*) FROM public.ax_objects WHERE ende IS NOT NULL")), 0);
+    // the report of the second run lists the files of both
+    const auto tmp2 = TXmlDocument::LoadFile(ApplicationFile("tmp.xml"));
+    EXPECT_EQ(tmp2->Root().ElementsByName("file").size(), 2u);
+    ExpectCleanedUp();
+}
+
+TEST_F(EndToEnd, MalformedSecondOfThreeEndsTheRun) {
+    std::ifstream in(Real("nba_bonn.xml"), std::ios::binary);
+    std::stringstream whole;
+    whole << in.rdbuf();
+    const std::string broken = dir.filePath("broken.xml").toStdString();
+    std::ofstream(broken, std::ios::binary) << whole.str().substr(0, whole.str().size() / 2) << "<</";
+    ChooseFiles({Real("bestand_bonn.xml"), broken, Real("nba_bonn.xml")}, true);
+    w->ToolButton3Click();
+
+    ASSERT_EQ(fake->errors.size(), 1u); // the general error display
+    EXPECT_EQ(fake->errors[0], "StartTag: invalid element name");
+    ASSERT_EQ(fake->messages.size(), 1u); // the parser's own box came first
+    EXPECT_EQ(fake->messages[0].text.rfind("(68) StartTag: invalid element name", 0), 0u)
+        << fake->messages[0].text;
+    const auto lines = Lines();
+    std::vector<std::string> reading;
+    for (const auto& l : lines)
+        if (l.rfind(": Lese Datei: ", 0) == 0)
+            reading.push_back(l.substr(0, l.find(" - ")));
+    EXPECT_EQ(reading,
+              (std::vector<std::string>{": Lese Datei: bestand_bonn.xml", ": Lese Datei: broken.xml"}));
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), ": Erzeuge Log-Datei..."), lines.end());
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), ": Import abgeschlossen."), lines.end());
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), ": Aktualisiere Umsetzungstabelle..."), lines.end());
+    EXPECT_GE(std::stoi(db->Scalar("SELECT count(*) FROM public.ax_objects")), 10); // the first file's data
+    EXPECT_EQ(w->obFiles.size(), 2u);
+    ExpectCleanedUp();
+
+    // the next click starts a new run
+    ChooseFiles({}, false, "abbruch");
+    w->ToolButton3Click();
+    EXPECT_EQ(fake->shownDialogs.size(), 2u);
+}

@@ -1,0 +1,491 @@
+#include <QAction>
+#include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QProgressBar>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "RunFixture.h"
+#include "app/FormOptionen.h"
+#include "platform/db/ZDatabase.h"
+#include "platform/shell/AppDir.h"
+#include "platform/xml/XmlDom.h"
+#include "run/FormFiles.h"
+#include "run/RunSupport.h"
+
+namespace {
+const char* const kAxObjects =
+    "CREATE TABLE IF NOT EXISTS public.ax_objects (gml_id varchar, tablename varchar, "
+    "modellart varchar, beginn timestamp, ende timestamp, geo geometry)";
+
+std::string Real(const char* name) {
+    return TestDataDir() + "/" + name;
+}
+
+std::vector<std::string> ChildNames(const TXmlNode& n) {
+    std::vector<std::string> out;
+    for (const auto& c : n.ChildNodes())
+        if (c.IsElement())
+            out.push_back(c.NodeName());
+    return out;
+}
+
+class ImportCommand : public RunFixture {
+protected:
+    void SetUp() override {
+        RunFixture::SetUp();
+        db->Exec(kAxObjects);
+    }
+};
+} // namespace
+
+TEST(RunTexts, PercentRoundsHalfToEven) {
+    struct Case {
+        double done, total;
+        int pct;
+    } cases[] = {{0, 100, 0},   {10, 100, 10}, {40, 100, 40}, {1, 8, 12}, {5, 1000, 0}, {15, 1000, 2},
+                 {25, 1000, 2}, {35, 1000, 4}, {0, 0, 0},     {3, 0, 0},  {-1, -2, 0},  {7, 5, 100}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ImportPercent(c.done, c.total), c.pct) << c.done << "/" << c.total;
+}
+
+TEST(RunTexts, SizeInMegabytes) {
+    struct Case {
+        double bytes;
+        const char* sep;
+        const char* text;
+    } cases[] = {
+        {1572864, ",", "1,5"},
+        {1572864, ".", "1.5"},
+        {0, ",", "0,0"},
+        {-1, ",", "0,0"}, // a missing file
+        {85105, ",", "0,1"},
+        {1234.56 * 1048576, ",", "1235,0"}, // four significant digits
+        {9999.4 * 1048576, ",", "9999,0"},
+        {12345.67 * 1048576, ",", "12345,7"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FileSizeMBText(c.bytes, c.sep), c.text) << c.bytes;
+}
+
+TEST_F(ImportCommand, EmptyImportWithAlkisPostProcessingAndReport) {
+    TracePostProcessing();
+    WriteIni("ALKIS");
+    ChooseFiles({}, true);
+    w->ToolButton3Click();
+
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{": Aktualisiere Umsetzungstabelle...", ": Erzeuge Indizes ...",
+                                        ": Bearbeite geometry_columns ...", ": Transformiere Geometrien ...",
+                                        ": Nachbereitung ALKIS ...", ": Aufbereitung ALB ...",
+                                        ": Erzeuge Log-Datei...", ": Import abgeschlossen."}));
+    EXPECT_EQ(TracedCalls(),
+              (std::vector<std::string>{"fkt_umsetzung", "fkt_create_indizes", "fkt_add_geometry_column",
+                                        "fkt_transformprj(25832,'')", "alkis_nachbearbeitung",
+                                        "alb_nachbearbeitung"}));
+    EXPECT_EQ(w->iLfdNrUmsetzung, 1);
+    auto rows = LogRows(1);
+    ASSERT_EQ(rows.size(), 9u);
+    EXPECT_EQ(std::vector<std::string>(rows.begin(), rows.begin() + 7),
+              (std::vector<std::string>{"0|Aktualisiere Umsetzungstabelle ...", "0|Erzeuge Indizes ...",
+                                        "0|Bearbeite geometry_columns ... ",
+                                        "0|Transformiere Geometrien ... ", "0|Nachbereitung ALKIS ...",
+                                        "0|Aufbereitung ALB ...", "0|Erzeuge Log-Datei..."}));
+    EXPECT_EQ(rows[8], "0|Import abgeschlossen.");
+    ASSERT_EQ(rows[7].rfind("2|", 0), 0u);
+    EXPECT_NE(rows[7].find("<td>127.0.0.1</td>"), std::string::npos);
+    EXPECT_NE(rows[7].find("<td>" + db->Name() + "</td>"), std::string::npos);
+    EXPECT_EQ(w->StatusText(0), "Der Import ist abgeschlossen.");
+    EXPECT_FALSE(w->ProgressBar1->isVisible());
+    EXPECT_TRUE(fake->errors.empty());
+    EXPECT_TRUE(fake->messages.empty());
+    ExpectCleanedUp();
+
+    // tmp.xml holds the completed run log; log.html the report; the run log is inactive now
+    const auto tmp = TXmlDocument::LoadFile(ApplicationFile("tmp.xml"));
+    EXPECT_EQ(ChildNames(tmp->Root()), (std::vector<std::string>{"date", "output", "objects", "files"}));
+    EXPECT_EQ(tmp->Root().ChildNodes()[1].Xml(),
+              "<output><server>127.0.0.1</server><database>" + db->Name() + "</database></output>");
+    EXPECT_FALSE(w->xmlDocLog->Active);
+    const auto html = TXmlDocument::LoadXml(ReadFile("log.html"));
+    EXPECT_EQ(html->Root().NodeName(), "html");
+    EXPECT_NE(ReadFile("log.html").find("Summe"), std::string::npos);
+}
+
+TEST_F(ImportCommand, PostProcessingOnlyBySchema) {
+    TracePostProcessing();
+    struct Case {
+        const char* schema;
+        int storedSrid; // 0: no geometry stored
+        int targetIndex;
+        const char* extraIni;
+        std::vector<const char*> dropped;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"ATKIS", 25832, 7, "", {}, {"fkt_umsetzung", "fkt_create_indizes", "fkt_add_geometry_column"}},
+        {"AFIS",
+         0,
+         0,
+         "",
+         {},
+         {"fkt_umsetzung", "fkt_create_indizes", "fkt_add_geometry_column", "intoHoehenfestpunkte"}},
+        {"alkis",
+         0,
+         7,
+         "[transformation]\npath31468=/grid/BETA2007.gsb\n",
+         {},
+         {"fkt_umsetzung", "fkt_create_indizes", "fkt_add_geometry_column",
+          "fkt_transformprj(25832,'/grid/BETA2007.gsb')"}},
+        {"ALKIS",
+         31468,
+         4,
+         "",
+         {},
+         {"fkt_umsetzung", "fkt_create_indizes", "fkt_add_geometry_column", "alkis_nachbearbeitung",
+          "alb_nachbearbeitung"}},
+        {"ALKIS",
+         0,
+         15,
+         "",
+         {"fkt_create_indizes", "alkis_nachbearbeitung"},
+         {"fkt_umsetzung", "fkt_add_geometry_column", "fkt_transformprj(325833,'')", "alb_nachbearbeitung"}},
+    };
+    std::size_t lastBefore = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.schema) + " " + std::to_string(c.storedSrid));
+        db->Exec("TRUNCATE calls; DELETE FROM ax_objects");
+        if (c.storedSrid)
+            db->Exec("INSERT INTO ax_objects(gml_id, geo) VALUES ('x', ST_SetSRID(ST_MakePoint(1, 2), " +
+                     std::to_string(c.storedSrid) + "))");
+        for (const char* f : c.dropped)
+            db->Exec(std::string("DROP FUNCTION ") + f + "()");
+        WriteIni(c.schema, c.extraIni);
+        w->cboSRID->setCurrentIndex(c.targetIndex);
+        fake->answers.push_back(mrYes); // the question about 31468
+        ChooseFiles({Real("bestand_bonn.xml")}, true, "post");
+        const std::size_t before = lastBefore = Lines().size();
+        w->ToolButton3Click();
+        EXPECT_EQ(TracedCalls(), c.calls);
+        const auto lines = Lines();
+        ASSERT_GT(lines.size(), before);
+        EXPECT_EQ(lines.back(), ": Import abgeschlossen.");
+        const bool transformed = std::any_of(c.calls.begin(), c.calls.end(), [](const std::string& call) {
+            return call.starts_with("fkt_transformprj");
+        });
+        EXPECT_EQ(std::count(lines.begin() + static_cast<long>(before), lines.end(),
+                             ": Transformiere Geometrien ..."),
+                  transformed ? 1 : 0);
+        for (std::size_t i = before; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].find("Lese Datei"), std::string::npos) << lines[i];
+            EXPECT_EQ(lines[i].find("Erzeuge Log-Datei"), std::string::npos) << lines[i];
+        }
+        EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=2 AND lfd_nr_umsetz=" +
+                             std::to_string(w->iLfdNrUmsetzung)),
+                  "0");
+        EXPECT_EQ(w->StatusText(0), "Der Import ist abgeschlossen.");
+        EXPECT_FALSE(w->obModellArten);
+        ExpectCleanedUp();
+    }
+    // the failing steps of the last case: their lines and error rows, and the next step still ran
+    const auto lines = Lines();
+    const auto at =
+        std::find(lines.begin() + static_cast<long>(lastBefore), lines.end(), ": Erzeuge Indizes ...");
+    ASSERT_NE(at, lines.end());
+    EXPECT_EQ(*(at + 1), ": Fehler beim Erzeugen der Indizes. ");
+    EXPECT_EQ(*(at + 2), "\tfunction fkt_create_indizes() does not exist");
+    EXPECT_EQ(*(at + 3), ": Bearbeite geometry_columns ...");
+    const auto alk = std::find(lines.begin(), lines.end(), ": Fehler bei der Nachbereitung der ALK-Daten ");
+    ASSERT_NE(alk, lines.end());
+    EXPECT_EQ(*(alk + 2), ": Aufbereitung ALB ...");
+    const auto rows = LogRows(w->iLfdNrUmsetzung);
+    EXPECT_NE(
+        std::find(rows.begin(), rows.end(),
+                  "1|Fehler beim Erzeugen der Indizes.  - function fkt_create_indizes() does not exist"),
+        rows.end());
+    EXPECT_NE(
+        std::find(rows.begin(), rows.end(),
+                  "1|Fehler bei der Nachbereitung der ALK-Daten.  - function alkis_nachbearbeitung() does "
+                  "not exist"),
+        rows.end());
+}
+
+TEST_F(ImportCommand, DatabaseReferenceSystemQuestion) {
+    const std::string question =
+        "Die Datenbank enthält Geometrien im Räumlichen Bezugssystem mit der SRID 31468. "
+        "Sollen die einzulesenden Daten in dieses System transformiert werden oder "
+        "möchten Sie den Import abbrechen?";
+    struct Case {
+        const char* name;
+        const char* schema;
+        const char* setup;
+        int targetIndex;
+        int answer;
+        bool asked;
+        bool dialogShown;
+        int srid;
+    } cases[] = {
+        {"31468 answered Abort", "ATKIS",
+         "INSERT INTO ax_objects(geo) VALUES (ST_SetSRID(ST_MakePoint(1,2),31468))", 4, mrAbort, true, false,
+         31468},
+        {"31468 answered Yes", "ATKIS", "", 7, mrYes, true, true, 31468},
+        {"25832 with another target", "ATKIS", "UPDATE ax_objects SET geo=ST_SetSRID(geo,25832)", 4, mrAbort,
+         false, true, 25832},
+        {"AFIS reads no code", "AFIS", "UPDATE ax_objects SET geo=ST_SetSRID(geo,31468)", 7, mrAbort, false,
+         true, 0},
+        {"no geometry", "ATKIS", "DELETE FROM ax_objects", 7, mrAbort, false, true, 0},
+        {"no table", "ATKIS", "DROP TABLE ax_objects", 7, mrAbort, false, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (*c.setup)
+            db->Exec(c.setup);
+        WriteIni(c.schema);
+        w->cboSRID->setCurrentIndex(c.targetIndex);
+        fake->messages.clear();
+        fake->shownDialogs.clear();
+        fake->modalActions.clear();
+        fake->answers.clear();
+        fake->answers.push_back(c.answer);
+        ChooseFiles({}, false, "abbruch");
+        const std::size_t before = Lines().size();
+        w->ToolButton3Click();
+        const auto lines = Lines();
+        const std::vector<std::string> added(lines.begin() + static_cast<long>(before), lines.end());
+        ASSERT_EQ(fake->messages.size(), c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_EQ(fake->messages[0].text, question);
+            EXPECT_EQ(fake->messages[0].type, TMsgDlgType::mtConfirmation);
+            EXPECT_EQ(fake->messages[0].buttons, unsigned(mbYes | mbAbort));
+            EXPECT_EQ(fake->messages[0].defaultButton, mrYes);
+        }
+        EXPECT_EQ(fake->shownDialogs.size(), c.dialogShown ? 1u : 0u);
+        EXPECT_EQ(w->iSRIDDB, c.srid);
+        if (std::string(c.name) == "31468 answered Abort") {
+            EXPECT_EQ(added,
+                      std::vector<std::string>{"SRID der Datenbank: 31468 - Import nicht durchgeführt"});
+            EXPECT_EQ(db->Scalar("SELECT to_regclass('public.logs') IS NULL"), "t"); // no run number drawn
+        } else if (std::string(c.name) == "no table") {
+            ASSERT_EQ(added.size(), 2u);
+            EXPECT_EQ(added[0], ": Fehler beim Lesen der aktuellen SRID");
+            EXPECT_EQ(added[1], "\trelation \"ax_objects\" does not exist");
+        } else {
+            EXPECT_TRUE(added.empty()) << (added.empty() ? "" : added[0]);
+        }
+        ExpectCleanedUp();
+    }
+}
+
+TEST_F(ImportCommand, ConnectionSettingsAndRunLogHeader) {
+    struct Case {
+        const char* port;
+        int expected;
+    } cases[] = {{"5432", 5432}, {"", -1}, {"54x", -1}, {"-7", -7}};
+    for (const auto& c : cases) {
+        std::ofstream(dir.filePath("Kelpora.ini").toStdString())
+            << "[verbindung]\nserver=h\nDatenbank=d\nUSER=u\nPasswort=p\nPort=" << c.port << "\n";
+        const auto conn = w->CreateConnection(false);
+        ASSERT_TRUE(conn);
+        EXPECT_EQ(conn->Port, c.expected) << c.port;
+        EXPECT_EQ(conn->Protocol, "postgresql");
+        EXPECT_EQ(conn->HostName, "h");
+        EXPECT_EQ(conn->Database, "d");
+        EXPECT_EQ(conn->User, "u");
+        EXPECT_EQ(conn->Password, "p");
+        EXPECT_FALSE(conn->Connected());
+    }
+    // no run-log start asked: the document stays as it is
+    EXPECT_TRUE(w->xmlDocLog->Root().IsNull());
+
+    // every start gives a root of exactly date and output, nothing of an earlier run log remains
+    for (int run = 0; run < 2; ++run) {
+        w->xmlDocLog->Root().IsNull() ? void() : (void)w->xmlDocLog->Root().AddChild("objects");
+        w->xmlDocLog->Active = false;
+        ASSERT_TRUE(w->CreateConnection(true));
+        EXPECT_TRUE(w->xmlDocLog->Active);
+        const TXmlNode root = w->xmlDocLog->Root();
+        EXPECT_EQ(root.NodeName(), "import");
+        EXPECT_EQ(ChildNames(root), (std::vector<std::string>{"date", "output"}));
+        EXPECT_EQ(root.ChildNodes()[0].Text(),
+                  QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat).toStdString());
+        EXPECT_EQ(root.ChildNodes()[1].Xml(), "<output><server>h</server><database>d</database></output>");
+    }
+
+    // a missing file is no failure: every value is empty
+    std::filesystem::remove(dir.filePath("Kelpora.ini").toStdString());
+    const auto empty = w->CreateConnection(false);
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->HostName, "");
+    EXPECT_EQ(empty->Port, -1);
+    EXPECT_TRUE(fake->messages.empty());
+}
+
+TEST_F(ImportCommand, UnreadableIniShowsTheNoticeAndTheSettings) {
+    std::filesystem::remove(dir.filePath("Kelpora.ini").toStdString());
+    std::filesystem::create_directory(dir.filePath("Kelpora.ini").toStdString());
+    Form2 = new TForm2(w.get());
+    w->ToolButton3Click();
+    ASSERT_GE(fake->messages.size(), 1u);
+    EXPECT_EQ(fake->messages[0].text,
+              "Ini-Datei nicht gefunden!\r\nBitte geben Sie erst eine Datenbankverbindung ein!");
+    EXPECT_EQ(fake->messages[0].type, TMsgDlgType::mtInformation);
+    EXPECT_EQ(fake->messages[0].buttons, unsigned(mbOK));
+    ASSERT_EQ(fake->shownDialogs.size(), 1u);
+    EXPECT_EQ(fake->shownDialogs[0], Form2);
+    EXPECT_FALSE(w->conn);
+    EXPECT_FALSE(w->runBusy);
+    Form2 = nullptr; // owned by the window
+}
+
+TEST_F(ImportCommand, FailedLoginEndsTheCommandAndTheNextClickStartsAfresh) {
+    std::ofstream(dir.filePath("Kelpora.ini").toStdString())
+        << "[Verbindung]\nServer=127.0.0.1\nPort=" << TTestDatabase::Port() << "\nDatenbank=" << db->Name()
+        << "\nUser=" << TTestDatabase::User() << "\nPasswort=wrong\n";
+    w->ToolButton3Click();
+    ASSERT_EQ(fake->errors.size(), 1u);
+    EXPECT_NE(fake->errors[0].find("password authentication failed"), std::string::npos) << fake->errors[0];
+    EXPECT_TRUE(fake->shownDialogs.empty());
+    ExpectCleanedUp();
+
+    WriteIni("ATKIS");
+    ChooseFiles({}, false, "abbruch");
+    w->ToolButton3Click();
+    EXPECT_EQ(fake->shownDialogs.size(), 1u);
+    EXPECT_EQ(fake->errors.size(), 1u);
+}
+
+TEST_F(ImportCommand, CancelBetweenFilesAndIdleCommands) {
+    // idle: cancel does nothing
+    w->SetStatusText(0, "idle");
+    w->ToolButton4Click();
+    EXPECT_EQ(w->StatusText(0), "idle");
+
+    std::vector<std::string> files{Real("bestand_bonn.xml"), Real("nba_bonn.xml"),
+                                   Real("nba_bonn_gid71.xml")};
+    ChooseFiles(files, false);
+    bool clickedDuringRun = false;
+    WatchStatus([&](const std::string& s) {
+        if (s.rfind("Lese Datei 2 von 3", 0) == 0 && w->oRunFiles) {
+            EXPECT_FALSE(w->nachFolien1->isEnabled()); // the table layout is fixed during a run
+            const auto opened = fake->opened.size();
+            w->ToolButton3Click(); // a second import while loading: nothing
+            w->ToolButton5Click(); // the overview while loading: nothing
+            EXPECT_EQ(fake->opened.size(), opened);
+            w->ToolButton4Click();
+            EXPECT_EQ(w->StatusText(0), "Der Import wird abgebrochen...");
+            clickedDuringRun = true;
+        }
+    });
+    w->ToolButton3Click();
+    EXPECT_TRUE(clickedDuringRun);
+    EXPECT_EQ(fake->shownDialogs.size(), 1u);
+    std::vector<std::string> reading;
+    for (const auto& l : Lines())
+        if (l.find("Lese Datei: ") != std::string::npos)
+            reading.push_back(l);
+    ASSERT_EQ(reading.size(), 2u);
+    EXPECT_EQ(reading[0], ": Lese Datei: bestand_bonn.xml - Größe ca. " +
+                              FileSizeMBText(85105, QLocale::system().decimalPoint().toStdString()) + " MB");
+    EXPECT_EQ(reading[1].rfind(": Lese Datei: nba_bonn.xml - Größe ca. ", 0), 0u);
+    const auto lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], ": Erzeuge Log-Datei...");
+    EXPECT_EQ(lines.back(), ": Import abgeschlossen.");
+    EXPECT_EQ(w->StatusText(0), "Der Import ist abgeschlossen.");
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=2"), "1");
+    // percentages by bytes before each file
+    const double a = 85105, b = 13691, c = 13658;
+    EXPECT_NE(std::find(statusSeen.begin(), statusSeen.end(),
+                        "Lese Datei 2 von 3 - (" + std::to_string(ImportPercent(a, a + b + c)) + "%)"),
+              statusSeen.end());
+    ExpectCleanedUp();
+}
+
+TEST_F(ImportCommand, OverviewShowsTheStoredReportOfTheCurrentRun) {
+    // a database without the run log table: the failure lines; outside a run no row can be written
+    w->ToolButton5Click();
+    EXPECT_TRUE(fake->opened.empty());
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], ": Fehler beim Anzeigen der Übersicht");
+    EXPECT_EQ(lines[1], "\trelation \"logs\" does not exist");
+    EXPECT_FALSE(w->conn);
+
+    // before any import of this program run: run 0, an empty page
+    db->Exec("CREATE TABLE logs (lfd_nr_umsetz integer, zeitpunkt timestamp, meldetyp integer, beschreibung "
+             "text)");
+    db->Exec("INSERT INTO logs VALUES (1, now(), 2, 'report of an earlier program run')");
+    w->ToolButton5Click();
+    ASSERT_EQ(fake->opened.size(), 1u);
+    const QFileInfo page(QString::fromStdString(fake->opened[0]));
+    EXPECT_EQ(page.suffix(), "html");
+    EXPECT_TRUE(page.fileName().startsWith("ZOQ"));
+    EXPECT_TRUE(page.exists());
+    EXPECT_EQ(page.size(), 0);
+    EXPECT_TRUE(fake->errors.empty());
+    EXPECT_FALSE(w->conn);
+
+    ChooseFiles({}, false);
+    w->ToolButton3Click();
+    w->ToolButton5Click();
+    ASSERT_EQ(fake->opened.size(), 2u);
+    std::ifstream in(fake->opened[1], std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(w->iLfdNrUmsetzung, 2);
+    EXPECT_EQ(text.str(),
+              db->Scalar("SELECT beschreibung FROM logs WHERE meldetyp=2 AND lfd_nr_umsetz=2") + "\n");
+    EXPECT_FALSE(w->conn);
+
+    // after a run whose file selection was cancelled: that run has no report, the page is empty
+    ChooseFiles({}, false, "abbruch");
+    w->ToolButton3Click();
+    EXPECT_EQ(w->iLfdNrUmsetzung, 3);
+    w->ToolButton5Click();
+    ASSERT_EQ(fake->opened.size(), 3u);
+    EXPECT_EQ(std::filesystem::file_size(fake->opened[2]), 0u);
+
+    // a missing style sheet: tmp.xml written, the failure reported, no new report row
+    std::filesystem::remove(ApplicationFile("Kelpora.XSL"));
+    std::filesystem::remove(ApplicationFile("log.html"));
+    ChooseFiles({}, false);
+    w->ToolButton3Click();
+    lines = Lines();
+    const auto at = std::find(lines.begin(), lines.end(), ": Fehler beim Erzeugen der Log-Datei");
+    ASSERT_NE(at, lines.end());
+    EXPECT_EQ((at + 1)->rfind("\t", 0), 0u);
+    EXPECT_EQ(lines.back(), ": Import abgeschlossen.");
+    EXPECT_TRUE(std::filesystem::exists(ApplicationFile("tmp.xml")));
+    EXPECT_FALSE(std::filesystem::exists(ApplicationFile("log.html")));
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=2"), "2");
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=1 AND beschreibung LIKE "
+                         "'Fehler beim Erzeugen der Log-Datei - %' AND lfd_nr_umsetz=" +
+                         std::to_string(w->iLfdNrUmsetzung)),
+              "1");
+}
+
+TEST_F(ImportCommand, RunLogThatCannotBeSavedIsReportedAndTheRunCompletes) {
+    std::filesystem::create_directory(ApplicationFile("tmp.xml")); // no file can be written there
+    ChooseFiles({}, false);
+    w->ToolButton3Click();
+    const auto lines = Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], ": Erzeuge Log-Datei...");
+    EXPECT_EQ(lines[1], ": Fehler beim Erzeugen der Log-Datei");
+    EXPECT_EQ(lines[2].rfind("\t", 0), 0u);
+    EXPECT_EQ(lines[3], ": Import abgeschlossen.");
+    EXPECT_TRUE(fake->errors.empty());
+    EXPECT_FALSE(w->xmlDocLog->Active);
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=1"), "1");
+    ExpectCleanedUp();
+    // the next run starts its log afresh and reports normally
+    std::filesystem::remove(ApplicationFile("tmp.xml"));
+    ChooseFiles({}, false);
+    w->ToolButton3Click();
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=2"), "1");
+    EXPECT_EQ(ChildNames(TXmlDocument::LoadFile(ApplicationFile("tmp.xml"))->Root()),
+              (std::vector<std::string>{"date", "output", "objects", "files"}));
+}
