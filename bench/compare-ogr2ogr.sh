@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The end-to-end comparison: a generated full extract of N features imported by kelpora-import-bench and by
+# GDAL's ogr2ogr (NAS driver, default options) into two fresh databases of one throwaway PostgreSQL +
+# PostGIS server, both prepared from db/install.sql. Prints features/s, MB/s and peak RSS of both and the
+# ratio.
+#
+#   bench/compare-ogr2ogr.sh [N]          (default 200000)
+#
+# Environment: KELPORA_COMPARE_DIR (folder for the file and the server, default a new one under /tmp, removed
+# at the end), KELPORA_COMPARE_KEEP=1 keeps it, KELPORA_COMPARE_FSYNC=off runs the server without fsync (as
+# the test server does; the default keeps PostgreSQL's durable defaults, so commit cost counts).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+N=${1:-200000}
+command -v ogr2ogr >/dev/null || { echo "compare-ogr2ogr: ogr2ogr not found (Debian package gdal-bin)" >&2; exit 2; }
+[ -x /usr/bin/time ] || { echo "compare-ogr2ogr: /usr/bin/time not found (Debian package time)" >&2; exit 2; }
+scripts/bootstrap.sh >/dev/null
+BUILD_DIR=${KELPORA_BUILD_DIR:-build}
+
+# shellcheck source=../scripts/pgserver.sh
+source scripts/pgserver.sh
+WORK=${KELPORA_COMPARE_DIR:-$(mktemp -d /tmp/kelpora-compare.XXXXXX)}
+mkdir -p "$WORK"
+chmod 755 "$WORK"
+PGDIR=$WORK/pg
+cleanup() {
+  pg_stop "$PGDIR"
+  [ "${KELPORA_COMPARE_KEEP:-0}" = 1 ] || rm -rf "$WORK"
+}
+trap cleanup EXIT INT TERM
+
+FILE=$WORK/extract-$N.xml
+echo "generating $N features ..."
+"$BUILD_DIR/bench/kelpora-nasgen" --features "$N" --out "$FILE"
+BYTES=$(stat -c %s "$FILE")
+
+pg_init "$PGDIR"
+PORT=$(pg_free_port)
+pg_as_owner "$PG_BIN/pg_ctl" -D "$PGDIR/data" -l "$PGDIR/server.log" -w -t 60 \
+  -o "-p $PORT -k $PGDIR -c listen_addresses='' -c fsync=${KELPORA_COMPARE_FSYNC:-on}" start >/dev/null
+export PGHOST=$PGDIR PGPORT=$PORT PGUSER=postgres PGDATABASE=postgres
+for db in kelpora_import ogr_import; do
+  createdb "$db"
+  pg_load_schema "$db"
+done
+
+# run NAME CMD...: wall seconds and peak RSS (KiB) of the command into NAME_seconds / NAME_rss.
+run() {
+  local name=$1
+  shift
+  /usr/bin/time -f "%e %M" -o "$WORK/$name.time" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err" || {
+    echo "compare-ogr2ogr: $name failed:" >&2
+    tail -5 "$WORK/$name.err" >&2
+    exit 1
+  }
+  read -r seconds rss <"$WORK/$name.time"
+  eval "${name}_seconds=$seconds ${name}_rss=$rss"
+}
+
+echo "kelpora-import-bench ..."
+run kelpora "$BUILD_DIR/bench/kelpora-import-bench" --db "host=$PGDIR port=$PORT user=postgres dbname=kelpora_import" \
+  "$FILE"
+echo "ogr2ogr ..."
+run ogr ogr2ogr -f PostgreSQL "PG:host=$PGDIR port=$PORT user=postgres dbname=ogr_import" "$FILE"
+
+# The objects each one stored.
+kelpora_rows=$(psql -X -At -d kelpora_import -c "SELECT count(*) FROM public.ax_objects")
+ogr_rows=$(psql -X -At -d ogr_import -c "SELECT (SELECT count(*) FROM ax_flurstueck) + (SELECT count(*) FROM
+  ax_gebaeude) + (SELECT count(*) FROM ax_punktortau) + (SELECT count(*) FROM ax_lagebezeichnungohnehausnummer)")
+
+python3 - "$N" "$BYTES" "$kelpora_seconds" "$kelpora_rss" "$kelpora_rows" "$ogr_seconds" "$ogr_rss" "$ogr_rows" <<'PY'
+import sys
+n, size = int(sys.argv[1]), int(sys.argv[2])
+rows = [("kelpora-import-bench",) + tuple(sys.argv[3:6]), ("ogr2ogr",) + tuple(sys.argv[6:9])]
+print(f"\n{n} features, {size / 1e6:.1f} MB")
+print(f"{'':22} {'seconds':>8} {'features/s':>11} {'MB/s':>7} {'peak RSS MiB':>13} {'objects stored':>15}")
+rate = {}
+for name, seconds, rss, stored in rows:
+    s = float(seconds)
+    rate[name] = n / s
+    print(f"{name:22} {s:8.1f} {n / s:11.0f} {size / 1e6 / s:7.1f} {int(rss) / 1024:13.1f} {stored:>15}")
+print(f"ratio (features/s): {rate['kelpora-import-bench'] / rate['ogr2ogr']:.2f}")
+PY
