@@ -1,7 +1,9 @@
 // Loading one NAS file: parse it into the staging schema, let the database integrate it, drop the
 // caches that hold for one file only.
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <string>
 
 #include "app/FormKelpora.h"
 #include "parser/BrenkoSaxReader.h"
@@ -25,14 +27,38 @@ public:
     explicit TImportPipeline(TfrmKelpora& f) : form(f), before(f.iPipelineDepth) {
         if (before == 0)
             form.iPipelineDepth = kImportPipelineDepth;
+        // The writer prepares each of its statements once and runs it for every feature: one plan for
+        // the parameters' types serves them all, where the default plans the validity question anew for
+        // every geometry. Only while the file is read; the integration plans as the server is set up.
+        try {
+            if (!form.conn || !form.conn->Connected())
+                return;
+            TZQuery q(form.conn.get());
+            q.SetSQL("SELECT pg_catalog.current_setting('plan_cache_mode')");
+            q.Open();
+            const std::string mode = q.Fields(0).AsString();
+            form.conn->SetSessionSetting("plan_cache_mode", "force_generic_plan");
+            planCacheMode = mode;
+        } catch (const std::exception&) {
+            // Only a speed-up: the file is read all the same.
+        }
     }
-    ~TImportPipeline() { form.iPipelineDepth = before; }
+    ~TImportPipeline() {
+        form.iPipelineDepth = before;
+        try {
+            if (!planCacheMode.empty() && form.conn && form.conn->Connected())
+                form.conn->SetSessionSetting("plan_cache_mode", planCacheMode);
+        } catch (const std::exception&) {
+            // A lost connection ends the run anyway.
+        }
+    }
     TImportPipeline(const TImportPipeline&) = delete;
     TImportPipeline& operator=(const TImportPipeline&) = delete;
 
 private:
     TfrmKelpora& form;
     std::int32_t before;
+    std::string planCacheMode;
 };
 } // namespace
 

@@ -107,6 +107,32 @@ TEST_F(ZDatabaseTest, ParameterNamesOutsideLiteralsIdentifiersAndCasts) {
     EXPECT_EQ(ErrorOf([&] { q.ParamByName("b"); }), "Parameter 'b' not found");
 }
 
+// The shared statement of a run takes turns between a few texts; each text met again is the same
+// statement, and a parameter keeps its value exactly while its name stays in the text.
+TEST_F(ZDatabaseTest, TextsTakingTurnsKeepPlaceholdersAndValues) {
+    TZQuery q(&conn);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        q.SetSQL("SELECT :a, :B, :a");
+        EXPECT_EQ(q.ServerSQL(), "SELECT $1, $2, $1");
+        EXPECT_TRUE(q.ParamByName("a").IsNull());
+        q.ParamByName("a").SetValue("1");
+        q.ParamByName("b").SetValue("2");
+        q.SetSQL("SELECT :b || :c");
+        EXPECT_EQ(q.ServerSQL(), "SELECT $1 || $2");
+        EXPECT_EQ(q.ParamByName("B").Text(), "2");
+        EXPECT_TRUE(q.ParamByName("c").IsNull());
+        q.ParamByName("c").SetValue("3");
+        q.SetSQL("SELECT 1");
+        EXPECT_EQ(q.ParamCount(), 0);
+    }
+    q.SetSQL("SELECT :a, :B, :a");
+    q.ParamByName("a").SetValue("x");
+    q.ParamByName("b").SetValue("y");
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsString() + q.Fields(1).AsString() + q.Fields(2).AsString(), "xyx");
+}
+
 TEST_F(ZDatabaseTest, SqlBuiltLineByLineAndParametersBound) {
     db.Exec("CREATE TABLE t(i integer, f double precision, s text, w varchar)");
     TZQuery q(&conn);

@@ -385,6 +385,27 @@ void TZQuery::Parse() {
 
     std::vector<std::unique_ptr<TZParam>> old = std::move(params);
     params.clear();
+    // A parameter keeps its value while its name stays in the text.
+    const auto take = [&old](const std::string& name) {
+        auto kept = std::find_if(old.begin(), old.end(),
+                                 [&](const auto& p) { return p && SameTextAscii(p->Name(), name); });
+        return kept != old.end() ? std::move(*kept) : std::make_unique<TZParam>(name);
+    };
+    // A statement object that takes turns between a few texts (the shared statement of a run) scans
+    // each of them once.
+    for (auto it = recentTexts.begin(); it != recentTexts.end(); ++it) {
+        if (it->text != text)
+            continue;
+        for (const std::string& name : it->names)
+            params.push_back(take(name));
+        serverSql = it->serverSql;
+        std::rotate(recentTexts.begin(), it, it + 1);
+        multiStatementSafe = params.empty();
+        stmtName = nullptr;
+        parsed = true;
+        return;
+    }
+    std::vector<std::string> names;
     std::string out;
     out.reserve(text.size() + 16);
     const std::size_t n = text.size();
@@ -460,9 +481,8 @@ void TZQuery::Parse() {
             while (index < params.size() && !SameTextAscii(params[index]->Name(), name))
                 ++index;
             if (index == params.size()) {
-                auto kept = std::find_if(old.begin(), old.end(),
-                                         [&](const auto& p) { return p && SameTextAscii(p->Name(), name); });
-                params.push_back(kept != old.end() ? std::move(*kept) : std::make_unique<TZParam>(name));
+                params.push_back(take(name));
+                names.push_back(name);
             }
             out += '$';
             out += std::to_string(index + 1);
@@ -473,6 +493,10 @@ void TZQuery::Parse() {
         }
     }
     serverSql = std::move(out);
+    constexpr std::size_t kRecentTexts = 8;
+    if (recentTexts.size() == kRecentTexts)
+        recentTexts.pop_back();
+    recentTexts.insert(recentTexts.begin(), TParsedText{std::move(text), serverSql, std::move(names)});
     multiStatementSafe = params.empty();
     stmtName = nullptr;
     parsed = true;

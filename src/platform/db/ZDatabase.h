@@ -205,6 +205,11 @@ private:
     TZConnection* conn = nullptr;
     TStringList sql;
     std::vector<std::string> parsedLines;
+    struct TParsedText {
+        std::string text, serverSql;
+        std::vector<std::string> names; // of the parameters in "$n" order, as first written
+    };
+    std::vector<TParsedText> recentTexts; // most recent first
     bool parsed = false;
     std::string serverSql;
     bool multiStatementSafe = true;               // no parameters: may go through the simple protocol
