@@ -395,7 +395,8 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     // leaves it short of answers, so it is done again one statement at a time.
     fp.bytes += WorkBytes(w);
     fp.pending.push_back(std::move(w));
-    if (!conn->BeforeStatement) {
+    if (fp.pending.size() == 1) {
+        // (Again) ours: the connection may have served another window before.
         const std::weak_ptr<TFeaturePipeline> weak = featurePipeline;
         conn->BeforeStatement = [this, weak] {
             if (!weak.expired())
@@ -423,16 +424,21 @@ void TfrmKelpora::FlushPendingFeatures() {
 
     if (!fp.scratch || fp.scratch->Connection() != conn.get())
         fp.scratch = std::make_shared<TZQuery>(conn.get());
+    // A flush may come in the middle of a feature's binding (a prepare, a click on cancel while the
+    // quality data routine lets messages through): that feature's statement and collected rows stay its.
     struct TRestore {
         TfrmKelpora& form;
         TFeaturePipeline& fp;
+        TFeatureWork* collecting;
         ~TRestore() {
             std::swap(form.cmd, fp.scratch);
+            form.collectingWork = collecting;
             fp.flushing = false;
         }
     };
     std::swap(cmd, fp.scratch);
-    const TRestore restore{*this, fp};
+    const TRestore restore{*this, fp, collectingWork};
+    collectingWork = nullptr;
     for (std::size_t i = 0; i < works.size(); ++i) {
         TFeatureWork& w = works[i];
         if (written[i])
