@@ -183,6 +183,8 @@ public:
     // a time when it was not, then the count and the relations; false when the deferred validity check
     // found the geometry invalid (the feature is skipped).
     bool FinishFeatureWork(TFeatureWork& work, bool written);
+    // Sends the circular-arc questions of a geometry's conversion ahead, behind the features in flight.
+    void PrefetchArcQueries(const TXmlNode& geometryRoot);
     // Writes the quality data rows that were collected for a feature's transaction, one at a time.
     void WriteCollectedQualityData(TFeatureWork& work);
     // While set, WriteProcessSteps adds its rows to this feature's transaction instead of writing them.

@@ -177,6 +177,27 @@ bool DrainPipeline(PGconn* h, int statements) {
     }
 }
 
+// The answer of one statement sent alone up to its sync point (nullptr when there is none).
+PGresult* DrainAnswer(PGconn* h) {
+    PGresult* answer = nullptr;
+    for (;;) {
+        PGresult* res = PQgetResult(h);
+        if (!res) {
+            if (PQstatus(h) != CONNECTION_OK)
+                return answer;
+            continue;
+        }
+        if (PQresultStatus(res) == PGRES_PIPELINE_SYNC) {
+            PQclear(res);
+            return answer;
+        }
+        if (answer)
+            PQclear(res);
+        else
+            answer = res;
+    }
+}
+
 } // namespace
 
 bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa) const {
@@ -206,6 +227,9 @@ struct TFeaturePipeline {
     // Stands in for `cmd` while pending features are finished, so that a statement a caller has set up
     // in `cmd` (its text, parameters and rows) is the same afterwards.
     std::shared_ptr<TZQuery> scratch;
+    // Arc queries of the feature being converted, sent behind the pending features (see
+    // PrefetchArcQueries).
+    std::vector<std::string> arcQueries;
 };
 
 namespace {
@@ -410,7 +434,8 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
 }
 
 void TfrmKelpora::FlushPendingFeatures() {
-    if (!featurePipeline || featurePipeline->pending.empty() || featurePipeline->flushing)
+    if (!featurePipeline || featurePipeline->flushing ||
+        (featurePipeline->pending.empty() && featurePipeline->arcQueries.empty()))
         return;
     TFeaturePipeline& fp = *featurePipeline;
     fp.flushing = true;
@@ -420,6 +445,10 @@ void TfrmKelpora::FlushPendingFeatures() {
     std::vector<bool> written;
     for (const TFeatureWork& w : works)
         written.push_back(DrainPipeline(fp.handle, w.statements));
+    for (const std::string& sql : fp.arcQueries)
+        if (PGresult* answer = DrainAnswer(fp.handle))
+            conn->AddPrefetched(sql, answer);
+    fp.arcQueries.clear();
     PQexitPipelineMode(fp.handle);
 
     if (!fp.scratch || fp.scratch->Connection() != conn.get())
@@ -453,6 +482,52 @@ void TfrmKelpora::FlushPendingFeatures() {
         ShowFileProgress();
     }
 }
+// The conversion asks the database once per circular arc and waits for each answer, behind every
+// feature still on its way. Its questions depend on the fragment alone, so a first walk with an
+// executor that only takes them down finds them; they are sent behind the pending features at once and
+// their answers wait on the connection for the conversion, which asks them in the same order (a question
+// that is not the next one waiting is asked as always, see TZConnection::TakePrefetched).
+void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
+    if (!ExecPostGISSQL || !conn || !conn->Handle())
+        return;
+    std::vector<std::string> queries;
+    {
+        TPostGISCommandFunc executor = [&queries](const std::string& sql) {
+            queries.push_back(sql);
+            return std::string();
+        };
+        std::swap(ExecPostGISSQL, executor);
+        try {
+            GMLGeometryToWKT(geometryRoot);
+        } catch (const std::exception&) {
+            // the conversion itself meets this again and reports it
+        }
+        std::swap(ExecPostGISSQL, executor);
+    }
+    if (queries.empty())
+        return;
+    if (!featurePipeline)
+        featurePipeline = std::make_shared<TFeaturePipeline>();
+    TFeaturePipeline& fp = *featurePipeline;
+    PGconn* const h = conn->Handle();
+    if (fp.flushing)
+        return;
+    if (PQpipelineStatus(h) == PQ_PIPELINE_OFF) {
+        if (!fp.pending.empty() || !PQenterPipelineMode(h))
+            return;
+        fp.handle = h;
+    } else if (fp.pending.empty() || fp.handle != h) {
+        return;
+    }
+    for (const std::string& sql : queries) {
+        if (!PQsendQueryParams(h, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
+            PQpipelineSync(h) != 1)
+            break;
+        fp.arcQueries.push_back(sql);
+    }
+    FlushPendingFeatures();
+}
+
 bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     if (!obAXObject)
         return false;
@@ -489,7 +564,11 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 srid = GetEPSG(crs);
                 if (srid < 0)
                     srid = GetEPSG(obKoRefs ? obKoRefs->GetStdCRS() : std::string());
+                if (inFlight)
+                    PrefetchArcQueries(doc->Root());
                 wkt = GMLGeometryToWKT(doc->Root());
+                if (conn)
+                    conn->ClearPrefetched();
             }
             const std::vector<std::string> heightLines = HeightLineNames(r.position);
             if (!heightLines.empty()) {

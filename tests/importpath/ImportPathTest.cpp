@@ -70,15 +70,17 @@ std::string Building(const std::string& oid, const std::string& posList, const s
            "<adv:zeigtAuf xlink:href=\"urn:adv:oid:" + target + "\"/></adv:AX_Gebaeude>";
 }
 
-// A parcel whose ring closes with an arc: the conversion asks the database while earlier features may
-// still be on their way.
-std::string Parcel(const std::string& oid, double x, double y, const std::string& target) {
-    char b[512];
-    std::snprintf(b, sizeof b,
-                  "<gml:LineStringSegment><gml:posList>%.3f %.3f %.3f %.3f %.3f %.3f</gml:posList>"
-                  "</gml:LineStringSegment><gml:Arc><gml:posList>%.3f %.3f %.3f %.3f %.3f %.3f</gml:posList>"
-                  "</gml:Arc>",
-                  x, y, x + 20, y, x + 20, y + 20, x + 20, y + 20, x + 10, y + 23, x, y);
+// A parcel whose ring closes with two arcs: the conversion asks the database while earlier features
+// may still be on their way. A broken arc of two points is a question the database refuses.
+std::string Parcel(const std::string& oid, double x, double y, const std::string& target, bool brokenArc) {
+    char b[768];
+    std::snprintf(
+        b, sizeof b,
+        "<gml:LineStringSegment><gml:posList>%.3f %.3f %.3f %.3f %.3f %.3f</gml:posList>"
+        "</gml:LineStringSegment><gml:Arc><gml:posList>%.3f %.3f %.3f %.3f %.3f %.3f</gml:posList>"
+        "</gml:Arc><gml:Arc><gml:posList>%.3f %.3f%s %.3f %.3f</gml:posList></gml:Arc>",
+        x, y, x + 20, y, x + 20, y + 20, x + 20, y + 20, x + 13, y + 22.5, x + 10, y + 23, x + 10, y + 23,
+        brokenArc ? "" : (" " + std::to_string(x + 5) + " " + std::to_string(y + 22)).c_str(), x, y);
     return Head("AX_Flurstueck", oid) +
            "<adv:position><gml:Surface srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:patches><gml:PolygonPatch>"
            "<gml:exterior><gml:Ring><gml:curveMember><gml:Curve><gml:segments>" +
@@ -130,7 +132,7 @@ std::string FailuresExtract() {
         std::string feature;
         switch (i % 4) {
         case 0:
-            feature = Parcel(Oid(i), x, y, Oid(i + 1));
+            feature = Parcel(Oid(i), x, y, Oid(i + 1), i == 40);
             break;
         case 1:
             if (i % 8 == 5) {

@@ -159,6 +159,7 @@ void TZConnection::Disconnect() {
         handle = nullptr;
     }
     prepared.clear();
+    prefetched.clear();
     ++generation;
 }
 
@@ -173,6 +174,22 @@ PGconn* TZConnection::Handle() {
 void TZConnection::NotifyBeforeStatement() {
     if (BeforeStatement)
         BeforeStatement();
+}
+
+void TZConnection::AddPrefetched(const std::string& serverSql, PGresult* answer) {
+    prefetched.emplace_back(serverSql, Own(answer));
+}
+
+std::shared_ptr<PGresult> TZConnection::TakePrefetched(const std::string& serverSql) {
+    if (prefetched.empty())
+        return nullptr;
+    if (prefetched.front().first != serverSql) {
+        prefetched.clear();
+        return nullptr;
+    }
+    std::shared_ptr<PGresult> answer = std::move(prefetched.front().second);
+    prefetched.pop_front();
+    return answer;
 }
 
 void TZConnection::RequireConnected() const {
@@ -559,6 +576,11 @@ std::shared_ptr<PGresult> TZQuery::Run() {
     if (multiStatementSafe && !prepareRequested) {
         // One-off texts without parameters (DDL, catalogue checks, generated queries) go through the
         // simple protocol: they are not worth a server-side statement each and may hold several commands.
+        if (std::shared_ptr<PGresult> answer = conn->TakePrefetched(serverSql)) {
+            if (!Succeeded(answer.get()))
+                throw ResultError(h, answer.get());
+            return answer;
+        }
         auto r = Own(PQexec(h, serverSql.c_str()));
         if (!Succeeded(r.get()))
             throw ResultError(h, r.get());

@@ -8,11 +8,13 @@
 // and planned by the server once per connection. Values always travel through libpq's parameter API,
 // never inside the SQL text.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "model/StringList.h"
@@ -84,6 +86,13 @@ public:
     // Runs BeforeStatement when one is set.
     void NotifyBeforeStatement();
 
+    // Answers to statements without parameters that a caller sent ahead (in pipeline mode), in the order
+    // they will be asked: the next statement of exactly that text takes its answer instead of running
+    // again. A different text drops the answers that were waiting.
+    void AddPrefetched(const std::string& serverSql, PGresult* answer);
+    std::shared_ptr<PGresult> TakePrefetched(const std::string& serverSql);
+    void ClearPrefetched() { prefetched.clear(); }
+
 private:
     void RequireConnected() const;
 
@@ -91,6 +100,7 @@ private:
     std::uint64_t generation = 0;
     std::uint64_t nextStatement = 0;
     std::unordered_map<std::string, std::string> prepared; // server SQL -> statement name
+    std::deque<std::pair<std::string, std::shared_ptr<PGresult>>> prefetched;
 };
 
 // One named parameter of a statement.
