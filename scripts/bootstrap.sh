@@ -13,8 +13,8 @@ PACKAGES=(
   postgresql-15 postgresql-15-postgis-3 postgresql-client-15 proj-data
   xvfb xauth
 )
-# Optional: clang for the fuzz targets, GDAL's ogr2ogr for the benchmark comparison.
-OPTIONAL_PACKAGES=(clang libclang-rt-14-dev gdal-bin)
+# Optional: clang for the fuzz targets, GDAL's ogr2ogr, time, perf and valgrind for the benchmarks and profiling.
+OPTIONAL_PACKAGES=(clang libclang-rt-14-dev gdal-bin time linux-perf valgrind)
 
 missing_of() {
   local out=()
