@@ -223,6 +223,9 @@ struct TFeaturePipeline {
     std::vector<TFeatureWork> pending;
     std::size_t bytes = 0;
     PGconn* handle = nullptr;
+    // The connection the features went out on: the window may have let go of it already when its
+    // disconnect (BeforeStatement) asks for the answers.
+    TZConnection* connection = nullptr;
     bool flushing = false;
     // Stands in for `cmd` while pending features are finished, so that a statement a caller has set up
     // in `cmd` (its text, parameters and rows) is the same afterwards.
@@ -394,6 +397,7 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
         return TFeatureSend::fsNotWritten; // someone else's pipeline
     }
     fp.handle = h;
+    fp.connection = conn.get();
     bool sent = true;
     for (const TPreparedCall& st : batch) {
         std::vector<const char*> values;
@@ -447,12 +451,12 @@ void TfrmKelpora::FlushPendingFeatures() {
         written.push_back(DrainPipeline(fp.handle, w.statements));
     for (const std::string& sql : fp.arcQueries)
         if (PGresult* answer = DrainAnswer(fp.handle))
-            conn->AddPrefetched(sql, answer);
+            fp.connection->AddPrefetched(sql, answer);
     fp.arcQueries.clear();
     PQexitPipelineMode(fp.handle);
 
-    if (!fp.scratch || fp.scratch->Connection() != conn.get())
-        fp.scratch = std::make_shared<TZQuery>(conn.get());
+    if (!fp.scratch || fp.scratch->Connection() != fp.connection)
+        fp.scratch = std::make_shared<TZQuery>(fp.connection);
     // A flush may come in the middle of a feature's binding (a prepare, a click on cancel while the
     // quality data routine lets messages through): that feature's statement and collected rows stay its.
     struct TRestore {
@@ -516,6 +520,7 @@ void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
         if (!fp.pending.empty() || !PQenterPipelineMode(h))
             return;
         fp.handle = h;
+        fp.connection = conn.get();
     } else if (fp.pending.empty() || fp.handle != h) {
         return;
     }
