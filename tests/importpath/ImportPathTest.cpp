@@ -210,7 +210,7 @@ std::string DatabaseContents(TTestDatabase& db) {
 }
 
 TRunResult Import(TTestDatabase& db, const std::vector<std::string>& files, bool reference, int depth,
-                  const std::string& keyedTable) {
+                  const std::string& keyedTable, bool groups) {
     TfrmKelpora form;
     form.conn = std::make_shared<TZConnection>();
     form.conn->HostName = TTestDatabase::Host();
@@ -222,6 +222,9 @@ TRunResult Import(TTestDatabase& db, const std::vector<std::string>& files, bool
     form.cmd = std::make_shared<TZQuery>(form.conn.get());
     form.obTables = std::make_unique<TStringList>();
     form.obKoRefs = std::make_unique<TKooRefSysteme>();
+    form.oNachFolien = groups;
+    if (groups)
+        form.obOAGruppen = form.ReadOAGruppen();
     form.iLfdNrUmsetzung = form.InitLogTable();
     form.EnsureInvalidsTable();
     form.ReadModellarten();
@@ -271,6 +274,7 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
         std::vector<std::string> files;
         std::string keyedTable;
         int depth;
+        bool groups = false;
     };
     const std::vector<TCase> cases = {
         {"real extract and update", {real + "bestand_bonn.xml", real + "nba_bonn.xml"}, "", 256},
@@ -278,19 +282,27 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
          {real + "bestand_bonn.xml", real + "nba_bonn.xml"},
          "",
          3},
+        {"real extract and update, tables per group",
+         {real + "bestand_bonn.xml", real + "nba_bonn.xml"},
+         "",
+         256,
+         true},
         {"generated with failures", {generated}, "AX_Gebaeude", 256},
         {"generated with failures, two in flight", {generated}, "AX_Gebaeude", 2},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
         TTestDatabase referenceDb, fastDb;
-        const TRunResult reference = Import(referenceDb, c.files, true, 0, c.keyedTable);
-        const TRunResult fast = Import(fastDb, c.files, false, c.depth, c.keyedTable);
+        const TRunResult reference = Import(referenceDb, c.files, true, 0, c.keyedTable, c.groups);
+        const TRunResult fast = Import(fastDb, c.files, false, c.depth, c.keyedTable, c.groups);
         EXPECT_EQ(reference.batched, 0);
         EXPECT_GT(fast.batched, 0) << "the fast path was not taken";
         EXPECT_EQ(fast.contents, reference.contents);
         EXPECT_EQ(fast.log, reference.log);
         EXPECT_EQ(fast.inserts, reference.inserts);
+        if (c.groups) {
+            EXPECT_NE(reference.contents.find("== alkistemp.og_"), std::string::npos) << "no group table";
+        }
         if (c.keyedTable.empty())
             continue;
         // The failures happened, in both runs alike.
