@@ -172,7 +172,8 @@ std::int32_t TfrmKelpora::GetFileProgress() {
             if (p.IsNull())
                 throw std::runtime_error("Der Fortschritt p ist NULL (keine Statistik zur Datei " + sFileID +
                                          ")");
-            result = static_cast<std::int32_t>(std::lround(p.AsFloat()));
+            // the default rounding mode: a half goes to the even neighbour
+            result = static_cast<std::int32_t>(std::nearbyint(p.AsFloat()));
         }
     } catch (const std::exception& e) {
         const std::string m = "Fehler beim Lesen des Dateilese-Fortschritts";

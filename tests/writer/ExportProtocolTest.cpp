@@ -128,6 +128,16 @@ TEST_F(ExportProtocol, UnreadableProtocolIsReportedWithoutSeparator) {
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM statistics"), "0");
 }
 
+TEST_F(ExportProtocol, ProgressRoundsHalfToEven) {
+    // Whole-number rounding as the import's own percentage does it: a half goes to the even neighbour.
+    form->sFileID = "f1";
+    db.Exec("INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES ('f1', 'A', 8)");
+    db.Exec("INSERT INTO alkistemp.ax_objects(gml_id) VALUES ('x1')");
+    EXPECT_EQ(form->GetFileProgress(), 12); // 12.5
+    db.Exec("INSERT INTO alkistemp.ax_objects(gml_id) VALUES ('x2'), ('x3')");
+    EXPECT_EQ(form->GetFileProgress(), 38); // 37.5
+}
+
 TEST_F(ExportProtocol, ProgressOfTheCurrentFile) {
     form->sFileID = "f1";
     db.Exec("INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES ('f1', 'A', 3), ('f1', 'B', 5), "
