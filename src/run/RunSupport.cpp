@@ -25,7 +25,7 @@ std::string FileSizeMBText(double bytes, const std::string& decimalSeparator) {
     // One rounding only: below 1000 MB the one decimal is the finer limit, from there to 9999 MB the four
     // significant digits leave whole numbers. Rounding to four digits first and then to one decimal
     // would turn 1.04996 into 1.1.
-    if (mb >= 999.95 && mb < 9999.5)
+    if (mb >= 999.95 && mb < 9999.95)
         std::snprintf(buf, sizeof buf, "%.0f.0", mb);
     else
         std::snprintf(buf, sizeof buf, "%.1f", mb);
