@@ -49,6 +49,32 @@ bool IsDatentyp(std::string_view localName) {
 
 namespace {
 
+// Elements that only switch a flag: on at their start, off at their end. `needs` is a flag that must be
+// set for the start to count (tfPosition: none).
+struct TFlagElement {
+    std::string_view name;
+    TAXObjTagFlag flag;
+    TAXObjTagFlag needs = tfPosition;
+};
+// In the file header, whether or not a record is open; they end only outside records.
+constexpr TFlagElement kHeaderElements[] = {
+    {"antragsnummer", tfAntragsnummer}, {"laufendeNummerVonGesamtzahl", tfLfdNr}, {"gesamtzahl", tfAnzPort}};
+// Inside a record: blocks whose children become neither references nor properties, and the values
+// read inside them.
+constexpr TFlagElement kRecordElements[] = {
+    {"lebenszeitintervall", tfLebensZeitIntervall},   {"modellart", tfModellart},
+    {"zeigtAufExternes", tfZeigtAufExternes},         {"identifier", tfGmlIdent},
+    {"beginnt", tfLZIbeginnt, tfLebensZeitIntervall}, {"endet", tfLZIendet, tfLebensZeitIntervall},
+    {"advStandardModell", tfMAadvsm, tfModellart}};
+
+template <std::size_t N>
+const TFlagElement* FindFlagElement(const TFlagElement (&table)[N], const std::string& name) {
+    for (const TFlagElement& e : table)
+        if (e.name == name)
+            return &e;
+    return nullptr;
+}
+
 constexpr std::string_view kCrsPrefix = "urn:adv:crs:";
 constexpr std::string_view kOidPrefix = "urn:adv:oid:";
 
@@ -220,16 +246,12 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     } else if (LocalName == "AX_Bestandsdatenauszug") {
         if (currPortion)
             currPortion->typ = "Bestandsdatenauszug";
-    } else if (LocalName == "antragsnummer") {
-        AXObjTagFlags.Include(tfAntragsnummer);
+    } else if (const TFlagElement* header = FindFlagElement(kHeaderElements, LocalName)) {
+        AXObjTagFlags.Include(header->flag);
     } else if (LocalName == "AA_Koordinatenreferenzsystemangaben") {
         AXObjTagFlags.Include(tfCRS);
         // A block reads into a record of its own only once its "crs" created one.
         obCurrentKRS.reset();
-    } else if (LocalName == "laufendeNummerVonGesamtzahl") {
-        AXObjTagFlags.Include(tfLfdNr);
-    } else if (LocalName == "gesamtzahl") {
-        AXObjTagFlags.Include(tfAnzPort);
     } else if (LocalName == "erlaeuterung") {
         oReadCData = true;
         sCData.clear();
@@ -262,20 +284,9 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
         sSubObjectTag = "LI_Lineage";
     } else if (LocalName == "FeatureId") {
         r.identifikator = Utf8Left(element.FAttributes.Value("fid"), 16);
-    } else if (LocalName == "lebenszeitintervall") {
-        AXObjTagFlags.Include(tfLebensZeitIntervall);
-    } else if (LocalName == "modellart") {
-        AXObjTagFlags.Include(tfModellart);
-    } else if (LocalName == "zeigtAufExternes") {
-        AXObjTagFlags.Include(tfZeigtAufExternes);
-    } else if (LocalName == "identifier") {
-        AXObjTagFlags.Include(tfGmlIdent);
-    } else if (LocalName == "beginnt" && AXObjTagFlags.Contains(tfLebensZeitIntervall)) {
-        AXObjTagFlags.Include(tfLZIbeginnt);
-    } else if (LocalName == "endet" && AXObjTagFlags.Contains(tfLebensZeitIntervall)) {
-        AXObjTagFlags.Include(tfLZIendet);
-    } else if (LocalName == "advStandardModell" && AXObjTagFlags.Contains(tfModellart)) {
-        AXObjTagFlags.Include(tfMAadvsm);
+    } else if (const TFlagElement* block = FindFlagElement(kRecordElements, LocalName);
+               block && (block->needs == tfPosition || AXObjTagFlags.Contains(block->needs))) {
+        AXObjTagFlags.Include(block->flag);
     } else if (IsDatentyp(LocalName)) {
         AXObjTagFlags.Include(AXObjTagFlags.Contains(tfKatalog) ? tfStruktur : tfKatalog);
     } else if (AXObjTagFlags.Contains(tfLebensZeitIntervall) || AXObjTagFlags.Contains(tfModellart) ||
@@ -441,23 +452,11 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
             HandOverRecord(true);
         } else if (LocalName == r.objektart()) {
             HandOverRecord(false);
-        } else if (LocalName == "lebenszeitintervall") {
-            AXObjTagFlags.Exclude(tfLebensZeitIntervall);
-        } else if (LocalName == "modellart") {
-            AXObjTagFlags.Exclude(tfModellart);
-        } else if (LocalName == "zeigtAufExternes") {
-            AXObjTagFlags.Exclude(tfZeigtAufExternes);
-        } else if (LocalName == "identifier") {
-            AXObjTagFlags.Exclude(tfGmlIdent);
-        } else if (LocalName == "beginnt") {
-            AXObjTagFlags.Exclude(tfLZIbeginnt);
-        } else if (LocalName == "endet") {
-            AXObjTagFlags.Exclude(tfLZIendet);
-        } else if (LocalName == "advStandardModell") {
-            AXObjTagFlags.Exclude(tfMAadvsm);
+        } else if (const TFlagElement* block = FindFlagElement(kRecordElements, LocalName)) {
+            AXObjTagFlags.Exclude(block->flag);
         }
-    } else if (LocalName == "antragsnummer") {
-        AXObjTagFlags.Exclude(tfAntragsnummer);
+    } else if (const TFlagElement* header = FindFlagElement(kHeaderElements, LocalName)) {
+        AXObjTagFlags.Exclude(header->flag);
     } else if (LocalName == "AA_Koordinatenreferenzsystemangaben") {
         AXObjTagFlags.Exclude(tfCRS);
         // Each record is handed over once; a block without a "crs" of its own adds nothing.
@@ -466,10 +465,6 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
                 frm->obKoRefs = std::make_unique<TKooRefSysteme>();
             frm->obKoRefs->push_back(std::move(obCurrentKRS));
         }
-    } else if (LocalName == "laufendeNummerVonGesamtzahl") {
-        AXObjTagFlags.Exclude(tfLfdNr);
-    } else if (LocalName == "gesamtzahl") {
-        AXObjTagFlags.Exclude(tfAnzPort);
     } else if (LocalName == "erlaeuterung") {
         HandOverProtocol();
     }

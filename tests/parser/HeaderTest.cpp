@@ -120,19 +120,23 @@ TEST_F(ParserTest, HostileEntityExpansionEndsWithAParseError) {
     EXPECT_TRUE(records.empty());
 }
 
-TEST_F(ParserTest, ExecutorReachesTheWindowAfterTheParserIsGone) {
+TEST_F(ParserTest, ExecutorReachesTheWindowOfTheLatestParser) {
+    ExecPostGISSQL = nullptr;
     std::unique_ptr<TBrenkoSaxReader> first = std::make_unique<TBrenkoSaxReader>(form.get());
-    const TPostGISCommandFunc* installed = &ExecPostGISSQL;
-    ASSERT_TRUE(static_cast<bool>(*installed));
-    TfrmKelpora other;
-    TBrenkoSaxReader second(&other);
+    ASSERT_TRUE(static_cast<bool>(ExecPostGISSQL));
+    auto other = std::make_unique<TfrmKelpora>();
+    { TBrenkoSaxReader second(other.get()); }
     first.reset();
-    // Without a connection PostGISCommand answers with its neutral empty text and reports the failure
-    // in the log window of the window that the latest parser belongs to.
-    const std::size_t before = other.LogLines().size();
+    // The executor stays after both parsers are gone. Without a connection PostGISCommand answers with
+    // its neutral empty text and reports the failure in the log window of the latest parser's window.
+    const std::size_t before = other->LogLines().size();
     const std::size_t formBefore = form->LogLines().size();
     EXPECT_EQ(ExecPostGISSQL("SELECT 1"), "");
-    EXPECT_GT(other.LogLines().size(), before);
+    EXPECT_GT(other->LogLines().size(), before);
+    EXPECT_EQ(form->LogLines().size(), formBefore);
+    // A window that is gone is never called.
+    other.reset();
+    EXPECT_EQ(ExecPostGISSQL("SELECT 1"), "");
     EXPECT_EQ(form->LogLines().size(), formBefore);
 }
 

@@ -34,6 +34,14 @@ protected:
         form->conn.reset();
     }
 
+    // Parsers still alive as children of the window.
+    int ParsersLeft() const {
+        int n = 0;
+        for (QObject* child : form->children())
+            n += dynamic_cast<TBrenkoSaxReader*>(child) != nullptr;
+        return n;
+    }
+
     std::string Log() const {
         std::string text;
         for (const std::string& line : form->LogLines())
@@ -139,6 +147,7 @@ TEST_F(LoadDocTest, ExtractThenUpdate) {
         db.Scalar("SELECT count(*) FROM public.id_refs WHERE gml_id = 'DENW36AL10000Egu' AND ende IS NULL"),
         "3");
     EXPECT_EQ(form->iParsedFeatures, 15);
+    EXPECT_EQ(ParsersLeft(), 0);
     ASSERT_EQ(form->obFiles.size(), 2u);
     const TPortionFile& update = *form->obFiles[1];
     EXPECT_EQ(update.typ, "Nutzerbezogene Bestandsdatenaktualisierung");
@@ -165,6 +174,7 @@ TEST_F(LoadDocTest, MissingFileKeepsItsPortionHeaderAndPassesTheErrorOn) {
         EXPECT_TRUE(form->obFiles.back()->typ.empty());
     }
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE beschreibung LIKE 'Temp%'"), "0");
+    EXPECT_EQ(ParsersLeft(), 0);
 }
 
 TEST_F(LoadDocTest, ParseErrorIsShownAndPassedOnWithoutIntegration) {
@@ -174,8 +184,9 @@ TEST_F(LoadDocTest, ParseErrorIsShownAndPassedOnWithoutIntegration) {
     EXPECT_EQ(dialogs.messages[0].type, TMsgDlgType::mtError);
     EXPECT_EQ(form->obFiles.back()->name, "billionlaugh");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE beschreibung LIKE 'Temp%'"), "0");
-    // The caches stay as they were.
+    // The caches stay as they were; the parser is gone.
     EXPECT_EQ(form->obTables->Count(), 1);
+    EXPECT_EQ(ParsersLeft(), 0);
 }
 
 TEST_F(LoadDocTest, FailedIntegrationIsReportedAndLoadingGoesOn) {
