@@ -84,6 +84,8 @@ void Segment(TWriter& w, const std::string& oid, int& geom, const char* kind, co
 }
 
 // A ring around the rectangle (x0,y0)-(x1,y1), counter-clockwise, its west side bulging out as an arc.
+// The bulge stays narrower than the gap between neighbouring surfaces, so a parcel stays a valid
+// multipolygon.
 void Ring(TWriter& w, const std::string& oid, int& geom, double x0, double y0, double x1, double y1,
           bool arc) {
     char buf[256];

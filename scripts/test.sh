@@ -31,10 +31,23 @@ psql -X -q -c "ALTER DATABASE $KELPORA_TEST_TEMPLATE WITH IS_TEMPLATE true"
 
 BUILD_DIR=${KELPORA_BUILD_DIR:-build}
 status=0
-(cd "$BUILD_DIR" && ctest --output-on-failure -j "$(nproc)") || status=$?
-
-# Fuzz targets run for a bounded time when clang built them.
-if [ -x scripts/fuzz.sh ] && [ "${KELPORA_FUZZ_SECONDS:-60}" != 0 ]; then
-  scripts/fuzz.sh "${KELPORA_FUZZ_SECONDS:-60}" || status=1
+CTEST_LOG=$PGDIR/ctest.log
+(cd "$BUILD_DIR" && ctest --output-on-failure -j "$(nproc)") 2>&1 | tee "$CTEST_LOG" || true
+total=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$CTEST_LOG" | tail -n 1)
+failed=$(sed -n 's/.*, \([0-9]*\) tests failed out of .*/\1/p' "$CTEST_LOG" | tail -n 1)
+if [ -z "$total" ] || [ -z "$failed" ] || [ "$failed" != 0 ] || [ "$total" = 0 ]; then
+  status=1
 fi
+passed=$(( ${total:-0} - ${failed:-0} ))
+
+# Fuzz targets run for a bounded time when clang built them; each counts as one test.
+if [ -x scripts/fuzz.sh ] && [ "${KELPORA_FUZZ_SECONDS:-60}" != 0 ]; then
+  if scripts/fuzz.sh "${KELPORA_FUZZ_SECONDS:-60}"; then
+    passed=$((passed + 1))
+  else
+    failed=$(( ${failed:-0} + 1 ))
+    status=1
+  fi
+fi
+echo "tests: $passed passed, ${failed:-0} failed"
 exit $status

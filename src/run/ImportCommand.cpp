@@ -24,7 +24,12 @@ std::string BaseName(const std::string& path) {
 class TRunCleanup {
 public:
     TRunCleanup(TfrmKelpora& form, bool& readModellarten) : form(form), readModellarten(readModellarten) {}
-    ~TRunCleanup() {
+    ~TRunCleanup() { Run(); }
+    // Runs the clean-up now (once); the destructor then has nothing left to do.
+    void Run() {
+        if (done)
+            return;
+        done = true;
         form.cmd.reset();
         if (form.conn) {
             try {
@@ -49,6 +54,7 @@ public:
 private:
     TfrmKelpora& form;
     bool& readModellarten;
+    bool done = false;
 };
 } // namespace
 
@@ -172,7 +178,10 @@ void TfrmKelpora::ToolButton3Click() {
     } catch (const std::exception& e) {
         // What no operation caught ends the run here; the clean-up still runs.
         ShowProgressBar(false);
-        Dialogs().ShowErrorMessage(e.what());
+        // The error box comes after the clean-up: while it is open no run is active any more.
+        const std::string message = e.what();
+        cleanup.Run();
+        Dialogs().ShowErrorMessage(message);
     }
 }
 

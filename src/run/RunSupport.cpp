@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/FormKelpora.h"
 
@@ -21,13 +20,15 @@ int ImportPercent(double done, double total) {
 }
 
 std::string FileSizeMBText(double bytes, const std::string& decimalSeparator) {
-    double mb = std::fmax(bytes, 0.0) / 1024.0 / 1024.0; // a missing file (-1) reads as nothing
+    const double mb = std::fmax(bytes, 0.0) / 1024.0 / 1024.0; // a missing file (-1) reads as nothing
     char buf[64];
-    if (mb < 9999.95) {
-        std::snprintf(buf, sizeof buf, "%.3e", mb);
-        mb = std::strtod(buf, nullptr);
-    }
-    std::snprintf(buf, sizeof buf, "%.1f", mb);
+    // One rounding only: below 1000 MB the one decimal is the finer limit, from there to 9999 MB the four
+    // significant digits leave whole numbers. Rounding to four digits first and then to one decimal
+    // would turn 1.04996 into 1.1.
+    if (mb >= 999.95 && mb < 9999.95)
+        std::snprintf(buf, sizeof buf, "%.0f.0", mb);
+    else
+        std::snprintf(buf, sizeof buf, "%.1f", mb);
     std::string text = buf;
     const auto dot = text.find('.');
     if (dot != std::string::npos)

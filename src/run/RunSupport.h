@@ -13,6 +13,7 @@ void ReportStep(TfrmKelpora& form, const std::string& statusText, const std::str
 // neighbour; 0 when the files total no bytes.
 int ImportPercent(double done, double total);
 
-// A file size in MB (bytes / 1024 / 1024) with one digit after `decimalSeparator`, rounded to four
-// significant digits first; sizes of 10,000 MB or more keep all their digits before the separator.
+// A file size in MB (bytes / 1024 / 1024) with one digit after `decimalSeparator` and at most four
+// significant digits (whole numbers from 1000 MB on), rounded once; sizes of 10,000 MB or more keep all
+// their digits before the separator.
 std::string FileSizeMBText(double bytes, const std::string& decimalSeparator);

@@ -9,6 +9,7 @@
 #include "model/Utils.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/xml/XmlDom.h"
+#include "writer/DbSupport.h"
 
 namespace {
 
@@ -126,23 +127,24 @@ bool TfrmKelpora::IB_Protokoll(const std::string& sXML) {
 
 void TfrmKelpora::WriteStatistics() {
     try {
+        TZQuery& q = SharedStatement(cmd);
         for (int i = 0; i < obStatistics.Count(); ++i) {
             // The protocol is data from the file: its object types and counts travel as parameters, so a
             // quote cannot alter the statement, while a count that is no number still fails the insert.
-            cmd->SQL().Clear();
-            cmd->SQL().Add(
+            q.SQL().Clear();
+            q.SQL().Add(
                 "INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES(:fileid, :obj_art, :obj_anzahl)");
-            cmd->Prepare();
-            TZParam& fileid = cmd->ParamByName("fileid");
+            q.Prepare();
+            TZParam& fileid = q.ParamByName("fileid");
             fileid.SetDataType(TFieldType::ftString);
             fileid.SetValue(sFileID);
-            TZParam& objArt = cmd->ParamByName("obj_art");
+            TZParam& objArt = q.ParamByName("obj_art");
             objArt.SetDataType(TFieldType::ftString);
             objArt.SetValue(obStatistics.Names(i));
-            TZParam& objAnzahl = cmd->ParamByName("obj_anzahl");
+            TZParam& objAnzahl = q.ParamByName("obj_anzahl");
             objAnzahl.SetDataType(TFieldType::ftString);
             objAnzahl.SetValue(obStatistics.ValueFromIndex(i));
-            cmd->ExecSQL();
+            q.ExecSQL();
         }
     } catch (const std::exception& e) {
         const std::string m = "Fehler beim Schreiben der Export-Statistik";
@@ -153,23 +155,25 @@ void TfrmKelpora::WriteStatistics() {
 std::int32_t TfrmKelpora::GetFileProgress() {
     std::int32_t result = -1;
     try {
-        cmd->SQL().Clear();
+        TZQuery& q = SharedStatement(cmd);
+        q.SQL().Clear();
         // The file id is a file name and may hold a quote: it goes in as a parameter.
-        cmd->SQL().Add(
+        q.SQL().Add(
             "SELECT ((100.0*(select count(*) from alkistemp.ax_objects)) /sum(obj_anzahl)) as p  FROM "
             "statistics WHERE statistics.fileid=:fileid");
-        cmd->Prepare();
-        TZParam& fileid = cmd->ParamByName("fileid");
+        q.Prepare();
+        TZParam& fileid = q.ParamByName("fileid");
         fileid.SetDataType(TFieldType::ftString);
         fileid.SetValue(sFileID);
-        cmd->Open();
+        q.Open();
         result = 0;
-        for (cmd->First(); !cmd->Eof(); cmd->Next()) {
-            const TZField p = cmd->FieldByName("p");
+        for (q.First(); !q.Eof(); q.Next()) {
+            const TZField p = q.FieldByName("p");
             if (p.IsNull())
                 throw std::runtime_error("Der Fortschritt p ist NULL (keine Statistik zur Datei " + sFileID +
                                          ")");
-            result = static_cast<std::int32_t>(std::lround(p.AsFloat()));
+            // the default rounding mode: a half goes to the even neighbour
+            result = static_cast<std::int32_t>(std::nearbyint(p.AsFloat()));
         }
     } catch (const std::exception& e) {
         const std::string m = "Fehler beim Lesen des Dateilese-Fortschritts";

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "QtApp.h"
+#include "RunOnTestDatabase.h"
 #include "TestDatabase.h"
 #include "app/FormKelpora.h"
 #include "platform/db/ZDatabase.h"
@@ -33,13 +34,7 @@ protected:
             CREATE TABLE IF NOT EXISTS crs (crs varchar, epsg integer);
         )");
         form = std::make_unique<TfrmKelpora>();
-        form->conn = std::make_shared<TZConnection>();
-        form->conn->HostName = TTestDatabase::Host();
-        form->conn->Port = TTestDatabase::Port();
-        form->conn->Database = db.Name();
-        form->conn->User = TTestDatabase::User();
-        form->conn->Connect();
-        form->cmd = std::make_shared<TZQuery>(form->conn.get());
+        ConnectRunToTestDatabase(*form, db);
         form->obTables = std::make_unique<TStringList>();
         logStart = form->LogLines().size();
     }

@@ -2,6 +2,7 @@
 #include <QPlainTextEdit>
 
 #include "ParserFixture.h"
+#include "RunOnTestDatabase.h"
 #include "platform/db/ZDatabase.h"
 
 namespace {
@@ -11,14 +12,7 @@ protected:
     void SetUp() override {
         EnsureQApplication();
         form = std::make_unique<TfrmKelpora>();
-        form->conn = std::make_shared<TZConnection>();
-        form->conn->HostName = TTestDatabase::Host();
-        form->conn->Port = TTestDatabase::Port();
-        form->conn->Database = db.Name();
-        form->conn->User = TTestDatabase::User();
-        form->conn->Password = TTestDatabase::Password();
-        form->conn->Connect();
-        form->cmd = std::make_shared<TZQuery>(form->conn.get());
+        ConnectRunToTestDatabase(*form, db);
         // What an import run prepares before its first file.
         form->iLfdNrUmsetzung = form->InitLogTable();
         form->obTables = std::make_unique<TStringList>();

@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -22,6 +23,17 @@ std::string SizeText(const std::string& path) {
 }
 
 class EndToEnd : public RunFixture {};
+
+// Calls `onError` when the general error display opens, so a test can look at the window's state then.
+class TErrorStateDialogs : public TFakeDialogs {
+public:
+    void ShowErrorMessage(const std::string& text) override {
+        if (onError)
+            onError();
+        TFakeDialogs::ShowErrorMessage(text);
+    }
+    std::function<void()> onError;
+};
 } // namespace
 
 TEST_F(EndToEnd, ExtractThenUpdateWithAlkisPostProcessing) {
@@ -100,11 +112,22 @@ TEST_F(EndToEnd, MalformedSecondOfThreeEndsTheRun) {
     whole << in.rdbuf();
     const std::string broken = dir.filePath("broken.xml").toStdString();
     std::ofstream(broken, std::ios::binary) << whole.str().substr(0, whole.str().size() / 2) << "<</";
+    fake.reset(); // uninstalls itself; the replacement installs itself
+    auto errorState = std::make_unique<TErrorStateDialogs>();
+    bool runActiveAtError = true, connectedAtError = true;
+    errorState->onError = [&] {
+        runActiveAtError = w->oRunFiles || w->runBusy;
+        connectedAtError = w->conn != nullptr;
+    };
+    fake = std::move(errorState);
     ChooseFiles({Real("bestand_bonn.xml"), broken, Real("nba_bonn.xml")}, true);
     w->ToolButton3Click();
 
     ASSERT_EQ(fake->errors.size(), 1u); // the general error display
     EXPECT_EQ(fake->errors[0], "StartTag: invalid element name");
+    // the clean-up came first: while the box is open the run is over and the connection released
+    EXPECT_FALSE(runActiveAtError);
+    EXPECT_FALSE(connectedAtError);
     ASSERT_EQ(fake->messages.size(), 1u); // the parser's own box came first
     EXPECT_EQ(fake->messages[0].text.rfind("(68) StartTag: invalid element name", 0), 0u)
         << fake->messages[0].text;

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "RunFixture.h"
@@ -64,8 +65,12 @@ TEST(RunTexts, SizeInMegabytes) {
         {0, ",", "0,0"},
         {-1, ",", "0,0"}, // a missing file
         {85105, ",", "0,1"},
+        {52425, ",", "0,0"},   // 0.049996: rounded once, not first to 0.05000
+        {1100964, ",", "1,0"}, // 1.049961
+        {999.96 * 1048576, ",", "1000,0"},
         {1234.56 * 1048576, ",", "1235,0"}, // four significant digits
         {9999.4 * 1048576, ",", "9999,0"},
+        {9999.7 * 1048576, ",", "10000,0"},
         {12345.67 * 1048576, ",", "12345,7"},
     };
     for (const auto& c : cases)
@@ -488,4 +493,33 @@ TEST_F(ImportCommand, RunLogThatCannotBeSavedIsReportedAndTheRunCompletes) {
     EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=2"), "1");
     EXPECT_EQ(ChildNames(TXmlDocument::LoadFile(ApplicationFile("tmp.xml"))->Root()),
               (std::vector<std::string>{"date", "output", "objects", "files"}));
+}
+
+TEST_F(ImportCommand, RunLogBodyListsInsertCountsAndPortionHeaders) {
+    w->obInserts.Add("AX_Flurstueck=3");
+    w->obInserts.Add("AX_Gebaeude=1");
+    auto full = std::make_unique<TPortionFile>("bestand");
+    full->typ = "Bestandsdatenauszug";
+    full->antragsnr = "Bonn_0001";
+    full->koordRefSys = "ETRS89_UTM32";
+    full->lfdNr = "1";
+    full->anzPort = "2";
+    w->obFiles.push_back(std::move(full));
+    w->obFiles.push_back(std::make_unique<TPortionFile>("ohne_kopf")); // a header without any field
+    ASSERT_TRUE(w->CreateConnection(true));
+    w->CreateRunReport();
+
+    const auto tmp = TXmlDocument::LoadFile(ApplicationFile("tmp.xml"));
+    const TXmlNode root = tmp->Root();
+    ASSERT_EQ(ChildNames(root), (std::vector<std::string>{"date", "output", "objects", "files"}));
+    EXPECT_EQ(root.ChildNodes()[2].Xml(),
+              "<objects><AX_Flurstueck>3</AX_Flurstueck><AX_Gebaeude>1</AX_Gebaeude></objects>");
+    std::string files = root.ChildNodes()[3].Xml();
+    files = std::regex_replace(files, std::regex("<(lfdNr|portionen)/>"), "<$1></$1>");
+    EXPECT_EQ(files,
+              "<files><file typ=\"Bestandsdatenauszug\" antragsnr=\"Bonn_0001\" koordrefsys=\"ETRS89_UTM32\">"
+              "<name>bestand</name><lfdNr>1</lfdNr><portionen>2</portionen></file>"
+              "<file typ=\"\" antragsnr=\"\" koordrefsys=\"\"><name>ohne_kopf</name><lfdNr></lfdNr>"
+              "<portionen></portionen></file></files>");
+    EXPECT_FALSE(w->xmlDocLog->Active);
 }

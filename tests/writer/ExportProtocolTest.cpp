@@ -48,6 +48,12 @@ const std::vector<TProtocolCase> kProtocolCases = {
      Messages(MessageText("Anzahl: 5 x A") + MessageText("Objekte: 6 x B")),
      {"A=5"}},
     {"four words", Messages(MessageText("Anzahl: 5 x A B")), {}},
+    {"only 255 characters after the colon count",
+     Messages(MessageText("Anzahl: 12 x " + std::string(260, 'T'))),
+     {std::string(249, 'T') + "=12"}},
+    {"words beyond 255 characters are cut off",
+     Messages(MessageText("Anzahl: 12 x T" + std::string(250, ' ') + "Z")),
+     {"T=12"}},
     {"name case matters",
      "<P><Statistik><objektmenge objektart=\"A\"><objektanzahl>1</objektanzahl></objektmenge>"
      "</Statistik><message>" +
@@ -122,6 +128,16 @@ TEST_F(ExportProtocol, UnreadableProtocolIsReportedWithoutSeparator) {
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM statistics"), "0");
 }
 
+TEST_F(ExportProtocol, ProgressRoundsHalfToEven) {
+    // Whole-number rounding as the import's own percentage does it: a half goes to the even neighbour.
+    form->sFileID = "f1";
+    db.Exec("INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES ('f1', 'A', 8)");
+    db.Exec("INSERT INTO alkistemp.ax_objects(gml_id) VALUES ('x1')");
+    EXPECT_EQ(form->GetFileProgress(), 12); // 12.5
+    db.Exec("INSERT INTO alkistemp.ax_objects(gml_id) VALUES ('x2'), ('x3')");
+    EXPECT_EQ(form->GetFileProgress(), 38); // 37.5
+}
+
 TEST_F(ExportProtocol, ProgressOfTheCurrentFile) {
     form->sFileID = "f1";
     db.Exec("INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES ('f1', 'A', 3), ('f1', 'B', 5), "
@@ -162,6 +178,26 @@ TEST_F(ExportProtocol, ProgressFailures) {
         EXPECT_EQ(ErrorRows(), std::vector<std::string>{"Fehler beim Lesen des Dateilese-Fortschritts - " +
                                                         log[1].substr(1)});
     }
+}
+
+// Outside a run there is no shared statement: the protocol's inserts and the progress query report
+// that like any other failure (and the error row is lost with it).
+TEST_F(ExportProtocol, WithoutAStatementTheFailuresAreReported) {
+    form->cmd.reset();
+    form->sFileID = "f";
+    EXPECT_EQ(form->GetFileProgress(), -1);
+    EXPECT_TRUE(form->IB_Protokoll(
+        Statistik("<objektmenge objektart=\"A\"><objektanzahl>1</objektanzahl></objektmenge>")));
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 8u);
+    const char* const messages[] = {
+        "Fehler beim Lesen des Dateilese-Fortschritts", "Fehler beim Schreiben in die Log-Tabelle",
+        "Fehler beim Schreiben der Export-Statistik", "Fehler beim Schreiben in die Log-Tabelle"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        ExpectTimed(log[2 * i], messages[i]);
+        EXPECT_EQ(log[2 * i + 1], "\tKeine Verbindung zur Datenbank");
+    }
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM statistics"), "0");
 }
 
 // The protocol of a real-shaped delivery (namespaced, with a message that counts nothing), and the same

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 
 #include "QtApp.h"
+#include "RunOnTestDatabase.h"
 #include "TestDatabase.h"
 #include "app/FormKelpora.h"
 #include "platform/db/ZDatabase.h"
@@ -30,15 +31,8 @@ protected:
     void SetUp() override {
         EnsureQApplication();
         form = std::make_unique<TfrmKelpora>();
-        conn = std::make_shared<TZConnection>();
-        conn->HostName = TTestDatabase::Host();
-        conn->Port = TTestDatabase::Port();
-        conn->Database = db.Name();
-        conn->User = TTestDatabase::User();
-        conn->Password = TTestDatabase::Password();
-        conn->Connect();
-        form->conn = conn;
-        form->cmd = std::make_shared<TZQuery>(conn.get());
+        ConnectRunToTestDatabase(*form, db);
+        conn = form->conn;
         form->obTables = std::make_unique<TStringList>();
         form->obKoRefs = std::make_unique<TKooRefSysteme>();
         form->oTableExistsIdRefs = false;
