@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "QtApp.h"
+#include "RunOnTestDatabase.h"
 #include "TestDatabase.h"
 #include "app/FormKelpora.h"
 #include "platform/db/ZDatabase.h"
@@ -212,14 +213,7 @@ std::string DatabaseContents(TTestDatabase& db) {
 TRunResult Import(TTestDatabase& db, const std::vector<std::string>& files, bool reference, int depth,
                   const std::string& keyedTable, bool groups) {
     TfrmKelpora form;
-    form.conn = std::make_shared<TZConnection>();
-    form.conn->HostName = TTestDatabase::Host();
-    form.conn->Port = TTestDatabase::Port();
-    form.conn->Database = db.Name();
-    form.conn->User = TTestDatabase::User();
-    form.conn->Password = TTestDatabase::Password();
-    form.conn->Connect();
-    form.cmd = std::make_shared<TZQuery>(form.conn.get());
+    ConnectRunToTestDatabase(form, db);
     form.obTables = std::make_unique<TStringList>();
     form.obKoRefs = std::make_unique<TKooRefSysteme>();
     form.oNachFolien = groups;
