@@ -173,7 +173,8 @@ public:
     // The relation type number of a relation name (-1 when unknown).
     std::int32_t RelationTyp(const std::string& relTyp) const;
     // Whether the validity check of a geometry may wait for the INSERT: nothing in between can show.
-    bool CanDeferGeometryCheck(const std::string& oa) const;
+    // `qualityRowsCollected`: quality data rows would travel in the feature's transaction.
+    bool CanDeferGeometryCheck(const std::string& oa, bool qualityRowsCollected = false) const;
     // Sends the validity question (when deferred), the prepared INSERT of `cmd` and the record's relation
     // rows (when there are any) as one transaction without waiting on each; written, or nothing stored,
     // or still on its way (see iPipelineDepth).

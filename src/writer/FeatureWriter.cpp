@@ -200,13 +200,15 @@ PGresult* DrainAnswer(PGconn* h) {
 
 } // namespace
 
-bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa) const {
+bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa, bool qualityRowsCollected) const {
     if (!obParseTable)
         return false;
     const std::string key = oNachFolien ? "og_" + (obOAGruppen ? obOAGruppen->Value(oa) : std::string()) : oa;
     for (const auto& list : *obParseTable) {
         if (list->ObjektArt != key)
             continue;
+        if (qualityRowsCollected)
+            return true;
         for (int i = 0; i < list->Count(); ++i) {
             const std::string value = list->ValueFromIndex(i);
             if (value.size() >= 2 && value.compare(value.size() - 2, 2, "|6") == 0)
@@ -586,8 +588,9 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 WriteLog(1, "CRS unbekannt: (" + crs + ")" + oa + ": " + r.identifikator);
             } else {
                 // The validity answer can travel with the INSERT when nothing between here and the
-                // INSERT can show: the attribute columns are known already and no quality data get written.
-                deferredCheck = inFlight || (!oOneStatementAtATime && CanDeferGeometryCheck(oa));
+                // INSERT can show: the attribute columns are known already, and no quality data get
+                // written (or their rows travel in the same transaction).
+                deferredCheck = !oOneStatementAtATime && CanDeferGeometryCheck(oa, inFlight);
                 if (!deferredCheck && !CheckGeometry(r.identifikator, wkt))
                     return result;
                 hasGeometry = true;
