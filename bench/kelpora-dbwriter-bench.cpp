@@ -118,8 +118,7 @@ int main(int argc, char** argv) {
         std::printf("features: %d (valid: %d)\n", n, valid);
         std::printf("CheckGeometry  %8.1f us/feature  (literal SQL %8.1f us, bare libpq prepared %8.1f us)\n",
                     check, checkLiteral, checkRaw);
-        std::printf("WriteIdRef     %8.1f us/relation (literal SQL %8.1f us)\n", relation,
-                    relationLiteral);
+        std::printf("WriteIdRef     %8.1f us/relation (literal SQL %8.1f us)\n", relation, relationLiteral);
         std::printf("statements prepared on the server by the layer: %zu\n", form.conn->PreparedCount());
         if (problems) {
             std::fprintf(stderr, "unexpected failures reported in the log window\n");

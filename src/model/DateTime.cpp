@@ -1,10 +1,10 @@
 #include "model/DateTime.h"
 
+#include <QLocale>
+#include <QTime>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <QLocale>
-#include <QTime>
 
 namespace {
 // Days from 1970-01-01 of a civil date (H. Hinnant's algorithm).

@@ -77,7 +77,8 @@ public:
 
 class TRelationTyp {
 public:
-    TRelationTyp(std::string ARelationTyp, int Aidx) : RelationTypBez(std::move(ARelationTyp)), RelationTyp(Aidx) {}
+    TRelationTyp(std::string ARelationTyp, int Aidx)
+        : RelationTypBez(std::move(ARelationTyp)), RelationTyp(Aidx) {}
     std::string RelationTypBez;
     std::int32_t RelationTyp;
 };

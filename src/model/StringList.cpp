@@ -65,7 +65,9 @@ int TStringList::IndexOfName(const std::string& name) const {
     return -1;
 }
 
-std::string TStringList::Names(int index) const { return NameOf((*this)[index]); }
+std::string TStringList::Names(int index) const {
+    return NameOf((*this)[index]);
+}
 
 std::string TStringList::ValueFromIndex(int index) const {
     const std::string& line = (*this)[index];

@@ -25,7 +25,8 @@ public:
 
     // Index of the first line that equals the text exactly; -1 when none.
     int IndexOf(const std::string& line) const;
-    // Index of the first line whose name (text before the first "=") equals `name` ignoring case; -1 when none.
+    // Index of the first line whose name (text before the first "=") equals `name` ignoring case; -1 when
+    // none.
     int IndexOfName(const std::string& name) const;
 
     // The name of line `index`: the text before its first "=" (the whole line when it has none).

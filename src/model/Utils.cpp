@@ -11,7 +11,7 @@
 std::string GetTempPathStr() {
     const char* env = std::getenv("TMPDIR");
     std::string dir = env && *env ? env : "/tmp";
-    struct stat st{};
+    struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return {};
     if (dir.back() != '/')
@@ -94,7 +94,7 @@ void GetNextToken(std::string& S, const std::string& Delim, std::string& Token) 
 }
 
 std::int64_t FileSizeByName(const std::string& FileName) {
-    struct stat st{};
+    struct stat st {};
     if (FileName.empty() || ::stat(FileName.c_str(), &st) != 0)
         return -1;
     if (S_ISDIR(st.st_mode))

@@ -70,8 +70,16 @@ TEST(LookupTables, StandardReferenceSystemIsTheFirstFlagged) {
 
 TEST(Utils, SafeStrToInt) {
     const std::pair<const char*, int> cases[] = {
-        {"5432", 5432}, {"", -1},         {"12a", -1},          {"2147483648", -1}, {"-1", -1},
-        {"+7", 7},      {"-2147483648", INT32_MIN}, {"2147483647", INT32_MAX}, {" 5", -1}, {"-", -1},
+        {"5432", 5432},
+        {"", -1},
+        {"12a", -1},
+        {"2147483648", -1},
+        {"-1", -1},
+        {"+7", 7},
+        {"-2147483648", INT32_MIN},
+        {"2147483647", INT32_MAX},
+        {" 5", -1},
+        {"-", -1},
         {"99999999999999999999", -1},
     };
     for (const auto& [text, expected] : cases)
@@ -82,9 +90,8 @@ TEST(Utils, GetNextToken) {
     struct Case {
         std::string s, delim, token, rest;
     } cases[] = {
-        {"gfk|2", "|", "gfk", "2"}, {"|2", "|", "", "2"},     {"gfk2", "|", "", "gfk2"},
-        {"", "|", "", ""},          {"gfk|2", "", "", "gfk|2"}, {"aXYb", "XY", "a", "Yb"},
-        {"a|b|c", "|", "a", "b|c"},
+        {"gfk|2", "|", "gfk", "2"}, {"|2", "|", "", "2"},      {"gfk2", "|", "", "gfk2"},  {"", "|", "", ""},
+        {"gfk|2", "", "", "gfk|2"}, {"aXYb", "XY", "a", "Yb"}, {"a|b|c", "|", "a", "b|c"},
     };
     for (auto c : cases) {
         std::string token = "stale";

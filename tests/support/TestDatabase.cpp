@@ -45,12 +45,22 @@ void ExecOn(PGconn* c, const std::string& sql) {
 }
 } // namespace
 
-std::string TestDataDir() { return KELPORA_TESTDATA_DIR "/nas-real"; }
+std::string TestDataDir() {
+    return KELPORA_TESTDATA_DIR "/nas-real";
+}
 
-std::string TTestDatabase::Host() { return Env("PGHOST", "localhost"); }
-int TTestDatabase::Port() { return std::atoi(Env("PGPORT", "5432").c_str()); }
-std::string TTestDatabase::User() { return Env("PGUSER", "postgres"); }
-std::string TTestDatabase::Password() { return Env("KELPORA_TEST_PASSWORD", ""); }
+std::string TTestDatabase::Host() {
+    return Env("PGHOST", "localhost");
+}
+int TTestDatabase::Port() {
+    return std::atoi(Env("PGPORT", "5432").c_str());
+}
+std::string TTestDatabase::User() {
+    return Env("PGUSER", "postgres");
+}
+std::string TTestDatabase::Password() {
+    return Env("KELPORA_TEST_PASSWORD", "");
+}
 
 TTestDatabase::TTestDatabase() {
     static std::atomic<int> counter{0};
@@ -85,7 +95,9 @@ std::string TTestDatabase::ConnInfo() const {
            " user=" + Quoted(User());
 }
 
-void TTestDatabase::Exec(const std::string& sql) { ExecOn(conn, sql); }
+void TTestDatabase::Exec(const std::string& sql) {
+    ExecOn(conn, sql);
+}
 
 std::vector<std::vector<std::optional<std::string>>> TTestDatabase::Query(const std::string& sql) {
     PGresult* r = PQexec(conn, sql.c_str());

@@ -17,10 +17,14 @@ struct ButtonMap {
 };
 
 constexpr ButtonMap kButtons[] = {
-    {mbYes, QMessageBox::Yes, mrYes},       {mbNo, QMessageBox::No, mrNo},
-    {mbOK, QMessageBox::Ok, mrOk},          {mbCancel, QMessageBox::Cancel, mrCancel},
-    {mbAbort, QMessageBox::Abort, mrAbort}, {mbRetry, QMessageBox::Retry, mrRetry},
-    {mbIgnore, QMessageBox::Ignore, mrIgnore}, {mbClose, QMessageBox::Close, mrClose},
+    {mbYes, QMessageBox::Yes, mrYes},
+    {mbNo, QMessageBox::No, mrNo},
+    {mbOK, QMessageBox::Ok, mrOk},
+    {mbCancel, QMessageBox::Cancel, mrCancel},
+    {mbAbort, QMessageBox::Abort, mrAbort},
+    {mbRetry, QMessageBox::Retry, mrRetry},
+    {mbIgnore, QMessageBox::Ignore, mrIgnore},
+    {mbClose, QMessageBox::Close, mrClose},
 };
 
 class TQtDialogs final : public TDialogs {
@@ -44,7 +48,8 @@ public:
         case TMsgDlgType::mtCustom:
             break;
         }
-        box.setWindowTitle(caption.empty() ? QApplication::applicationName() : QString::fromStdString(caption));
+        box.setWindowTitle(caption.empty() ? QApplication::applicationName()
+                                           : QString::fromStdString(caption));
         box.setText(QString::fromStdString(text));
         QMessageBox::StandardButtons qtButtons;
         for (const auto& b : kButtons)
@@ -68,8 +73,8 @@ public:
                               QString::fromStdString(text));
     }
 
-    std::vector<std::string> OpenFileNames(QWidget* parent, const std::string& title, const std::string& filter,
-                                           bool multiSelect) override {
+    std::vector<std::string> OpenFileNames(QWidget* parent, const std::string& title,
+                                           const std::string& filter, bool multiSelect) override {
         std::vector<std::string> out;
         const QString qTitle = QString::fromStdString(title);
         const QString qFilter = QString::fromStdString(filter);
@@ -100,6 +105,10 @@ TDialogs* installed = nullptr;
 
 } // namespace
 
-TDialogs& Dialogs() { return installed ? *installed : QtDialogs(); }
+TDialogs& Dialogs() {
+    return installed ? *installed : QtDialogs();
+}
 
-void SetDialogs(TDialogs* dialogs) { installed = dialogs; }
+void SetDialogs(TDialogs* dialogs) {
+    installed = dialogs;
+}

@@ -24,4 +24,6 @@ void SetApplicationDir(const std::string& dir) {
         overrideDir.pop_back();
 }
 
-std::string ApplicationFile(const std::string& name) { return ApplicationDir() + "/" + name; }
+std::string ApplicationFile(const std::string& name) {
+    return ApplicationDir() + "/" + name;
+}
