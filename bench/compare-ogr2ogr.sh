@@ -34,11 +34,7 @@ echo "generating $N features ..."
 "$BUILD_DIR/bench/kelpora-nasgen" --features "$N" --out "$FILE"
 BYTES=$(stat -c %s "$FILE")
 
-pg_init "$PGDIR"
-PORT=$(pg_free_port)
-pg_as_owner "$PG_BIN/pg_ctl" -D "$PGDIR/data" -l "$PGDIR/server.log" -w -t 60 \
-  -o "-p $PORT -k $PGDIR -c listen_addresses='' -c fsync=${KELPORA_COMPARE_FSYNC:-on}" start >/dev/null
-export PGHOST=$PGDIR PGPORT=$PORT PGUSER=postgres PGDATABASE=postgres
+pg_throwaway "$PGDIR" "${KELPORA_COMPARE_FSYNC:-on}"
 
 # run NAME CMD...: wall seconds and peak RSS (KiB) of the command into NAME_seconds / NAME_rss.
 run() {
@@ -62,15 +58,15 @@ for db in kelpora_import ogr_import ogr_import_gfs; do
   pg_load_schema "$db"
 done
 echo "kelpora-import-bench ..."
-run kelpora "$BUILD_DIR/bench/kelpora-import-bench" --db "host=$PGDIR port=$PORT user=postgres dbname=kelpora_import" \
+run kelpora "$BUILD_DIR/bench/kelpora-import-bench" --db "host=$PGDIR port=$PGPORT user=postgres dbname=kelpora_import" \
   "$FILE"
 # On its first read of a file GDAL's NAS driver scans it for the feature schema and leaves that next to
 # the file (extract-N.gfs); a second read takes the schema from there. Both count: a new delivery is read
 # the first way.
 echo "ogr2ogr (new file) ..."
-run ogr ogr2ogr -f PostgreSQL "PG:host=$PGDIR port=$PORT user=postgres dbname=ogr_import" "$FILE"
+run ogr ogr2ogr -f PostgreSQL "PG:host=$PGDIR port=$PGPORT user=postgres dbname=ogr_import" "$FILE"
 echo "ogr2ogr (with the .gfs of the first read) ..."
-run ogrgfs ogr2ogr -f PostgreSQL "PG:host=$PGDIR port=$PORT user=postgres dbname=ogr_import_gfs" "$FILE"
+run ogrgfs ogr2ogr -f PostgreSQL "PG:host=$PGDIR port=$PGPORT user=postgres dbname=ogr_import_gfs" "$FILE"
 
 # The objects each one stored.
 stored_ogr() {

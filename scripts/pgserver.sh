@@ -28,12 +28,28 @@ pg_init() {
     -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; return 1; }
 }
 
-# pg_start DIR PORT
+# pg_start DIR PORT [FSYNC]: FSYNC "off" (the default, for tests) or "on" (benchmarks that measure what a
+# commit costs).
 pg_start() {
-  local dir=$1 port=$2
+  local dir=$1 port=$2 fsync=${3:-off}
   pg_as_owner "$PG_BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c full_page_writes=off -c max_connections=200" \
+    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=$fsync -c full_page_writes=$fsync -c max_connections=200" \
     start >/dev/null || { cat "$dir/server.log" >&2; return 1; }
+}
+
+# pg_throwaway DIR [FSYNC]: a new cluster in DIR, started on a free port, with PGHOST, PGPORT, PGUSER and
+# PGDATABASE exported for it. The caller stops it with pg_stop DIR.
+pg_throwaway() {
+  local dir=$1 fsync=${2:-off} port attempt
+  mkdir -p "$dir"
+  chmod 755 "$dir"
+  pg_init "$dir" || return 1
+  for attempt in 1 2 3 4 5; do
+    port=$(pg_free_port)
+    pg_start "$dir" "$port" "$fsync" && break
+    [ "$attempt" = 5 ] && { echo "pgserver: could not start PostgreSQL" >&2; return 1; }
+  done
+  export PGHOST=$dir PGPORT=$port PGUSER=postgres PGDATABASE=postgres
 }
 
 pg_stop() {

@@ -10,18 +10,9 @@ scripts/bootstrap.sh
 # shellcheck source=pgserver.sh
 source scripts/pgserver.sh
 PGDIR=$(mktemp -d /tmp/kelpora-test-pg.XXXXXX)
-chmod 755 "$PGDIR"
 cleanup() { pg_stop "$PGDIR"; rm -rf "$PGDIR"; }
 trap cleanup EXIT INT TERM
-
-pg_init "$PGDIR"
-for attempt in 1 2 3 4 5; do
-  PORT=$(pg_free_port)
-  pg_start "$PGDIR" "$PORT" && break
-  [ "$attempt" = 5 ] && { echo "test.sh: could not start PostgreSQL" >&2; exit 1; }
-done
-
-export PGHOST=$PGDIR PGPORT=$PORT PGUSER=postgres PGDATABASE=postgres
+pg_throwaway "$PGDIR"
 export KELPORA_TEST_PASSWORD=kelpora-test
 psql -X -q -v ON_ERROR_STOP=1 -c "ALTER USER postgres PASSWORD '$KELPORA_TEST_PASSWORD'"
 export KELPORA_TEST_TEMPLATE=kelpora_template
