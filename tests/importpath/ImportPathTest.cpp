@@ -124,8 +124,9 @@ std::string Address(const std::string& oid, int n) {
 // invalid geometry, a reference system nobody knows, an identifier already stored under the staging table's
 // key, a non-numeric number of floors); one point has a geometry the database cannot read, one a position
 // without coordinates. There is no
-// standard reference system, so the unknown one is not replaced.
-std::string FailuresExtract() {
+// standard reference system, so the unknown one is not replaced. Without parcels (addresses in their
+// place) no arc question interrupts the features in flight, so all of them share one transaction.
+std::string FailuresExtract(bool parcels) {
     std::string body;
     int failure = 0;
     for (int i = 0; i < 60; ++i) {
@@ -133,7 +134,7 @@ std::string FailuresExtract() {
         std::string feature;
         switch (i % 4) {
         case 0:
-            feature = Parcel(Oid(i), x, y, Oid(i + 1), i == 40);
+            feature = parcels ? Parcel(Oid(i), x, y, Oid(i + 1), i == 40) : Address(Oid(i), i);
             break;
         case 1:
             if (i % 8 == 5) {
@@ -254,11 +255,17 @@ protected:
         ASSERT_GE(fd, 0);
         close(fd);
         generated = name;
-        std::ofstream(generated, std::ios::binary) << FailuresExtract();
+        std::ofstream(generated, std::ios::binary) << FailuresExtract(true);
+        withoutArcs = generated + "-no-arcs";
+        std::ofstream(withoutArcs, std::ios::binary) << FailuresExtract(false);
     }
-    void TearDown() override { std::remove(generated.c_str()); }
+    void TearDown() override {
+        std::remove(generated.c_str());
+        std::remove(withoutArcs.c_str());
+    }
 
     std::string generated;
+    std::string withoutArcs;
 };
 
 TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
@@ -283,6 +290,7 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
          true},
         {"generated with failures", {generated}, "AX_Gebaeude", 256},
         {"generated with failures, two in flight", {generated}, "AX_Gebaeude", 2},
+        {"generated with failures, no arcs", {withoutArcs}, "AX_Gebaeude", 256},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
