@@ -43,6 +43,10 @@ struct TFeatureWork {
     // Relation type number and target identifiers, in the record's order.
     std::vector<std::pair<std::int32_t, std::vector<std::string>>> relations;
     int statements = 0; // sent in its transaction
+    // The transaction while it is held back on our side (see TFeaturePipeline), and whether its sync
+    // point went out, so that its answers can be read.
+    std::vector<TPreparedCall> batch;
+    bool synced = false;
 };
 
 // The statement and the current values of `q`; throws EDatabaseError like the statement would.

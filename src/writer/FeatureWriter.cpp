@@ -156,17 +156,21 @@ bool HasRelations(const TAXObject& r) {
     return false;
 }
 
-// Reads every result up to the pipeline's sync point; true when each statement succeeded.
+// Reads every result up to the pipeline's sync point; true when each statement succeeded. Two ends of
+// results in a row mean nothing is on its way any more: false rather than waiting for ever.
 bool DrainPipeline(PGconn* h, int statements) {
     bool ok = true;
     int seen = 0;
+    bool afterEnd = false;
     for (;;) {
         PGresult* res = PQgetResult(h);
         if (!res) {
-            if (PQstatus(h) != CONNECTION_OK)
+            if (PQstatus(h) != CONNECTION_OK || afterEnd)
                 return false;
+            afterEnd = true;
             continue; // the end of one statement's results
         }
+        afterEnd = false;
         const ExecStatusType status = PQresultStatus(res);
         PQclear(res);
         if (status == PGRES_PIPELINE_SYNC)
@@ -180,13 +184,16 @@ bool DrainPipeline(PGconn* h, int statements) {
 // The answer of one statement sent alone up to its sync point (nullptr when there is none).
 PGresult* DrainAnswer(PGconn* h) {
     PGresult* answer = nullptr;
+    bool afterEnd = false;
     for (;;) {
         PGresult* res = PQgetResult(h);
         if (!res) {
-            if (PQstatus(h) != CONNECTION_OK)
+            if (PQstatus(h) != CONNECTION_OK || afterEnd)
                 return answer;
+            afterEnd = true;
             continue;
         }
+        afterEnd = false;
         if (PQresultStatus(res) == PGRES_PIPELINE_SYNC) {
             PQclear(res);
             return answer;
@@ -196,6 +203,21 @@ PGresult* DrainAnswer(PGconn* h) {
         else
             answer = res;
     }
+}
+
+// Sends the statements of one transaction and its sync point; false when the sync point did not go out.
+// A statement that could not be sent leaves the transaction short of answers, so it counts as failed.
+bool SendTransaction(PGconn* h, const std::vector<TPreparedCall>& batch) {
+    std::vector<const char*> values;
+    for (const TPreparedCall& st : batch) {
+        values.clear();
+        for (const auto& v : st.values)
+            values.push_back(v ? v->c_str() : nullptr);
+        if (!PQsendQueryPrepared(h, st.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                                 nullptr, 0))
+            break;
+    }
+    return PQpipelineSync(h) == 1;
 }
 
 } // namespace
@@ -219,10 +241,17 @@ bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa, bool qualityRowsC
     return false;
 }
 
-// Features whose transactions were sent but whose answers were not read yet, oldest first. Each one ends
-// with a sync point of its own, so each is its own transaction, as when it waits for its answer.
+// Features whose transactions went to the server, or are about to, and whose work is not finished yet,
+// oldest first. Each transaction ends with a sync point of its own, so each is its own transaction, as
+// when it waits for its answer. pending[0, answered) have their answers read (written), pending[answered,
+// sent) are on their way, pending[sent, end) are held back on our side: when the next geometry's arc
+// questions go out, the held ones follow them, so that the server works on them while the conversion
+// goes on with the answers instead of waiting for the next feature.
 struct TFeaturePipeline {
     std::vector<TFeatureWork> pending;
+    std::vector<bool> written;
+    std::size_t sent = 0;
+    std::size_t answered = 0;
     std::size_t bytes = 0;
     PGconn* handle = nullptr;
     // The connection the features went out on: the window may have let go of it already when its
@@ -232,9 +261,10 @@ struct TFeaturePipeline {
     // Stands in for `cmd` while pending features are finished, so that a statement a caller has set up
     // in `cmd` (its text, parameters and rows) is the same afterwards.
     std::shared_ptr<TZQuery> scratch;
-    // Arc queries of the feature being converted, sent behind the pending features (see
+    // Arc queries of the feature being converted, sent behind pending[0, arcsAfter) (see
     // PrefetchArcQueries).
     std::vector<std::string> arcQueries;
+    std::size_t arcsAfter = 0;
 };
 
 namespace {
@@ -242,11 +272,49 @@ namespace {
 // Pending answers may hold a few megabytes of geometry text, never more.
 constexpr std::size_t kMaxPendingBytes = 8u << 20;
 
+// Transactions held back behind the one sent last; they cover the conversion of a geometry with arcs.
+constexpr std::size_t kHeldBack = 4;
+
 std::size_t WorkBytes(const TFeatureWork& w) {
     std::size_t n = w.wkt.size();
     for (const TBinding& b : w.bound)
         n += b.value.size();
+    for (const TPreparedCall& st : w.batch)
+        for (const auto& v : st.values)
+            n += v ? v->size() : 0;
     return n;
+}
+
+// Sends held-back transactions, oldest first, until `keep` are left; false when one did not go out.
+bool SendHeld(TFeaturePipeline& fp, std::size_t keep) {
+    bool ok = true;
+    while (fp.pending.size() - fp.sent > keep) {
+        TFeatureWork& w = fp.pending[fp.sent++];
+        w.synced = ok && SendTransaction(fp.handle, w.batch);
+        w.batch.clear();
+        ok = w.synced;
+    }
+    return ok;
+}
+
+void ReadArcAnswers(TFeaturePipeline& fp) {
+    for (const std::string& sql : fp.arcQueries)
+        if (PGresult* answer = DrainAnswer(fp.handle))
+            fp.connection->AddPrefetched(sql, answer);
+    fp.arcQueries.clear();
+}
+
+// Reads the answers of the transactions on their way up to pending[upTo), and the arc answers in their
+// place among them.
+void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
+    for (;;) {
+        if (!fp.arcQueries.empty() && fp.arcsAfter == fp.answered)
+            ReadArcAnswers(fp);
+        if (fp.answered >= upTo || fp.answered >= fp.sent)
+            return;
+        const TFeatureWork& w = fp.pending[fp.answered++];
+        fp.written.push_back(w.synced && DrainPipeline(fp.handle, w.statements));
+    }
 }
 
 } // namespace
@@ -400,29 +468,18 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     }
     fp.handle = h;
     fp.connection = conn.get();
-    bool sent = true;
-    for (const TPreparedCall& st : batch) {
-        std::vector<const char*> values;
-        for (const auto& v : st.values)
-            values.push_back(v ? v->c_str() : nullptr);
-        if (!PQsendQueryPrepared(h, st.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
-                                 nullptr, 0)) {
-            sent = false;
-            break;
-        }
-    }
-    const bool synced = PQpipelineSync(h) == 1;
     w.statements = static_cast<int>(batch.size());
     if (!mayDefer) {
-        const bool ok = synced && DrainPipeline(h, w.statements) && sent;
+        const bool ok = SendTransaction(h, batch) && DrainPipeline(h, w.statements);
         PQexitPipelineMode(h);
         if (ok)
             ++iBatchedInserts;
         return ok ? TFeatureSend::fsWritten : TFeatureSend::fsNotWritten;
     }
 
-    // Its answers come after those of the features before it; a statement that could not be sent
-    // leaves it short of answers, so it is done again one statement at a time.
+    // Its answers come after those of the features before it; a transaction that could not be sent
+    // whole is done again one statement at a time.
+    w.batch = std::move(batch);
     fp.bytes += WorkBytes(w);
     fp.pending.push_back(std::move(w));
     if (fp.pending.size() == 1) {
@@ -433,8 +490,8 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
                 FlushPendingFeatures();
         };
     }
-    if (!sent || !synced || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
-        fp.bytes >= kMaxPendingBytes)
+    const bool sent = SendHeld(fp, kHeldBack);
+    if (!sent || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth || fp.bytes >= kMaxPendingBytes)
         FlushPendingFeatures();
     return TFeatureSend::fsPending;
 }
@@ -445,17 +502,17 @@ void TfrmKelpora::FlushPendingFeatures() {
         return;
     TFeaturePipeline& fp = *featurePipeline;
     fp.flushing = true;
-    std::vector<TFeatureWork> works = std::move(fp.pending);
-    fp.pending.clear();
-    fp.bytes = 0;
-    std::vector<bool> written;
-    for (const TFeatureWork& w : works)
-        written.push_back(DrainPipeline(fp.handle, w.statements));
-    for (const std::string& sql : fp.arcQueries)
-        if (PGresult* answer = DrainAnswer(fp.handle))
-            fp.connection->AddPrefetched(sql, answer);
-    fp.arcQueries.clear();
+    SendHeld(fp, 0);
+    ReadAnswers(fp, fp.pending.size());
     PQexitPipelineMode(fp.handle);
+    std::vector<TFeatureWork> works = std::move(fp.pending);
+    std::vector<bool> written = std::move(fp.written);
+    written.resize(works.size(), false);
+    fp.pending.clear();
+    fp.written.clear();
+    fp.sent = 0;
+    fp.answered = 0;
+    fp.bytes = 0;
 
     if (!fp.scratch || fp.scratch->Connection() != fp.connection)
         fp.scratch = std::make_shared<TZQuery>(fp.connection);
@@ -490,9 +547,10 @@ void TfrmKelpora::FlushPendingFeatures() {
 }
 // The conversion asks the database once per circular arc and waits for each answer, behind every
 // feature still on its way. Its questions depend on the fragment alone, so a first walk with an
-// executor that only takes them down finds them; they are sent behind the pending features at once and
-// their answers wait on the connection for the conversion, which asks them in the same order (a question
-// that is not the next one waiting is asked as always, see TZConnection::TakePrefetched).
+// executor that only takes them down finds them; they are sent behind the features on their way at once,
+// the held-back features behind them, and their answers wait on the connection for the conversion, which
+// asks them in the same order (a question that is not the next one waiting is asked as always, see
+// TZConnection::TakePrefetched).
 void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
     if (!ExecPostGISSQL || !conn || !conn->Handle())
         return;
@@ -526,13 +584,22 @@ void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
     } else if (fp.pending.empty() || fp.handle != h) {
         return;
     }
+    fp.arcsAfter = fp.sent;
     for (const std::string& sql : queries) {
         if (!PQsendQueryParams(h, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
             PQpipelineSync(h) != 1)
             break;
         fp.arcQueries.push_back(sql);
     }
-    FlushPendingFeatures();
+    // The held-back features go right behind the questions: the server works on them while the
+    // conversion goes on with the answers. Their own answers are read later, in their order.
+    if (!SendHeld(fp, 0)) {
+        FlushPendingFeatures();
+        return;
+    }
+    ReadAnswers(fp, fp.arcsAfter);
+    if (fp.pending.empty())
+        PQexitPipelineMode(h);
 }
 
 bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {

@@ -570,17 +570,21 @@ void TZQuery::ParamValues(std::vector<const char*>& values) {
 std::shared_ptr<PGresult> TZQuery::Run() {
     if (!conn || !conn->Handle())
         throw EDatabaseError("Not connected to the database");
-    conn->NotifyBeforeStatement();
     EnsureParsed();
     PGconn* h = conn->Handle();
-    if (multiStatementSafe && !prepareRequested) {
-        // One-off texts without parameters (DDL, catalogue checks, generated queries) go through the
-        // simple protocol: they are not worth a server-side statement each and may hold several commands.
+    const bool simple = multiStatementSafe && !prepareRequested;
+    // An answer that was asked ahead is already here: nothing goes to the server, so statements still on
+    // their way need not be waited for.
+    if (simple)
         if (std::shared_ptr<PGresult> answer = conn->TakePrefetched(serverSql)) {
             if (!Succeeded(answer.get()))
                 throw ResultError(h, answer.get());
             return answer;
         }
+    conn->NotifyBeforeStatement();
+    if (simple) {
+        // One-off texts without parameters (DDL, catalogue checks, generated queries) go through the
+        // simple protocol: they are not worth a server-side statement each and may hold several commands.
         auto r = Own(PQexec(h, serverSql.c_str()));
         if (!Succeeded(r.get()))
             throw ResultError(h, r.get());
