@@ -47,6 +47,11 @@ struct TFeatureWork {
     // point went out, so that its answers can be read.
     std::vector<TPreparedCall> batch;
     bool synced = false;
+    // It opened the window's transaction (its first answer is that of the BEGIN), or it is a transaction
+    // of its own with its own sync point, and then whether that failed.
+    bool opensWindow = false;
+    bool ownTransaction = false;
+    bool failed = false;
 };
 
 // The statement and the current values of `q`; throws EDatabaseError like the statement would.

@@ -2,6 +2,7 @@
 // schema, together with its relations, its quality data and its insert count.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -156,67 +157,88 @@ bool HasRelations(const TAXObject& r) {
     return false;
 }
 
-// Reads every result up to the pipeline's sync point; true when each statement succeeded. Two ends of
-// results in a row mean nothing is on its way any more: false rather than waiting for ever.
-bool DrainPipeline(PGconn* h, int statements) {
-    bool ok = true;
-    int seen = 0;
+// The next result of the pipeline; nullptr when there is none. Two ends of results in a row mean
+// nothing is on its way any more: nullptr rather than waiting for ever.
+PGresult* NextResult(PGconn* h) {
     bool afterEnd = false;
     for (;;) {
-        PGresult* res = PQgetResult(h);
-        if (!res) {
-            if (PQstatus(h) != CONNECTION_OK || afterEnd)
-                return false;
-            afterEnd = true;
-            continue; // the end of one statement's results
-        }
-        afterEnd = false;
+        if (PGresult* res = PQgetResult(h))
+            return res;
+        if (PQstatus(h) != CONNECTION_OK || afterEnd)
+            return nullptr;
+        afterEnd = true; // the end of one statement's results
+    }
+}
+
+bool Succeeded(ExecStatusType status) {
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// Reads the results of `statements` statements; true when each succeeded.
+bool DrainStatements(PGconn* h, int statements) {
+    bool ok = true;
+    for (int i = 0; i < statements; ++i) {
+        PGresult* res = NextResult(h);
+        if (!res)
+            return false;
         const ExecStatusType status = PQresultStatus(res);
         PQclear(res);
         if (status == PGRES_PIPELINE_SYNC)
-            return ok && seen == statements;
-        ++seen;
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-            ok = false;
+            return false; // fewer answers than statements: one of them never went out
+        ok = ok && Succeeded(status);
     }
+    return ok;
+}
+
+// Reads up to and including the next sync point; true when nothing but the sync point came.
+bool DrainSync(PGconn* h) {
+    bool ok = true;
+    for (;;) {
+        PGresult* res = NextResult(h);
+        if (!res)
+            return false;
+        const ExecStatusType status = PQresultStatus(res);
+        PQclear(res);
+        if (status == PGRES_PIPELINE_SYNC)
+            return ok;
+        ok = false;
+    }
+}
+
+// Reads every result up to the pipeline's sync point; true when each statement succeeded.
+bool DrainPipeline(PGconn* h, int statements) {
+    const bool ok = DrainStatements(h, statements);
+    return DrainSync(h) && ok;
 }
 
 // The answer of one statement sent alone up to its sync point (nullptr when there is none).
 PGresult* DrainAnswer(PGconn* h) {
-    PGresult* answer = nullptr;
-    bool afterEnd = false;
-    for (;;) {
-        PGresult* res = PQgetResult(h);
-        if (!res) {
-            if (PQstatus(h) != CONNECTION_OK || afterEnd)
-                return answer;
-            afterEnd = true;
-            continue;
-        }
-        afterEnd = false;
-        if (PQresultStatus(res) == PGRES_PIPELINE_SYNC) {
-            PQclear(res);
-            return answer;
-        }
-        if (answer)
-            PQclear(res);
-        else
-            answer = res;
+    PGresult* answer = NextResult(h);
+    if (answer && PQresultStatus(answer) == PGRES_PIPELINE_SYNC) {
+        PQclear(answer);
+        return nullptr;
     }
+    if (answer)
+        DrainSync(h);
+    return answer;
+}
+
+void SendStatement(PGconn* h, const TPreparedCall& st, bool& ok) {
+    if (!ok)
+        return;
+    std::vector<const char*> values;
+    for (const auto& v : st.values)
+        values.push_back(v ? v->c_str() : nullptr);
+    ok = PQsendQueryPrepared(h, st.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                             nullptr, 0) == 1;
 }
 
 // Sends the statements of one transaction and its sync point; false when the sync point did not go out.
 // A statement that could not be sent leaves the transaction short of answers, so it counts as failed.
 bool SendTransaction(PGconn* h, const std::vector<TPreparedCall>& batch) {
-    std::vector<const char*> values;
-    for (const TPreparedCall& st : batch) {
-        values.clear();
-        for (const auto& v : st.values)
-            values.push_back(v ? v->c_str() : nullptr);
-        if (!PQsendQueryPrepared(h, st.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
-                                 nullptr, 0))
-            break;
-    }
+    bool ok = true;
+    for (const TPreparedCall& st : batch)
+        SendStatement(h, st, ok);
     return PQpipelineSync(h) == 1;
 }
 
@@ -241,15 +263,18 @@ bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa, bool qualityRowsC
     return false;
 }
 
-// Features whose transactions went to the server, or are about to, and whose work is not finished yet,
-// oldest first. Each transaction ends with a sync point of its own, so each is its own transaction, as
-// when it waits for its answer. pending[0, answered) have their answers read (written), pending[answered,
-// sent) are on their way, pending[sent, end) are held back on our side: when the next geometry's arc
-// questions go out, the held ones follow them, so that the server works on them while the conversion
-// goes on with the answers instead of waiting for the next feature.
+constexpr std::size_t kMaxWindow = 256;
+
+// Features whose statements went to the server, or are about to, and whose work is not finished yet,
+// oldest first. They share one transaction, the window: it opens with the first of them and commits when
+// their work is finished, so that nothing of them is stored unless all of them are. A failure anywhere
+// rolls the window back, and every feature of it is then done again one statement at a time, in its
+// order, which gives exactly the rows and reports of that way. pending[0, answered) have their answers
+// read, pending[answered, sent) are on their way, pending[sent, end) are held back on our side: when the
+// next geometry's arc questions go out, the held ones follow them, so that the server works on them while
+// the conversion goes on with the answers instead of waiting for the next feature.
 struct TFeaturePipeline {
     std::vector<TFeatureWork> pending;
-    std::vector<bool> written;
     std::size_t sent = 0;
     std::size_t answered = 0;
     std::size_t bytes = 0;
@@ -265,6 +290,15 @@ struct TFeaturePipeline {
     // PrefetchArcQueries).
     std::vector<std::string> arcQueries;
     std::size_t arcsAfter = 0;
+    bool arcsInWindow = false;
+    // The window's transaction: its statements, whether it is open and whether anything in it failed
+    // (or could not be sent). After a failed window the next ones hold fewer features, so that a file
+    // with many failures is not done twice; each window that goes through lets the next hold twice as
+    // many again.
+    TPreparedCall begin, commit;
+    bool windowOpen = false;
+    bool windowFailed = false;
+    std::size_t windowLimit = kMaxWindow;
 };
 
 namespace {
@@ -285,26 +319,48 @@ std::size_t WorkBytes(const TFeatureWork& w) {
     return n;
 }
 
-// Sends held-back transactions, oldest first, until `keep` are left; false when one did not go out.
-bool SendHeld(TFeaturePipeline& fp, std::size_t keep) {
-    bool ok = true;
+// Sends held-back features, oldest first, until `keep` are left; the first of a window opens it.
+void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
+    bool ok = !fp.windowFailed;
     while (fp.pending.size() - fp.sent > keep) {
         TFeatureWork& w = fp.pending[fp.sent++];
-        w.synced = ok && SendTransaction(fp.handle, w.batch);
+        // After failures a feature goes as a transaction of its own, as when it waits for its answer.
+        w.ownTransaction = !fp.windowOpen && fp.windowLimit <= 1;
+        if (!fp.windowOpen && !w.ownTransaction) {
+            SendStatement(fp.handle, fp.begin, ok);
+            fp.windowOpen = ok;
+            w.opensWindow = ok;
+        }
+        for (const TPreparedCall& st : w.batch)
+            SendStatement(fp.handle, st, ok);
+        if (w.ownTransaction)
+            ok = ok && PQpipelineSync(fp.handle) == 1;
+        w.synced = ok;
         w.batch.clear();
-        ok = w.synced;
     }
-    return ok;
+    if (!ok || PQflush(fp.handle) != 0)
+        fp.windowFailed = true;
 }
 
+// Only answers that went through are kept: the conversion asks any other question again itself, after
+// the window has been finished, so that a refused arc is reported as when it is asked alone.
 void ReadArcAnswers(TFeaturePipeline& fp) {
-    for (const std::string& sql : fp.arcQueries)
-        if (PGresult* answer = DrainAnswer(fp.handle))
+    bool ok = true;
+    for (const std::string& sql : fp.arcQueries) {
+        PGresult* answer = DrainAnswer(fp.handle);
+        ok = ok && answer && PQresultStatus(answer) == PGRES_TUPLES_OK;
+        if (ok) {
             fp.connection->AddPrefetched(sql, answer);
+        } else {
+            PQclear(answer);
+            if (fp.arcsInWindow)
+                fp.windowFailed = true; // the window's transaction is aborted with it
+        }
+    }
     fp.arcQueries.clear();
 }
 
-// Reads the answers of the transactions on their way up to pending[upTo), and the arc answers in their
+// Reads the answers of the features on their way up to pending[upTo), and the arc answers in their
 // place among them.
 void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
     for (;;) {
@@ -312,8 +368,12 @@ void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
             ReadArcAnswers(fp);
         if (fp.answered >= upTo || fp.answered >= fp.sent)
             return;
-        const TFeatureWork& w = fp.pending[fp.answered++];
-        fp.written.push_back(w.synced && DrainPipeline(fp.handle, w.statements));
+        TFeatureWork& w = fp.pending[fp.answered++];
+        const int statements = w.statements + (w.opensWindow ? 1 : 0);
+        if (w.ownTransaction)
+            w.failed = !w.synced || !DrainPipeline(fp.handle, statements);
+        else if (!w.synced || !DrainStatements(fp.handle, statements))
+            fp.windowFailed = true;
     }
 }
 
@@ -423,6 +483,11 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     std::vector<TPreparedCall> batch;
     // Taking a statement's name may prepare it, which finishes pending features first (cmd stays).
     try {
+        if (mayDefer) {
+            // The window's own statements.
+            fp.begin.name = conn->PreparedStatement("BEGIN", 0);
+            fp.commit.name = conn->PreparedStatement("COMMIT", 0);
+        }
         if (w.deferredCheck) {
             // Fails (division by zero) unless the geometry is valid: the rollback then leaves the
             // question to CheckGeometry.
@@ -477,8 +542,8 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
         return ok ? TFeatureSend::fsWritten : TFeatureSend::fsNotWritten;
     }
 
-    // Its answers come after those of the features before it; a transaction that could not be sent
-    // whole is done again one statement at a time.
+    // Its answers come after those of the features before it; a feature that could not be sent whole is
+    // done again one statement at a time.
     w.batch = std::move(batch);
     fp.bytes += WorkBytes(w);
     fp.pending.push_back(std::move(w));
@@ -490,8 +555,9 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
                 FlushPendingFeatures();
         };
     }
-    const bool sent = SendHeld(fp, kHeldBack);
-    if (!sent || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth || fp.bytes >= kMaxPendingBytes)
+    SendHeld(fp, kHeldBack);
+    const std::size_t limit = std::min(static_cast<std::size_t>(iPipelineDepth), fp.windowLimit);
+    if (fp.windowFailed || fp.pending.size() >= limit || fp.bytes >= kMaxPendingBytes)
         FlushPendingFeatures();
     return TFeatureSend::fsPending;
 }
@@ -503,16 +569,39 @@ void TfrmKelpora::FlushPendingFeatures() {
     TFeaturePipeline& fp = *featurePipeline;
     fp.flushing = true;
     SendHeld(fp, 0);
+    // The window commits behind a sync point of its own: after a failure that COMMIT is the ROLLBACK.
+    const bool committing = fp.windowOpen;
+    bool commitSent = committing;
+    if (committing) {
+        commitSent = PQpipelineSync(fp.handle) == 1;
+        SendStatement(fp.handle, fp.commit, commitSent);
+        commitSent = commitSent && PQpipelineSync(fp.handle) == 1;
+    }
     ReadAnswers(fp, fp.pending.size());
+    if (committing) {
+        const bool committed = commitSent && DrainSync(fp.handle) && DrainPipeline(fp.handle, 1);
+        fp.windowFailed = fp.windowFailed || !committed;
+    }
     PQexitPipelineMode(fp.handle);
+    if (PQtransactionStatus(fp.handle) != PQTRANS_IDLE) {
+        PQclear(PQexec(fp.handle, "ROLLBACK"));
+        fp.windowFailed = committing || fp.windowFailed;
+    }
     std::vector<TFeatureWork> works = std::move(fp.pending);
-    std::vector<bool> written = std::move(fp.written);
-    written.resize(works.size(), false);
+    std::vector<bool> written;
+    for (const TFeatureWork& w : works)
+        written.push_back(w.synced && !w.failed && (w.ownTransaction || !fp.windowFailed));
+    if (committing)
+        fp.windowLimit = fp.windowFailed ? std::max<std::size_t>(1, works.size() / 4)
+                                         : std::min(kMaxWindow, fp.windowLimit * 2);
+    else if (!works.empty() && !works.back().failed)
+        fp.windowLimit = std::min(kMaxWindow, fp.windowLimit * 2);
     fp.pending.clear();
-    fp.written.clear();
     fp.sent = 0;
     fp.answered = 0;
     fp.bytes = 0;
+    fp.windowOpen = false;
+    fp.windowFailed = false;
 
     if (!fp.scratch || fp.scratch->Connection() != fp.connection)
         fp.scratch = std::make_shared<TZQuery>(fp.connection);
@@ -585,6 +674,7 @@ void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
         return;
     }
     fp.arcsAfter = fp.sent;
+    fp.arcsInWindow = fp.windowOpen;
     for (const std::string& sql : queries) {
         if (!PQsendQueryParams(h, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
             PQpipelineSync(h) != 1)
@@ -593,11 +683,14 @@ void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
     }
     // The held-back features go right behind the questions: the server works on them while the
     // conversion goes on with the answers. Their own answers are read later, in their order.
-    if (!SendHeld(fp, 0)) {
+    SendHeld(fp, 0);
+    ReadAnswers(fp, fp.arcsAfter);
+    if (fp.windowFailed) {
+        // Done again one at a time now, so the conversion's questions that were not answered are asked
+        // outside the window.
         FlushPendingFeatures();
         return;
     }
-    ReadAnswers(fp, fp.arcsAfter);
     if (fp.pending.empty())
         PQexitPipelineMode(h);
 }
