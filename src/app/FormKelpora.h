@@ -9,6 +9,7 @@
 // that the hub compiles against forward declarations alone.
 #include <QMainWindow>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ struct TFeaturePipeline;
 
 // Which box `ShowError` shows a parse error in.
 enum class TErrorBoxKind { ebError, ebWarning };
+
+typedef struct pg_conn PGconn;
 
 class TfrmKelpora : public QMainWindow {
     Q_OBJECT
@@ -186,6 +189,33 @@ public:
     bool FinishFeatureWork(TFeatureWork& work, bool written);
     // Sends the circular-arc questions of a geometry's conversion ahead, behind the features in flight.
     void PrefetchArcQueries(const TXmlNode& geometryRoot);
+    // The arc questions a geometry's conversion asks, in its order.
+    std::vector<std::string> ArcQueriesOf(const TXmlNode& geometryRoot);
+    // Puts the connection into pipeline mode for this window's features, or finds it there; false when
+    // someone else's statements are in flight on it.
+    bool ClaimPipeline(PGconn* h);
+    // Sends arc questions behind everything in flight, as the group of record `record`.
+    bool SendArcQuestions(const std::vector<std::string>& queries, std::uint64_t record);
+    // Reads the answers in flight up to those of record `record`'s arc questions (when still unread)
+    // and leaves its answers, and only those, waiting on the connection for the conversion.
+    void ReadArcAnswersOf(std::uint64_t record);
+    // Answers of the records up to `record` are not needed any more.
+    void DropArcAnswersThrough(std::uint64_t record);
+    // Takes a record from the parser. A delete is done at once, after the records waiting; any other
+    // record has its arc questions sent now and is written when a few more records have come, so that
+    // their answers are back by then. Anything else that shows or talks to the server first writes the
+    // waiting records (FlushPendingFeatures), so nothing observable changes order.
+    void HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDelete);
+    // Writes the waiting records, oldest first, until `keep` are left.
+    void WriteQueuedRecords(std::size_t keep);
+    struct TQueuedRecord {
+        std::unique_ptr<TAXObject> record;
+        std::uint64_t arcRecord; // its arc questions' group, 0 when none were sent
+    };
+    std::deque<TQueuedRecord> recordQueue;
+    bool writingQueuedRecords = false;
+    std::uint64_t currentArcRecord = 0; // the group of the record being written
+    std::uint64_t arcRecordSerial = 0;
     // Writes the quality data rows that were collected for a feature's transaction, one at a time.
     void WriteCollectedQualityData(TFeatureWork& work);
     // While set, WriteProcessSteps adds its rows to this feature's transaction instead of writing them.
@@ -205,6 +235,8 @@ public:
     // Waits for the features still on their way and does the rest of their work (counts, relations,
     // progress, reports; one statement at a time for a feature whose transaction failed).
     void FlushPendingFeatures();
+    // A new file: its features share transactions again until one of them fails.
+    void StartPipelineFile();
     std::shared_ptr<TFeaturePipeline> featurePipeline;
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------

@@ -402,15 +402,13 @@ void TBrenkoSaxReader::UseTextOutside(const std::string& chunk) {
 
 void TBrenkoSaxReader::HandOverRecord(bool isDelete) {
     // The record goes whatever the writer reports, also when it raises.
-    const std::unique_ptr<TAXObject> record = std::move(obCurrentInsert);
+    std::unique_ptr<TAXObject> record = std::move(obCurrentInsert);
     ++iDestroy;
     ++frm->iParsedFeatures;
     if (RecordSink)
         RecordSink(*record);
-    else if (isDelete)
-        frm->DeleteFromDB(record.get());
     else
-        frm->WriteToDB(record.get());
+        frm->HandOverToWriter(std::move(record), isDelete);
 }
 
 void TBrenkoSaxReader::HandOverProtocol() {
@@ -461,6 +459,7 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
         AXObjTagFlags.Exclude(tfCRS);
         // Each record is handed over once; a block without a "crs" of its own adds nothing.
         if (obCurrentKRS) {
+            frm->FlushPendingFeatures(); // the records before it were read without it
             if (!frm->obKoRefs)
                 frm->obKoRefs = std::make_unique<TKooRefSysteme>();
             frm->obKoRefs->push_back(std::move(obCurrentKRS));
@@ -501,6 +500,7 @@ void TBrenkoSaxReader::StartEntity(const std::string&) {
 // ---- the main window's display of parse errors ---------------------------------------------------------
 
 void TfrmKelpora::ShowError(TErrorBoxKind kind, const ESAXParseException& error) {
+    FlushPendingFeatures(); // what the records before the error did comes first
     char position[64];
     std::snprintf(position, sizeof position, "\r\nat line %d, column %d", error.LineNumber(),
                   error.ColumnNumber());

@@ -27,6 +27,7 @@ public:
     explicit TImportPipeline(TfrmKelpora& f) : form(f), before(f.iPipelineDepth) {
         if (before == 0)
             form.iPipelineDepth = kImportPipelineDepth;
+        form.StartPipelineFile();
         // The writer prepares each of its statements once and runs it for every feature: one plan for
         // the parameters' types serves them all, where the default plans the validity question anew for
         // every geometry. Only while the file is read; the integration plans as the server is set up.

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -263,8 +265,6 @@ bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa, bool qualityRowsC
     return false;
 }
 
-constexpr std::size_t kMaxWindow = 256;
-
 // Features whose statements went to the server, or are about to, and whose work is not finished yet,
 // oldest first. They share one transaction, the window: it opens with the first of them and commits when
 // their work is finished, so that nothing of them is stored unless all of them are. A failure anywhere
@@ -286,19 +286,27 @@ struct TFeaturePipeline {
     // Stands in for `cmd` while pending features are finished, so that a statement a caller has set up
     // in `cmd` (its text, parameters and rows) is the same afterwards.
     std::shared_ptr<TZQuery> scratch;
-    // Arc queries of the feature being converted, sent behind pending[0, arcsAfter) (see
-    // PrefetchArcQueries).
-    std::vector<std::string> arcQueries;
-    std::size_t arcsAfter = 0;
-    bool arcsInWindow = false;
+    // Arc questions on their way, in the order of their records: each group went out behind
+    // pending[0, after), inside the window or not (see PrefetchArcQueries and AskArcQuestionsAhead).
+    struct TArcGroup {
+        std::size_t after;
+        std::vector<std::string> queries;
+        bool inWindow;
+        std::uint64_t record;
+    };
+    std::deque<TArcGroup> arcGroups;
+    // Answers read before their record is converted, by record; answers of records written already
+    // (those up to doneThrough) are dropped.
+    using TAnswer = std::unique_ptr<PGresult, decltype(&PQclear)>;
+    std::map<std::uint64_t, std::vector<std::pair<std::string, TAnswer>>> answers;
+    std::uint64_t doneThrough = 0;
     // The window's transaction: its statements, whether it is open and whether anything in it failed
-    // (or could not be sent). After a failed window the next ones hold fewer features, so that a file
-    // with many failures is not done twice; each window that goes through lets the next hold twice as
-    // many again.
+    // (or could not be sent). After a failed window the features of the file go as transactions of
+    // their own, so that a file with failures is not done twice: a failure then costs only its feature.
     TPreparedCall begin, commit;
     bool windowOpen = false;
     bool windowFailed = false;
-    std::size_t windowLimit = kMaxWindow;
+    bool ownTransactions = false;
 };
 
 namespace {
@@ -325,7 +333,7 @@ void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
     while (fp.pending.size() - fp.sent > keep) {
         TFeatureWork& w = fp.pending[fp.sent++];
         // After failures a feature goes as a transaction of its own, as when it waits for its answer.
-        w.ownTransaction = !fp.windowOpen && fp.windowLimit <= 1;
+        w.ownTransaction = !fp.windowOpen && fp.ownTransactions;
         if (!fp.windowOpen && !w.ownTransaction) {
             SendStatement(fp.handle, fp.begin, ok);
             fp.windowOpen = ok;
@@ -345,26 +353,29 @@ void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
 // Only answers that went through are kept: the conversion asks any other question again itself, after
 // the window has been finished, so that a refused arc is reported as when it is asked alone.
 void ReadArcAnswers(TFeaturePipeline& fp) {
+    const TFeaturePipeline::TArcGroup group = std::move(fp.arcGroups.front());
+    fp.arcGroups.pop_front();
     bool ok = true;
-    for (const std::string& sql : fp.arcQueries) {
+    for (const std::string& sql : group.queries) {
         PGresult* answer = DrainAnswer(fp.handle);
         ok = ok && answer && PQresultStatus(answer) == PGRES_TUPLES_OK;
-        if (ok) {
-            fp.connection->AddPrefetched(sql, answer);
+        if (ok && group.record > fp.doneThrough) {
+            fp.answers[group.record].emplace_back(sql, TFeaturePipeline::TAnswer(answer, &PQclear));
+        } else if (ok) {
+            PQclear(answer);
         } else {
             PQclear(answer);
-            if (fp.arcsInWindow)
+            if (group.inWindow)
                 fp.windowFailed = true; // the window's transaction is aborted with it
         }
     }
-    fp.arcQueries.clear();
 }
 
 // Reads the answers of the features on their way up to pending[upTo), and the arc answers in their
-// place among them.
+// place among them (those behind pending[upTo - 1] too).
 void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
     for (;;) {
-        if (!fp.arcQueries.empty() && fp.arcsAfter == fp.answered)
+        while (!fp.arcGroups.empty() && fp.arcGroups.front().after == fp.answered)
             ReadArcAnswers(fp);
         if (fp.answered >= upTo || fp.answered >= fp.sent)
             return;
@@ -375,6 +386,10 @@ void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
         else if (!w.synced || !DrainStatements(fp.handle, statements))
             fp.windowFailed = true;
     }
+}
+
+bool InFlight(const TFeaturePipeline& fp) {
+    return !fp.pending.empty() || !fp.arcGroups.empty();
 }
 
 } // namespace
@@ -525,14 +540,8 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
         return TFeatureSend::fsNotWritten; // the one-at-a-time way meets the same error and reports it
     }
 
-    if (PQpipelineStatus(h) == PQ_PIPELINE_OFF) {
-        if (!fp.pending.empty() || !PQenterPipelineMode(h))
-            return TFeatureSend::fsNotWritten;
-    } else if (fp.pending.empty() || fp.handle != h) {
-        return TFeatureSend::fsNotWritten; // someone else's pipeline
-    }
-    fp.handle = h;
-    fp.connection = conn.get();
+    if (!ClaimPipeline(h))
+        return TFeatureSend::fsNotWritten;
     w.statements = static_cast<int>(batch.size());
     if (!mayDefer) {
         const bool ok = SendTransaction(h, batch) && DrainPipeline(h, w.statements);
@@ -547,24 +556,22 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     w.batch = std::move(batch);
     fp.bytes += WorkBytes(w);
     fp.pending.push_back(std::move(w));
-    if (fp.pending.size() == 1) {
-        // (Again) ours: the connection may have served another window before.
-        const std::weak_ptr<TFeaturePipeline> weak = featurePipeline;
-        conn->BeforeStatement = [this, weak] {
-            if (!weak.expired())
-                FlushPendingFeatures();
-        };
-    }
     SendHeld(fp, kHeldBack);
-    const std::size_t limit = std::min(static_cast<std::size_t>(iPipelineDepth), fp.windowLimit);
-    if (fp.windowFailed || fp.pending.size() >= limit || fp.bytes >= kMaxPendingBytes)
+    if (fp.windowFailed || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
+        fp.bytes >= kMaxPendingBytes)
         FlushPendingFeatures();
     return TFeatureSend::fsPending;
 }
 
+void TfrmKelpora::StartPipelineFile() {
+    if (featurePipeline)
+        featurePipeline->ownTransactions = false;
+}
+
 void TfrmKelpora::FlushPendingFeatures() {
-    if (!featurePipeline || featurePipeline->flushing ||
-        (featurePipeline->pending.empty() && featurePipeline->arcQueries.empty()))
+    if (!writingQueuedRecords && !(featurePipeline && featurePipeline->flushing))
+        WriteQueuedRecords(0); // records the parser handed over come first
+    if (!featurePipeline || featurePipeline->flushing || !InFlight(*featurePipeline))
         return;
     TFeaturePipeline& fp = *featurePipeline;
     fp.flushing = true;
@@ -591,11 +598,8 @@ void TfrmKelpora::FlushPendingFeatures() {
     std::vector<bool> written;
     for (const TFeatureWork& w : works)
         written.push_back(w.synced && !w.failed && (w.ownTransaction || !fp.windowFailed));
-    if (committing)
-        fp.windowLimit = fp.windowFailed ? std::max<std::size_t>(1, works.size() / 4)
-                                         : std::min(kMaxWindow, fp.windowLimit * 2);
-    else if (!works.empty() && !works.back().failed)
-        fp.windowLimit = std::min(kMaxWindow, fp.windowLimit * 2);
+    if (committing && fp.windowFailed)
+        fp.ownTransactions = true; // for the rest of the file (see StartPipelineFile)
     fp.pending.clear();
     fp.sent = 0;
     fp.answered = 0;
@@ -640,59 +644,171 @@ void TfrmKelpora::FlushPendingFeatures() {
 // the held-back features behind them, and their answers wait on the connection for the conversion, which
 // asks them in the same order (a question that is not the next one waiting is asked as always, see
 // TZConnection::TakePrefetched).
-void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
-    if (!ExecPostGISSQL || !conn || !conn->Handle())
-        return;
+std::vector<std::string> TfrmKelpora::ArcQueriesOf(const TXmlNode& geometryRoot) {
     std::vector<std::string> queries;
-    {
-        TPostGISCommandFunc executor = [&queries](const std::string& sql) {
-            queries.push_back(sql);
-            return std::string();
-        };
-        std::swap(ExecPostGISSQL, executor);
-        try {
-            GMLGeometryToWKT(geometryRoot);
-        } catch (const std::exception&) {
-            // the conversion itself meets this again and reports it
-        }
-        std::swap(ExecPostGISSQL, executor);
+    if (!ExecPostGISSQL)
+        return queries;
+    TPostGISCommandFunc executor = [&queries](const std::string& sql) {
+        queries.push_back(sql);
+        return std::string();
+    };
+    std::swap(ExecPostGISSQL, executor);
+    try {
+        GMLGeometryToWKT(geometryRoot);
+    } catch (const std::exception&) {
+        // the conversion itself meets this again and reports it
     }
-    if (queries.empty())
-        return;
+    std::swap(ExecPostGISSQL, executor);
+    return queries;
+}
+
+bool TfrmKelpora::ClaimPipeline(PGconn* h) {
     if (!featurePipeline)
         featurePipeline = std::make_shared<TFeaturePipeline>();
     TFeaturePipeline& fp = *featurePipeline;
-    PGconn* const h = conn->Handle();
-    if (fp.flushing)
-        return;
     if (PQpipelineStatus(h) == PQ_PIPELINE_OFF) {
-        if (!fp.pending.empty() || !PQenterPipelineMode(h))
-            return;
-        fp.handle = h;
-        fp.connection = conn.get();
-    } else if (fp.pending.empty() || fp.handle != h) {
-        return;
+        if (InFlight(fp) || !PQenterPipelineMode(h))
+            return false;
+    } else if (!InFlight(fp) || fp.handle != h) {
+        return false; // someone else's pipeline
     }
-    fp.arcsAfter = fp.sent;
-    fp.arcsInWindow = fp.windowOpen;
+    if (!InFlight(fp)) {
+        // (Again) ours: the connection may have served another window before.
+        const std::weak_ptr<TFeaturePipeline> weak = featurePipeline;
+        conn->BeforeStatement = [this, weak] {
+            if (!weak.expired())
+                FlushPendingFeatures();
+        };
+    }
+    fp.handle = h;
+    fp.connection = conn.get();
+    return true;
+}
+
+bool TfrmKelpora::SendArcQuestions(const std::vector<std::string>& queries, std::uint64_t record) {
+    if (queries.empty() || !conn || !conn->Handle())
+        return false;
+    PGconn* const h = conn->Handle();
+    if ((featurePipeline && featurePipeline->flushing) || !ClaimPipeline(h))
+        return false;
+    TFeaturePipeline& fp = *featurePipeline;
+    TFeaturePipeline::TArcGroup group{fp.sent, {}, fp.windowOpen, record};
     for (const std::string& sql : queries) {
         if (!PQsendQueryParams(h, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
             PQpipelineSync(h) != 1)
             break;
-        fp.arcQueries.push_back(sql);
+        group.queries.push_back(sql);
     }
+    const bool sent = !group.queries.empty();
+    if (sent)
+        fp.arcGroups.push_back(std::move(group));
+    else if (!InFlight(fp))
+        PQexitPipelineMode(h);
+    return sent;
+}
+
+void TfrmKelpora::ReadArcAnswersOf(std::uint64_t record) {
+    if (!featurePipeline || featurePipeline->flushing || !conn)
+        return;
+    TFeaturePipeline& fp = *featurePipeline;
+    const auto unread = [&fp, record] {
+        for (const auto& group : fp.arcGroups)
+            if (group.record == record)
+                return true;
+        return false;
+    };
+    if (unread()) {
+        while (unread())
+            ReadAnswers(fp, fp.arcGroups.front().after);
+        if (fp.windowFailed) {
+            // Done again one at a time now, so that the questions whose answers were lost with the
+            // window are asked outside it.
+            FlushPendingFeatures();
+        } else if (!InFlight(fp)) {
+            PQexitPipelineMode(fp.handle);
+        }
+    }
+    // Only this record's answers wait for the conversion.
+    conn->ClearPrefetched();
+    if (auto it = fp.answers.find(record); it != fp.answers.end()) {
+        for (auto& [sql, answer] : it->second)
+            conn->AddPrefetched(sql, answer.release());
+        fp.answers.erase(it);
+    }
+}
+
+void TfrmKelpora::DropArcAnswersThrough(std::uint64_t record) {
+    if (!featurePipeline || record == 0)
+        return;
+    TFeaturePipeline& fp = *featurePipeline;
+    fp.doneThrough = std::max(fp.doneThrough, record);
+    fp.answers.erase(fp.answers.begin(), fp.answers.upper_bound(fp.doneThrough));
+}
+
+void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
+    if (featurePipeline && !featurePipeline->arcGroups.empty())
+        return; // later records' questions are ahead: this one's are asked as always
+    const std::uint64_t record = ++arcRecordSerial;
+    if (!SendArcQuestions(ArcQueriesOf(geometryRoot), record))
+        return;
     // The held-back features go right behind the questions: the server works on them while the
     // conversion goes on with the answers. Their own answers are read later, in their order.
-    SendHeld(fp, 0);
-    ReadAnswers(fp, fp.arcsAfter);
-    if (fp.windowFailed) {
-        // Done again one at a time now, so the conversion's questions that were not answered are asked
-        // outside the window.
-        FlushPendingFeatures();
+    SendHeld(*featurePipeline, 0);
+    ReadArcAnswersOf(record);
+    DropArcAnswersThrough(record);
+}
+
+// How many records wait behind the one being written: the arc questions of a record go out when the
+// parser hands it over, and their answers are back by the time it is written.
+constexpr std::size_t kRecordsAhead = 8;
+
+void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDelete) {
+    if (isDelete || oOneStatementAtATime || iPipelineDepth <= 0 || !record) {
+        WriteQueuedRecords(0);
+        if (isDelete)
+            DeleteFromDB(record.get());
+        else
+            WriteToDB(record.get());
         return;
     }
-    if (fp.pending.empty())
-        PQexitPipelineMode(h);
+    TQueuedRecord queued{std::move(record), 0};
+    if (!queued.record->position.empty() && ExecPostGISSQL && conn && conn->Handle()) {
+        try {
+            const std::unique_ptr<TXmlDocument> doc =
+                TXmlDocument::LoadXml(std::string("<position xmlns:gml=\"") + kGml32Namespace + "\">" +
+                                      queued.record->position + "</position>");
+            const std::uint64_t serial = arcRecordSerial + 1;
+            if (SendArcQuestions(ArcQueriesOf(doc->Root()), serial)) {
+                arcRecordSerial = serial;
+                queued.arcRecord = serial;
+            }
+        } catch (const std::exception&) {
+            // the writer meets this again and reports it
+        }
+    }
+    recordQueue.push_back(std::move(queued));
+    WriteQueuedRecords(kRecordsAhead);
+}
+
+void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
+    if (writingQueuedRecords)
+        return;
+    writingQueuedRecords = true;
+    struct TReset {
+        bool& flag;
+        std::uint64_t& current;
+        ~TReset() {
+            flag = false;
+            current = 0;
+        }
+    } reset{writingQueuedRecords, currentArcRecord};
+    while (recordQueue.size() > keep) {
+        TQueuedRecord queued = std::move(recordQueue.front());
+        recordQueue.pop_front();
+        currentArcRecord = queued.arcRecord;
+        WriteToDB(queued.record.get());
+        DropArcAnswersThrough(queued.arcRecord);
+    }
 }
 
 bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
@@ -731,11 +847,14 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 srid = GetEPSG(crs);
                 if (srid < 0)
                     srid = GetEPSG(obKoRefs ? obKoRefs->GetStdCRS() : std::string());
-                if (inFlight)
+                if (inFlight && currentArcRecord != 0)
+                    ReadArcAnswersOf(currentArcRecord);
+                else if (inFlight)
                     PrefetchArcQueries(doc->Root());
                 wkt = GMLGeometryToWKT(doc->Root());
                 if (conn)
                     conn->ClearPrefetched();
+                currentArcRecord = 0;
             }
             const std::vector<std::string> heightLines = HeightLineNames(r.position);
             if (!heightLines.empty()) {

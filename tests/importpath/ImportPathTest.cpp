@@ -3,6 +3,7 @@
 // statement alone and waits for its answer: the same files imported both ways into two fresh databases
 // must leave the same database contents, the same `logs` rows in the same order, the same log window
 // lines and the same insert counts.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -125,8 +126,9 @@ std::string Address(const std::string& oid, int n) {
 // key, a non-numeric number of floors); one point has a geometry the database cannot read, one a position
 // without coordinates. There is no
 // standard reference system, so the unknown one is not replaced. Without parcels (addresses in their
-// place) no arc question interrupts the features in flight, so all of them share one transaction.
-std::string FailuresExtract(bool parcels) {
+// place) no arc question interrupts the features in flight. Without `failures` the refused arc is the
+// only thing that goes wrong: the transaction the features in flight share fails on an arc question.
+std::string FailuresExtract(bool parcels, bool failures = true) {
     std::string body;
     int failure = 0;
     for (int i = 0; i < 60; ++i) {
@@ -137,7 +139,7 @@ std::string FailuresExtract(bool parcels) {
             feature = parcels ? Parcel(Oid(i), x, y, Oid(i + 1), i == 40) : Address(Oid(i), i);
             break;
         case 1:
-            if (i % 8 == 5) {
+            if (failures && i % 8 == 5) {
                 switch (failure++ % 4) {
                 case 0:
                     feature = Building(Oid(i), Bowtie(x, y), "ETRS89_UTM32", "2", Oid(i - 1));
@@ -157,7 +159,7 @@ std::string FailuresExtract(bool parcels) {
             break;
         case 2:
             // The empty position follows a duplicate whose answer may still be on its way.
-            feature = Point(Oid(i), x, y, i == 22 ? "-" : i == 30 ? "1.0 nicht-zahl" : "");
+            feature = Point(Oid(i), x, y, !failures ? "" : i == 22 ? "-" : i == 30 ? "1.0 nicht-zahl" : "");
             break;
         default:
             feature = Address(Oid(i), i);
@@ -258,14 +260,18 @@ protected:
         std::ofstream(generated, std::ios::binary) << FailuresExtract(true);
         withoutArcs = generated + "-no-arcs";
         std::ofstream(withoutArcs, std::ios::binary) << FailuresExtract(false);
+        onlyRefusedArc = generated + "-refused-arc";
+        std::ofstream(onlyRefusedArc, std::ios::binary) << FailuresExtract(true, false);
     }
     void TearDown() override {
         std::remove(generated.c_str());
         std::remove(withoutArcs.c_str());
+        std::remove(onlyRefusedArc.c_str());
     }
 
     std::string generated;
     std::string withoutArcs;
+    std::string onlyRefusedArc;
 };
 
 TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
@@ -291,6 +297,7 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
         {"generated with failures", {generated}, "AX_Gebaeude", 256},
         {"generated with failures, two in flight", {generated}, "AX_Gebaeude", 2},
         {"generated with failures, no arcs", {withoutArcs}, "AX_Gebaeude", 256},
+        {"generated, a refused arc its only failure", {onlyRefusedArc}, "", 256},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -304,6 +311,13 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
         EXPECT_EQ(fast.inserts, reference.inserts);
         if (c.groups) {
             EXPECT_NE(reference.contents.find("== alkistemp.og_"), std::string::npos) << "no group table";
+        }
+        if (c.files.front() == onlyRefusedArc) {
+            const auto refused =
+                std::find_if(reference.log.begin(), reference.log.end(), [](const std::string& l) {
+                    return l.find("Fehler beim Ausführen des PostGIS-Kommandos") != std::string::npos;
+                });
+            EXPECT_NE(refused, reference.log.end()) << "the arc was not refused";
         }
         if (c.keyedTable.empty())
             continue;
