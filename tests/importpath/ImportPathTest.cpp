@@ -3,9 +3,9 @@
 // statement alone and waits for its answer: the same files imported both ways into two fresh databases
 // must leave the same database contents, the same `logs` rows in the same order, the same log window
 // lines and the same insert counts.
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
