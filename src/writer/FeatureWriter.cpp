@@ -176,32 +176,41 @@ bool Succeeded(ExecStatusType status) {
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
 
-// Reads the results of `statements` statements; true when each succeeded.
-bool DrainStatements(PGconn* h, int statements) {
+// The status of the next result, which is released; nothing when there is none.
+std::optional<ExecStatusType> NextStatus(PGconn* h) {
+    PGresult* res = NextResult(h);
+    if (!res)
+        return std::nullopt;
+    const ExecStatusType status = PQresultStatus(res);
+    PQclear(res);
+    return status;
+}
+
+// Reads the results of `statements` statements; true when each succeeded. A sync point before the last
+// of them means one never went out: false, and `syncSeen` tells that the sync point is read.
+bool DrainStatements(PGconn* h, int statements, bool* syncSeen = nullptr) {
     bool ok = true;
     for (int i = 0; i < statements; ++i) {
-        PGresult* res = NextResult(h);
-        if (!res)
+        const std::optional<ExecStatusType> status = NextStatus(h);
+        if (!status)
             return false;
-        const ExecStatusType status = PQresultStatus(res);
-        PQclear(res);
-        if (status == PGRES_PIPELINE_SYNC)
-            return false; // fewer answers than statements: one of them never went out
-        ok = ok && Succeeded(status);
+        if (*status == PGRES_PIPELINE_SYNC) {
+            if (syncSeen)
+                *syncSeen = true;
+            return false;
+        }
+        ok = ok && Succeeded(*status);
     }
     return ok;
 }
 
 // Reads up to and including the next sync point; true when nothing but the sync point came.
 bool DrainSync(PGconn* h) {
-    bool ok = true;
-    for (;;) {
-        PGresult* res = NextResult(h);
-        if (!res)
+    for (bool ok = true;;) {
+        const std::optional<ExecStatusType> status = NextStatus(h);
+        if (!status)
             return false;
-        const ExecStatusType status = PQresultStatus(res);
-        PQclear(res);
-        if (status == PGRES_PIPELINE_SYNC)
+        if (*status == PGRES_PIPELINE_SYNC)
             return ok;
         ok = false;
     }
@@ -209,8 +218,9 @@ bool DrainSync(PGconn* h) {
 
 // Reads every result up to the pipeline's sync point; true when each statement succeeded.
 bool DrainPipeline(PGconn* h, int statements) {
-    const bool ok = DrainStatements(h, statements);
-    return DrainSync(h) && ok;
+    bool syncSeen = false;
+    const bool ok = DrainStatements(h, statements, &syncSeen);
+    return (syncSeen || DrainSync(h)) && ok;
 }
 
 // The answer of one statement sent alone up to its sync point (nullptr when there is none).
