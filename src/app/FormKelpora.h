@@ -211,8 +211,10 @@ public:
     struct TQueuedRecord {
         std::unique_ptr<TAXObject> record;
         std::uint64_t arcRecord; // its arc questions' group, 0 when none were sent
+        std::size_t bytes;       // of geometry and attribute text
     };
     std::deque<TQueuedRecord> recordQueue;
+    std::size_t queuedBytes = 0;
     bool writingQueuedRecords = false;
     std::uint64_t currentArcRecord = 0; // the group of the record being written
     std::uint64_t arcRecordSerial = 0;

@@ -771,6 +771,15 @@ void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
 // How many records wait behind the one being written: the arc questions of a record go out when the
 // parser hands it over, and their answers are back by the time it is written.
 constexpr std::size_t kRecordsAhead = 8;
+// Fewer when they are large: the waiting records never hold more than this of geometry and attribute text.
+constexpr std::size_t kMaxQueuedBytes = 8u << 20;
+
+std::size_t RecordBytes(const TAXObject& r) {
+    std::size_t n = r.position.size();
+    for (const std::string& line : r.attribute.Lines())
+        n += line.size();
+    return n;
+}
 
 void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDelete) {
     if (isDelete || oOneStatementAtATime || iPipelineDepth <= 0 || !record) {
@@ -781,7 +790,8 @@ void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDel
             WriteToDB(record.get());
         return;
     }
-    TQueuedRecord queued{std::move(record), 0};
+    TQueuedRecord queued{std::move(record), 0, 0};
+    queued.bytes = RecordBytes(*queued.record);
     if (!queued.record->position.empty() && ExecPostGISSQL && conn && conn->Handle()) {
         try {
             const std::unique_ptr<TXmlDocument> doc =
@@ -796,6 +806,7 @@ void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDel
             // the writer meets this again and reports it
         }
     }
+    queuedBytes += queued.bytes;
     recordQueue.push_back(std::move(queued));
     WriteQueuedRecords(kRecordsAhead);
 }
@@ -812,9 +823,10 @@ void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
             current = 0;
         }
     } reset{writingQueuedRecords, currentArcRecord};
-    while (recordQueue.size() > keep) {
+    while (recordQueue.size() > keep || (!recordQueue.empty() && queuedBytes > kMaxQueuedBytes)) {
         TQueuedRecord queued = std::move(recordQueue.front());
         recordQueue.pop_front();
+        queuedBytes -= queued.bytes;
         currentArcRecord = queued.arcRecord;
         WriteToDB(queued.record.get());
         DropArcAnswersThrough(queued.arcRecord);
