@@ -128,7 +128,9 @@ std::string Address(const std::string& oid, int n) {
 // standard reference system, so the unknown one is not replaced. Without parcels (addresses in their
 // place) no arc question interrupts the features in flight. Without `failures` the refused arc is the
 // only thing that goes wrong: the transaction the features in flight share fails on an arc question.
-std::string FailuresExtract(bool parcels, bool failures = true) {
+// With `standardAfter` a block naming the standard reference system follows that feature: the unknown
+// system of the building just before it stays unknown, the one of a later building is replaced.
+std::string FailuresExtract(bool parcels, bool failures = true, int standardAfter = -1) {
     std::string body;
     int failure = 0;
     for (int i = 0; i < 60; ++i) {
@@ -165,6 +167,12 @@ std::string FailuresExtract(bool parcels, bool failures = true) {
             feature = Address(Oid(i), i);
         }
         body += "<gml:featureMember>" + feature + "</gml:featureMember>\n";
+        if (i == standardAfter)
+            body +=
+                "</wfs:FeatureCollection></enthaelt><koordinatenangaben><AA_Koordinatenreferenzsystemangaben>"
+                "<crs xlink:href=\"urn:adv:crs:ETRS89_UTM32\"/><standard>true</standard>"
+                "</AA_Koordinatenreferenzsystemangaben></koordinatenangaben><enthaelt>"
+                "<wfs:FeatureCollection gml:id=\"FC_2\">\n";
     }
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<AX_Bestandsdatenauszug "
            "xmlns=\"http://www.adv-online.de/namespaces/adv/gid/6.0\" "
@@ -262,16 +270,20 @@ protected:
         std::ofstream(withoutArcs, std::ios::binary) << FailuresExtract(false);
         onlyRefusedArc = generated + "-refused-arc";
         std::ofstream(onlyRefusedArc, std::ios::binary) << FailuresExtract(true, false);
+        standardLater = generated + "-standard-later";
+        std::ofstream(standardLater, std::ios::binary) << FailuresExtract(true, true, 15);
     }
     void TearDown() override {
         std::remove(generated.c_str());
         std::remove(withoutArcs.c_str());
         std::remove(onlyRefusedArc.c_str());
+        std::remove(standardLater.c_str());
     }
 
     std::string generated;
     std::string withoutArcs;
     std::string onlyRefusedArc;
+    std::string standardLater;
 };
 
 TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
@@ -298,6 +310,10 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
         {"generated with failures, two in flight", {generated}, "AX_Gebaeude", 2},
         {"generated with failures, no arcs", {withoutArcs}, "AX_Gebaeude", 256},
         {"generated, a refused arc its only failure", {onlyRefusedArc}, "", 256},
+        {"generated with failures, the standard reference system named after 16 features",
+         {standardLater},
+         "AX_Gebaeude",
+         256},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -318,6 +334,14 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
                     return l.find("Fehler beim Ausführen des PostGIS-Kommandos") != std::string::npos;
                 });
             EXPECT_NE(refused, reference.log.end()) << "the arc was not refused";
+        }
+        if (c.files.front() == standardLater) {
+            // Read before the block, the building keeps its unknown system; read after it, it has the
+            // standard.
+            EXPECT_NE(reference.contents.find("CRS unbekannt: (NIRGENDWO)AX_Gebaeude: DENW36ALT0000013"),
+                      std::string::npos);
+            EXPECT_EQ(reference.contents.find("CRS unbekannt: (NIRGENDWO)AX_Gebaeude: DENW36ALT0000045"),
+                      std::string::npos);
         }
         if (c.keyedTable.empty())
             continue;
