@@ -210,13 +210,15 @@ public:
     void WriteQueuedRecords(std::size_t keep);
     struct TQueuedRecord {
         std::unique_ptr<TAXObject> record;
-        std::uint64_t arcRecord; // its arc questions' group, 0 when none were sent
-        std::size_t bytes;       // of geometry and attribute text
+        std::uint64_t arcRecord;                // its arc questions' group, 0 when none were sent
+        std::size_t bytes;                      // of geometry and attribute text
+        std::unique_ptr<TXmlDocument> document; // its fragment, loaded when its questions were found
     };
     std::deque<TQueuedRecord> recordQueue;
     std::size_t queuedBytes = 0;
     bool writingQueuedRecords = false;
-    std::uint64_t currentArcRecord = 0; // the group of the record being written
+    std::uint64_t currentArcRecord = 0;            // the group of the record being written
+    const TXmlDocument* currentDocument = nullptr; // and its fragment, when loaded already
     std::uint64_t arcRecordSerial = 0;
     // Writes the quality data rows that were collected for a feature's transaction, one at a time.
     void WriteCollectedQualityData(TFeatureWork& work);

@@ -43,8 +43,8 @@ struct TFeatureWork {
     // Relation type number and target identifiers, in the record's order.
     std::vector<std::pair<std::int32_t, std::vector<std::string>>> relations;
     int statements = 0; // sent in its transaction
-    // The transaction while it is held back on our side (see TFeaturePipeline), and whether its sync
-    // point went out, so that its answers can be read.
+    // The transaction while it is held back on our side (see TFeaturePipeline), and whether all of it
+    // went out (with its sync point when it is a transaction of its own), so that its answers can be read.
     std::vector<TPreparedCall> batch;
     bool synced = false;
     // It opened the window's transaction (its first answer is that of the BEGIN), or it is a transaction

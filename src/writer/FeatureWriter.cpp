@@ -108,6 +108,17 @@ std::string QualityDataText(const std::string& column, const std::string& value)
            "\" xmlns:gco=\"" + kGcoNamespace + "\" >" + value + "</" + column + ">";
 }
 
+// The document the geometry routines read a feature's GML fragment from.
+std::unique_ptr<TXmlDocument> LoadPosition(const std::string& position) {
+    return TXmlDocument::LoadXml(std::string("<position xmlns:gml=\"") + kGml32Namespace + "\">" + position +
+                                 "</position>");
+}
+
+// Whether the conversion of a fragment can ask anything: only a "gml:Arc" element makes it ask.
+bool MayAskArcQuestions(const std::string& position) {
+    return position.find("<gml:Arc") != std::string::npos;
+}
+
 void Apply(TZQuery& query, const TBinding& b) {
     TZParam& p = query.ParamByName(b.name);
     p.SetDataType(b.type);
@@ -297,7 +308,7 @@ struct TFeaturePipeline {
     // in `cmd` (its text, parameters and rows) is the same afterwards.
     std::shared_ptr<TZQuery> scratch;
     // Arc questions on their way, in the order of their records: each group went out behind
-    // pending[0, after), inside the window or not (see PrefetchArcQueries and AskArcQuestionsAhead).
+    // pending[0, after), inside the window or not (see PrefetchArcQueries and HandOverToWriter).
     struct TArcGroup {
         std::size_t after;
         std::vector<std::string> queries;
@@ -790,17 +801,16 @@ void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDel
             WriteToDB(record.get());
         return;
     }
-    TQueuedRecord queued{std::move(record), 0, 0};
+    TQueuedRecord queued{std::move(record), 0, 0, nullptr};
     queued.bytes = RecordBytes(*queued.record);
-    if (!queued.record->position.empty() && ExecPostGISSQL && conn && conn->Handle()) {
+    if (MayAskArcQuestions(queued.record->position) && ExecPostGISSQL && conn && conn->Handle()) {
         try {
-            const std::unique_ptr<TXmlDocument> doc =
-                TXmlDocument::LoadXml(std::string("<position xmlns:gml=\"") + kGml32Namespace + "\">" +
-                                      queued.record->position + "</position>");
+            std::unique_ptr<TXmlDocument> doc = LoadPosition(queued.record->position);
             const std::uint64_t serial = arcRecordSerial + 1;
             if (SendArcQuestions(ArcQueriesOf(doc->Root()), serial)) {
                 arcRecordSerial = serial;
                 queued.arcRecord = serial;
+                queued.document = std::move(doc); // the writer reads the same fragment
             }
         } catch (const std::exception&) {
             // the writer meets this again and reports it
@@ -816,19 +826,22 @@ void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
         return;
     writingQueuedRecords = true;
     struct TReset {
-        bool& flag;
-        std::uint64_t& current;
+        TfrmKelpora& form;
         ~TReset() {
-            flag = false;
-            current = 0;
+            form.writingQueuedRecords = false;
+            form.currentArcRecord = 0;
+            form.currentDocument = nullptr;
         }
-    } reset{writingQueuedRecords, currentArcRecord};
+    } reset{*this};
     while (recordQueue.size() > keep || (!recordQueue.empty() && queuedBytes > kMaxQueuedBytes)) {
         TQueuedRecord queued = std::move(recordQueue.front());
         recordQueue.pop_front();
         queuedBytes -= queued.bytes;
         currentArcRecord = queued.arcRecord;
+        currentDocument = queued.document.get();
         WriteToDB(queued.record.get());
+        currentArcRecord = 0;
+        currentDocument = nullptr;
         DropArcAnswersThrough(queued.arcRecord);
     }
 }
@@ -861,9 +874,13 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         if (!r.position.empty()) {
             std::string crs;
             {
-                const std::unique_ptr<TXmlDocument> doc =
-                    TXmlDocument::LoadXml(std::string("<position xmlns:gml=\"") + kGml32Namespace + "\">" +
-                                          r.position + "</position>");
+                std::unique_ptr<TXmlDocument> loaded;
+                const TXmlDocument* doc = currentDocument;
+                currentDocument = nullptr;
+                if (!doc) {
+                    loaded = LoadPosition(r.position);
+                    doc = loaded.get();
+                }
                 crs = GetSrsName(doc->Root());
                 RemoveFirstIgnoringCase(crs, "urn:adv:crs:");
                 srid = GetEPSG(crs);
@@ -871,7 +888,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                     srid = GetEPSG(obKoRefs ? obKoRefs->GetStdCRS() : std::string());
                 if (inFlight && currentArcRecord != 0)
                     ReadArcAnswersOf(currentArcRecord);
-                else if (inFlight)
+                else if (inFlight && MayAskArcQuestions(r.position))
                     PrefetchArcQueries(doc->Root());
                 wkt = GMLGeometryToWKT(doc->Root());
                 if (conn)
