@@ -7,7 +7,7 @@
 #   // fuzz-sources: src/sax/*.cpp          (globs relative to the repository root)
 #   // fuzz-packages: libxml-2.0 Qt6Core    (pkg-config packages for flags and libraries)
 # Inputs that once found a fault are kept in tests/fuzz/NAME_regressions/ and are replayed first; the
-# seed corpus is every .xml file below ../shared/testdata. Without clang the script does nothing.
+# seed corpus is every .xml file below tests/data. Without clang the script does nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-60}
@@ -18,7 +18,7 @@ if ! command -v "$CXX_FUZZ" >/dev/null 2>&1; then
 fi
 
 OUT=build-fuzz
-SEEDS=../shared/testdata
+SEEDS=tests/data
 mkdir -p "$OUT"
 status=0
 for target_src in tests/fuzz/*_fuzz.cpp; do
