@@ -98,8 +98,10 @@ BEGIN
 END
 $$;
 
--- Relations: a relation is added unless the same relation is already current in public; a closed
--- one (of a replaced version) does not keep the new version's relation out.
+-- Relations: a relation is added unless public already holds it, open or closed. A relation row is
+-- its holder, target, type and the begin of the holder's version, so the rows of a new version never
+-- meet those of an older one, and a file imported again (or an extract after its updates) does not
+-- bring relations back as current next to their closed copies.
 CREATE OR REPLACE FUNCTION kelpora_integrate_id_refs()
 RETURNS bigint LANGUAGE plpgsql AS $$
 DECLARE
@@ -112,8 +114,7 @@ BEGIN
         'INSERT INTO public.id_refs (gml_id, id_ref, typ, beginn, ende)'
         ' SELECT DISTINCT s.gml_id, s.id_ref, s.typ, s.beginn, s.ende FROM alkistemp.id_refs s'
         ' WHERE NOT EXISTS (SELECT 1 FROM public.id_refs p'
-        '   WHERE p.gml_id = s.gml_id AND p.id_ref = s.id_ref AND p.typ = s.typ AND p.beginn = s.beginn'
-        '     AND kelpora_is_current(p.ende))';
+        '   WHERE p.gml_id = s.gml_id AND p.id_ref = s.id_ref AND p.typ = s.typ AND p.beginn = s.beginn)';
     GET DIAGNOSTICS moved = ROW_COUNT;
     EXECUTE 'DELETE FROM alkistemp.id_refs';
     RETURN moved;

@@ -31,11 +31,11 @@ INSERT INTO kelpora_attribute_type (attrart, attrtyp) VALUES
     ('gemarkung_land', 1), ('gemarkung_gemarkungsnummer', 1),
     ('gemeindezugehoerigkeit_land', 1), ('gemeindezugehoerigkeit_regierungsbezirk', 1),
     ('gemeindezugehoerigkeit_kreis', 1), ('gemeindezugehoerigkeit_gemeinde', 1),
-    ('zustaendigeStelle_land', 1), ('zustaendigeStelle_stelle', 1),
+    ('zustaendigeStelle_land', 1),
     ('lagebezeichnung_verschluesselt_land', 1), ('lagebezeichnung_verschluesselt_regierungsbezirk', 1),
     ('lagebezeichnung_verschluesselt_kreis', 1), ('lagebezeichnung_verschluesselt_gemeinde', 1),
     ('schluessel_land', 1), ('schluessel_regierungsbezirk', 1), ('schluessel_kreis', 1),
-    ('schluessel_gemeinde', 1), ('schluessel_gemarkungsnummer', 1), ('schluessel_stelle', 1),
+    ('schluessel_gemeinde', 1), ('schluessel_gemarkungsnummer', 1),
     ('buchungsblattbezirk_land', 1),
     ('gebaeudefunktion', 1), ('bauweise', 1), ('dachform', 1), ('zustand', 1), ('lageZurErdoberflaeche', 1),
     ('dachgeschossausbau', 1), ('bauart', 1), ('bauwerksfunktion', 1), ('funktion', 1),
@@ -59,6 +59,8 @@ INSERT INTO kelpora_attribute_type (attrart, attrtyp) VALUES
     -- quality data of point objects
     ('qualitaetsangaben_herkunft', 6),
     -- text: identifiers, names, dates, longer or repeatable values
+    -- (the key of a Dienststelle, "stelle", has up to five characters: "U2129")
+    ('zustaendigeStelle_stelle', 0), ('schluessel_stelle', 0),
     ('flurstuecksnummer_nenner', 0), ('flurstueckskennzeichen', 0), ('zeitpunktDerEntstehung', 0),
     ('pos', 0), ('artDerFlurstuecksgrenze', 0), ('punktkennung', 0), ('sonstigeEigenschaft', 0),
     ('hinweise', 0), ('lagebezeichnung_unverschluesselt', 0), ('lagebezeichnung_verschluesselt_lage', 0),
@@ -216,3 +218,8 @@ CROSS JOIN LATERAL regexp_split_to_table(t.attributes, '\s+') WITH ORDINALITY AS
 JOIN kelpora_attribute_type k ON k.attrart = a.attrart
 WHERE NOT EXISTS (SELECT 1 FROM public.parse p WHERE p.oa = t.oa AND p.attrartkennung = lower(k.attrart))
 ORDER BY t.oakennung, a.n;
+
+-- Databases prepared before the Dienststelle keys were known to take five characters typed them as
+-- four-character codes, which refused real Dienststellen; tables created from now on take them as text.
+UPDATE public.parse SET attrtyp = 0
+WHERE attrtyp = 1 AND attrartkennung IN ('zustaendigestelle_stelle', 'schluessel_stelle');

@@ -30,6 +30,10 @@ CREATE TABLE IF NOT EXISTS public.id_refs (
     beginn timestamp without time zone NOT NULL,
     ende timestamp without time zone
 );
+-- Closing an object looks its relations up by holder and by target, and integration by the whole
+-- relation: without these every replace and delete of an update scans all relations of the county.
+CREATE INDEX IF NOT EXISTS id_refs_gml_id_idx ON public.id_refs (gml_id);
+CREATE INDEX IF NOT EXISTS id_refs_id_ref_idx ON public.id_refs (id_ref);
 
 -- Object counts announced by the export protocol of each file (progress display).
 CREATE TABLE IF NOT EXISTS public.statistics (

@@ -46,4 +46,8 @@ BUILD_DIR=${KELPORA_BUILD_DIR:-build}
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
   cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
+# KELPORA_WERROR=ON (the test command sets it) makes warnings errors; unset leaves the build as it is.
+if [ -n "${KELPORA_WERROR:-}" ]; then
+  cmake -S . -B "$BUILD_DIR" -DKELPORA_WERROR="$KELPORA_WERROR" >/dev/null
+fi
 cmake --build "$BUILD_DIR" -j "$(nproc)"

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
-scripts/bootstrap.sh
+KELPORA_WERROR=ON scripts/bootstrap.sh
 
 # shellcheck source=pgserver.sh
 source scripts/pgserver.sh

@@ -11,10 +11,10 @@
 namespace {
 
 std::string Trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t");
+    const auto first = s.find_first_not_of(" \t\r");
     if (first == std::string::npos)
         return {};
-    const auto last = s.find_last_not_of(" \t");
+    const auto last = s.find_last_not_of(" \t\r");
     return s.substr(first, last - first + 1);
 }
 
@@ -116,7 +116,9 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
         return defaultValue;
     std::string k, v;
     SplitEntry(lines[static_cast<std::size_t>(i)], k, v);
-    return v;
+    // As the profile functions do: "Server = 127.0.0.1" means "127.0.0.1", a hand-edited file's
+    // blanks around the "=" are no part of the value.
+    return Trim(v);
 }
 
 bool TIniFile::SectionExists(const std::string& section) const {

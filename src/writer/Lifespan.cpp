@@ -10,6 +10,13 @@ std::string EndText(const TAXObject& r) {
     return DateTimeToDbText(r.wfsType == twfsReplace ? r.dtBegin : Now());
 }
 
+// The open marker of the prepared database: no end, or the zero date-time.
+const std::string kOpen = "(ende IS NULL OR ende = '1899-12-30 00:00:00')";
+const std::string kOpenAndBegunBefore = kOpen + " AND beginn < CAST(:ende AS timestamp)";
+const std::string kOpenAndBegunBeforeDay =
+    kOpen + " AND beginn < date_trunc('day', CAST(:ende AS timestamp))";
+const std::string kOpenAndBegunBy = kOpen + " AND beginn <= CAST(:ende AS timestamp)";
+
 void BindText(TZQuery& q, const std::string& name, const std::string& value) {
     TZParam& p = q.ParamByName(name);
     p.SetDataType(TFieldType::ftString);
@@ -36,7 +43,10 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
         const std::string table = SqlIdentifier(t);
         TZQuery& q = SharedStatement(cmd);
         q.SQL().Clear();
-        q.SQL().Add("UPDATE " + table + " SET ende=:ende WHERE gml_id=:gml_id");
+        // Only versions still open and begun before the end close: a version closed by an earlier
+        // replace keeps its end, and a new version that is already stored (the same update imported
+        // again) stays current.
+        q.SQL().Add("UPDATE " + table + " SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore);
         BindText(q, "ende", EndText(r));
         BindText(q, "gml_id", r.identifikator);
         q.ExecSQL();
@@ -48,10 +58,19 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
         try {
             TZQuery& q = SharedStatement(cmd);
             q.SQL().Clear();
-            q.SQL().Add("UPDATE id_refs SET ende=:ende WHERE (gml_id=:gml_id) or (id_ref=:gml_id1)");
+            // A relation addresses an object, not a version: a replace closes only the object's own
+            // relations (its new version brings its own), a delete also those that point to it.
+            // Relations begin on the day of their version, so the new version's own rows, when
+            // already stored, begin on the day the end falls on and stay open.
+            q.SQL().Add(
+                r.wfsType == twfsReplace
+                    ? "UPDATE id_refs SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBeforeDay
+                    : "UPDATE id_refs SET ende=:ende WHERE ((gml_id=:gml_id) or (id_ref=:gml_id1)) AND " +
+                          kOpenAndBegunBy);
             BindText(q, "ende", EndText(r));
             BindText(q, "gml_id", r.identifikator);
-            BindText(q, "gml_id1", r.identifikator);
+            if (r.wfsType != twfsReplace)
+                BindText(q, "gml_id1", r.identifikator);
             q.ExecSQL();
             result = true;
         } catch (const std::exception& e) {

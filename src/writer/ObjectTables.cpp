@@ -89,6 +89,9 @@ bool TfrmKelpora::EnsureObjectTable(const std::string& oa) {
                 S += SqlIdentifier(column) + ColumnPiece(rest);
             }
         }
+        // The last column piece ends in ","; the group column alone ends in ", ".
+        while (!S.empty() && S.back() == ' ')
+            S.pop_back();
         if (!S.empty() && S.back() == ',')
             S.pop_back();
 

@@ -53,9 +53,18 @@ std::string TfrmKelpora::WriteProcessSteps(const TXmlNode& element, const std::s
     const std::string result;
     try {
         TZQuery query(conn.get());
-        query.SetSQL("INSERT INTO AX_LI_ProcessStep_Punktort (gml_id, beginn, description, dateTime, "
-                     "processor_organisationName, processor_role) VALUES (:gml_id, :beginn, :desc, :dt, "
-                     ":org, :role);");
+        // The rows go straight to the integrated table, so a version imported again (the same file
+        // after a crash or by mistake) must not add its steps a second time.
+        query.SetSQL(
+            "WITH v (gml_id, beginn, description, datetime, org, role) AS (VALUES ("
+            "CAST(:gml_id AS varchar), CAST(:beginn AS timestamp), CAST(:desc AS varchar), "
+            "CAST(:dt AS varchar), CAST(:org AS varchar), CAST(:role AS varchar))) "
+            "INSERT INTO AX_LI_ProcessStep_Punktort (gml_id, beginn, description, dateTime, "
+            "processor_organisationName, processor_role) SELECT * FROM v WHERE NOT EXISTS ("
+            "SELECT 1 FROM AX_LI_ProcessStep_Punktort p WHERE p.gml_id = v.gml_id AND p.beginn = "
+            "v.beginn AND p.description IS NOT DISTINCT FROM v.description AND p.datetime IS NOT "
+            "DISTINCT FROM v.datetime AND p.processor_organisationname IS NOT DISTINCT FROM v.org AND "
+            "p.processor_role IS NOT DISTINCT FROM v.role);");
         query.Prepare();
         const auto start = [&query](const char* name, const std::string& value) {
             TZParam& p = query.ParamByName(name);

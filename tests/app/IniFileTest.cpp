@@ -6,19 +6,22 @@
 
 #include "app/IniFile.h"
 
-TEST(IniFile, LookupsIgnoreCaseAndTakeValuesAsWritten) {
+TEST(IniFile, LookupsIgnoreCaseAndTrimValues) {
     QTemporaryDir dir;
     const std::string path = dir.filePath("k.ini").toStdString();
-    WriteAll(path, "; comment\n[verbindung]\nSERVER=db.example;port=5432\nUser=\nPasswort=a=b;c \n"
-                   "Server=second\n[Allgemein]\nSchema=ALKIS\n[Verbindung]\nDatenbank=later\n");
+    WriteAll(
+        path,
+        "; comment\n[verbindung]\nSERVER=db.example;port=5432\nUser=\nPasswort=a=b;c \n"
+        "Server=second\n[Allgemein]\nSchema = ALKIS \r\nPort =\t55503 \n[Verbindung]\nDatenbank=later\n");
     const TIniFile ini(path);
     struct Case {
         const char *section, *key, *expected;
     } cases[] = {
         {"Verbindung", "Server", "db.example;port=5432"}, // the first of two equal keys
         {"VERBINDUNG", "user", ""},                       // present but empty: not the default
-        {"Verbindung", "Passwort", "a=b;c "},             // everything after the first "=", blanks kept
-        {"allgemein", "schema", "ALKIS"},
+        {"Verbindung", "Passwort", "a=b;c"},              // everything after the first "=", trimmed
+        {"allgemein", "schema", "ALKIS"},                 // blanks around "=" and a CR are no part of it
+        {"Allgemein", "Port", "55503"},
         {"Verbindung", "Datenbank", "<default>"}, // only the first of two equal sections counts
         {"Transformation", "Path31468", "<default>"},
     };

@@ -1,5 +1,7 @@
 // Loading real NAS files end to end: parser, writer and the prepared database.
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <sstream>
 
 #include "ParserFixture.h"
 #include "RunOnTestDatabase.h"
@@ -201,3 +203,121 @@ TEST_F(LoadDocTest, FailedIntegrationIsReportedAndLoadingGoesOn) {
 }
 
 } // namespace
+
+// A year of updates in small: an extract, two replaces of one address, the second replace imported
+// again (after a crash, by mistake) and the extract once more. Every version keeps its own lifespan,
+// the building's relation to the address survives the replaces, and the repeated files add nothing.
+namespace history {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+const char* kEnvelopeStart =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<AX_NutzerbezogeneBestandsdatenaktualisierung_NBA "
+    "xmlns=\"http://www.adv-online.de/namespaces/adv/gid/6.0\" "
+    "xmlns:gml=\"http://www.opengis.net/gml/3.2\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+    "xmlns:wfs=\"http://www.adv-online.de/namespaces/adv/gid/wfs\" "
+    "xmlns:wfsext=\"http://www.adv-online.de/namespaces/adv/gid/wfsext\" "
+    "xmlns:ogc=\"http://www.adv-online.de/namespaces/adv/gid/ogc\">\n";
+
+std::string Feature(const std::string& type, const std::string& id, const std::string& begin,
+                    const std::string& body) {
+    return "<" + type + " gml:id=\"" + id + "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>" +
+           begin + "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>" + body + "</" + type + ">\n";
+}
+
+// The address in its version of `begin`, with its house number and its own relation.
+std::string Address(const std::string& begin, const std::string& number) {
+    return Feature("AX_LagebezeichnungMitHausnummer", "DEHIST0000ADDR01", begin,
+                   "<hausnummer>" + number +
+                       "</hausnummer><hat xlink:href=\"urn:adv:oid:DEHIST0000OTHER1\"/>");
+}
+
+std::string Extract() {
+    std::string punktort = ReadFile(TestDataDir() + "/slices/AX_PunktortAU.xml");
+    punktort.erase(0, punktort.find("?>") + 2);
+    return std::string(kEnvelopeStart) + "<enthaelt><wfs:FeatureCollection><gml:featureMember>" +
+           Feature("AX_Gebaeude", "DEHIST0000BLDG01", "2024-01-10T08:00:00Z",
+                   "<gebaeudefunktion>2000</gebaeudefunktion><zeigtAuf "
+                   "xlink:href=\"urn:adv:oid:DEHIST0000ADDR01\"/>") +
+           "</gml:featureMember><gml:featureMember>" + Address("2024-01-10T08:00:00Z", "1") +
+           "</gml:featureMember><gml:featureMember>" + punktort +
+           "</gml:featureMember></wfs:FeatureCollection></enthaelt>"
+           "</AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+}
+
+std::string ReplaceOfAddress(const std::string& oldBegin, const std::string& begin,
+                             const std::string& number) {
+    return std::string(kEnvelopeStart) +
+           "<geaenderteObjekte><wfs:Transaction><wfsext:Replace vendorId=\"AdV\" safeToIgnore=\"false\">" +
+           Address(begin, number) + "<ogc:Filter><ogc:FeatureId fid=\"DEHIST0000ADDR01" + oldBegin +
+           "\"/></ogc:Filter></wfsext:Replace></wfs:Transaction></geaenderteObjekte>"
+           "</AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+}
+
+} // namespace history
+
+TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
+    QTemporaryDir dir;
+    const auto file = [&](const std::string& name, const std::string& text) {
+        const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    };
+    const std::string extract = file("extract.xml", history::Extract());
+    const std::string first =
+        file("replace1.xml", history::ReplaceOfAddress("20240110T080000Z", "2024-03-05T09:00:00Z", "2"));
+    const std::string second =
+        file("replace2.xml", history::ReplaceOfAddress("20240305T090000Z", "2024-06-07T10:00:00Z", "3"));
+    const auto versions = [&] {
+        return Column(db, "SELECT beginn || ' ' || ende || ' ' || hausnummer FROM "
+                          "public.ax_lagebezeichnungmithausnummer ORDER BY beginn");
+    };
+    const auto relations = [&] {
+        return Column(
+            db, "SELECT gml_id || '>' || id_ref || ' ' || beginn || ' ' || coalesce(ende::text, 'open') "
+                "FROM public.id_refs WHERE gml_id LIKE 'DEHIST%' ORDER BY gml_id, beginn");
+    };
+    const auto counts = [&] {
+        return Column(db, "SELECT (SELECT count(*) FROM public.ax_objects) || ' ' || (SELECT count(*) FROM "
+                          "public.id_refs) || ' ' || (SELECT count(*) FROM ax_li_processstep_punktort)");
+    };
+
+    form->LoadDoc(extract);
+    const std::vector<std::string> countsOfExtract = counts();
+    form->LoadDoc(first);
+    form->LoadDoc(second);
+    const std::vector<std::string> expectedVersions = {"2024-01-10 08:00:00 2024-03-05 09:00:00 1",
+                                                       "2024-03-05 09:00:00 2024-06-07 10:00:00 2",
+                                                       "2024-06-07 10:00:00 1899-12-30 00:00:00 3"};
+    const std::vector<std::string> expectedRelations = {
+        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-01-10 00:00:00 2024-03-05 09:00:00",
+        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-03-05 00:00:00 2024-06-07 10:00:00",
+        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-06-07 00:00:00 open",
+        "DEHIST0000BLDG01>DEHIST0000ADDR01 2024-01-10 00:00:00 open"};
+    EXPECT_EQ(versions(), expectedVersions);
+    EXPECT_EQ(relations(), expectedRelations);
+    const std::vector<std::string> countsAfterUpdates = counts();
+
+    struct Repeat {
+        const char* what;
+        std::string path;
+    } repeats[] = {{"the second replace again", second}, {"the extract again", extract}};
+    for (const Repeat& r : repeats) {
+        form->LoadDoc(r.path);
+        EXPECT_EQ(versions(), expectedVersions) << r.what;
+        EXPECT_EQ(relations(), expectedRelations) << r.what;
+        EXPECT_EQ(counts(), countsAfterUpdates) << r.what;
+    }
+    EXPECT_EQ(db.Scalar("SELECT gebaeudefunktion || ' ' || ende FROM public.ax_gebaeude"),
+              "2000 1899-12-30 00:00:00");
+    // The quality data of the point came with the extract only once.
+    EXPECT_NE(db.Scalar("SELECT count(*) FROM ax_li_processstep_punktort"), "0");
+    EXPECT_EQ(countsOfExtract.size(), 1u);
+    EXPECT_TRUE(dialogs.messages.empty());
+}
