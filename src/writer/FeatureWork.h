@@ -2,6 +2,7 @@
 // The part of a feature's database work that the writer can send without waiting for each answer, kept
 // so that it can be done again one statement at a time exactly as the call would have done it.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -9,6 +10,7 @@
 
 #include "model/DateTime.h"
 #include "platform/db/ZDatabase.h"
+#include "platform/xml/XmlDom.h"
 
 // One parameter value of the INSERT, kept so that the binding can be replayed.
 struct TBinding {
@@ -56,3 +58,7 @@ struct TFeatureWork {
 
 // The statement and the current values of `q`; throws EDatabaseError like the statement would.
 TPreparedCall TakePreparedCall(TZQuery& q);
+// The document the geometry routines read a feature's GML fragment from.
+std::unique_ptr<TXmlDocument> LoadPosition(const std::string& position);
+// Whether the conversion of a fragment can ask anything: only a "gml:Arc" element makes it ask.
+bool MayAskArcQuestions(const std::string& position);
