@@ -96,7 +96,7 @@ TEST(ParseTable, NamesTheAttributeLinesOfTheRealDataAsTheParserBuildsThem) {
         {"AX_Flurstueck", "gemeindezugehoerigkeit_gemeinde", "gemeindezugehoerigkeit_gemeinde", 1},
         {"AX_BesondereFlurstuecksgrenze", "artDerFlurstuecksgrenze", "artderflurstuecksgrenze", 0},
         {"AX_Aufnahmepunkt", "punktkennung", "punktkennung", 0},
-        {"AX_Aufnahmepunkt", "zustaendigeStelle_stelle", "zustaendigestelle_stelle", 1},
+        {"AX_Aufnahmepunkt", "zustaendigeStelle_stelle", "zustaendigestelle_stelle", 0}, // "U2129"
         {"AX_Aufnahmepunkt", "vermarkung_Marke", "vermarkung_marke", 1},
         {"AX_Aufnahmepunkt", "sonstigeEigenschaft", "sonstigeeigenschaft", 0},
         {"AX_Fahrwegachse", "funktion", "funktion", 1},

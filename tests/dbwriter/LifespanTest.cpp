@@ -32,13 +32,14 @@ protected:
     }
 };
 
-TEST_F(Lifespan, ReplaceClosesEveryVersionAndItsRelations) {
+TEST_F(Lifespan, ReplaceClosesOnlyTheOpenVersionAndTheObjectsOwnRelations) {
     auto r = Record("AX_Gebaeude", "DEBWL0010000001a", twfsReplace);
     EXPECT_TRUE(form->DeleteFromDB(r.get()));
+    // The version closed earlier keeps its end; the relation that points to the object stays open.
     EXPECT_EQ(Ends("SELECT ende::text FROM ax_gebaeude ORDER BY gml_id, beginn"),
-              (std::vector<std::string>{"2019-03-14 10:07:02", "2019-03-14 10:07:02", "<null>"}));
+              (std::vector<std::string>{"2010-01-01 00:00:00", "2019-03-14 10:07:02", "<null>"}));
     EXPECT_EQ(Ends("SELECT coalesce(ende::date::text, '<null>') FROM id_refs ORDER BY typ, gml_id"),
-              (std::vector<std::string>{"2019-03-14", "<null>", "2019-03-14"}));
+              (std::vector<std::string>{"2019-03-14", "<null>", "<null>"}));
     EXPECT_TRUE(NewLogLines().empty());
 }
 
