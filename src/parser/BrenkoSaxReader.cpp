@@ -428,9 +428,15 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
         if (oReadGeometry) {
-            r.position += "</" + QName + ">";
-            if (LocalName == sGeomTag)
+            if (sGeomTag.empty()) {
+                // The position closed before any geometry element began: nothing to copy, and the
+                // copy must not run on into the properties and features that follow.
                 oReadGeometry = false;
+            } else {
+                r.position += "</" + QName + ">";
+                if (LocalName == sGeomTag)
+                    oReadGeometry = false;
+            }
         } else if (oReadSubObject) {
             AppendToAttribute("</" + QName + ">");
             if (LocalName == sSubObjectTag) {

@@ -65,6 +65,13 @@ std::vector<TRecordCase> RecordCases() {
         {"a nested element of the geometry's own name ends the copy",
          Member("<F gml:id=\"I\"><position><gml:X><gml:X>1</gml:X><P>2</P></gml:X></position></F>"),
          {"Insert F I\nA P=2\nP <gml:X><gml:X>1</gml:X>\n"}},
+        {"an empty position, also one that only refers, gives no geometry and ends the copy at once",
+         Member("<F gml:id=\"I\"><position/><P>1</P></F>") +
+             Member("<F gml:id=\"J\"><P>2</P><position xlink:href=\"#x\"/></F>") +
+             Member("<F gml:id=\"K\"><lebenszeitintervall><AA_Lebenszeitintervall>"
+                    "<beginnt>2010-02-12T10:07:36Z</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>"
+                    "</F>"),
+         {"Insert F I\nA P=1\n", "Insert F J\nA P=2\n", "Insert F K\nB 2010-02-12 10:07:36\n"}},
         {"a lineage block is kept as XML text in its property's line",
          Member("<F gml:id=\"I\"><qualitaet><gmd:LI_Lineage xmlns:x=\"u\"><gmd:processStep a=\"1&amp;2\">"
                 "<gco:CharacterString>A &lt; B</gco:CharacterString></gmd:processStep></gmd:LI_Lineage>"
