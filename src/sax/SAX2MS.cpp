@@ -765,13 +765,16 @@ void TLibXmlSAXParser::OnStructuredError(void* ctx, xmlErrorPtr error) noexcept 
              error->int2);
 }
 
-// Every error and warning becomes an ESAXParseException "(code) text" for the error handler. After a
-// fatal error libxml2 only checks the rest of the document; nothing more is reported.
+// Every error and warning becomes an ESAXParseException "(code) text" for the error handler. The first
+// error ends the parse as a fatal one does, also one libxml2 could recover from (an undeclared prefix, an
+// undefined entity): going on would store what the file does not say (a dropped character, an unbound
+// name) and show one box per occurrence. After it nothing more is reported.
 void TLibXmlSAXParser::Report(int level, int code, const std::string& text, const char* file, int line,
                               int column) {
     if (FStopped || FFatalCode != 0)
         return;
-    if (level == XML_ERR_FATAL) {
+    const bool ends = level == XML_ERR_FATAL || level == XML_ERR_ERROR;
+    if (ends) {
         FFatalCode = code;
         FFatalText = text;
     }
@@ -786,7 +789,7 @@ void TLibXmlSAXParser::Report(int level, int code, const std::string& text, cons
         else
             handler->Error(e);
     });
-    if (level == XML_ERR_FATAL) {
+    if (ends) {
         FStopped = true;
         if (FCtxt)
             xmlStopParser(FCtxt);
