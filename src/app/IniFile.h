@@ -1,8 +1,9 @@
 #pragma once
 // Kelpora.ini: a plain INI file of "[Section]" headers and "key=value" lines, read and written the way
 // Windows profile files behave: sections and keys are found ignoring letter case, the first of several
-// equal names wins, values are taken as written (no quoting, no escapes, no lists), and writing a key
-// rewrites only that line, so every other section, key, comment and blank line stays as it was.
+// equal names wins, a value read loses its leading and trailing blanks and tabs but is otherwise taken as
+// written (no quoting, no escapes, no lists), and writing a key rewrites only that line, so every other
+// section, key, comment and blank line stays as it was.
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,8 +21,9 @@ public:
 
     const std::string& FileName() const { return fileName; }
 
-    // The value of `key` in `section`, or `defaultValue` when the section or the key is missing. A key
-    // that is present with nothing after "=" gives the empty text.
+    // The value of `key` in `section` without leading and trailing blanks ("Server = host " gives
+    // "host"), or `defaultValue` when the section or the key is missing. A key that is present with
+    // nothing but blanks after "=" gives the empty text.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
     bool SectionExists(const std::string& section) const;

@@ -10,6 +10,10 @@
 #include "platform/dialogs/Dialogs.h"
 #include "platform/xml/XmlDom.h"
 
+namespace {
+constexpr int kConnectTimeoutSeconds = 10;
+} // namespace
+
 std::shared_ptr<TZConnection> TfrmKelpora::CreateConnection(bool startRunLog) {
     std::string server, database, user, password, port;
     try {
@@ -48,6 +52,11 @@ std::shared_ptr<TZConnection> TfrmKelpora::CreateConnection(bool startRunLog) {
         connection->Database = database;
         connection->User = user;
         connection->Password = password;
+        // The settings are all there is: nothing blank is filled from the environment, and a blank
+        // server, database or user fails the opening with its own message instead of landing elsewhere.
+        connection->EnvironmentDefaults = false;
+        // A server that accepts the connection and never answers must not hold the window for ever.
+        connection->Properties.SetValue("connect_timeout", std::to_string(kConnectTimeoutSeconds));
         if (startRunLog) {
             TXmlNode output = root.AddChild("output");
             output.AddChild("server").AddText(server);

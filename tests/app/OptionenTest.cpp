@@ -79,7 +79,8 @@ TEST_F(Optionen, ControlsAndDefaultsWithoutFile) {
 
 TEST_F(Optionen, SchemaSelectionIsExact) {
     const std::pair<std::string, std::string> cases[] = {
-        {"ALKIS", "ALKIS"}, {"AFIS", "AFIS"}, {"alkis", "ATKIS"}, {"", "ATKIS"}, {"ATKIS", "ATKIS"}};
+        {"ALKIS", "ALKIS"}, {"AFIS", "AFIS"},      {"alkis", "ATKIS"}, {"", "ATKIS"},
+        {"ATKIS", "ATKIS"}, {" ALKIS\t", "ALKIS"}, {" AFIS ", "AFIS"}};
     TForm2 f;
     for (const auto& [stored, shown] : cases) {
         WriteAll(ini, "[Allgemein]\nSchema=" + stored + "\n");
@@ -181,6 +182,14 @@ TEST_F(Optionen, ConnectionTestThroughTheOdbcDriver) {
         EXPECT_EQ(f.lblVerbindung->text(), c.shown) << c.password;
         EXPECT_EQ(IsRed(f.lblVerbindung), c.red) << c.password;
     }
+    // a hand-edited file with blanks around the values tests the values themselves
+    WriteAll(ini, "[Verbindung]\nServer = 127.0.0.1\nPort = " + std::to_string(TTestDatabase::Port()) +
+                      " \nDatenbank = " + db.Name() + "\nUser = " + TTestDatabase::User() +
+                      "\nPasswort = " + TTestDatabase::Password() + "\t\n");
+    f.lblVerbindung->setText("nicht verbunden");
+    f.FormShow();
+    f.btnTestClick();
+    EXPECT_EQ(f.lblVerbindung->text(), "Verbindung erfolgreich!");
     // a showing does not reset the last result
     f.FormShow();
     EXPECT_EQ(f.lblVerbindung->text(), "Verbindung erfolgreich!");

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <libpq-fe.h>
+#include <memory>
 
 namespace {
 
@@ -105,41 +106,76 @@ TZConnection::~TZConnection() {
     Disconnect();
 }
 
-void TZConnection::Connect() {
-    Disconnect();
+namespace {
+
+// A value of a libpq connection string: quoted, so that blanks, "=" and the empty text survive.
+std::string ConnInfoValue(const std::string& value) {
+    std::string out = "'";
+    for (char c : value) {
+        if (c == '\'' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "'";
+}
+
+} // namespace
+
+std::string TZConnection::ConnectionString() const {
     if (!Protocol.empty() && LowerCaseAscii(Protocol).rfind("postgresql", 0) != 0)
         throw EDatabaseError("Unsupported database protocol: " + Protocol);
+    if (!EnvironmentDefaults) {
+        const std::pair<const std::string*, const char*> required[] = {
+            {&HostName, "Kein Server angegeben."},
+            {&Database, "Keine Datenbank angegeben."},
+            {&User, "Kein Benutzer angegeben."},
+        };
+        for (const auto& [value, message] : required)
+            if (value->empty())
+                throw EDatabaseError(message);
+    }
 
-    std::vector<std::string> keys, values;
+    std::string info;
+    std::vector<std::string> given;
     auto add = [&](const std::string& k, const std::string& v) {
-        keys.push_back(k);
-        values.push_back(v);
+        if (v.empty() && EnvironmentDefaults)
+            return; // left to libpq's defaults
+        info += (info.empty() ? "" : " ") + k + "=" + ConnInfoValue(v);
+        given.push_back(k);
     };
-    if (!HostName.empty())
-        add("host", HostName);
-    if (Port != -1)
+    add("host", HostName);
+    if (Port != -1 || !EnvironmentDefaults)
         add("port", std::to_string(Port));
-    if (!Database.empty())
-        add("dbname", Database);
-    if (!User.empty())
-        add("user", User);
-    if (!Password.empty())
-        add("password", Password);
+    add("dbname", Database);
+    add("user", User);
+    add("password", Password);
     for (int i = 0; i < Properties.Count(); ++i)
         if (!Properties.Names(i).empty())
             add(Properties.Names(i), Properties.ValueFromIndex(i));
     add("application_name", "Kelpora");
     add("client_encoding", "UTF8");
+    if (EnvironmentDefaults)
+        return info;
 
-    std::vector<const char*> k, v;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        k.push_back(keys[i].c_str());
-        v.push_back(values[i].c_str());
+    // Whatever libpq would read from the environment gets a value of its own. Not the service name: a
+    // blank one is refused, and a service named in PGSERVICE only fills keywords that have no value.
+    std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption*)> defaults(PQconndefaults(), PQconninfoFree);
+    if (!defaults)
+        throw EDatabaseError("out of memory");
+    for (const PQconninfoOption* o = defaults.get(); o->keyword; ++o) {
+        const std::string keyword = o->keyword;
+        if (o->envvar && keyword != "service" &&
+            std::find(given.begin(), given.end(), keyword) == given.end())
+            // libpq's own default for a connect time is "0" (wait as long as it takes); it refuses "".
+            add(keyword, o->compiled ? o->compiled : keyword == "connect_timeout" ? "0" : "");
     }
-    k.push_back(nullptr);
-    v.push_back(nullptr);
+    return info;
+}
 
-    PGconn* c = PQconnectdbParams(k.data(), v.data(), 0);
+void TZConnection::Connect() {
+    Disconnect();
+    const std::string info = ConnectionString();
+    PGconn* c = PQconnectdb(info.c_str());
     if (!c)
         throw EDatabaseError("out of memory");
     if (PQstatus(c) != CONNECTION_OK) {

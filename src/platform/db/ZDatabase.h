@@ -48,13 +48,23 @@ public:
     TZConnection& operator=(const TZConnection&) = delete;
 
     std::string Protocol = "postgresql", HostName, Database, User, Password;
-    int Port = -1; // -1: libpq default
+    int Port = -1; // -1: libpq default (with EnvironmentDefaults off: refused)
     // Further libpq connection keywords as name=value lines (for example connect_timeout=5).
     TStringList Properties;
+    // Whether libpq may fill a blank value from its PG* environment variables (PGHOST, PGPORT,
+    // PGDATABASE, PGUSER, PGPASSWORD, ...). Off, the values above are all there is: a blank HostName,
+    // Database or User makes Connect fail with a message naming it, a Port of -1 reaches libpq, which
+    // refuses it, and every other keyword libpq would look up in the environment is given its built-in
+    // default (or the empty text, as a blank Password is).
+    bool EnvironmentDefaults = true;
 
-    // Opens the connection (closing an open one first). The session gets application_name "Kelpora" and
-    // client_encoding UTF8. Throws EDatabaseError with libpq's text when the server cannot be reached or
-    // refuses the login.
+    // The libpq connection string Connect opens: the values above, the Properties, application_name
+    // "Kelpora" and client_encoding UTF8, each value quoted. Throws EDatabaseError for a blank required
+    // value when EnvironmentDefaults is off.
+    std::string ConnectionString() const;
+
+    // Opens the connection (closing an open one first). Throws EDatabaseError with libpq's text when the
+    // server cannot be reached or refuses the login.
     void Connect();
     void Disconnect();
     bool Connected() const;
