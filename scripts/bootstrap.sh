@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libxml2-dev libxslt1-dev libpq-dev
   unixodbc-dev odbc-postgresql
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -105,7 +105,11 @@ inline TInterfacePtr<TSAX2MSReader> RecordingReader(TSaxRecorder* recorder) {
     reader->SetContentHandler(recorder);
     reader->SetDTDHandler(recorder);
     reader->SetErrorHandler(recorder);
-    reader->SetProperty(LexicalHandlerProperty, static_cast<ISAXLexicalHandler*>(recorder));
-    reader->SetProperty(DeclHandlerProperty, static_cast<ISAXDeclHandler*>(recorder));
+    // Through references: a pointer cast carries a null test whose temporary GCC's sanitizer builds
+    // take for uninitialised.
+    ISAXLexicalHandler& lexical = *recorder;
+    ISAXDeclHandler& decl = *recorder;
+    reader->SetProperty(LexicalHandlerProperty, &lexical);
+    reader->SetProperty(DeclHandlerProperty, &decl);
     return reader;
 }
