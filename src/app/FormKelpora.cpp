@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -77,13 +78,25 @@ constexpr int kPreselectedSrid = 7;
 constexpr int kHelpContext = 1001;
 const char* const kManual = "Brenko-Kelpora.pdf";
 
-QToolButton* MakeToolButton(QToolBar* bar, const QString& hint, QStyle::StandardPixmap icon) {
+// An icon of our own resources in the sizes drawn for it, ":/icons/NAME-SIZE.png".
+QIcon ResourceIcon(const QString& name) {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/%1-%2.png").arg(name).arg(size), QSize(size, size));
+    return icon;
+}
+
+QToolButton* MakeToolButton(QToolBar* bar, const QString& hint, const QIcon& icon) {
     auto* b = new QToolButton(bar);
     b->setToolTip(hint);
-    b->setIcon(bar->style()->standardIcon(icon));
+    b->setIcon(icon);
     b->setAutoRaise(true);
     bar->addWidget(b);
     return b;
+}
+
+QToolButton* MakeToolButton(QToolBar* bar, const QString& hint, QStyle::StandardPixmap icon) {
+    return MakeToolButton(bar, hint, bar->style()->standardIcon(icon));
 }
 } // namespace
 
@@ -102,7 +115,8 @@ TfrmKelpora::TfrmKelpora(QWidget* parent) : QMainWindow(parent) {
     CoolBar1 = ToolBar3; // the one fixed band that holds the tool bar
     addToolBar(Qt::TopToolBarArea, ToolBar3);
 
-    ToolButton2 = MakeToolButton(ToolBar3, QStringLiteral("Datenbankverbindung"), QStyle::SP_DriveNetIcon);
+    ToolButton2 = MakeToolButton(ToolBar3, QStringLiteral("Datenbankverbindung"),
+                                 ResourceIcon(QStringLiteral("database-connection")));
     ToolButton3 = MakeToolButton(ToolBar3, QStringLiteral("Datei(en) zum Umsetzen auswählen"),
                                  QStyle::SP_DialogOpenButton);
     ToolButton4 = MakeToolButton(ToolBar3, QStringLiteral("Import abbrechen"), QStyle::SP_BrowserStop);
@@ -142,7 +156,7 @@ TfrmKelpora::TfrmKelpora(QWidget* parent) : QMainWindow(parent) {
     cboSRID->setFixedWidth(259);
     cboSRID->setPlaceholderText(QStringLiteral("Zielsystem"));
     ToolBar3->addWidget(cboSRID);
-    ToolButton6 = MakeToolButton(ToolBar3, QString(), QStyle::SP_DialogHelpButton);
+    ToolButton6 = MakeToolButton(ToolBar3, QString(), ResourceIcon(QStringLiteral("help")));
 
     memoLog = new QPlainTextEdit(this);
     memoLog->setReadOnly(true);

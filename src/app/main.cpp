@@ -2,14 +2,14 @@
 // file-selection dialog, then the message loop until the main window closes. No command line.
 #include <QApplication>
 
+#include "app/Application.h"
 #include "app/FormKelpora.h"
 #include "app/FormOptionen.h"
 #include "run/FormFiles.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kelpora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Kelpora"));
+    SetUpApplication(app);
     TfrmKelpora window;
     Form2 = new TForm2(&window);
     frmFiles = new TfrmFiles(&window);

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTableWidget>
+#include <algorithm>
 #include <set>
 
 #include "model/StringList.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr int kClientWidth = 417;
 constexpr int kClientHeight = 416;
 constexpr int kColumnWidth = 1000;
+constexpr int kMinListHeight = 60;
 
 // Keeps a child at fixed distances from the edges it follows while the window is resized.
 class TAnchors : public QObject {
@@ -84,7 +86,9 @@ TfrmFiles::TfrmFiles(QWidget* parent) : QDialog(parent) {
     lvFiles->setWordWrap(false);
 
     cbPostprocessing = new QCheckBox(QStringLiteral("Nachbearbeitung automatisch starten"), this);
-    cbPostprocessing->setGeometry(8, 339, 217, 17);
+    // As wide as its text needs in the font the system really has (Tahoma may be missing).
+    const QSize box = cbPostprocessing->sizeHint();
+    cbPostprocessing->setGeometry(8, 339, std::max(217, box.width()), std::max(17, box.height()));
     cbPostprocessing->setChecked(true);
     btnAdd = new QPushButton(QStringLiteral("Hinzufügen"), this);
     btnAdd->setGeometry(253, 339, 75, 25);
@@ -111,6 +115,14 @@ TfrmFiles::TfrmFiles(QWidget* parent) : QDialog(parent) {
     anchors->Add(btnImport, TAnchors::akRight | TAnchors::akBottom);
     anchors->Add(btnPostprocessing, TAnchors::akRight | TAnchors::akBottom);
     anchors->Add(btnAbbruch, TAnchors::akRight | TAnchors::akBottom);
+
+    // Small enough for any screen, large enough that every button stays inside and none covers another:
+    // the bottom rows follow the right edge, so the window is never narrower than they are.
+    const int rowWidth =
+        std::max(kClientWidth, cbPostprocessing->geometry().right() + 1 + 8 + (kClientWidth - btnAdd->x()));
+    setMinimumSize(rowWidth,
+                   lvFiles->y() + kMinListHeight + (kClientHeight - lvFiles->geometry().bottom() - 1));
+    resize(std::max(width(), rowWidth), height());
 
     QWidget* order[] = {lvFiles,   cbPostprocessing,  btnAdd,    btnDelete,
                         btnImport, btnPostprocessing, btnAbbruch};

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -131,4 +132,17 @@ TEST_F(MainWindow, LogAndStatusServices) {
     w.SetStatusText(2, "5% der aktuellen Datei");
     EXPECT_EQ(w.StatusText(0), "Temporäre Daten integrieren ... ");
     EXPECT_EQ(w.StatusText(2), "5% der aktuellen Datei");
+}
+
+// The settings and help buttons show the icons drawn for them, at the tool bar's size.
+TEST_F(MainWindow, SettingsAndHelpIconsComeFromTheResources) {
+    TfrmKelpora w;
+    const std::pair<QToolButton*, QString> cases[] = {{w.ToolButton2, "database-connection"},
+                                                      {w.ToolButton6, "help"}};
+    for (const auto& [button, name] : cases) {
+        const QImage drawn(QStringLiteral(":/icons/%1-16.png").arg(name));
+        ASSERT_FALSE(drawn.isNull()) << name.toStdString();
+        EXPECT_EQ(button->icon().pixmap(QSize(16, 16)).toImage().convertToFormat(drawn.format()), drawn)
+            << name.toStdString();
+    }
 }

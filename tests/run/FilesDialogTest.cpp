@@ -4,6 +4,7 @@
 #include <QItemSelectionModel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "FakeDialogs.h"
@@ -39,9 +40,13 @@ TEST_F(FilesDialog, Layout) {
     struct Case {
         QWidget* w;
         QRect at;
-    } cases[] = {
+    };
+    // the box is as large as its text needs in the font at hand, at least its designed size
+    const QSize box(std::max(217, f.cbPostprocessing->sizeHint().width()),
+                    std::max(17, f.cbPostprocessing->sizeHint().height()));
+    const Case cases[] = {
         {f.lvFiles, {8, 8, 401, 325}},
-        {f.cbPostprocessing, {8, 339, 217, 17}},
+        {f.cbPostprocessing, {QPoint(8, 339), box}},
         {f.btnAdd, {253, 339, 75, 25}},
         {f.btnDelete, {334, 339, 75, 25}},
         {f.Panel1, {8, 373, 401, 2}},
@@ -61,7 +66,7 @@ TEST_F(FilesDialog, Layout) {
     f.show();
     f.resize(517, 466);
     EXPECT_EQ(f.lvFiles->geometry(), QRect(8, 8, 501, 375));
-    EXPECT_EQ(f.cbPostprocessing->geometry(), QRect(8, 389, 217, 17));
+    EXPECT_EQ(f.cbPostprocessing->geometry(), QRect(QPoint(8, 389), box));
     EXPECT_EQ(f.btnAdd->geometry(), QRect(353, 389, 75, 25));
     EXPECT_EQ(f.Panel1->geometry(), QRect(8, 423, 501, 2));
     EXPECT_EQ(f.btnAbbruch->geometry(), QRect(421, 433, 93, 25));
@@ -135,4 +140,23 @@ TEST_F(FilesDialog, Results) {
         EXPECT_FALSE(f.isVisible()) << c.name;
         EXPECT_EQ(chosen.Lines(), c.handedOver) << c.name;
     }
+}
+
+// Tahoma may be missing: the check box is as wide as its text needs in the font it really gets, and the
+// window cannot be made so small that a button leaves it or covers another.
+TEST_F(FilesDialog, EveryControlStaysWhole) {
+    TfrmFiles f;
+    EXPECT_GE(f.cbPostprocessing->width(), f.cbPostprocessing->sizeHint().width());
+    EXPECT_LT(f.cbPostprocessing->geometry().right(), f.btnAdd->x());
+    f.show();
+    f.resize(50, 50);
+    const QRect inside = f.rect();
+    const std::vector<QWidget*> controls{f.cbPostprocessing,  f.btnAdd,    f.btnDelete, f.btnImport,
+                                         f.btnPostprocessing, f.btnAbbruch};
+    for (QWidget* c : controls) {
+        EXPECT_TRUE(inside.contains(c->geometry())) << c->x() << "," << c->y();
+        for (QWidget* other : controls)
+            EXPECT_TRUE(c == other || !c->geometry().intersects(other->geometry()));
+    }
+    EXPECT_GT(f.lvFiles->height(), 0);
 }

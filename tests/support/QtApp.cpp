@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "app/Application.h"
+
 void EnsureQApplication() {
     if (QApplication::instance())
         return;
@@ -11,6 +13,5 @@ void EnsureQApplication() {
     static char name[] = "kelpora-tests";
     static char* argv[] = {name, nullptr};
     static QApplication* app = new QApplication(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kelpora"));
-    (void)app;
+    SetUpApplication(*app); // as the program does
 }

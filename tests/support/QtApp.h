@@ -1,3 +1,4 @@
 #pragma once
-// One QApplication for a test program (widget tests run with QT_QPA_PLATFORM=offscreen).
+// One QApplication for a test program (widget tests run with QT_QPA_PLATFORM=offscreen), set up as the
+// program sets up its own.
 void EnsureQApplication();
