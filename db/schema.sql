@@ -52,3 +52,7 @@ CREATE TABLE IF NOT EXISTS public.ax_li_processstep_punktort (
     processor_organisationname character varying,
     processor_role character varying
 );
+-- A step is written only when its version does not hold it yet (a file imported again), which looks the
+-- version up once per step.
+CREATE INDEX IF NOT EXISTS ax_li_processstep_punktort_version_idx
+    ON public.ax_li_processstep_punktort (gml_id, beginn);
