@@ -4,10 +4,13 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
+#include "ParserFixture.h"
 #include "TestDatabase.h"
 
 namespace {
@@ -19,10 +22,11 @@ std::string BenchProgram() {
         .string();
 }
 
-// Runs the benchmark; its standard output, and its exit status in `status`.
-std::string RunBench(const std::string& args, int& status) {
+// Runs the benchmark; its standard output, and its exit status in `status`. Its standard error (the
+// message boxes) goes to `errors` when given.
+std::string RunBench(const std::string& args, int& status, const std::string& errors = "/dev/null") {
     std::string out;
-    FILE* p = popen((BenchProgram() + " " + args + " 2>/dev/null").c_str(), "r");
+    FILE* p = popen((BenchProgram() + " " + args + " 2>" + errors).c_str(), "r");
     if (!p) {
         status = -1;
         return out;
@@ -65,6 +69,76 @@ TEST(ImportBench, ParseFailureEndsWithStatusOne) {
     RunBench("--db " + Quoted(db.ConnInfo()) + " --target-srid 4711 " + TestDataDir() + "/bestand_bonn.xml",
              status);
     EXPECT_EQ(status, 2);
+}
+
+// The message boxes a run showed, from the benchmark's standard error (one line each).
+std::vector<std::string> Boxes(const std::string& path) {
+    std::vector<std::string> boxes;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("message: ") || line.starts_with("error: "))
+            boxes.push_back(line);
+    return boxes;
+}
+
+// Broken and hostile files, each beside a sound feature, run through the whole import: what the user
+// is shown, what is stored, and the exit status. A file that fails shows one box and stores nothing.
+TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
+    const std::string sound = Member("<AX_Gebaeude gml:id=\"DEHOST0000000001\"><lebenszeitintervall>"
+                                     "<AA_Lebenszeitintervall><beginnt>2024-01-10T08:00:00Z</beginnt>"
+                                     "</AA_Lebenszeitintervall></lebenszeitintervall>"
+                                     "<gebaeudefunktion>2000</gebaeudefunktion></AX_Gebaeude>");
+    const auto building = [](const std::string& id, const std::string& body) {
+        return Member("<AX_Gebaeude gml:id=\"" + id +
+                      "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2024-01-10T08:00:00Z"
+                      "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>" +
+                      body + "</AX_Gebaeude>");
+    };
+    std::string noGmlPrefix = Doc(sound);
+    noGmlPrefix.replace(noGmlPrefix.find("xmlns:gml="), 10, "xmlns:gmx=");
+    const struct {
+        const char* what;
+        std::string text;
+        int status;
+        std::size_t boxes;
+        const char* firstBox; // part of the first box's text
+        const char* stored;   // objects in public afterwards
+    } cases[] = {
+        {"a sound file", Doc(sound), 0, 0, "", "1"},
+        {"an undeclared namespace prefix, once per element, ends the file at the first", noGmlPrefix, 1, 1,
+         "Namespace prefix gml", "0"},
+        {"an undefined entity is not dropped from the text: the file ends",
+         Doc(sound + building("DEHOST0000000002", "<name>M&uuml;ller</name>")), 1, 1,
+         "Entity 'uuml' not defined", "0"},
+        {"an empty position gives an object without geometry, the next feature is untouched",
+         Doc(building("DEHOST0000000002", "<position/>") + sound), 0, 0, "", "2"},
+        {"entities that expand without end",
+         Doc(sound + building("DEHOST0000000002", "<name>&h;</name>"), "AX_Bestandsdatenauszug",
+             "<!DOCTYPE AX_Bestandsdatenauszug [<!ENTITY a \"aaaaaaaaaa\">"
+             "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+             "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
+             "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">"
+             "<!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\">]>"),
+         1, 1, "entit", "0"},
+    };
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / "kelpora-hostile";
+    std::filesystem::create_directories(dir);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TTestDatabase db;
+        const std::string file = (dir / "file.xml").string(), errors = (dir / "errors.txt").string();
+        std::ofstream(file, std::ios::binary) << c.text;
+        int status = -1;
+        const std::string out = RunBench("--db " + Quoted(db.ConnInfo()) + " " + file, status, errors);
+        const std::vector<std::string> boxes = Boxes(errors);
+        EXPECT_EQ(status, c.status) << out;
+        ASSERT_EQ(boxes.size(), c.boxes) << (boxes.empty() ? out : boxes[0]);
+        if (!boxes.empty()) {
+            EXPECT_NE(boxes[0].find(c.firstBox), std::string::npos) << boxes[0];
+        }
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), c.stored);
+    }
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
