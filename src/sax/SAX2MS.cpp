@@ -6,6 +6,7 @@
 #include <libxml/valid.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -164,6 +165,13 @@ constexpr std::size_t ReadChunk = 64 * 1024;
 // libxml2 reads no construct (attribute value, comment, CDATA section, the unread rest of a start tag) longer
 // than this while XML_PARSE_HUGE stays off, and it stays off.
 constexpr long long MaxConstructBytes = 10000000;
+// The text that references to internal entities may expand to, all of them together: this much on top of
+// the file's size times the factor, and never more than the ceiling. libxml2 catches nested references that
+// multiply, but not one large entity referenced again and again, which puts gigabytes of text into a single
+// property; real files have few entity references, if any.
+constexpr std::size_t EntityTextBase = 1024 * 1024;
+constexpr std::size_t EntityTextFactor = 10;
+constexpr std::size_t EntityTextCeiling = 8 * 1024 * 1024;
 
 // 10000000 as "10.000.000".
 std::string GermanNumber(long long n) {
@@ -346,6 +354,7 @@ private:
     // The position in the file of the reference just read ("&name;" before the parser's position), or the
     // parser's position.
     void ReferencePosition(int& line, int& column) const;
+    bool EntityTextExceeded(xmlEntityPtr ent);
 
     void StartElement(const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI, int nb_namespaces,
                       const xmlChar** namespaces, int nb_attributes, const xmlChar** attributes);
@@ -375,6 +384,7 @@ private:
     bool FTerminating = false;
     std::size_t FBytesRead = 0;
     int FCDataLine = 0, FCDataColumn = 0; // where the open CDATA section began
+    std::size_t FEntityText = 0;          // replacement text of all entity references so far
     std::string FText;
     std::vector<std::string> FOpenEntities; // entities referenced directly in the content
     std::vector<std::string> FPrefixStack;  // prefixes declared by the open elements
@@ -448,6 +458,10 @@ bool TLibXmlSAXParser::IsDirectReference(const xmlChar* name) const {
 xmlEntityPtr TLibXmlSAXParser::OnGetEntity(void* ctx, const xmlChar* name) noexcept {
     TLibXmlSAXParser& p = Self(ctx);
     xmlEntityPtr ent = xmlSAX2GetEntity(p.FCtxt, name);
+    // Every expansion of an entity, in the content, in an attribute value or inside another entity, asks
+    // for it here first. Past the bound the entity is not handed out, so its text is not parsed again.
+    if (p.EntityTextExceeded(ent))
+        return nullptr;
     if (ent && ent->etype == XML_INTERNAL_GENERAL_ENTITY && p.Active() && p.IsDirectReference(name)) {
         p.Dispatch([&] {
             p.FlushText();
@@ -457,6 +471,26 @@ xmlEntityPtr TLibXmlSAXParser::OnGetEntity(void* ctx, const xmlChar* name) noexc
         });
     }
     return ent;
+}
+
+bool TLibXmlSAXParser::EntityTextExceeded(xmlEntityPtr ent) {
+    if (!ent || ent->etype != XML_INTERNAL_GENERAL_ENTITY || !ent->content)
+        return false;
+    FEntityText += static_cast<std::size_t>(ent->length);
+    const std::size_t allowed = std::min(EntityTextCeiling, EntityTextBase + EntityTextFactor * FBytesRead);
+    if (FEntityText <= allowed)
+        return false;
+    if (!FStopped) {
+        int line = 0, column = 0;
+        ReferencePosition(line, column);
+        Report(XML_ERR_FATAL, XML_ERR_ENTITY_LOOP,
+               "Die Entitätsverweise ergeben zu viel Text: mehr als " +
+                   GermanNumber(static_cast<long long>(allowed)) + " Bytes aus " +
+                   GermanNumber(static_cast<long long>(FBytesRead)) + " gelesenen Bytes der Datei (Zeile " +
+                   std::to_string(line) + ", Spalte " + std::to_string(column) + ").",
+               "", line, column);
+    }
+    return true;
 }
 
 void TLibXmlSAXParser::ReferencePosition(int& line, int& column) const {
@@ -663,6 +697,9 @@ void TLibXmlSAXParser::StartElement(const xmlChar* localname, const xmlChar* pre
         const xmlChar** at = attributes + 5 * i;
         AddAttribute(FScratch2, at[0], at[1], at[2], at[3], at[4]);
     }
+    // An attribute's entities may have ended the parse.
+    if (FStopped)
+        return;
     // Looked up again: an attribute name may have taken the element's slot.
     const TName& e = Name(localname, prefix, URI);
     ISAXContentHandler* handler = FOwner.GetContentHandler();
@@ -945,6 +982,7 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
     FSawRoot = false;
     FTerminating = false;
     FBytesRead = 0;
+    FEntityText = 0;
     FText.clear();
     FOpenEntities.clear();
     FPrefixStack.clear();
