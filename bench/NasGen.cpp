@@ -1,6 +1,6 @@
 // kelpora-nasgen: writes large synthetic NAS files for benchmarks.
 //
-//   kelpora-nasgen --features N --out file.xml [--nba]
+//   kelpora-nasgen --features N --out file.xml [--nba] [--entity-refs R]
 //
 // Without --nba: a full extract (AX_Bestandsdatenauszug, enthaelt/wfs:FeatureCollection/gml:featureMember)
 // of N features that cycle through four shapes taken from real ALKIS data: parcels (AX_Flurstueck, a
@@ -10,6 +10,9 @@
 // With --nba: an update (AX_NutzerbezogeneBestandsdatenaktualisierung_NBA) whose wfs:Transaction holds N
 // operations for the same N objects: a Replace (new version) for every third, a Delete for the next, and an
 // Insert of a new object for the one after, so that it applies to the extract of the same N.
+// With --entity-refs R: a hostile file, for the memory bound of entity expansion. The document type declares
+// one internal entity of 100 000 bytes, and the address text of the first address object references it R
+// times (20 000 references: 2 GB of text from a file of some 60 KB plus 100 KB of declaration).
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +20,9 @@
 #include <string>
 
 namespace {
+
+long long EntityRefs = 0; // --entity-refs
+bool EntityRefsWritten = false;
 
 struct TWriter {
     std::FILE* f;
@@ -224,6 +230,16 @@ void Feature(TWriter& w, long long i, const std::string& oid, const char* idSuff
         break;
     }
     default: // address without geometry
+        if (EntityRefs > 0 && !EntityRefsWritten) {
+            EntityRefsWritten = true;
+            w("%s  <adv:lagebezeichnung>\n%s    <adv:AX_Lagebezeichnung>\n%s      <adv:unverschluesselt>",
+              Indent, Indent, Indent);
+            for (long long r = 0; r < EntityRefs; ++r)
+                w("&gross;");
+            w("</adv:unverschluesselt>\n%s    </adv:AX_Lagebezeichnung>\n%s  </adv:lagebezeichnung>\n",
+              Indent, Indent);
+            break;
+        }
         w("%s  <adv:lagebezeichnung>\n%s    <adv:AX_Lagebezeichnung>\n"
           "%s      <adv:unverschluesselt>Straße &amp; Weg %lld</adv:unverschluesselt>\n"
           "%s    </adv:AX_Lagebezeichnung>\n%s  </adv:lagebezeichnung>\n",
@@ -236,6 +252,10 @@ void Feature(TWriter& w, long long i, const std::string& oid, const char* idSuff
 void Header(TWriter& w, bool nba) {
     w("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- Synthetic NAS test data written by kelpora-nasgen "
       "-->\n");
+    if (EntityRefs > 0)
+        w("<!DOCTYPE %s [\n<!ENTITY gross \"%s\">\n]>\n",
+          nba ? "AX_NutzerbezogeneBestandsdatenaktualisierung_NBA" : "AX_Bestandsdatenauszug",
+          std::string(100000, 'y').c_str());
     w("<%s xmlns=\"http://www.adv-online.de/namespaces/adv/gid/6.0\" "
       "xmlns:gml=\"http://www.opengis.net/gml/3.2\" "
       "xmlns:xlink=\"http://www.w3.org/1999/xlink\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
@@ -266,7 +286,7 @@ void Header(TWriter& w, bool nba) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kelpora-nasgen --features N --out file.xml [--nba]\n");
+    std::fprintf(stderr, "usage: kelpora-nasgen --features N --out file.xml [--nba] [--entity-refs R]\n");
     return 2;
 }
 
@@ -283,6 +303,8 @@ int main(int argc, char** argv) {
             out = argv[++i];
         else if (std::strcmp(argv[i], "--nba") == 0)
             nba = true;
+        else if (std::strcmp(argv[i], "--entity-refs") == 0 && i + 1 < argc)
+            EntityRefs = std::atoll(argv[++i]);
         else
             return Usage();
     }

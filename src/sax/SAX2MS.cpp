@@ -6,6 +6,7 @@
 #include <libxml/valid.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -161,6 +162,25 @@ namespace {
 // Runs beyond this size are delivered in several pieces so that memory stays bounded.
 constexpr std::size_t MaxTextRun = 16 * 1024 * 1024;
 constexpr std::size_t ReadChunk = 64 * 1024;
+// libxml2 reads no construct (attribute value, comment, CDATA section, the unread rest of a start tag) longer
+// than this while XML_PARSE_HUGE stays off, and it stays off.
+constexpr long long MaxConstructBytes = 10000000;
+// The text that references to internal entities may expand to, all of them together: this much on top of
+// the file's size times the factor, and never more than the ceiling. libxml2 catches nested references that
+// multiply, but not one large entity referenced again and again, which puts gigabytes of text into a single
+// property; real files have few entity references, if any.
+constexpr std::size_t EntityTextBase = 1024 * 1024;
+constexpr std::size_t EntityTextFactor = 10;
+constexpr std::size_t EntityTextCeiling = 8 * 1024 * 1024;
+
+// 10000000 as "10.000.000".
+std::string GermanNumber(long long n) {
+    std::string digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ".");
+    return digits;
+}
+
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 } // namespace
@@ -327,6 +347,14 @@ private:
     static void OnCDataBlock(void* ctx, const xmlChar* value, int len) noexcept;
     static void OnStructuredError(void* ctx, xmlErrorPtr error) noexcept;
     void Report(int level, int code, const std::string& text, const char* file, int line, int column);
+    // For libxml2's messages about a construct over its size limit: what was too large, in words, and its
+    // position. False for every other message.
+    bool DescribeSizeLimit(std::string& text, int& line, int& column) const;
+    const char* UnreadConstruct(int& line, int& column) const;
+    // The position in the file of the reference just read ("&name;" before the parser's position), or the
+    // parser's position.
+    void ReferencePosition(int& line, int& column) const;
+    bool EntityTextExceeded(xmlEntityPtr ent);
 
     void StartElement(const xmlChar* localname, const xmlChar* prefix, const xmlChar* URI, int nb_namespaces,
                       const xmlChar** namespaces, int nb_attributes, const xmlChar** attributes);
@@ -355,6 +383,8 @@ private:
     bool FSawRoot = false;
     bool FTerminating = false;
     std::size_t FBytesRead = 0;
+    int FCDataLine = 0, FCDataColumn = 0; // where the open CDATA section began
+    std::size_t FEntityText = 0;          // replacement text of all entity references so far
     std::string FText;
     std::vector<std::string> FOpenEntities; // entities referenced directly in the content
     std::vector<std::string> FPrefixStack;  // prefixes declared by the open elements
@@ -428,6 +458,10 @@ bool TLibXmlSAXParser::IsDirectReference(const xmlChar* name) const {
 xmlEntityPtr TLibXmlSAXParser::OnGetEntity(void* ctx, const xmlChar* name) noexcept {
     TLibXmlSAXParser& p = Self(ctx);
     xmlEntityPtr ent = xmlSAX2GetEntity(p.FCtxt, name);
+    // Every expansion of an entity, in the content, in an attribute value or inside another entity, asks
+    // for it here first. Past the bound the entity is not handed out, so its text is not parsed again.
+    if (p.EntityTextExceeded(ent))
+        return nullptr;
     if (ent && ent->etype == XML_INTERNAL_GENERAL_ENTITY && p.Active() && p.IsDirectReference(name)) {
         p.Dispatch([&] {
             p.FlushText();
@@ -437,6 +471,49 @@ xmlEntityPtr TLibXmlSAXParser::OnGetEntity(void* ctx, const xmlChar* name) noexc
         });
     }
     return ent;
+}
+
+bool TLibXmlSAXParser::EntityTextExceeded(xmlEntityPtr ent) {
+    if (!ent || ent->etype != XML_INTERNAL_GENERAL_ENTITY || !ent->content)
+        return false;
+    FEntityText += static_cast<std::size_t>(ent->length);
+    const std::size_t allowed = std::min(EntityTextCeiling, EntityTextBase + EntityTextFactor * FBytesRead);
+    if (FEntityText <= allowed)
+        return false;
+    if (!FStopped) {
+        int line = 0, column = 0;
+        ReferencePosition(line, column);
+        Report(XML_ERR_FATAL, XML_ERR_ENTITY_LOOP,
+               "Die Entitätsverweise ergeben zu viel Text: mehr als " +
+                   GermanNumber(static_cast<long long>(allowed)) + " Bytes aus " +
+                   GermanNumber(static_cast<long long>(FBytesRead)) + " gelesenen Bytes der Datei (Zeile " +
+                   std::to_string(line) + ", Spalte " + std::to_string(column) + ").",
+               "", line, column);
+    }
+    return true;
+}
+
+void TLibXmlSAXParser::ReferencePosition(int& line, int& column) const {
+    line = LineNumber();
+    column = ColumnNumber();
+    if (!FCtxt || !FCtxt->input || !FCtxt->input->cur)
+        return;
+    const xmlChar* base = FCtxt->input->base;
+    const xmlChar* cur = FCtxt->input->cur;
+    if (cur - base < 3 || cur[-1] != ';')
+        return;
+    // Back over the name to its "&"; the column counts characters, not the bytes of UTF-8.
+    int characters = 1;
+    for (const xmlChar* at = cur - 2; at >= base && cur - at <= 1024; --at) {
+        if (*at == '&') {
+            column -= characters + 1;
+            return;
+        }
+        if (*at == ';' || *at == '<' || *at == '>' || *at == ' ' || *at == '\n' || *at == '\t' || *at == '\r')
+            return;
+        if ((*at & 0xC0) != 0x80)
+            ++characters;
+    }
 }
 
 // After an entity's replacement text, or in place of an entity that is not expanded: an external entity
@@ -620,6 +697,9 @@ void TLibXmlSAXParser::StartElement(const xmlChar* localname, const xmlChar* pre
         const xmlChar** at = attributes + 5 * i;
         AddAttribute(FScratch2, at[0], at[1], at[2], at[3], at[4]);
     }
+    // An attribute's entities may have ended the parse.
+    if (FStopped)
+        return;
     // Looked up again: an attribute name may have taken the element's slot.
     const TName& e = Name(localname, prefix, URI);
     ISAXContentHandler* handler = FOwner.GetContentHandler();
@@ -713,6 +793,11 @@ void TLibXmlSAXParser::OnCDataBlock(void* ctx, const xmlChar* value, int len) no
         if (!p.FInCData) {
             p.FlushText();
             p.FInCData = true;
+            p.FCDataLine = p.LineNumber();
+            p.FCDataColumn = p.ColumnNumber();
+            // The first block of a section in the input starts right after "<![CDATA[".
+            if (p.FCtxt && p.FCtxt->input && value == p.FCtxt->input->cur && p.FCDataColumn > 9)
+                p.FCDataColumn -= 9;
             if (p.FLexical)
                 p.Check(p.FLexical->startCDATA());
         }
@@ -761,8 +846,92 @@ void TLibXmlSAXParser::OnStructuredError(void* ctx, xmlErrorPtr error) noexcept 
             text = p.FBytesRead == 0 ? "Document is empty" : "Start tag expected, '<' not found";
         }
     }
-    p.Report(error->level, code, text, Str(reinterpret_cast<const xmlChar*>(error->file)), error->line,
-             error->int2);
+    // libxml2 parses an entity's replacement text in a context of its own and counts lines and columns in
+    // that text; the user looks for the reference in the file.
+    int line = error->line;
+    int column = error->int2;
+    if (error->ctxt && error->ctxt != p.FCtxt && p.FCtxt)
+        p.ReferencePosition(line, column);
+    // The push parser calls every input that does not begin with a tag "Document is empty"; reading a file
+    // whole, libxml2 says so only of an empty one (or one that begins with a NUL character).
+    if (code == XML_ERR_DOCUMENT_EMPTY && text == "Document is empty" && p.FBytesRead > 0 && p.FCtxt &&
+        p.FCtxt->input && p.FCtxt->input->cur && p.FCtxt->input->cur < p.FCtxt->input->end &&
+        (*p.FCtxt->input->cur != 0 || p.LineNumber() != 1 || p.ColumnNumber() != 1))
+        text = "Start tag expected, '<' not found";
+    p.DescribeSizeLimit(text, line, column);
+    p.Report(error->level, code, text, Str(reinterpret_cast<const xmlChar*>(error->file)), line, column);
+}
+
+// libxml2 keeps an unfinished construct in its input buffer until it is complete; one that outgrows the
+// limit ends the parse with "Huge input lookup", which tells no user what was wrong. The construct is the one
+// at the parser's position, or the CDATA section it is inside.
+const char* TLibXmlSAXParser::UnreadConstruct(int& line, int& column) const {
+    if (!FCtxt || !FCtxt->input || !FCtxt->input->cur)
+        return "Ein Text";
+    if (FCtxt->instate == XML_PARSER_CDATA_SECTION) {
+        line = FCDataLine;
+        column = FCDataColumn;
+        return "Ein CDATA-Abschnitt";
+    }
+    line = FCtxt->input->line;
+    column = FCtxt->input->col;
+    const xmlChar* cur = FCtxt->input->cur;
+    const xmlChar* end = FCtxt->input->end;
+    const auto startsWith = [&](const char* s) {
+        const std::size_t n = std::strlen(s);
+        return static_cast<std::size_t>(end - cur) >= n && std::memcmp(cur, s, n) == 0;
+    };
+    if (startsWith("<!--"))
+        return "Ein Kommentar";
+    if (startsWith("<![CDATA["))
+        return "Ein CDATA-Abschnitt";
+    if (startsWith("<?"))
+        return "Eine Verarbeitungsanweisung";
+    if (startsWith("<!"))
+        return "Die Dokumenttypdeklaration";
+    if (startsWith("</"))
+        return "Ein End-Tag";
+    if (startsWith("<")) {
+        // Inside a start tag: an attribute value when a quote is still open at the end of the input read.
+        xmlChar quote = 0;
+        for (const xmlChar* at = cur + 1; at < end; ++at) {
+            if (quote != 0) {
+                if (*at == quote)
+                    quote = 0;
+            } else if (*at == '"' || *at == '\'') {
+                quote = *at;
+            } else if (*at == '>') {
+                break;
+            }
+        }
+        return quote != 0 ? "Ein Attributwert" : "Ein Start-Tag";
+    }
+    return "Ein Text";
+}
+
+bool TLibXmlSAXParser::DescribeSizeLimit(std::string& text, int& line, int& column) const {
+    const auto endsWith = [&](std::string_view tail) {
+        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    const char* what = nullptr;
+    if (endsWith("Huge input lookup"))
+        what = UnreadConstruct(line, column);
+    else if (text == "AttValue length too long")
+        what = "Ein Attributwert";
+    else if (text == "Comment too big found")
+        what = "Ein Kommentar";
+    else if (text == "CData section too big found")
+        what = "Ein CDATA-Abschnitt";
+    else if (text.rfind("PI ", 0) == 0 && endsWith(" too big found"))
+        what = "Eine Verarbeitungsanweisung";
+    else if (text == "Name too long")
+        what = "Ein Name";
+    else
+        return false;
+    text = std::string(what) + " ist zu groß: mehr als " + GermanNumber(MaxConstructBytes) +
+           " Bytes am Stück liest der XML-Parser nicht (Zeile " + std::to_string(line) + ", Spalte " +
+           std::to_string(column) + ").";
+    return true;
 }
 
 // Every error and warning becomes an ESAXParseException "(code) text" for the error handler. The first
@@ -777,8 +946,13 @@ void TLibXmlSAXParser::Report(int level, int code, const std::string& text, cons
     if (ends) {
         FFatalCode = code;
         FFatalText = text;
+        // The parse ends inside this run of text or CDATA section: its end never came, so it goes nowhere
+        // rather than to a handler that would take the piece for the whole (an export protocol cut short).
+        FText.clear();
+        FInCData = false;
+    } else {
+        FlushText();
     }
-    FlushText();
     Dispatch([&] {
         const ESAXParseException e(SAXErrorMessage(code, text), std::string(), file, line, column);
         ISAXErrorHandler* handler = FOwner.GetErrorHandler();
@@ -808,6 +982,7 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
     FSawRoot = false;
     FTerminating = false;
     FBytesRead = 0;
+    FEntityText = 0;
     FText.clear();
     FOpenEntities.clear();
     FPrefixStack.clear();

@@ -87,6 +87,32 @@ TEST_F(ParserTest, ExportProtocolIsHandedOverOnce) {
     }
 }
 
+// A parse that ends inside the protocol's CDATA section hands no protocol over: a cut-off one would be
+// stored as if it were the whole.
+TEST_F(ParserTest, AProtocolCutOffByAnErrorIsNotHandedOver) {
+    const std::string head = "<erlaeuterung><![CDATA[<Protocol><auftragsid>A</auftragsid>";
+    const struct {
+        const char* name;
+        std::string body;
+        const char* message; // start of the message box text
+    } cases[] = {
+        {"a broken byte inside the section", head + std::string(2000, 'p') + "\xC3\x28]]></erlaeuterung>",
+         "(9) Input is not proper UTF-8"},
+        {"a section over the parser's size limit",
+         head + std::string(12 * 1000 * 1000, 'p') + "]]></erlaeuterung>",
+         "(1) Ein CDATA-Abschnitt ist zu groß: mehr als 10.000.000 Bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        protocols.clear();
+        dialogs.messages.clear();
+        EXPECT_FALSE(Parse(Doc(c.body)));
+        EXPECT_TRUE(protocols.empty()) << protocols.front().substr(0, 80);
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].text.rfind(c.message, 0), 0u) << dialogs.messages[0].text;
+    }
+}
+
 TEST_F(ParserTest, ShowErrorFormatsMessageAndPosition) {
     const ESAXParseException e("(76) Opening and ending tag mismatch", "", "f.xml", 12, 7);
     form->ShowError(TErrorBoxKind::ebError, e);

@@ -235,6 +235,14 @@ TEST(SaxReader, FatalErrorsAreReportedWithPositionAndRaisedFromParse) {
         {"bad utf-8", "<a>\nok \xC3\x28 no</a>", 9, "Input is not proper UTF-8", 2, 4},
         {"bad name", "<a><1/></a>", 68, "StartTag: invalid element name", 1, 5},
         {"undeclared entity", "<a>&nope;</a>", 26, "Entity 'nope' not defined", 1, 10},
+        // Input that is no XML at all gets the message libxml2 gives it when it reads a file whole.
+        {"plain text", "Flurstück 1234\nGemarkung Bonn\n", 4, "Start tag expected, '<' not found", 1, 1},
+        {"json", "{\"features\": []}", 4, "Start tag expected, '<' not found", 1, 1},
+        {"binary", "\x89PNG\r\n\x1a\n\x01\x02", 4, "Start tag expected, '<' not found", 1, 1},
+        {"a NUL first", std::string("\0<a/>", 5), 4, "Document is empty", 1, 1},
+        // An error inside an entity's text is placed at the reference in the file.
+        {"error inside entity text", "<!DOCTYPE r [<!ENTITY e \"ab<c>\">]>\n<r>\n  x &e;</r>", 77,
+         "Premature end of data in tag c", 3, 5},
     };
     for (const TErrorCase& c : cases) {
         const TParseResult r = ParseText(c.xml);
@@ -356,11 +364,125 @@ TEST(SaxReader, HostileEntityExpansionEndsQuicklyWithAnError) {
     EXPECT_LT(delivered, 10u * 1000 * 1000);
     ASSERT_FALSE(counter->Events.empty());
     EXPECT_EQ(counter->Events.back().rfind("fatal (89) Detected an entity reference loop", 0), 0u);
+    // At the reference in the document ("  <lolz>&lol9;"), not inside the entity's text.
+    EXPECT_NE(counter->Events.back().find(" @16:9"), std::string::npos) << counter->Events.back();
 
     // An entity that refers to itself.
     const TParseResult loop = ParseText("<!DOCTYPE r [<!ENTITY a \"&b;\"><!ENTITY b \"&a;\">]><r>&a;</r>");
     EXPECT_FALSE(loop.ok);
     EXPECT_EQ(loop.code, 89);
+}
+
+// One large entity referenced again and again: libxml2's loop detection lets it through, so the reader
+// bounds the text that references may expand to. The parse ends with one error at the reference that
+// crossed the bound, and nothing of the document after it arrives.
+TEST(SaxReader, EntityTextBeyondTheBoundEndsTheParse) {
+    const std::string entity(100 * 1000, 'y');
+    std::string refs;
+    for (int i = 0; i < 5000; ++i)
+        refs += "&e;";
+    const std::string dtd = "<!DOCTYPE r [<!ENTITY e \"" + entity + "\">]>\n";
+    const struct {
+        const char* name;
+        std::string xml;
+        bool atReference; // the position is that of the reference that crossed the bound
+    } cases[] = {
+        {"in a property", dtd + "<r><p>" + refs + "</p><d/></r>", true},
+        {"in an attribute value", dtd + "<r><p a=\"" + refs + "\"/><d/></r>", true},
+        // Within the bound while libxml2 reads the tag, beyond it when the value is decoded for the
+        // handler: the element never arrives.
+        {"in an attribute value, crossing the bound while it is decoded",
+         dtd + "<r><p a=\"" + refs.substr(0, 18 * 3) + "\"/><d/></r>", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TParseResult r =
+            ParseText(c.xml, [](TSaxRecorder& rec, TSAX2MSReader&) { rec.RecordCharacters = false; });
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.code, 89);
+        EXPECT_EQ(r.error.rfind("Die Entitätsverweise ergeben zu viel Text: mehr als ", 0), 0u) << r.error;
+        ASSERT_FALSE(r.events.empty());
+        const std::string& last = r.events.back();
+        EXPECT_EQ(last.rfind("fatal (89) Die Entitätsverweise ergeben zu viel Text", 0), 0u) << last;
+        // The position is that of a reference, and the message names it too.
+        const std::size_t at = last.rfind(" @2:");
+        ASSERT_NE(at, std::string::npos) << last;
+        const int column = std::stoi(last.substr(at + 4));
+        EXPECT_NE(last.find("(Zeile 2, Spalte " + std::to_string(column) + ")."), std::string::npos) << last;
+        if (c.atReference) {
+            EXPECT_EQ(c.xml.substr(c.xml.find('\n') + static_cast<std::size_t>(column), 3), "&e;") << column;
+        }
+        EXPECT_EQ(std::count_if(r.events.begin(), r.events.end(),
+                                [](auto& e) { return e.rfind("fatal", 0) == 0 || e.rfind("error", 0) == 0; }),
+                  1);
+        EXPECT_EQ(std::find(r.events.begin(), r.events.end(), "start {}d d"), r.events.end());
+        EXPECT_EQ(std::find(r.events.begin(), r.events.end(), "endDocument"), r.events.end());
+    }
+
+    // The text that did arrive stays within the bound, whatever the file asks for.
+    auto reader = MakeInterfaced<TSAX2MSReader>();
+    struct TCount : TSAXDefaultHandler {
+        std::size_t n = 0;
+        void Characters(const std::string& t) override { n += t.size(); }
+        void FatalError(const ESAXParseException&) override {}
+    };
+    auto counter = MakeInterfaced<TCount>();
+    reader->SetContentHandler(counter.get());
+    reader->SetErrorHandler(counter.get());
+    TSAXStringInputSource input(cases[0].xml);
+    EXPECT_THROW(reader->Parse(&input), ESAXPlatformError);
+    EXPECT_LE(counter->n, 8u * 1024 * 1024);
+
+    // Entities used as real files use them stay well inside the bound.
+    std::string many;
+    for (int i = 0; i < 500; ++i)
+        many += "<p>&k;</p>";
+    const TParseResult fine =
+        ParseText("<!DOCTYPE r [<!ENTITY k \"" + std::string(1000, 'k') + "\">]><r>" + many + "</r>");
+    EXPECT_TRUE(fine.ok) << fine.error;
+}
+
+// libxml2 reads no attribute value, CDATA section or comment of more than 10,000,000 bytes. The message
+// says what was too large and where it begins; a CDATA section cut off by the error is not handed on as
+// if it were complete (no text of it, no end).
+TEST(SaxReader, ConstructsOverTheSizeLimitAreNamedWithTheirPosition) {
+    const std::string big(12 * 1000 * 1000, 'x');
+    const struct {
+        const char* name;
+        std::string xml;
+        HRESULT code;
+        std::string text;
+    } cases[] = {
+        {"attribute value", "<r>\n  <a v=\"" + big + "\"/></r>", 1,
+         "Ein Attributwert ist zu groß: mehr als 10.000.000 Bytes am Stück liest der XML-Parser nicht (Zeile "
+         "2, "
+         "Spalte 3)."},
+        {"attribute value just over the limit", "<r>\n  <a v=\"" + big.substr(0, 10000100) + "\"/></r>", 40,
+         "Ein Attributwert ist zu groß: mehr als 10.000.000 Bytes am Stück liest der XML-Parser nicht (Zeile "
+         "2, "
+         "Spalte 8)."},
+        {"CDATA section", "<r>\n  <![CDATA[" + big + "]]></r>", 1,
+         "Ein CDATA-Abschnitt ist zu groß: mehr als 10.000.000 Bytes am Stück liest der XML-Parser nicht "
+         "(Zeile 2, Spalte 3)."},
+        {"comment", "<r>\n  <!--" + big + "--></r>", 1,
+         "Ein Kommentar ist zu groß: mehr als 10.000.000 Bytes am Stück liest der XML-Parser nicht (Zeile 2, "
+         "Spalte 3)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TParseResult r = ParseText(c.xml);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.error, c.text);
+        ASSERT_FALSE(r.events.empty());
+        EXPECT_EQ(r.events.back().rfind("fatal (" + std::to_string(c.code) + ") " + c.text, 0), 0u)
+            << r.events.back();
+        const auto cdata = std::find(r.events.begin(), r.events.end(), "startCDATA");
+        for (auto e = cdata; e != r.events.end(); ++e) {
+            EXPECT_NE(*e, "endCDATA");
+            EXPECT_NE(e->rfind("chars", 0), 0u) << e->substr(0, 40);
+        }
+    }
 }
 
 TEST(SaxReader, PropertiesInstallTheExtensionHandlers) {
