@@ -120,6 +120,23 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
              "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">"
              "<!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\">]>"),
          1, 1, "entit", "0"},
+        {"one large entity referenced again and again",
+         Doc(sound + building(
+                         "DEHOST0000000002", "<name>" +
+                                                 [] {
+                                                     std::string refs;
+                                                     for (int i = 0; i < 2000; ++i)
+                                                         refs += "&big;";
+                                                     return refs;
+                                                 }() +
+                                                 "</name>"),
+             "AX_Bestandsdatenauszug",
+             "<!DOCTYPE AX_Bestandsdatenauszug [<!ENTITY big \"" + std::string(100000, 'x') + "\">]>"),
+         1, 1, "zu viel Text", "0"},
+        {"a file that is not XML", "{\"type\": \"FeatureCollection\"}\n", 1, 1, "Start tag expected", "0"},
+        {"an attribute value over the parser's size limit",
+         Doc(sound + building("DEHOST0000000002", "<name a=\"" + std::string(10'500'000, 'x') + "\"/>")), 1,
+         1, "zu groß", "0"},
     };
     std::filesystem::path dir = std::filesystem::temp_directory_path() / "kelpora-hostile";
     std::filesystem::create_directories(dir);
