@@ -331,11 +331,13 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
 TEST_F(LoadDocTest, UpdateBrokenByALostConnectionIsMendedByImportingItAgain) {
     const std::string extract = TestDataDir() + "/bestand_bonn.xml";
     const std::string update = TestDataDir() + "/nba_bonn.xml";
+    // A delete without an end date ends its object at the time of the import: that time differs
+    // between the two databases, its being there does not.
     const auto state = [](TTestDatabase& database) {
-        std::vector<std::string> rows =
-            Column(database,
-                   "SELECT tablename || ' ' || gml_id || ' ' || beginn || ' ' || ende FROM public.ax_objects "
-                   "ORDER BY 1");
+        std::vector<std::string> rows = Column(
+            database, "SELECT tablename || ' ' || gml_id || ' ' || beginn || ' ' || CASE WHEN ende >= "
+                      "localtimestamp - interval '1 day' THEN 'at the import' ELSE ende::text END FROM "
+                      "public.ax_objects ORDER BY 1");
         for (const std::string& r :
              Column(database, "SELECT gml_id || '>' || id_ref || ' ' || typ || ' ' || beginn FROM "
                               "public.id_refs WHERE ende IS NULL ORDER BY 1"))
