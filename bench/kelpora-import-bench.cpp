@@ -11,8 +11,8 @@
 //   features: N, seconds: S, features/s: R, peak RSS MiB: M
 // where N counts the feature records the parser handed over (inserts, replaces, deletes); the line of a
 // file also gives the objects written, which leaves out features the writer skipped (invalid geometry). Exit
-// status 0 when every file parsed, 1 on a parse failure (its message on stderr), 2 on bad arguments or no
-// connection.
+// status 0 when every file parsed, 1 on a parse failure or a lost connection (its message on stderr; the
+// files after it are not read), 2 on bad arguments or no connection.
 #include <QApplication>
 #include <QComboBox>
 #include <chrono>

@@ -159,6 +159,13 @@ public:
     void ReportFailure(const std::string& M, const std::string& E);
     // The two log window lines alone, without a row (the run log's own failures).
     void ReportFailureLines(const std::string& M, const std::string& E, bool withTimeAndTab = true);
+    // Whether the run's connection was found broken: a statement failed and libpq gave it up. The file
+    // being read then ends (LoadDoc raises), and with it the run.
+    bool ConnectionLost() const;
+    // The one report of a lost connection, in the log window only (`logs` cannot be reached any more);
+    // every failure report after it adds nothing, as each would only repeat it.
+    void ReportConnectionLost();
+    bool connectionLostReported = false;
     bool IB_Protokoll(const std::string& sXML);
     void WriteStatistics();
     std::int32_t GetFileProgress();
@@ -205,7 +212,9 @@ public:
     // record has its arc questions sent now and is written when a few more records have come, so that
     // their answers are back by then. Anything else that shows or talks to the server first writes the
     // waiting records (FlushPendingFeatures), so nothing observable changes order.
+    // Raises when the connection is lost, before or after the record, so that the parse stops.
     void HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDelete);
+    void WriteHandedOver(std::unique_ptr<TAXObject> record, bool isDelete);
     // Writes the waiting records, oldest first, until `keep` are left.
     void WriteQueuedRecords(std::size_t keep);
     struct TQueuedRecord {

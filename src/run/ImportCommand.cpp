@@ -135,6 +135,7 @@ void TfrmKelpora::ToolButton3Click() {
     if (!conn)
         return;
     bool readModellarten = false;
+    connectionLostReported = false;
     runBusy = true;
     // The table layout (per object type or per group) is fixed for the run: the group table is read
     // only at its start.

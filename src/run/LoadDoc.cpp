@@ -8,6 +8,7 @@
 #include "app/FormKelpora.h"
 #include "parser/BrenkoSaxReader.h"
 #include "platform/db/ZDatabase.h"
+#include "platform/xml/XmlDom.h"
 #include "writer/DbSupport.h"
 
 namespace {
@@ -61,9 +62,22 @@ private:
     std::int32_t before;
     std::string planCacheMode;
 };
+
+// A lost connection ends the file with its one report and an error that ends the run: the rest of the
+// file, its integration and every further file could only fail, one statement after the other.
+void EndFileIfConnectionLost(TfrmKelpora& form) {
+    if (!form.ConnectionLost())
+        return;
+    form.recordQueue.clear();
+    form.queuedBytes = 0;
+    form.ReportConnectionLost();
+    throw EDatabaseError(kConnectionLostText);
+}
 } // namespace
 
 void TfrmKelpora::LoadDoc(const std::string& fileName) {
+    if (!ConnectionLost())
+        connectionLostReported = false; // a connection made again may be lost again
     sFileID = FileIdOf(fileName);
     // Released on every way out, also when the parse or the integration raises.
     const std::unique_ptr<TBrenkoSaxReader> parser = std::make_unique<TBrenkoSaxReader>(this);
@@ -78,11 +92,14 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
             parser->FSAXReader->Parse(fileName);
         } catch (...) {
             FlushPendingFeatures();
+            EndFileIfConnectionLost(*this);
             throw;
         }
         FlushPendingFeatures();
     }
+    EndFileIfConnectionLost(*this);
     IntegrateTempData();
+    EndFileIfConnectionLost(*this);
     obParseTable.reset();
     if (obTables)
         obTables->Clear();

@@ -5,6 +5,9 @@
 
 class TZQuery;
 
+// The report, and the error a file ends with, when the server ended the session.
+inline constexpr const char* kConnectionLostText = "Die Verbindung zur Datenbank ist abgebrochen.";
+
 // The run's shared statement; throws EDatabaseError when no run holds a connection.
 TZQuery& SharedStatement(const std::shared_ptr<TZQuery>& cmd);
 

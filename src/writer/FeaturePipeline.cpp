@@ -16,6 +16,7 @@
 #include "gml/GML2WKT.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/xml/XmlDom.h"
+#include "writer/DbSupport.h"
 #include "writer/FeatureWork.h"
 
 namespace {
@@ -407,6 +408,9 @@ void TfrmKelpora::FlushPendingFeatures() {
     const TRestore restore{*this, fp, collectingWork};
     collectingWork = nullptr;
     for (std::size_t i = 0; i < works.size(); ++i) {
+        // Nothing of the rest can reach the server: their one report is that of the lost connection.
+        if (ConnectionLost())
+            break;
         TFeatureWork& w = works[i];
         if (written[i])
             ++iBatchedInserts;
@@ -553,7 +557,22 @@ std::size_t RecordBytes(const TAXObject& r) {
     return n;
 }
 
+namespace {
+// Thrown into the parser when the connection is lost: the parse stops at this record.
+[[noreturn]] void StopForLostConnection() {
+    throw EDatabaseError(kConnectionLostText);
+}
+} // namespace
+
 void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDelete) {
+    if (ConnectionLost())
+        StopForLostConnection();
+    WriteHandedOver(std::move(record), isDelete);
+    if (ConnectionLost())
+        StopForLostConnection();
+}
+
+void TfrmKelpora::WriteHandedOver(std::unique_ptr<TAXObject> record, bool isDelete) {
     if (isDelete || oOneStatementAtATime || iPipelineDepth <= 0 || !record) {
         WriteQueuedRecords(0);
         if (isDelete)
@@ -595,6 +614,12 @@ void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
         }
     } reset{*this};
     while (recordQueue.size() > keep || (!recordQueue.empty() && queuedBytes > kMaxQueuedBytes)) {
+        if (ConnectionLost()) {
+            // The waiting records can never be written; the file ends with the lost connection.
+            recordQueue.clear();
+            queuedBytes = 0;
+            break;
+        }
         TQueuedRecord queued = std::move(recordQueue.front());
         recordQueue.pop_front();
         queuedBytes -= queued.bytes;

@@ -201,6 +201,10 @@ TPreparedCall TakePreparedCall(TZQuery& q) {
 }
 
 void TfrmKelpora::ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error) {
+    if (ConnectionLost()) {
+        ReportConnectionLost();
+        return;
+    }
     if (Contains(error, "duplicate key value") || Contains(error, "doppelter Schl")) {
         const std::string text = "Objekt schon vorhanden: " + oa + ": " + id;
         AddLogLine(text);

@@ -6,7 +6,22 @@
 #include "platform/db/ZDatabase.h"
 #include "writer/DbSupport.h"
 
+bool TfrmKelpora::ConnectionLost() const {
+    return conn && conn->Lost();
+}
+
+void TfrmKelpora::ReportConnectionLost() {
+    if (connectionLostReported)
+        return;
+    connectionLostReported = true;
+    AddLogLine(TimeOfDay() + ": " + kConnectionLostText);
+}
+
 void TfrmKelpora::ReportFailureLines(const std::string& M, const std::string& E, bool withTimeAndTab) {
+    if (ConnectionLost()) {
+        ReportConnectionLost();
+        return;
+    }
     if (withTimeAndTab) {
         AddLogLine(TimeOfDay() + ": " + M);
         AddLogLine("\t" + E);
@@ -62,6 +77,10 @@ std::int32_t TfrmKelpora::InitLogTable() {
 // operation is binding on `cmd` (SQL text and parameters) stays as it was. The values are bound, so the
 // stored text equals `s` whatever quotes or line breaks it holds.
 void TfrmKelpora::WriteLog(int meldetyp, const std::string& s) {
+    if (ConnectionLost()) {
+        ReportConnectionLost();
+        return;
+    }
     try {
         TZQuery q(SharedStatement(cmd).Connection());
         q.SetSQL("INSERT INTO logs (lfd_nr_umsetz, zeitpunkt, meldetyp, beschreibung) "

@@ -23,7 +23,7 @@ std::string BenchProgram() {
 }
 
 // Runs the benchmark; its standard output, and its exit status in `status`. Its standard error (the
-// message boxes) goes to `errors` when given.
+// message boxes) goes to the file `errors`, or with "&1" to the output.
 std::string RunBench(const std::string& args, int& status, const std::string& errors = "/dev/null") {
     std::string out;
     FILE* p = popen((BenchProgram() + " " + args + " 2>" + errors).c_str(), "r");
@@ -156,6 +156,36 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
         EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), c.stored);
     }
     std::filesystem::remove_all(dir);
+}
+
+// The server ends the benchmark's session at the third feature the first file writes (a trigger on the
+// staging tables terminates its own backend): the run stops with status 1 and the one message of the lost
+// connection, and the second file is not read.
+TEST(ImportBench, LostConnectionEndsTheRunWithStatusOne) {
+    TTestDatabase db;
+    const std::string conninfo = "--db " + Quoted(db.ConnInfo()) + " --no-relations ";
+    int status = 0;
+    RunBench(conninfo + TestDataDir() + "/bestand_bonn.xml", status); // makes the staging tables
+    ASSERT_EQ(status, 0);
+    db.Exec("CREATE SEQUENCE staged_rows");
+    db.Exec("CREATE FUNCTION end_session() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "IF nextval('staged_rows') = 3 THEN PERFORM pg_terminate_backend(pg_backend_pid()); END IF; "
+            "RETURN NEW; END $$");
+    db.Exec("DO $$ DECLARE t text; BEGIN FOR t IN SELECT c.relname FROM pg_inherits i JOIN pg_class c ON "
+            "c.oid = i.inhrelid WHERE i.inhparent = 'alkistemp.ax_objects'::regclass LOOP EXECUTE "
+            "format('CREATE TRIGGER end_session BEFORE INSERT ON alkistemp.%I FOR EACH ROW EXECUTE FUNCTION "
+            "end_session()', t); END LOOP; END $$");
+
+    const std::string out = RunBench(
+        conninfo + TestDataDir() + "/bestand_bonn.xml " + TestDataDir() + "/nba_bonn.xml", status, "&1");
+    EXPECT_EQ(status, 1) << out;
+    const std::string lost = "Die Verbindung zur Datenbank ist abgebrochen.";
+    const std::size_t first = out.find(lost);
+    ASSERT_NE(first, std::string::npos) << out;
+    EXPECT_EQ(out.find(lost, first + 1), std::string::npos) << out;
+    EXPECT_EQ(out.find("Fehler"), std::string::npos) << out;
+    EXPECT_EQ(out.find("bestand_bonn.xml: features:"), std::string::npos) << out;
+    EXPECT_EQ(out.find("nba_bonn.xml"), std::string::npos) << out;
 }
 
 } // namespace

@@ -14,16 +14,19 @@ protected:
     void SetUp() override {
         EnsureQApplication();
         form = std::make_unique<TfrmKelpora>();
-        ConnectRunToTestDatabase(*form, db);
-        // What an import run prepares before its first file.
-        form->iLfdNrUmsetzung = form->InitLogTable();
-        form->obTables = std::make_unique<TStringList>();
-        form->oTableExistsIdRefs = false;
-        form->obKoRefs = std::make_unique<TKooRefSysteme>();
-        form->EnsureInvalidsTable();
-        form->ReadModellarten();
-        form->ReadRelationsTypen();
-        form->ReadCRS();
+        PrepareRun(*form, db);
+    }
+    // What an import run prepares before its first file.
+    static void PrepareRun(TfrmKelpora& window, TTestDatabase& database) {
+        ConnectRunToTestDatabase(window, database);
+        window.iLfdNrUmsetzung = window.InitLogTable();
+        window.obTables = std::make_unique<TStringList>();
+        window.oTableExistsIdRefs = false;
+        window.obKoRefs = std::make_unique<TKooRefSysteme>();
+        window.EnsureInvalidsTable();
+        window.ReadModellarten();
+        window.ReadRelationsTypen();
+        window.ReadCRS();
     }
     void TearDown() override {
         form->cmd.reset();
@@ -320,4 +323,62 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
     EXPECT_NE(stepsOfExtract, "0");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM ax_li_processstep_punktort"), stepsOfExtract);
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// The server ends the session in the middle of an update, after the replace closed the old version in
+// public and before its new version reached it: the object looks ended. Importing the update again on a
+// new connection gives exactly the state of a clean extract + update import.
+TEST_F(LoadDocTest, UpdateBrokenByALostConnectionIsMendedByImportingItAgain) {
+    const std::string extract = TestDataDir() + "/bestand_bonn.xml";
+    const std::string update = TestDataDir() + "/nba_bonn.xml";
+    // A delete without an end date ends its object at the time of the import: that time differs
+    // between the two databases, its being there does not.
+    const auto state = [](TTestDatabase& database) {
+        std::vector<std::string> rows = Column(
+            database, "SELECT tablename || ' ' || gml_id || ' ' || beginn || ' ' || CASE WHEN ende >= "
+                      "localtimestamp - interval '1 day' THEN 'at the import' ELSE ende::text END FROM "
+                      "public.ax_objects ORDER BY 1");
+        for (const std::string& r :
+             Column(database, "SELECT gml_id || '>' || id_ref || ' ' || typ || ' ' || beginn FROM "
+                              "public.id_refs WHERE ende IS NULL ORDER BY 1"))
+            rows.push_back("open " + r);
+        rows.push_back(database.Scalar("SELECT count(*) FROM public.ax_objects") + " objects, " +
+                       database.Scalar("SELECT count(*) FROM public.id_refs") + " relations");
+        return rows;
+    };
+
+    TTestDatabase clean;
+    TfrmKelpora cleanForm;
+    PrepareRun(cleanForm, clean);
+    cleanForm.LoadDoc(extract);
+    cleanForm.LoadDoc(update);
+    const std::vector<std::string> expected = state(clean);
+    cleanForm.cmd.reset();
+    cleanForm.conn.reset();
+
+    form->LoadDoc(extract);
+    // The second row the update stages (the replace's new version) ends the session.
+    db.Exec("CREATE SEQUENCE staged_rows");
+    db.Exec("CREATE FUNCTION end_session() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "IF nextval('staged_rows') = 2 THEN PERFORM pg_terminate_backend(pg_backend_pid()); END IF; "
+            "RETURN NEW; END $$");
+    const std::vector<std::string> staging =
+        Column(db, "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid WHERE "
+                   "i.inhparent = 'alkistemp.ax_objects'::regclass");
+    for (const std::string& table : staging)
+        db.Exec("CREATE TRIGGER end_session BEFORE INSERT ON alkistemp." + table +
+                " FOR EACH ROW EXECUTE FUNCTION end_session()");
+    EXPECT_THROW(form->LoadDoc(update), EDatabaseError);
+    const std::string broken = db.Scalar("SELECT count(*) FROM public.ax_objects WHERE ende <> '1899-12-30'");
+    EXPECT_NE(state(db), expected);
+    EXPECT_NE(broken, "0"); // the replaced object looks ended
+
+    for (const std::string& table : staging)
+        db.Exec("DROP TRIGGER end_session ON alkistemp." + table);
+    form->conn->Connect();
+    form->LoadDoc(update);
+    EXPECT_EQ(state(db), expected);
+    // Once more changes nothing.
+    form->LoadDoc(update);
+    EXPECT_EQ(state(db), expected);
 }

@@ -337,14 +337,17 @@ TEST_F(ZDatabaseTest, LostConnectionIsAnErrorNotACrash) {
     q.SetSQL("SELECT :v::int");
     q.ParamByName("v").SetAsInteger(1);
     q.Open();
+    EXPECT_FALSE(conn.Lost());
     db.Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'Kelpora' AND "
             "datname = current_database()");
     const std::string e = ErrorOf([&] { q.Open(); });
     EXPECT_NE(e, "<no error>");
     EXPECT_FALSE(e.empty());
     EXPECT_FALSE(conn.Connected());
+    EXPECT_TRUE(conn.Lost());
     EXPECT_FALSE(q.Active());
     conn.Connect();
+    EXPECT_FALSE(conn.Lost());
     q.Open();
     EXPECT_EQ(q.Fields(0).AsInteger(), 1);
 }

@@ -523,3 +523,38 @@ TEST_F(ImportCommand, RunLogBodyListsInsertCountsAndPortionHeaders) {
               "<portionen></portionen></file></files>");
     EXPECT_FALSE(w->xmlDocLog->Active);
 }
+
+// The server ends the session in the middle of the first of three files: that file ends with one report
+// of the lost connection, and the run ends there, as after a file that failed to parse: no further file,
+// no post-processing, no report, the error in the error display.
+TEST_F(ImportCommand, LostConnectionEndsTheFileWithOneReportAndTheRun) {
+    ChooseFiles({Real("bestand_bonn.xml"), Real("nba_bonn.xml"), Real("nba_bonn_gid71.xml")}, true);
+    bool terminated = false;
+    WatchStatus([&](const std::string& status) {
+        if (terminated || status.rfind("Lese Datei 1 von 3", 0) != 0 || w->iParsedFeatures < 3)
+            return;
+        db->Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'Kelpora' "
+                 "AND datname = current_database()");
+        terminated = true;
+    });
+    w->ToolButton3Click();
+    ASSERT_TRUE(terminated);
+
+    const std::vector<std::string> lines = Lines();
+    int lost = 0, failures = 0, reading = 0;
+    for (const std::string& line : lines) {
+        lost += line.find("Die Verbindung zur Datenbank ist abgebrochen.") != std::string::npos;
+        failures += line.find("Fehler") != std::string::npos;
+        reading += line.find("Lese Datei: ") != std::string::npos;
+    }
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(reading, 1);
+    // The report is the last thing the run wrote.
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), ": Die Verbindung zur Datenbank ist abgebrochen.");
+    EXPECT_EQ(fake->errors, std::vector<std::string>{"Die Verbindung zur Datenbank ist abgebrochen."});
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp <> 0"), "0");
+    EXPECT_EQ(w->obFiles.size(), 1u);
+    ExpectCleanedUp();
+}

@@ -203,6 +203,10 @@ bool TZConnection::Connected() const {
     return handle && PQstatus(handle) == CONNECTION_OK;
 }
 
+bool TZConnection::Lost() const {
+    return handle && PQstatus(handle) == CONNECTION_BAD;
+}
+
 PGconn* TZConnection::Handle() {
     return handle;
 }

@@ -68,6 +68,9 @@ public:
     void Connect();
     void Disconnect();
     bool Connected() const;
+    // Whether the server ended the session: a statement failed and libpq gave the connection up
+    // (terminated backend, server stop). Nothing sent on it can succeed until the next Connect.
+    bool Lost() const;
     PGconn* Handle();
 
     // Sets a run-time parameter of the session (as SET does) after connecting; the value is bound, not
