@@ -12,7 +12,8 @@
 // where N counts the feature records the parser handed over (inserts, replaces, deletes); the line of a
 // file also gives the objects written, which leaves out features the writer skipped (invalid geometry). Exit
 // status 0 when every file parsed, 1 on a parse failure or a lost connection (its message on stderr; the
-// files after it are not read), 2 on bad arguments or no connection.
+// files after it are not read) and when a file's form is not read (GeoInfoDok 7; the files after it are), 2
+// on bad arguments or no connection.
 #include <QApplication>
 #include <QComboBox>
 #include <chrono>
@@ -184,6 +185,8 @@ int main(int argc, char** argv) {
             break;
         }
         form.ProcessMessages();
+        if (form.iFilesNotRead > 0)
+            status = 1;
         const double seconds = std::chrono::duration<double>(TClock::now() - fileStart).count();
         std::printf("%s: features: %lld, written: %lld, seconds: %.2f\n", file.c_str(),
                     static_cast<long long>(form.iParsedFeatures - parsedBefore),

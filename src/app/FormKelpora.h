@@ -256,6 +256,8 @@ public:
     void ShowError(TErrorBoxKind kind, const ESAXParseException& error);
     // Feature records (inserts, replaces, deletes) the parsers of this window handed over so far.
     std::int64_t iParsedFeatures = 0;
+    // Files of the run whose form is not read (GeoInfoDok 7): parsed, but nothing of them taken over.
+    std::int32_t iFilesNotRead = 0;
 
     // ---- import run, post-processing and report (run/) ------------------------------------------
     void ToolButton3Click(); // import

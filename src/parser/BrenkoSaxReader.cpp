@@ -75,6 +75,8 @@ const TFlagElement* FindFlagElement(const TFlagElement (&table)[N], const std::s
     return nullptr;
 }
 
+constexpr std::string_view kWfs20Namespace = "http://www.opengis.net/wfs/2.0";
+constexpr std::string_view kFes20Namespace = "http://www.opengis.net/fes/2.0";
 constexpr std::string_view kCrsPrefix = "urn:adv:crs:";
 constexpr std::string_view kOidPrefix = "urn:adv:oid:";
 
@@ -220,6 +222,9 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     }
     sElemTag = LocalName;
 
+    if ((LocalName == "member" && NamespaceURI == kWfs20Namespace) ||
+        (LocalName == "ResourceId" && NamespaceURI == kFes20Namespace))
+        oGeoInfoDok7Form = true;
     if (LocalName == "featureMember" || LocalName == "Insert") {
         OpenRecord();
     } else if (LocalName == "Delete") {

@@ -198,6 +198,9 @@ private:
 
 public:
     TfrmKelpora* frm = nullptr;
+    // The file wraps its features or names its objects in the forms of GeoInfoDok 7 (wfs:member,
+    // fes:ResourceId), which are not read: what it holds does not reach the database.
+    bool oGeoInfoDok7Form = false;
     TInterfacePtr<ISAXXMLReader> FSAXReader;
     TPortionFile* currPortion = nullptr; // owned by the main window's obFiles
 };

@@ -98,6 +98,16 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         FlushPendingFeatures();
     }
     EndFileIfConnectionLost(*this);
+    if (parser->oGeoInfoDok7Form) {
+        // Nothing in such a file is read; an import that looks like any other would leave the user
+        // believing it was.
+        ++iFilesNotRead;
+        const std::string text =
+            "Die Datei " + fileName +
+            " hat die Form der GeoInfoDok 7 (wfs:member, fes:ResourceId), die nicht gelesen wird.";
+        AddLogLine(TimeOfDay() + ": " + text);
+        WriteLog(1, text);
+    }
     IntegrateTempData();
     EndFileIfConnectionLost(*this);
     obParseTable.reset();

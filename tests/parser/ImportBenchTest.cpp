@@ -137,6 +137,11 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
         {"an attribute value over the parser's size limit",
          Doc(sound + building("DEHOST0000000002", "<name a=\"" + std::string(10'500'000, 'x') + "\"/>")), 1,
          1, "zu groß", "0"},
+        {"the forms of GeoInfoDok 7 are not read, and the run says so",
+         Doc("<enthaelt><w:FeatureCollection xmlns:w=\"http://www.opengis.net/wfs/2.0\"><w:member>" +
+             sound.substr(sound.find("<AX_"), sound.rfind("</gml:featureMember>") - sound.find("<AX_")) +
+             "</w:member></w:FeatureCollection></enthaelt>"),
+         1, 0, "", "0"},
     };
     std::filesystem::path dir = std::filesystem::temp_directory_path() / "kelpora-hostile";
     std::filesystem::create_directories(dir);

@@ -188,6 +188,34 @@ TEST_F(LoadDocTest, ParseErrorIsShownAndPassedOnWithoutIntegration) {
     EXPECT_EQ(ParsersLeft(), 0);
 }
 
+// Files in the forms of GeoInfoDok 7 are not read; each says so once, in the window and in the run log.
+TEST_F(LoadDocTest, GeoInfoDok7FormIsReportedOncePerFile) {
+    // The extract's features are not recognised at all; of the update, the deletes and the versions
+    // its replaces end are not.
+    for (const char* name : {"bestand_bonn_gid71.xml", "nba_bonn_gid71.xml"}) {
+        SCOPED_TRACE(name);
+        const std::string path = TestDataDir() + "/" + name;
+        db.Exec("DELETE FROM logs");
+        form->LoadDoc(path);
+        const std::string text =
+            "Die Datei " + path +
+            " hat die Form der GeoInfoDok 7 (wfs:member, fes:ResourceId), die nicht gelesen wird.";
+        int lines = 0;
+        for (const std::string& line : form->LogLines())
+            lines += line.ends_with(": " + text);
+        EXPECT_EQ(lines, 1) << Log();
+        EXPECT_EQ(
+            Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1 AND beschreibung LIKE 'Die Datei%'"),
+            std::vector<std::string>{text});
+    }
+    EXPECT_EQ(form->iFilesNotRead, 2);
+    db.Exec("DELETE FROM logs");
+    // A file of GeoInfoDok 6 says nothing of the kind.
+    form->LoadDoc(TestDataDir() + "/bestand_bonn.xml");
+    EXPECT_EQ(form->iFilesNotRead, 2);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE meldetyp = 1"), "0");
+}
+
 TEST_F(LoadDocTest, FailedIntegrationIsReportedAndLoadingGoesOn) {
     db.Exec("DROP FUNCTION temp2alkis()");
     form->LoadDoc(TestDataDir() + "/bestand_bonn.xml");
