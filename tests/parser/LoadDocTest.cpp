@@ -1,6 +1,7 @@
 // Loading real NAS files end to end: parser, writer and the prepared database.
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <fstream>
 #include <sstream>
 
 #include "ParserFixture.h"
@@ -320,4 +321,24 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
     EXPECT_NE(stepsOfExtract, "0");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM ax_li_processstep_punktort"), stepsOfExtract);
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// A role beyond the first configured ones: an address that also refers to its person.
+TEST_F(LoadDocTest, AlsoReferringRelationReachesTheRelationTable) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string file = dir.path().toStdString() + "/anschrift.xml";
+    std::ofstream(file, std::ios::binary) << Doc(
+        "<enthaelt><wfs:FeatureCollection>" +
+        Member("<AX_Anschrift gml:id=\"DENW36AL0000Ans1\"><lebenszeitintervall><AA_Lebenszeitintervall>"
+               "<beginnt>2024-10-15T07:55:13Z</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>"
+               "<ort_Post>Bonn</ort_Post>"
+               "<beziehtSichAuchAuf xlink:href=\"urn:adv:oid:DENW36AL0000Per1\"/></AX_Anschrift>") +
+        "</wfs:FeatureCollection></enthaelt>");
+    form->LoadDoc(file);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM ax_anschrift WHERE gml_id = 'DENW36AL0000Ans1'"), "1");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(r.gml_id || '>' || r.id_ref || ':' || p.typbez, ',') FROM id_refs r "
+                  "JOIN parserelations p ON p.typ = r.typ"),
+        "DENW36AL0000Ans1>DENW36AL0000Per1:beziehtSichAuchAuf");
 }
