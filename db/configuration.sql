@@ -74,6 +74,48 @@ SELECT v.typ, v.typbez FROM (VALUES
     (27, 'bestehtAus'),                 -- AX_Gebaeude, aggregates -> parts
     (28, 'istAbgeleitetAus'),           -- derived objects -> source objects
     (29, 'traegtBeiZu'),                -- objects -> aggregates
-    (30, 'hatDirektUnten')              -- overpass: object above -> object below
+    (30, 'hatDirektUnten'),             -- overpass: object above -> object below
+    -- The further relation roles of the AAA catalogue.
+    (31, 'beziehtSichAuchAuf'),
+    (32, 'bearbeitbarDurch'),
+    (33, 'bearbeitungsstatus'),
+    (34, 'beschreibt'),
+    (35, 'beziehtSichAufSFP'),
+    (36, 'detailliert'),
+    (37, 'enthaelt'),
+    (38, 'gebiet'),
+    (39, 'gehoertZuLFP'),
+    (40, 'generalisiert'),
+    (41, 'haengtAn'),
+    (42, 'hatIdentitaet'),
+    (43, 'hatVorgaenger'),
+    (44, 'ist'),
+    (45, 'istExzentrumZu'),
+    (46, 'istIdentischMitAP'),
+    (47, 'istIdentischMitGrenzpunkt'),
+    (48, 'istIdentischMitHFP'),
+    (49, 'istIdentischMitLFP'),
+    (50, 'istIdentischMitRSP'),
+    (51, 'istIdentischMitSFP'),
+    (52, 'istIdentischMitSP'),
+    (53, 'istIdentischMitSVP'),
+    (54, 'istZentrumZu'),
+    (55, 'status'),
+    (56, 'synchronisiertMit'),
+    (57, 'unterschiedlicherBezugspunktMitAP'),
+    (58, 'unterschiedlicherBezugspunktMitGrenzpunkt'),
+    (59, 'unterschiedlicherBezugspunktMitHFP'),
+    (60, 'unterschiedlicherBezugspunktMitLFP'),
+    (61, 'unterschiedlicherBezugspunktMitRSP'),
+    (62, 'unterschiedlicherBezugspunktMitSFP'),
+    (63, 'unterschiedlicherBezugspunktMitSP'),
+    (64, 'unterschiedlicherBezugspunktMitSVP'),
+    (65, 'verbundenMit'),
+    (66, 'vonAktivitaet'),
+    (67, 'vonAntrag'),
+    (68, 'vonVorgang'),
+    (69, 'weistZum'),
+    (70, 'wer'),
+    (71, 'wirdVerwaltetVon')
 ) AS v(typ, typbez)
 WHERE NOT EXISTS (SELECT 1 FROM public.parserelations r WHERE r.typ = v.typ OR r.typbez = v.typbez);

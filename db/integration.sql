@@ -31,8 +31,15 @@ BEGIN
     FROM pg_attribute
     WHERE attrelid = staging AND attnum > 0 AND NOT attisdropped AND attinhcount = 0;
 
-    EXECUTE format('CREATE TABLE public.%I (%s CONSTRAINT %I PRIMARY KEY (gml_id, beginn)) INHERITS (public.ax_objects)',
-                   table_name, coalesce(own_columns || ', ', ''), table_name || '_pkey');
+    -- The key's usual name, unless another relation has it or it would be cut to the table's own name;
+    -- then the server picks a free one.
+    IF length(table_name) + 5 <= 63 AND to_regclass(format('public.%I', table_name || '_pkey')) IS NULL THEN
+        EXECUTE format('CREATE TABLE public.%I (%s CONSTRAINT %I PRIMARY KEY (gml_id, beginn)) INHERITS (public.ax_objects)',
+                       table_name, coalesce(own_columns || ', ', ''), table_name || '_pkey');
+    ELSE
+        EXECUTE format('CREATE TABLE public.%I (%s PRIMARY KEY (gml_id, beginn)) INHERITS (public.ax_objects)',
+                       table_name, coalesce(own_columns || ', ', ''));
+    END IF;
     RETURN kelpora_public_table(table_name);
 END
 $$;
@@ -132,8 +139,16 @@ DECLARE
     total bigint := 0;
 BEGIN
     FOR staged IN SELECT * FROM kelpora_object_tables('alkistemp') LOOP
-        target := kelpora_public_table(staged.table_name);
+        -- Only object tables are touched: a name that public holds for another relation (a
+        -- configuration table, an index, a PostGIS table) keeps that relation as it is.
+        SELECT o.table_oid INTO target FROM kelpora_object_tables('public') o
+        WHERE o.table_name = staged.table_name;
         IF target IS NULL THEN
+            IF kelpora_public_table(staged.table_name) IS NOT NULL THEN
+                RAISE WARNING 'temp2alkis: public.% is no object table; the rows of % stay staged',
+                    staged.table_name, staged.table_oid;
+                CONTINUE;
+            END IF;
             target := kelpora_create_public_twin(staged.table_oid, staged.table_name);
         END IF;
         total := total + kelpora_integrate_table(staged.table_oid, target);

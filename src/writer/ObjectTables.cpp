@@ -41,6 +41,25 @@ std::string Trimmed(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
+// How a table name stands in one schema of the target database.
+struct TNameUse {
+    bool objectTable = false;   // a table inheriting from that schema's ax_objects
+    bool otherRelation = false; // any other relation: table, index, sequence, view, ax_objects itself
+};
+
+// Tables the importer and the database functions create themselves when they are missing: an object
+// table of that name would be taken for theirs later.
+bool IsReservedName(const std::string& table) {
+    static const char* const reserved[] = {"ax_objects",        "logs",           "invalids",
+                                           "id_refs",           "statistics",     "umsetzung",
+                                           "alkis_flurstuecke", "alkis_gebaeude", "alb_flurstuecke",
+                                           "hoehenfestpunkte"};
+    for (const char* name : reserved)
+        if (table == name)
+            return true;
+    return false;
+}
+
 } // namespace
 
 // The names reach the catalogue query as literals; both are checked to be plain identifiers first, so a
@@ -70,9 +89,40 @@ bool TfrmKelpora::EnsureObjectTable(const std::string& oa) {
         if (ContainsIgnoringCase(*obTables, T))
             return true;
 
-        // The object type comes from the file: it becomes a table name only as a plain identifier.
+        // The object type comes from the file: it becomes a table name only as a plain identifier, and
+        // only where it names no relation but an object table, so that no file can take over a
+        // configuration table, an index or a table of the database's own.
         const std::string table = SqlIdentifier(T);
-        if (PgTableExists("alkistemp", T) > 0) {
+        if (IsReservedName(table))
+            throw EDatabaseError("Name einer Tabelle der Datenbank, keine Objektart: " + T);
+        TNameUse staging;
+        TNameUse integrated;
+        bool keyNameFree = true;
+        {
+            TZQuery& q = SharedStatement(cmd);
+            q.SQL().Clear();
+            q.SQL().Add(
+                "SELECT n.nspname, c.relkind = 'r' AND EXISTS (SELECT 1 FROM pg_catalog.pg_inherits i "
+                "JOIN pg_catalog.pg_class p ON p.oid = i.inhparent WHERE i.inhrelid = c.oid AND "
+                "p.relname = 'ax_objects' AND p.relnamespace = c.relnamespace), c.relname <> '" +
+                table +
+                "' FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+                "c.relnamespace WHERE n.nspname IN ('alkistemp', 'public') AND c.relname IN ('" +
+                table + "', '" + table + "_pkey')");
+            q.Open();
+            for (; !q.Eof(); q.Next()) {
+                const bool isPublic = q.Fields(0).AsString() == "public";
+                if (q.Fields(2).AsBoolean()) {
+                    keyNameFree = keyNameFree && !isPublic;
+                    continue;
+                }
+                TNameUse& use = isPublic ? integrated : staging;
+                (q.Fields(1).AsBoolean() ? use.objectTable : use.otherRelation) = true;
+            }
+        }
+        if (staging.otherRelation || integrated.otherRelation)
+            throw EDatabaseError("Name bereits von einer anderen Relation belegt: " + T);
+        if (staging.objectTable) {
             obTables->Add(T);
             return true;
         }
@@ -103,7 +153,7 @@ bool TfrmKelpora::EnsureObjectTable(const std::string& oa) {
         if (PgTableExists("alkistemp", T) <= 0)
             return false;
         obTables->Add(T);
-        if (PgTableExists("public", T) > 0)
+        if (integrated.objectTable)
             return true;
 
         q.SQL().Clear();
@@ -111,7 +161,12 @@ bool TfrmKelpora::EnsureObjectTable(const std::string& oa) {
         const std::string trimmed = Trimmed(S);
         if (trimmed.empty() || trimmed.back() != '(')
             q.SQL().Add(", ");
-        q.SQL().Add(" CONSTRAINT " + table + "_pkey PRIMARY KEY (gml_id, beginn)");
+        // The key's usual name, unless another relation has it or it would be cut to the table's own
+        // name; then the server picks a free one.
+        if (keyNameFree && table.size() + 5 <= 63)
+            q.SQL().Add(" CONSTRAINT " + table + "_pkey PRIMARY KEY (gml_id, beginn)");
+        else
+            q.SQL().Add(" PRIMARY KEY (gml_id, beginn)");
         q.SQL().Add(") INHERITS (public.ax_objects)");
         q.ExecSQL();
         return true;

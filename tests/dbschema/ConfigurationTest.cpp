@@ -88,3 +88,95 @@ TEST(Configuration, RelationTypesCoverTheRelationsOfTheRealData) {
               "0");
     EXPECT_EQ(db.Scalar("SELECT typ FROM parserelations WHERE typbez = 'istGebucht'"), "1");
 }
+
+TEST(Configuration, RelationTypesHoldEveryRoleOfTheCatalogueOnceWithStableNumbers) {
+    TTestDatabase db;
+    // The first thirty keep their numbers: derived tables and user queries select by them.
+    EXPECT_EQ(db.Scalar("SELECT string_agg(typ || ':' || typbez, ' ' ORDER BY typ) FROM parserelations "
+                        "WHERE typ IN (1, 8, 26, 30)"),
+              "1:istGebucht 8:beziehtSichAuf 26:beziehtSichAuch 30:hatDirektUnten");
+    EXPECT_EQ(
+        db.Scalar("SELECT count(*) || '/' || count(DISTINCT typ) || '/' || count(DISTINCT typbez) || '/' "
+                  "|| min(typ) || '/' || max(typ) FROM parserelations"),
+        "71/71/71/1/71");
+    EXPECT_EQ(db.Scalar("SELECT typ FROM parserelations WHERE typbez = 'beziehtSichAuchAuf'"), "31");
+    // Every role name that real and generated data carry as an object reference, and the catalogue's.
+    const std::vector<std::string> roles = {"an",
+                                            "beziehtSichAuchAuf",
+                                            "bearbeitbarDurch",
+                                            "bearbeitungsstatus",
+                                            "beschreibt",
+                                            "besitzt",
+                                            "bestehtAus",
+                                            "bestehtAusRechtsverhaeltnissenZu",
+                                            "beziehtSichAuf",
+                                            "beziehtSichAufFlurstueck",
+                                            "beziehtSichAufSFP",
+                                            "benennt",
+                                            "detailliert",
+                                            "dientZurDarstellungVon",
+                                            "durch",
+                                            "enthaelt",
+                                            "gebiet",
+                                            "gehoert",
+                                            "gehoertAnteiligZu",
+                                            "gehoertZu",
+                                            "gehoertZuLFP",
+                                            "generalisiert",
+                                            "grundstueckBestehtAus",
+                                            "haengtAn",
+                                            "haengtZusammenMit",
+                                            "hat",
+                                            "hatAuch",
+                                            "hatDirektUnten",
+                                            "hatIdentitaet",
+                                            "hatVorgaenger",
+                                            "ist",
+                                            "istAbgeleitetAus",
+                                            "istBestandteilVon",
+                                            "istExzentrumZu",
+                                            "istGebucht",
+                                            "istIdentischMitAP",
+                                            "istIdentischMitGrenzpunkt",
+                                            "istIdentischMitHFP",
+                                            "istIdentischMitLFP",
+                                            "istIdentischMitRSP",
+                                            "istIdentischMitSFP",
+                                            "istIdentischMitSP",
+                                            "istIdentischMitSVP",
+                                            "istTeilVon",
+                                            "istZentrumZu",
+                                            "status",
+                                            "synchronisiertMit",
+                                            "traegtBeiZu",
+                                            "uebtAus",
+                                            "unterschiedlicherBezugspunktMitAP",
+                                            "unterschiedlicherBezugspunktMitGrenzpunkt",
+                                            "unterschiedlicherBezugspunktMitHFP",
+                                            "unterschiedlicherBezugspunktMitLFP",
+                                            "unterschiedlicherBezugspunktMitRSP",
+                                            "unterschiedlicherBezugspunktMitSFP",
+                                            "unterschiedlicherBezugspunktMitSP",
+                                            "unterschiedlicherBezugspunktMitSVP",
+                                            "verbundenMit",
+                                            "vertritt",
+                                            "verweistAuf",
+                                            "vonAktivitaet",
+                                            "vonAntrag",
+                                            "vonVorgang",
+                                            "weistAuf",
+                                            "weistZum",
+                                            "wer",
+                                            "wirdVertretenVon",
+                                            "wirdVerwaltetVon",
+                                            "zeigtAuf",
+                                            "zu"};
+    std::string list;
+    for (const std::string& r : roles)
+        list += (list.empty() ? "'" : ", '") + r + "'";
+    EXPECT_EQ(db.Scalar("SELECT string_agg(n, ' ') FROM unnest(ARRAY[" + list +
+                        "]) AS n WHERE n NOT IN (SELECT typbez FROM parserelations)"),
+              "<null>");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM parserelations WHERE typbez IN (" + list + ")"),
+              std::to_string(roles.size()));
+}

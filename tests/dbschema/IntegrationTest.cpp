@@ -163,3 +163,34 @@ TEST(Temp2Alkis, RegisteredGeometryColumnsDoNotBlockALaterImport) {
     EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "1");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM ax_gebaeude"), "2");
 }
+
+// Staging tables left by an earlier importer under names that public holds for something else:
+// integration leaves those relations alone and still integrates the rest.
+TEST(Temp2Alkis, TouchesObjectTablesAlone) {
+    TTestDatabase db;
+    CreateObjectTables(db, "AX_Gebaeude");
+    const std::string longName = "ax_" + std::string(60, 'k'); // its key name would be cut to its own
+    db.Exec("CREATE VIEW public.ax_sicht AS SELECT 1 AS x");
+    for (const std::string& name : {std::string("parse"), std::string("spatial_ref_sys"),
+                                    std::string("ax_gebaeude_pkey"), std::string("ax_sicht"), longName})
+        db.Exec("CREATE TABLE alkistemp." + name +
+                " () INHERITS (alkistemp.ax_objects); INSERT INTO alkistemp." + name +
+                " (gml_id, beginn) VALUES ('DENW36AL0000Hos1', '2024-10-15')");
+    db.Exec(StageBuilding("DENW36AL10000Egu", "2024-10-15 07:55:13", "2500"));
+    const std::string columns =
+        "SELECT string_agg(table_name || '.' || column_name, ',' ORDER BY table_name, "
+        "column_name) FROM information_schema.columns WHERE table_schema = 'public' AND "
+        "table_name IN ('parse', 'spatial_ref_sys', 'ax_sicht')";
+    const std::string before = db.Scalar(columns);
+
+    EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "2");
+    EXPECT_EQ(db.Scalar(columns), before);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_gebaeude"), "1");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public." + longName), "1");
+    EXPECT_EQ(
+        db.Scalar("SELECT pg_get_constraintdef(c.oid) FROM pg_constraint c WHERE c.conrelid = 'public." +
+                  longName + "'::regclass AND c.contype = 'p'"),
+        "PRIMARY KEY (gml_id, beginn)");
+    // What could not go anywhere stays staged for the user to look at.
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "4");
+}

@@ -1,6 +1,7 @@
 // Loading real NAS files end to end: parser, writer and the prepared database.
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <fstream>
 #include <sstream>
 
 #include "ParserFixture.h"
@@ -409,4 +410,108 @@ TEST_F(LoadDocTest, UpdateBrokenByALostConnectionIsMendedByImportingItAgain) {
     // Once more changes nothing.
     form->LoadDoc(update);
     EXPECT_EQ(state(db), expected);
+}
+
+// A role beyond the first configured ones: an address that also refers to its person.
+TEST_F(LoadDocTest, AlsoReferringRelationReachesTheRelationTable) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string file = dir.path().toStdString() + "/anschrift.xml";
+    std::ofstream(file, std::ios::binary) << Doc(
+        "<enthaelt><wfs:FeatureCollection>" +
+        Member("<AX_Anschrift gml:id=\"DENW36AL0000Ans1\"><lebenszeitintervall><AA_Lebenszeitintervall>"
+               "<beginnt>2024-10-15T07:55:13Z</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>"
+               "<ort_Post>Bonn</ort_Post>"
+               "<beziehtSichAuchAuf xlink:href=\"urn:adv:oid:DENW36AL0000Per1\"/></AX_Anschrift>") +
+        "</wfs:FeatureCollection></enthaelt>");
+    form->LoadDoc(file);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM ax_anschrift WHERE gml_id = 'DENW36AL0000Ans1'"), "1");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(r.gml_id || '>' || r.id_ref || ':' || p.typbez, ',') FROM id_refs r "
+                  "JOIN parserelations p ON p.typ = r.typ"),
+        "DENW36AL0000Ans1>DENW36AL0000Per1:beziehtSichAuchAuf");
+}
+
+namespace {
+
+// A feature of the given element name, as a full extract carries it.
+std::string Feature(const std::string& type, const std::string& id) {
+    return Member("<" + type + " gml:id=\"" + id +
+                  "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2024-10-15T07:55:13Z</beginnt>"
+                  "</AA_Lebenszeitintervall></lebenszeitintervall><name>x</name></" +
+                  type + ">");
+}
+
+std::string Extract(const std::string& members) {
+    return Doc("<enthaelt><wfs:FeatureCollection>" + members + "</wfs:FeatureCollection></enthaelt>");
+}
+
+// What a hostile object type must not change: the configuration and system tables, their columns and rows.
+std::string SystemTables(TTestDatabase& db) {
+    return db.Scalar(
+        "SELECT (SELECT string_agg(table_name || '.' || column_name, ',' ORDER BY table_name, "
+        "ordinal_position) "
+        "FROM information_schema.columns WHERE table_schema = 'public' AND table_name IN ('logs', 'parse', "
+        "'modellarten', 'parserelations', 'spatial_ref_sys', 'ax_objects', 'id_refs')) || '/' || "
+        "(SELECT count(*) FROM parse) || '/' || (SELECT count(*) FROM modellarten) || '/' || "
+        "(SELECT count(*) FROM parserelations) || '/' || (SELECT count(*) FROM spatial_ref_sys) || '/' || "
+        "(SELECT count(*) FROM ONLY public.ax_objects)");
+}
+
+} // namespace
+
+// Any element name under featureMember is an object type; none may take a relation that is not an
+// object table, nor break the integration of the files after it.
+TEST_F(LoadDocTest, ObjectTypeNamedLikeAnotherRelationIsRefusedAndLaterFilesIntegrate) {
+    struct Case {
+        std::string type;
+        bool refused;
+    };
+    const std::vector<Case> cases = {
+        {"logs", true},
+        {"parse", true},
+        {"modellarten", true},
+        {"ax_gebaeude_pkey", true},
+        {"spatial_ref_sys", true},
+        {"ax_objects", true},
+        {"AX_" + std::string(61, 'l'), true},  // 64 characters: the server would cut it
+        {"AX_" + std::string(60, 'k'), false}, // 63 characters: its key name must not be cut to its own
+        {"AX_Neueobjektart", false},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string before = SystemTables(db);
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        ++n;
+        const std::string normal = "DENW36AL0000Nor" + std::to_string(n % 10);
+        const std::string file = dir.path().toStdString() + "/case" + std::to_string(n) + ".xml";
+        std::ofstream(file, std::ios::binary) << Extract(
+            Feature("AX_Gebaeude", normal) + Feature(c.type, "DENW36AL0000Hos" + std::to_string(n % 10)));
+        const std::size_t logStart = form->LogLines().size();
+        form->LoadDoc(file);
+        const std::vector<std::string> log = form->LogLines();
+        std::string added;
+        for (std::size_t i = logStart; i < log.size(); ++i)
+            added += log[i] + "\n";
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_gebaeude WHERE gml_id = '" + normal + "'"), "1");
+        EXPECT_EQ(added.find("Fehler beim Integrieren") == std::string::npos, true) << added;
+        EXPECT_EQ(added.find("Fehler beim Anlegen der Tabelle") != std::string::npos, c.refused) << added;
+        const std::string table = LowerCaseAscii(c.type);
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM kelpora_object_tables('public') WHERE table_name = '" +
+                            table + "'"),
+                  c.refused ? "0" : "1");
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
+        EXPECT_EQ(SystemTables(db), before);
+        form->obTables->Clear();
+    }
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects WHERE gml_id LIKE 'DENW36AL0000Hos%'"), "2");
+
+    // A clean file afterwards integrates as ever.
+    const std::string clean = dir.path().toStdString() + "/clean.xml";
+    std::ofstream(clean, std::ios::binary) << Extract(Feature("AX_Gebaeude", "DENW36AL0000Cln1"));
+    form->LoadDoc(clean);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_gebaeude WHERE gml_id = 'DENW36AL0000Cln1'"), "1");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
 }
