@@ -239,6 +239,9 @@ public:
     // Waits for the features still on their way and does the rest of their work (counts, relations,
     // progress, reports; one statement at a time for a feature whose transaction failed).
     void FlushPendingFeatures();
+    // Only the features on their way, not the records held behind the parser (the connection's hook
+    // before any other statement).
+    void FinishFeaturesInFlight();
     // A new file: its features share transactions again until one of them fails.
     void StartPipelineFile();
     std::shared_ptr<TFeaturePipeline> featurePipeline;

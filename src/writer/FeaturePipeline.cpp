@@ -353,6 +353,10 @@ void TfrmKelpora::StartPipelineFile() {
 void TfrmKelpora::FlushPendingFeatures() {
     if (!writingQueuedRecords && !(featurePipeline && featurePipeline->flushing))
         WriteQueuedRecords(0); // records the parser handed over come first
+    FinishFeaturesInFlight();
+}
+
+void TfrmKelpora::FinishFeaturesInFlight() {
     if (!featurePipeline || featurePipeline->flushing || !InFlight(*featurePipeline))
         return;
     TFeaturePipeline& fp = *featurePipeline;
@@ -457,9 +461,12 @@ bool TfrmKelpora::ClaimPipeline(PGconn* h) {
     if (!InFlight(fp)) {
         // (Again) ours: the connection may have served another window before.
         const std::weak_ptr<TFeaturePipeline> weak = featurePipeline;
+        // Another statement is about to go out and may be using `cmd`: only the features on their way
+        // are finished here (on a statement of their own). Records held behind the parser are written at
+        // the points that come before anything else talks to the server, never from inside a statement.
         conn->BeforeStatement = [this, weak] {
             if (!weak.expired())
-                FlushPendingFeatures();
+                FinishFeaturesInFlight();
         };
     }
     fp.handle = h;
