@@ -440,7 +440,7 @@ std::vector<std::string> TfrmKelpora::ArcQueriesOf(const TXmlNode& geometryRoot)
     };
     std::swap(ExecPostGISSQL, executor);
     try {
-        GMLGeometryToWKT(geometryRoot);
+        GMLGeometryToWKTQuietly(geometryRoot); // the conversion shows what it meets, once
     } catch (const std::exception&) {
         // the conversion itself meets this again and reports it
     }

@@ -301,6 +301,9 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 srid = GetEPSG(crs);
                 if (srid < 0)
                     srid = GetEPSG(obKoRefs ? obKoRefs->GetStdCRS() : std::string());
+                // The box of an unknown geometry comes after the reports of the features before it.
+                if (inFlight && MeetsUnknownGeometryType(doc->Root()))
+                    FinishFeaturesInFlight();
                 if (inFlight && currentArcRecord != 0)
                     ReadArcAnswersOf(currentArcRecord);
                 else if (inFlight && MayAskArcQuestions(r.position))
