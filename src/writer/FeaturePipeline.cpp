@@ -569,7 +569,7 @@ void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDel
             WriteToDB(record.get());
         return;
     }
-    TQueuedRecord queued{std::move(record), 0, 0, nullptr};
+    TQueuedRecord queued{std::move(record), CurrentWriteSettings(), 0, 0, nullptr};
     queued.bytes = RecordBytes(*queued.record);
     if (MayAskArcQuestions(queued.record->position) && ExecPostGISSQL && conn && conn->Handle()) {
         try {
@@ -599,6 +599,7 @@ void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
             form.writingQueuedRecords = false;
             form.currentArcRecord = 0;
             form.currentDocument = nullptr;
+            form.currentSettings = nullptr;
         }
     } reset{*this};
     while (recordQueue.size() > keep || (!recordQueue.empty() && queuedBytes > kMaxQueuedBytes)) {
@@ -607,9 +608,19 @@ void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
         queuedBytes -= queued.bytes;
         currentArcRecord = queued.arcRecord;
         currentDocument = queued.document.get();
+        currentSettings = &queued.settings;
         WriteToDB(queued.record.get());
         currentArcRecord = 0;
         currentDocument = nullptr;
+        currentSettings = nullptr;
         DropArcAnswersThrough(queued.arcRecord);
     }
+}
+
+TfrmKelpora::TWriteSettings TfrmKelpora::CurrentWriteSettings() const {
+    return {SelectedTargetSRID(), oReferenzen};
+}
+
+TfrmKelpora::TWriteSettings TfrmKelpora::WriteSettings() const {
+    return currentSettings ? *currentSettings : CurrentWriteSettings();
 }

@@ -254,7 +254,7 @@ bool TfrmKelpora::FinishFeatureWork(TFeatureWork& w, bool written) {
         cmd->ExecSQL();
     }
     CountInsert(w.oa);
-    if (oReferenzen && !(written && w.withRelations))
+    if (w.referenzen && !(written && w.withRelations))
         for (const auto& [typ, targets] : w.relations)
             for (const std::string& target : targets)
                 WriteIdRef(w.id, target, w.dtBegin, typ);
@@ -279,6 +279,8 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     // INSERT: until it is sent, nothing of the feature reaches the server or the log (see the catch).
     const bool inFlight = !oOneStatementAtATime && iPipelineDepth > 0;
     TFeatureWork w;
+    const TWriteSettings settings = WriteSettings();
+    w.referenzen = settings.referenzen;
     bool unsent = false; // the deferred check and the collected rows are still this call's to do
     try {
         // Geometry: the fragment's reference system, its WKT text, or height values instead.
@@ -363,7 +365,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
 
         // The statement, line by line.
         const std::string expr =
-            hasGeometry ? GeometryExpression(srid, iSRIDDB, SelectedTargetSRID()) : std::string();
+            hasGeometry ? GeometryExpression(srid, iSRIDDB, settings.targetSrid) : std::string();
         std::string columnPart = " (gml_id, tablename, beginn, ende, modellart";
         std::string valuesPart = ") VALUES(:gml_id, :tablename, :beginn, :ende, :modellart";
         if (hasGeometry) {
@@ -442,7 +444,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
         }
 
-        w.withRelations = oReferenzen && oTableExistsIdRefs && HasRelations(r);
+        w.withRelations = settings.referenzen && oTableExistsIdRefs && HasRelations(r);
         for (const auto& relation : r.relationen)
             w.relations.emplace_back(RelationTyp(relation->RelTyp), relation->Lines());
         TFeatureSend sent = TFeatureSend::fsNotWritten;

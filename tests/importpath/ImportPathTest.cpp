@@ -5,6 +5,8 @@
 // lines and the same insert counts.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -515,6 +517,69 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
                                     "(DENW36ALT0000005,"),
             std::string::npos)
             << "no invalid geometry stored";
+    }
+}
+
+// The target reference system and the relations switch are those of the moment a record was handed
+// over, also when they change while the record waits behind the parser or is on its way.
+TEST(ImportPathSettings, RecordsKeepTheSettingsTheyWereHandedOverWith) {
+    EnsureQApplication();
+    struct TCase {
+        const char* name;
+        bool changeTarget; // otherwise the relations switch
+        bool relationsBefore;
+        bool inFlight; // changed while on its way, not while waiting behind the parser
+    };
+    const std::vector<TCase> cases = {
+        {"target changed while waiting", true, true, false},
+        {"relations switched off while waiting", false, true, false},
+        {"relations switched on while waiting", false, false, false},
+        {"relations switched on while on its way", false, false, true},
+    };
+    const int kHandedOverTarget = 3, kLaterTarget = 0; // 31467, 4326 in the target list
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTestDatabase db;
+        TfrmKelpora form;
+        ConnectRunToTestDatabase(form, db);
+        form.obTables = std::make_unique<TStringList>();
+        form.obKoRefs = std::make_unique<TKooRefSysteme>();
+        form.iLfdNrUmsetzung = form.InitLogTable();
+        form.EnsureInvalidsTable();
+        form.ReadModellarten();
+        form.ReadRelationsTypen();
+        form.ReadCRS();
+        form.iSRIDDB = 25833; // the fragment's system differs: the geometry is transformed into the target
+        form.iPipelineDepth = 256;
+        form.cboSRID->setCurrentIndex(kHandedOverTarget);
+        form.oReferenzen = c.relationsBefore;
+        TBoxesAfterLines dialogs(form);
+        form.WriteIdRef(Oid(50), Oid(51), 45000, 1); // the relation table is there before the run
+
+        auto record = std::make_unique<TAXObject>();
+        record->SetObjektart("AX_Gebaeude");
+        record->identifikator = Oid(7);
+        record->dtBegin = 45000;
+        record->position = "<gml:Surface srsName=\"urn:adv:crs:ETRS89_UTM32\">" +
+                           Ring(Square(360000, 5610000)) + "</gml:Surface>";
+        record->AddRelation("zeigtAuf", Oid(8));
+        form.HandOverToWriter(std::move(record), false);
+        if (c.inFlight)
+            form.WriteQueuedRecords(0);
+        if (c.changeTarget)
+            form.cboSRID->setCurrentIndex(kLaterTarget);
+        else
+            form.oReferenzen = !c.relationsBefore;
+        form.FlushPendingFeatures();
+
+        const auto srid =
+            db.Query("SELECT ST_SRID(geo) FROM alkistemp.ax_gebaeude WHERE gml_id = '" + Oid(7) + "'");
+        ASSERT_EQ(srid.size(), 1u) << "the record was not written";
+        EXPECT_EQ(srid[0][0].value_or(""), "31467");
+        const auto relations =
+            db.Query("SELECT count(*) FROM alkistemp.id_refs WHERE gml_id = '" + Oid(7) + "'");
+        EXPECT_EQ(relations[0][0].value_or(""), c.relationsBefore ? "1" : "0");
+        form.conn->Disconnect();
     }
 }
 
