@@ -217,8 +217,18 @@ public:
     void WriteHandedOver(std::unique_ptr<TAXObject> record, bool isDelete);
     // Writes the waiting records, oldest first, until `keep` are left.
     void WriteQueuedRecords(std::size_t keep);
+    // The settings a record is written with, taken when the parser handed it over: a change during the
+    // run reaches only the records read after it.
+    struct TWriteSettings {
+        std::int32_t targetSrid;
+        bool referenzen;
+    };
+    TWriteSettings CurrentWriteSettings() const;
+    // Those of the record being written from the queue, or the current ones.
+    TWriteSettings WriteSettings() const;
     struct TQueuedRecord {
         std::unique_ptr<TAXObject> record;
+        TWriteSettings settings;
         std::uint64_t arcRecord;                // its arc questions' group, 0 when none were sent
         std::size_t bytes;                      // of geometry and attribute text
         std::unique_ptr<TXmlDocument> document; // its fragment, loaded when its questions were found
@@ -226,8 +236,9 @@ public:
     std::deque<TQueuedRecord> recordQueue;
     std::size_t queuedBytes = 0;
     bool writingQueuedRecords = false;
-    std::uint64_t currentArcRecord = 0;            // the group of the record being written
-    const TXmlDocument* currentDocument = nullptr; // and its fragment, when loaded already
+    std::uint64_t currentArcRecord = 0;              // the group of the record being written
+    const TXmlDocument* currentDocument = nullptr;   // and its fragment, when loaded already
+    const TWriteSettings* currentSettings = nullptr; // and its settings
     std::uint64_t arcRecordSerial = 0;
     // Writes the quality data rows that were collected for a feature's transaction, one at a time.
     void WriteCollectedQualityData(TFeatureWork& work);
@@ -248,6 +259,9 @@ public:
     // Waits for the features still on their way and does the rest of their work (counts, relations,
     // progress, reports; one statement at a time for a feature whose transaction failed).
     void FlushPendingFeatures();
+    // Only the features on their way, not the records held behind the parser (the connection's hook
+    // before any other statement).
+    void FinishFeaturesInFlight();
     // A new file: its features share transactions again until one of them fails.
     void StartPipelineFile();
     std::shared_ptr<TFeaturePipeline> featurePipeline;

@@ -397,18 +397,22 @@ constexpr TGeometryRule kGeometryRules[] = {
     {TGmlName::LineString, tLineString, gkLine},
 };
 
-void Convert(const TXmlNode& node, int& kind, std::string& wkt, TGMLGeomType* lastType) {
+const TGeometryRule* RuleOf(const TXmlNode& node) {
+    const TGmlName name = Classify(node);
+    for (const TGeometryRule& r : kGeometryRules)
+        if (name == r.name)
+            return &r;
+    return nullptr;
+}
+
+void Convert(const TXmlNode& node, int& kind, std::string& wkt, TGMLGeomType* lastType,
+             bool showUnknown = true) {
     for (TXmlNode child = node.FirstChild(); !child.IsNull(); child = child.NextSibling()) {
-        const TGmlName name = Classify(child);
-        const TGeometryRule* rule = nullptr;
-        for (const TGeometryRule& r : kGeometryRules)
-            if (name == r.name) {
-                rule = &r;
-                break;
-            }
+        const TGeometryRule* rule = RuleOf(child);
         if (!rule) {
-            Dialogs().MessageDlg("Unknown type of geometry: " + child.NodeName(), TMsgDlgType::mtInformation,
-                                 mbOK, mrOk);
+            if (showUnknown)
+                Dialogs().MessageDlg("Unknown type of geometry: " + child.NodeName(),
+                                     TMsgDlgType::mtInformation, mbOK, mrOk);
             wkt.clear();
             return;
         }
@@ -443,6 +447,20 @@ std::string GMLGeometryToWKT(const TXmlNode& root, TGMLGeomType& kind) {
 std::string GMLGeometryToWKT(const TXmlNode& root) {
     int kind = 0;
     return GMLGeometryToWKT(root, kind);
+}
+
+std::string GMLGeometryToWKTQuietly(const TXmlNode& root) {
+    int kind = 0;
+    std::string wkt;
+    Convert(root, kind, wkt, nullptr, false);
+    return wkt;
+}
+
+bool MeetsUnknownGeometryType(const TXmlNode& root) {
+    for (TXmlNode child = root.FirstChild(); !child.IsNull(); child = child.NextSibling())
+        if (!RuleOf(child))
+            return true;
+    return false;
 }
 
 std::string GetSrsName(const TXmlNode& root) {

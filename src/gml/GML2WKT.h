@@ -100,6 +100,11 @@ std::string GMLGeometryToWKT(const TXmlNode& root, int& kind);
 // The same, also giving the geometry type of the last converted element (unchanged when none was).
 std::string GMLGeometryToWKT(const TXmlNode& root, TGMLGeomType& kind);
 std::string GMLGeometryToWKT(const TXmlNode& root);
+// The same without the box for an unrecognised element: for walks that only take down what the
+// conversion asks, ahead of the conversion itself, which shows it.
+std::string GMLGeometryToWKTQuietly(const TXmlNode& root);
+// Whether the conversion of `root` may meet an unrecognised element (and show its box).
+bool MeetsUnknownGeometryType(const TXmlNode& root);
 
 // Walks the descendants of `node` and fills `geometry`.
 void ParseGeometryNode(const TXmlNode& node, TGMLGeometry& geometry);

@@ -87,6 +87,9 @@ std::string LineOfMessageText(const TXmlNode& entry) {
 } // namespace
 
 bool TfrmKelpora::IB_Protokoll(const std::string& sXML) {
+    // The records read before the protocol are written before it: with the counts they were read
+    // with (their progress step reads obStatistics), and before its statements use `cmd`.
+    FlushPendingFeatures();
     obStatistics.Clear();
     try {
         const std::unique_ptr<TXmlDocument> doc = TXmlDocument::LoadXml(sXML);

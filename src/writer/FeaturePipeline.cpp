@@ -354,6 +354,10 @@ void TfrmKelpora::StartPipelineFile() {
 void TfrmKelpora::FlushPendingFeatures() {
     if (!writingQueuedRecords && !(featurePipeline && featurePipeline->flushing))
         WriteQueuedRecords(0); // records the parser handed over come first
+    FinishFeaturesInFlight();
+}
+
+void TfrmKelpora::FinishFeaturesInFlight() {
     if (!featurePipeline || featurePipeline->flushing || !InFlight(*featurePipeline))
         return;
     TFeaturePipeline& fp = *featurePipeline;
@@ -440,7 +444,7 @@ std::vector<std::string> TfrmKelpora::ArcQueriesOf(const TXmlNode& geometryRoot)
     };
     std::swap(ExecPostGISSQL, executor);
     try {
-        GMLGeometryToWKT(geometryRoot);
+        GMLGeometryToWKTQuietly(geometryRoot); // the conversion shows what it meets, once
     } catch (const std::exception&) {
         // the conversion itself meets this again and reports it
     }
@@ -461,9 +465,12 @@ bool TfrmKelpora::ClaimPipeline(PGconn* h) {
     if (!InFlight(fp)) {
         // (Again) ours: the connection may have served another window before.
         const std::weak_ptr<TFeaturePipeline> weak = featurePipeline;
+        // Another statement is about to go out and may be using `cmd`: only the features on their way
+        // are finished here (on a statement of their own). Records held behind the parser are written at
+        // the points that come before anything else talks to the server, never from inside a statement.
         conn->BeforeStatement = [this, weak] {
             if (!weak.expired())
-                FlushPendingFeatures();
+                FinishFeaturesInFlight();
         };
     }
     fp.handle = h;
@@ -581,7 +588,7 @@ void TfrmKelpora::WriteHandedOver(std::unique_ptr<TAXObject> record, bool isDele
             WriteToDB(record.get());
         return;
     }
-    TQueuedRecord queued{std::move(record), 0, 0, nullptr};
+    TQueuedRecord queued{std::move(record), CurrentWriteSettings(), 0, 0, nullptr};
     queued.bytes = RecordBytes(*queued.record);
     if (MayAskArcQuestions(queued.record->position) && ExecPostGISSQL && conn && conn->Handle()) {
         try {
@@ -611,6 +618,7 @@ void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
             form.writingQueuedRecords = false;
             form.currentArcRecord = 0;
             form.currentDocument = nullptr;
+            form.currentSettings = nullptr;
         }
     } reset{*this};
     while (recordQueue.size() > keep || (!recordQueue.empty() && queuedBytes > kMaxQueuedBytes)) {
@@ -625,9 +633,19 @@ void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
         queuedBytes -= queued.bytes;
         currentArcRecord = queued.arcRecord;
         currentDocument = queued.document.get();
+        currentSettings = &queued.settings;
         WriteToDB(queued.record.get());
         currentArcRecord = 0;
         currentDocument = nullptr;
+        currentSettings = nullptr;
         DropArcAnswersThrough(queued.arcRecord);
     }
+}
+
+TfrmKelpora::TWriteSettings TfrmKelpora::CurrentWriteSettings() const {
+    return {SelectedTargetSRID(), oReferenzen};
+}
+
+TfrmKelpora::TWriteSettings TfrmKelpora::WriteSettings() const {
+    return currentSettings ? *currentSettings : CurrentWriteSettings();
 }

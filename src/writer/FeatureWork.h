@@ -42,6 +42,7 @@ struct TFeatureWork {
     std::vector<std::pair<std::string, std::string>> qualityValues;
     bool collectFailed = false;
     bool withRelations = false;
+    bool referenzen = true; // the relations switch as the record was handed over
     // Relation type number and target identifiers, in the record's order.
     std::vector<std::pair<std::int32_t, std::vector<std::string>>> relations;
     int statements = 0; // sent in its transaction

@@ -258,7 +258,7 @@ bool TfrmKelpora::FinishFeatureWork(TFeatureWork& w, bool written) {
         cmd->ExecSQL();
     }
     CountInsert(w.oa);
-    if (oReferenzen && !(written && w.withRelations))
+    if (w.referenzen && !(written && w.withRelations))
         for (const auto& [typ, targets] : w.relations)
             for (const std::string& target : targets)
                 WriteIdRef(w.id, target, w.dtBegin, typ);
@@ -283,6 +283,8 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     // INSERT: until it is sent, nothing of the feature reaches the server or the log (see the catch).
     const bool inFlight = !oOneStatementAtATime && iPipelineDepth > 0;
     TFeatureWork w;
+    const TWriteSettings settings = WriteSettings();
+    w.referenzen = settings.referenzen;
     bool unsent = false; // the deferred check and the collected rows are still this call's to do
     try {
         // Geometry: the fragment's reference system, its WKT text, or height values instead.
@@ -305,6 +307,9 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 srid = GetEPSG(crs);
                 if (srid < 0)
                     srid = GetEPSG(obKoRefs ? obKoRefs->GetStdCRS() : std::string());
+                // The box of an unknown geometry comes after the reports of the features before it.
+                if (inFlight && MeetsUnknownGeometryType(doc->Root()))
+                    FinishFeaturesInFlight();
                 if (inFlight && currentArcRecord != 0)
                     ReadArcAnswersOf(currentArcRecord);
                 else if (inFlight && MayAskArcQuestions(r.position))
@@ -364,7 +369,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
 
         // The statement, line by line.
         const std::string expr =
-            hasGeometry ? GeometryExpression(srid, iSRIDDB, SelectedTargetSRID()) : std::string();
+            hasGeometry ? GeometryExpression(srid, iSRIDDB, settings.targetSrid) : std::string();
         std::string columnPart = " (gml_id, tablename, beginn, ende, modellart";
         std::string valuesPart = ") VALUES(:gml_id, :tablename, :beginn, :ende, :modellart";
         if (hasGeometry) {
@@ -443,7 +448,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
         }
 
-        w.withRelations = oReferenzen && oTableExistsIdRefs && HasRelations(r);
+        w.withRelations = settings.referenzen && oTableExistsIdRefs && HasRelations(r);
         for (const auto& relation : r.relationen)
             w.relations.emplace_back(RelationTyp(relation->RelTyp), relation->Lines());
         TFeatureSend sent = TFeatureSend::fsNotWritten;

@@ -54,7 +54,7 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
     } catch (const std::exception& e) {
         report("Fehler beim Löschen des Objektes ", e);
     }
-    if (oReferenzen) {
+    if (WriteSettings().referenzen) {
         try {
             TZQuery& q = SharedStatement(cmd);
             q.SQL().Clear();

@@ -5,6 +5,8 @@
 // lines and the same insert counts.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -184,6 +186,84 @@ std::string FailuresExtract(bool parcels, bool failures = true, int standardAfte
            body + "</wfs:FeatureCollection></enthaelt></AX_Bestandsdatenauszug>\n";
 }
 
+// A parcel whose position holds an element of a type no conversion knows, with arcs inside it: the
+// conversion shows its box once.
+std::string UnknownGeometryParcel(const std::string& oid, double x, double y) {
+    std::string parcel = Parcel(oid, x, y, Oid(1), false);
+    const std::size_t open = parcel.find("<gml:Surface");
+    const std::size_t close = parcel.find("</adv:position>");
+    std::string unknown = parcel.substr(open, close - open);
+    unknown.replace(0, std::string("<gml:Surface").size(), "<gml:Sphere");
+    unknown.replace(unknown.rfind("</gml:Surface>"), std::string("</gml:Surface>").size(), "</gml:Sphere>");
+    parcel.replace(open, close - open, unknown);
+    return parcel;
+}
+
+// A few features, failures among them whose reports are still on their way at the end, then the
+// export protocol with its counts; with `unknownGeometry` the last parcel has a geometry of an unknown
+// type.
+std::string SmallExtract(bool protocolAfter, bool unknownGeometry) {
+    std::string body;
+    for (int i = 0; i < 6; ++i) {
+        const double x = 360000.0 + i * 50.0, y = 5610000.0;
+        std::string feature;
+        switch (i) {
+        case 0:
+            feature = Parcel(Oid(i), x, y, Oid(1), false);
+            break;
+        case 1:
+            feature = Building(Oid(i), Square(x, y), "ETRS89_UTM32", "drei", Oid(0));
+            break;
+        case 2:
+            // A geometry the database cannot read: its report comes when its answer is read.
+            feature = Building(Oid(i), "1.0 nicht-zahl 2.0 3.0 1.0 2.0", "ETRS89_UTM32", "2", Oid(0));
+            break;
+        case 3:
+            // Right behind the building whose report is still on its way.
+            feature =
+                unknownGeometry ? UnknownGeometryParcel(Oid(i), x, y) : Parcel(Oid(i), x, y, Oid(0), false);
+            break;
+        case 4:
+            feature = Address(Oid(i), i);
+            break;
+        default:
+            // Its validity question goes alone: not in front of the unknown geometry.
+            feature = Point(Oid(i), x, y, "");
+        }
+        body += "<gml:featureMember>" + feature + "</gml:featureMember>\n";
+    }
+    const std::string protocol =
+        "<erlaeuterung>&lt;Protocol&gt;&lt;statistik&gt;&lt;objektmenge objektart=\"AX_Flurstueck\"&gt;"
+        "&lt;objektanzahl&gt;2&lt;/objektanzahl&gt;&lt;/objektmenge&gt;&lt;objektmenge "
+        "objektart=\"AX_Gebaeude\"&gt;&lt;objektanzahl&gt;2&lt;/objektanzahl&gt;&lt;/objektmenge&gt;"
+        "&lt;/statistik&gt;&lt;/Protocol&gt;</erlaeuterung>";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<AX_Bestandsdatenauszug "
+           "xmlns=\"http://www.adv-online.de/namespaces/adv/gid/6.0\" "
+           "xmlns:gml=\"http://www.opengis.net/gml/3.2\" "
+           "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+           "xmlns:wfs=\"http://www.adv-online.de/namespaces/adv/gid/wfs\">" +
+           (protocolAfter ? std::string() : protocol) +
+           "<erfolgreich>true</erfolgreich><enthaelt><wfs:FeatureCollection gml:id=\"FC_1\">\n" + body +
+           "</wfs:FeatureCollection></enthaelt>" + (protocolAfter ? protocol : std::string()) +
+           "</AX_Bestandsdatenauszug>\n";
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+        ++n;
+    return n;
+}
+
+// The part of DatabaseContents that shows one table.
+std::string Section(const std::string& contents, const std::string& table) {
+    const std::size_t start = contents.find("== " + table + "\n");
+    if (start == std::string::npos)
+        return {};
+    const std::size_t end = contents.find("\n== ", start);
+    return contents.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 // ---- one import run -----------------------------------------------------------------------------
 
 // Times of day in texts ("hh:mm:ss") differ between any two runs.
@@ -303,6 +383,12 @@ protected:
             cut = whole.find("<gml:featureMember>", cut + 1);
         brokenOff = generated + "-broken-off";
         std::ofstream(brokenOff, std::ios::binary) << whole.substr(0, cut + 200);
+        protocolAfter = generated + "-protocol-after";
+        std::ofstream(protocolAfter, std::ios::binary) << SmallExtract(true, false);
+        protocolBefore = generated + "-protocol-before";
+        std::ofstream(protocolBefore, std::ios::binary) << SmallExtract(false, false);
+        unknownGeometry = generated + "-unknown-geometry";
+        std::ofstream(unknownGeometry, std::ios::binary) << SmallExtract(true, true);
     }
     void TearDown() override {
         std::remove(generated.c_str());
@@ -310,6 +396,8 @@ protected:
         std::remove(onlyRefusedArc.c_str());
         std::remove(standardLater.c_str());
         std::remove(brokenOff.c_str());
+        for (const std::string* file : {&protocolAfter, &protocolBefore, &unknownGeometry})
+            std::remove(file->c_str());
     }
 
     std::string generated;
@@ -317,6 +405,9 @@ protected:
     std::string onlyRefusedArc;
     std::string standardLater;
     std::string brokenOff;
+    std::string protocolAfter;
+    std::string protocolBefore;
+    std::string unknownGeometry;
 };
 
 TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
@@ -348,6 +439,9 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
          {standardLater},
          "AX_Gebaeude",
          256},
+        {"small, the export protocol after the features", {protocolAfter}, "", 256},
+        {"small, the export protocol before the features", {protocolBefore}, "", 256},
+        {"small, a geometry of unknown type with an arc", {unknownGeometry}, "", 256},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -381,6 +475,37 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
             EXPECT_EQ(reference.contents.find("CRS unbekannt: (NIRGENDWO)AX_Gebaeude: DENW36ALT0000045"),
                       std::string::npos);
         }
+        if (c.files.front() == protocolAfter || c.files.front() == protocolBefore) {
+            // Each feature once, and the counts of the protocol stored, on both paths.
+            for (const TRunResult* run : {&reference, &fast}) {
+                const std::string objects = Section(run->contents, "public.ax_objects");
+                for (int i : {0, 3, 4, 5})
+                    EXPECT_EQ(Occurrences(objects, "(" + Oid(i) + ","), 1u) << Oid(i);
+                const std::string rows = Section(run->contents, "public.statistics");
+                EXPECT_EQ(Occurrences(rows, ",AX_Flurstueck,2)"), 1u) << rows;
+                EXPECT_EQ(Occurrences(rows, ",AX_Gebaeude,2)"), 1u) << rows;
+            }
+        }
+        if (c.files.front() == unknownGeometry) {
+            for (const TRunResult* run : {&reference, &fast}) {
+                const auto shown = std::count_if(run->boxes.begin(), run->boxes.end(), [](const auto& box) {
+                    return box.first == "Unknown type of geometry: gml:Sphere";
+                });
+                EXPECT_EQ(shown, 1) << "the box of the unknown geometry";
+            }
+            // It came after the reports of the failed buildings parsed before it.
+            ASSERT_FALSE(reference.boxes.empty());
+            EXPECT_NE(std::find_if(reference.log.begin(),
+                                   reference.log.begin() +
+                                       static_cast<std::ptrdiff_t>(
+                                           std::min(reference.log.size(), reference.boxes.front().second)),
+                                   [](const std::string& l) {
+                                       return l.find("Fehler beim Import bei AX_Gebaeude: " + Oid(1)) !=
+                                              std::string::npos;
+                                   }),
+                      reference.log.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                  reference.log.size(), reference.boxes.front().second)));
+        }
         if (c.keyedTable.empty())
             continue;
         // The failures happened, in both runs alike.
@@ -395,6 +520,69 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
                                     "(DENW36ALT0000005,"),
             std::string::npos)
             << "no invalid geometry stored";
+    }
+}
+
+// The target reference system and the relations switch are those of the moment a record was handed
+// over, also when they change while the record waits behind the parser or is on its way.
+TEST(ImportPathSettings, RecordsKeepTheSettingsTheyWereHandedOverWith) {
+    EnsureQApplication();
+    struct TCase {
+        const char* name;
+        bool changeTarget; // otherwise the relations switch
+        bool relationsBefore;
+        bool inFlight; // changed while on its way, not while waiting behind the parser
+    };
+    const std::vector<TCase> cases = {
+        {"target changed while waiting", true, true, false},
+        {"relations switched off while waiting", false, true, false},
+        {"relations switched on while waiting", false, false, false},
+        {"relations switched on while on its way", false, false, true},
+    };
+    const int kHandedOverTarget = 3, kLaterTarget = 0; // 31467, 4326 in the target list
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTestDatabase db;
+        TfrmKelpora form;
+        ConnectRunToTestDatabase(form, db);
+        form.obTables = std::make_unique<TStringList>();
+        form.obKoRefs = std::make_unique<TKooRefSysteme>();
+        form.iLfdNrUmsetzung = form.InitLogTable();
+        form.EnsureInvalidsTable();
+        form.ReadModellarten();
+        form.ReadRelationsTypen();
+        form.ReadCRS();
+        form.iSRIDDB = 25833; // the fragment's system differs: the geometry is transformed into the target
+        form.iPipelineDepth = 256;
+        form.cboSRID->setCurrentIndex(kHandedOverTarget);
+        form.oReferenzen = c.relationsBefore;
+        TBoxesAfterLines dialogs(form);
+        form.WriteIdRef(Oid(50), Oid(51), 45000, 1); // the relation table is there before the run
+
+        auto record = std::make_unique<TAXObject>();
+        record->SetObjektart("AX_Gebaeude");
+        record->identifikator = Oid(7);
+        record->dtBegin = 45000;
+        record->position = "<gml:Surface srsName=\"urn:adv:crs:ETRS89_UTM32\">" +
+                           Ring(Square(360000, 5610000)) + "</gml:Surface>";
+        record->AddRelation("zeigtAuf", Oid(8));
+        form.HandOverToWriter(std::move(record), false);
+        if (c.inFlight)
+            form.WriteQueuedRecords(0);
+        if (c.changeTarget)
+            form.cboSRID->setCurrentIndex(kLaterTarget);
+        else
+            form.oReferenzen = !c.relationsBefore;
+        form.FlushPendingFeatures();
+
+        const auto srid =
+            db.Query("SELECT ST_SRID(geo) FROM alkistemp.ax_gebaeude WHERE gml_id = '" + Oid(7) + "'");
+        ASSERT_EQ(srid.size(), 1u) << "the record was not written";
+        EXPECT_EQ(srid[0][0].value_or(""), "31467");
+        const auto relations =
+            db.Query("SELECT count(*) FROM alkistemp.id_refs WHERE gml_id = '" + Oid(7) + "'");
+        EXPECT_EQ(relations[0][0].value_or(""), c.relationsBefore ? "1" : "0");
+        form.conn->Disconnect();
     }
 }
 
