@@ -24,21 +24,56 @@ std::string LowerCaseAscii(std::string s) {
     return s;
 }
 
+std::size_t TStringList::TNameHash::operator()(const std::string& name) const {
+    std::size_t h = 14695981039346656037ull;
+    for (char c : name) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return h;
+}
+
+bool TStringList::TNameEqual::operator()(const std::string& a, const std::string& b) const {
+    return SameTextAscii(a, b);
+}
+
+// Records line `index` under its name unless an earlier line holds that name already; a line without
+// "=" has no name to find.
+void TStringList::IndexLine(int index) const {
+    const std::string& line = lines[static_cast<std::size_t>(index)];
+    const auto eq = line.find('=');
+    if (eq != std::string::npos)
+        nameIndex.try_emplace(line.substr(0, eq), index);
+}
+
 int TStringList::Add(const std::string& line) {
     lines.push_back(line);
+    if (indexed)
+        IndexLine(Count() - 1);
     return Count() - 1;
+}
+
+void TStringList::AppendToLine(int index, const std::string& text) {
+    std::string& line = lines.at(static_cast<std::size_t>(index));
+    // Only a line without "=" can get a name from the text.
+    if (line.find('=') == std::string::npos)
+        DropIndex();
+    line += text;
 }
 
 void TStringList::Insert(int index, const std::string& line) {
     if (index < 0 || index > Count())
         throw std::out_of_range("TStringList::Insert");
     lines.insert(lines.begin() + index, line);
+    DropIndex();
 }
 
 void TStringList::Delete(int index) {
     if (index < 0 || index >= Count())
         throw std::out_of_range("TStringList::Delete");
     lines.erase(lines.begin() + index);
+    DropIndex();
 }
 
 int TStringList::IndexOf(const std::string& line) const {
@@ -54,6 +89,16 @@ static std::string NameOf(const std::string& line) {
 }
 
 int TStringList::IndexOfName(const std::string& name) const {
+    if (Count() >= kIndexFrom) {
+        if (!indexed) {
+            nameIndex.reserve(lines.size());
+            for (int i = 0; i < Count(); ++i)
+                IndexLine(i);
+            indexed = true;
+        }
+        const auto found = nameIndex.find(name);
+        return found == nameIndex.end() ? -1 : found->second;
+    }
     for (int i = 0; i < Count(); ++i) {
         const std::string& line = lines[static_cast<std::size_t>(i)];
         const auto eq = line.find('=');

@@ -4,6 +4,7 @@
 // their insertion order.
 #include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class TStringList {
@@ -12,7 +13,10 @@ public:
 
     int Count() const { return static_cast<int>(lines.size()); }
     bool Empty() const { return lines.empty(); }
-    void Clear() { lines.clear(); }
+    void Clear() {
+        lines.clear();
+        DropIndex();
+    }
 
     // Appends a line as it is and gives its index.
     int Add(const std::string& line);
@@ -20,7 +24,13 @@ public:
     void Delete(int index);
 
     const std::string& operator[](int index) const { return lines.at(static_cast<std::size_t>(index)); }
-    std::string& operator[](int index) { return lines.at(static_cast<std::size_t>(index)); }
+    // A line to edit in place: the name index is dropped, so hold the reference only for the edit.
+    std::string& operator[](int index) {
+        DropIndex();
+        return lines.at(static_cast<std::size_t>(index));
+    }
+    // Appends `text` to line `index`; the name lookups stay as fast as they were.
+    void AppendToLine(int index, const std::string& text);
     const std::vector<std::string>& Lines() const { return lines; }
 
     // Index of the first line that equals the text exactly; -1 when none.
@@ -44,7 +54,29 @@ public:
     std::string Text() const;
 
 private:
+    // Case-insensitive (ASCII) hashing and comparison of names.
+    struct TNameHash {
+        std::size_t operator()(const std::string& name) const;
+    };
+    struct TNameEqual {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    // Long lists find a name through an index of the first line of each name, so that filling a list
+    // line by line with a lookup for each costs the same per line however long it grows. It is built at
+    // the first lookup of a long list, kept by appends and in-place value changes, and dropped by the
+    // edits that move lines or may rename them.
+    static constexpr int kIndexFrom = 32;
+    void DropIndex() {
+        if (indexed) {
+            nameIndex.clear();
+            indexed = false;
+        }
+    }
+    void IndexLine(int index) const;
+
     std::vector<std::string> lines;
+    mutable std::unordered_map<std::string, int, TNameHash, TNameEqual> nameIndex;
+    mutable bool indexed = false;
 };
 
 // True when the two texts are equal ignoring ASCII letter case.

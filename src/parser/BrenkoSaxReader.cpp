@@ -320,7 +320,7 @@ void TBrenkoSaxReader::AppendToAttribute(const std::string& text) {
     if (line < 0)
         a.SetValue(sAttrTag, text);
     else
-        a[line] += text;
+        a.AppendToLine(line, text);
 }
 
 void TBrenkoSaxReader::ShortenNamePath() {
@@ -377,7 +377,7 @@ void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
     } else {
         const int line = r.attribute.IndexOfName(sAttrTag);
         if (line >= 0 && !oEntity && !r.attribute.ValueFromIndex(line).empty())
-            r.attribute[line] += '|';
+            r.attribute.AppendToLine(line, "|");
         AppendToAttribute(chunk);
         ShortenNamePath();
     }

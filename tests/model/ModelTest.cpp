@@ -173,3 +173,37 @@ TEST(StringList, NameValueLines) {
     EXPECT_EQ(l.Count(), 2);
     EXPECT_EQ(l[0], "plain line");
 }
+
+// Long lists find names through an index: every edit keeps the lookups what a scan from the top gives.
+TEST(StringList, LookupsOfALongListFollowEveryEdit) {
+    TStringList l;
+    for (int i = 0; i < 100; ++i)
+        l.Add("n" + std::to_string(i) + "=v" + std::to_string(i));
+    l.Add("N7=second");
+    l.Add("no name here");
+    EXPECT_EQ(l.IndexOfName("N7"), 7);
+    EXPECT_EQ(l.Value("n99"), "v99");
+    EXPECT_EQ(l.IndexOfName("no name here"), -1);
+    EXPECT_EQ(l.IndexOfName("n1=v1"), -1);
+    l.Delete(7);
+    EXPECT_EQ(l.Value("n7"), "second");
+    EXPECT_EQ(l.IndexOfName("n8"), 7);
+    l.Insert(0, "n8=first");
+    EXPECT_EQ(l.Value("n8"), "first");
+    l[1] = "renamed=x";
+    EXPECT_EQ(l.IndexOfName("n0"), -1);
+    EXPECT_EQ(l.IndexOfName("RENAMED"), 1);
+    l.SetValue("n50", "");
+    EXPECT_EQ(l.IndexOfName("n50"), -1);
+    EXPECT_EQ(l.IndexOfName("n51"), 50);
+    l.SetValue("fresh", "1");
+    EXPECT_EQ(l.IndexOfName("FRESH"), l.Count() - 1);
+    l.AppendToLine(l.IndexOf("no name here"), "=now");
+    EXPECT_EQ(l.Value("no name here"), "now");
+    l.AppendToLine(l.IndexOfName("n60"), "=tail");
+    EXPECT_EQ(l.Value("n60"), "v60=tail");
+    const TStringList copy = l;
+    EXPECT_EQ(copy.IndexOfName("fresh"), l.Count() - 1);
+    l.Clear();
+    EXPECT_EQ(l.IndexOfName("n60"), -1);
+}

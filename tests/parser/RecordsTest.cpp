@@ -101,6 +101,29 @@ TEST_F(ParserTest, RecordsOfTinyDocuments) {
     }
 }
 
+// A feature with many properties, distinct ones and a name repeated in another letter case: lines in the
+// order of the elements, the repeat's text joined on the first line of the name, its own line left empty.
+// An element with many attributes is rebuilt with them in order; a name equal but for case takes the
+// earlier one's place.
+TEST_F(ParserTest, ManyPropertiesAndAttributesKeepOrderAndTexts) {
+    std::string properties, expected = "Insert F I\n", attributes, tag = "<gml:X";
+    for (int i = 0; i < 200; ++i) {
+        const std::string n = std::to_string(i);
+        properties += "<p" + n + ">v" + n + "</p" + n + ">";
+        expected += "A p" + n + "=v" + (i == 5 ? n + "|w" : n) + "\n";
+        attributes += " a" + n + "=\"" + n + "\"";
+        tag += i == 3 ? std::string(" A3=\"x\"") : " a" + n + "=\"" + n + "\"";
+    }
+    properties += "<P5>w</P5>";
+    expected += "A P5=\n";
+    expected += "P " + tag + "></gml:X>\n";
+    ASSERT_TRUE(Parse(Doc(Member("<F gml:id=\"I\"><position><gml:X" + attributes + " A3=\"x\"/></position>" +
+                                 properties + "</F>"))))
+        << parseError;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0], expected);
+}
+
 // Entities of the document's own DTD: the text before the entity joins an earlier value with "|", the
 // entity's text and what follows it are appended without.
 TEST_F(ParserTest, EntityInsideARepeatedPropertyJoinsWithoutSeparator) {
