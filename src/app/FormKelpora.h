@@ -39,6 +39,7 @@ class ESAXParseException; // sax/SAX.h
 
 // writer/FeatureWork.h, writer/FeatureWriter.cpp
 struct TFeatureWork;
+struct TClosing;
 struct TFeaturePipeline;
 
 // Which box `ShowError` shows a parse error in.
@@ -140,6 +141,11 @@ public:
     std::string PostGISCommand(const std::string& sql);
     std::int32_t GetEPSG(const std::string& crs);
     bool DeleteFromDB(TAXObject* obAXObject);
+    // The closing of DeleteFromDB, one statement at a time, with its reports.
+    bool CloseStoredVersions(const TClosing& closing);
+    // Sends the closing with the features in flight instead; false when it cannot go that way (then the
+    // caller closes one statement at a time).
+    bool SendClosingAtOnce(const TClosing& closing);
     void WriteIdRef(const std::string& gmlId, const std::string& idRef, TDateTime dtBegin, std::int32_t typ);
     std::int32_t PgTableExists(const std::string& schema, const std::string& table);
     bool EnsureObjectTable(const std::string& oa);
@@ -190,6 +196,9 @@ public:
     // or still on its way (see iPipelineDepth).
     enum class TFeatureSend { fsNotWritten, fsWritten, fsPending };
     TFeatureSend SendFeatureAtOnce(TFeatureWork& work);
+    // Puts a closing whose batch is ready behind the features in flight; false when none may be deferred
+    // now (nothing is sent then).
+    bool QueueClosing(TFeatureWork&& work);
     // The rest of a feature's work after its INSERT was sent at once (`written`) or not: one statement at
     // a time when it was not, then the count and the relations; false when the deferred validity check
     // found the geometry invalid (the feature is skipped).

@@ -346,6 +346,31 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     return TFeatureSend::fsPending;
 }
 
+bool TfrmKelpora::QueueClosing(TFeatureWork&& w) {
+    PGconn* const h = conn ? conn->Handle() : nullptr;
+    if (!h || iPipelineDepth <= 0 || (featurePipeline && featurePipeline->flushing))
+        return false;
+    if (!featurePipeline)
+        featurePipeline = std::make_shared<TFeaturePipeline>();
+    TFeaturePipeline& fp = *featurePipeline;
+    try {
+        fp.begin.name = conn->PreparedStatement("BEGIN", 0);
+        fp.commit.name = conn->PreparedStatement("COMMIT", 0);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (fp.flushing || !ClaimPipeline(h))
+        return false;
+    w.statements = static_cast<int>(w.batch.size());
+    fp.bytes += WorkBytes(w);
+    fp.pending.push_back(std::move(w));
+    SendHeld(fp, kHeldBack);
+    if (fp.windowFailed || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
+        fp.bytes >= kMaxPendingBytes)
+        FlushPendingFeatures();
+    return true;
+}
+
 void TfrmKelpora::StartPipelineFile() {
     if (featurePipeline)
         featurePipeline->ownTransactions = false;
@@ -416,6 +441,12 @@ void TfrmKelpora::FinishFeaturesInFlight() {
         if (ConnectionLost())
             break;
         TFeatureWork& w = works[i];
+        if (w.closesOnly) {
+            // Done again the old way when its transaction did not go through; no count, no progress.
+            if (!written[i])
+                CloseStoredVersions(w.closing);
+            continue;
+        }
         if (written[i])
             ++iBatchedInserts;
         cmd->SQL().Clear(); // the INSERT is set up again when it is needed

@@ -26,7 +26,20 @@ struct TPreparedCall {
     std::vector<std::optional<std::string>> values;
 };
 
+// What closing the stored versions of an object needs (a replace or a delete), kept so that it can be
+// done again one statement at a time.
+struct TClosing {
+    std::string oa;
+    std::string id;
+    bool isReplace = false;
+    std::string endText;
+    bool referenzen = true;
+};
+
 struct TFeatureWork {
+    // Only the closing of stored versions (the statements of DeleteFromDB), no feature of its own.
+    bool closesOnly = false;
+    TClosing closing;
     std::string oa;
     std::string id;
     TDateTime dtBegin = 0;

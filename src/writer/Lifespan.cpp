@@ -3,6 +3,7 @@
 #include "model/DateTime.h"
 #include "platform/db/ZDatabase.h"
 #include "writer/DbSupport.h"
+#include "writer/FeatureWork.h"
 
 namespace {
 
@@ -25,52 +26,78 @@ void BindText(TZQuery& q, const std::string& name, const std::string& value) {
 
 } // namespace
 
+namespace {
+
+// The table the versions of an object type are closed in.
+std::string ClosingTable(const TfrmKelpora& form, const std::string& oa) {
+    const std::string t =
+        form.oNachFolien ? "og_" + (form.obOAGruppen ? form.obOAGruppen->Value(oa) : std::string()) : oa;
+    // The object type of a delete is free text of the file: only a plain identifier becomes a table name.
+    return SqlIdentifier(t);
+}
+
+// Only versions still open and begun before the end close: a version closed by an earlier replace keeps
+// its end, and a new version that is already stored (the same update imported again) stays current.
+void SetUpCloseVersions(TZQuery& q, const std::string& table, const TClosing& c) {
+    q.SQL().Clear();
+    q.SQL().Add("UPDATE " + table + " SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore);
+    BindText(q, "ende", c.endText);
+    BindText(q, "gml_id", c.id);
+}
+
+// A relation addresses an object, not a version: a replace closes only the object's own relations (its
+// new version brings its own), a delete also those that point to it. Relations begin on the day of their
+// version, so the new version's own rows, when already stored, begin on the day the end falls on and
+// stay open.
+void SetUpCloseRelations(TZQuery& q, const TClosing& c) {
+    q.SQL().Clear();
+    q.SQL().Add(c.isReplace
+                    ? "UPDATE id_refs SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBeforeDay
+                    : "UPDATE id_refs SET ende=:ende WHERE ((gml_id=:gml_id) or (id_ref=:gml_id1)) AND " +
+                          kOpenAndBegunBy);
+    BindText(q, "ende", c.endText);
+    BindText(q, "gml_id", c.id);
+    if (!c.isReplace)
+        BindText(q, "gml_id1", c.id);
+}
+
+} // namespace
+
 bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
-    bool result = false;
     if (!obAXObject)
-        return result;
+        return false;
     const TAXObject& r = *obAXObject;
+    const TClosing closing{r.objektart(), r.identifikator, r.wfsType == twfsReplace, EndText(r),
+                           WriteSettings().referenzen};
+    // With features in flight the closing travels with them: it waits for nobody, and the features
+    // after it find the versions closed, as one statement after the other would leave them.
+    if (!oOneStatementAtATime && iPipelineDepth > 0 && SendClosingAtOnce(closing)) {
+        ProcessMessages();
+        return true;
+    }
+    return CloseStoredVersions(closing);
+}
+
+bool TfrmKelpora::CloseStoredVersions(const TClosing& c) {
+    bool result = false;
     // Per-object form: no time of day, no tab.
     const auto report = [&](const std::string& prefix, const std::exception& e) {
-        const std::string M = prefix + r.objektart() + ": " + r.identifikator;
+        const std::string M = prefix + c.oa + ": " + c.id;
         ReportFailure(M, M + " - " + e.what(), e.what(), false);
     };
     try {
-        const std::string t = oNachFolien
-                                  ? "og_" + (obOAGruppen ? obOAGruppen->Value(r.objektart()) : std::string())
-                                  : r.objektart();
-        // The object type of a delete is free text of the file: only a plain identifier becomes a table name.
-        const std::string table = SqlIdentifier(t);
+        const std::string table = ClosingTable(*this, c.oa);
         TZQuery& q = SharedStatement(cmd);
-        q.SQL().Clear();
-        // Only versions still open and begun before the end close: a version closed by an earlier
-        // replace keeps its end, and a new version that is already stored (the same update imported
-        // again) stays current.
-        q.SQL().Add("UPDATE " + table + " SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore);
-        BindText(q, "ende", EndText(r));
-        BindText(q, "gml_id", r.identifikator);
+        SetUpCloseVersions(q, table, c);
         q.ExecSQL();
         result = true;
     } catch (const std::exception& e) {
         report("Fehler beim Löschen des Objektes ", e);
     }
-    if (WriteSettings().referenzen) {
+    if (c.referenzen) {
         try {
             TZQuery& q = SharedStatement(cmd);
-            q.SQL().Clear();
-            // A relation addresses an object, not a version: a replace closes only the object's own
-            // relations (its new version brings its own), a delete also those that point to it.
-            // Relations begin on the day of their version, so the new version's own rows, when
-            // already stored, begin on the day the end falls on and stay open.
-            q.SQL().Add(
-                r.wfsType == twfsReplace
-                    ? "UPDATE id_refs SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBeforeDay
-                    : "UPDATE id_refs SET ende=:ende WHERE ((gml_id=:gml_id) or (id_ref=:gml_id1)) AND " +
-                          kOpenAndBegunBy);
-            BindText(q, "ende", EndText(r));
-            BindText(q, "gml_id", r.identifikator);
-            if (r.wfsType != twfsReplace)
-                BindText(q, "gml_id1", r.identifikator);
+            SetUpCloseRelations(q, c);
             q.ExecSQL();
             result = true;
         } catch (const std::exception& e) {
@@ -79,6 +106,27 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
     }
     ProcessMessages();
     return result;
+}
+
+bool TfrmKelpora::SendClosingAtOnce(const TClosing& c) {
+    TFeatureWork w;
+    w.closesOnly = true;
+    w.closing = c;
+    w.oa = c.oa;
+    w.id = c.id;
+    try {
+        TZQuery versions(conn.get());
+        SetUpCloseVersions(versions, ClosingTable(*this, c.oa), c);
+        w.batch.push_back(TakePreparedCall(versions));
+        if (c.referenzen) {
+            TZQuery relations(conn.get());
+            SetUpCloseRelations(relations, c);
+            w.batch.push_back(TakePreparedCall(relations));
+        }
+    } catch (const std::exception&) {
+        return false; // the one-at-a-time way meets the same error and reports it
+    }
+    return QueueClosing(std::move(w));
 }
 
 // The identifiers and the start date are bound as parameters: an identifier holding a quote is stored

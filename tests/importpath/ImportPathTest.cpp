@@ -186,6 +186,44 @@ std::string FailuresExtract(bool parcels, bool failures = true, int standardAfte
            body + "</wfs:FeatureCollection></enthaelt></AX_Bestandsdatenauszug>\n";
 }
 
+// An update of the generated extract: buildings replaced (one new version an invalid geometry, which
+// fails the shared transaction with the closings in it), addresses and points deleted, and two deletes
+// that fail: one of a type without a table, one whose type is no identifier.
+std::string UpdateOfFailures() {
+    const auto fid = [](int i) {
+        return "<ogc:Filter><ogc:FeatureId fid=\"" + Oid(i) + "20241015T075513Z\"/></ogc:Filter>";
+    };
+    const auto del = [&](const std::string& type, int i) {
+        return "<wfs:Delete typeName=\"" + type + "\">" + fid(i) + "</wfs:Delete>\n";
+    };
+    std::string body;
+    for (int i = 0; i < 60; ++i) {
+        const double x = 360000.0 + (i % 10) * 50.0, y = 5610000.0 + (i / 10) * 50.0;
+        if (i % 8 == 1) {
+            std::string building =
+                Building(Oid(i), i == 17 ? Bowtie(x, y) : Square(x, y), "ETRS89_UTM32", "4", Oid(i + 2));
+            building.replace(building.find("2024-10-15T07:55:13Z"), 20, "2025-02-01T10:00:00Z");
+            body += "<wfsext:Replace vendorId=\"AdV\" safeToIgnore=\"false\">" + building + fid(i) +
+                    "</wfsext:Replace>\n";
+        } else if (i % 4 == 3) {
+            body += del("AX_LagebezeichnungOhneHausnummer", i);
+        } else if (i % 8 == 2) {
+            body += del("AX_PunktortAU", i);
+        }
+        if (i == 20)
+            body += del("AX_Unbekannt", 999) + del("AX_Gebaeude; DROP TABLE logs", 998);
+    }
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<AX_NutzerbezogeneBestandsdatenaktualisierung_NBA "
+           "xmlns=\"http://www.adv-online.de/namespaces/adv/gid/6.0\" "
+           "xmlns:gml=\"http://www.opengis.net/gml/3.2\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+           "xmlns:wfs=\"http://www.adv-online.de/namespaces/adv/gid/wfs\" "
+           "xmlns:wfsext=\"http://www.adv-online.de/namespaces/adv/gid/wfsext\" "
+           "xmlns:ogc=\"http://www.adv-online.de/namespaces/adv/gid/ogc\"><geaenderteObjekte>"
+           "<wfs:Transaction version=\"1.0.0\" service=\"WFS\">\n" +
+           body +
+           "</wfs:Transaction></geaenderteObjekte></AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+}
+
 // A parcel whose position holds an element of a type no conversion knows, with arcs inside it: the
 // conversion shows its box once.
 std::string UnknownGeometryParcel(const std::string& oid, double x, double y) {
@@ -389,6 +427,8 @@ protected:
         std::ofstream(protocolBefore, std::ios::binary) << SmallExtract(false, false);
         unknownGeometry = generated + "-unknown-geometry";
         std::ofstream(unknownGeometry, std::ios::binary) << SmallExtract(true, true);
+        update = generated + "-update";
+        std::ofstream(update, std::ios::binary) << UpdateOfFailures();
     }
     void TearDown() override {
         std::remove(generated.c_str());
@@ -396,7 +436,7 @@ protected:
         std::remove(onlyRefusedArc.c_str());
         std::remove(standardLater.c_str());
         std::remove(brokenOff.c_str());
-        for (const std::string* file : {&protocolAfter, &protocolBefore, &unknownGeometry})
+        for (const std::string* file : {&protocolAfter, &protocolBefore, &unknownGeometry, &update})
             std::remove(file->c_str());
     }
 
@@ -408,6 +448,7 @@ protected:
     std::string protocolAfter;
     std::string protocolBefore;
     std::string unknownGeometry;
+    std::string update;
 };
 
 TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
@@ -439,6 +480,13 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
          {standardLater},
          "AX_Gebaeude",
          256},
+        {"generated with failures, then its update with failures", {generated, update}, "", 256},
+        {"generated with failures, then its update with failures, two in flight", {generated, update}, "", 2},
+        {"generated with failures, then its update with failures, tables per group",
+         {generated, update},
+         "",
+         256,
+         true},
         {"small, the export protocol after the features", {protocolAfter}, "", 256},
         {"small, the export protocol before the features", {protocolBefore}, "", 256},
         {"small, a geometry of unknown type with an arc", {unknownGeometry}, "", 256},
