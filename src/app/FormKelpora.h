@@ -199,6 +199,8 @@ public:
     // Puts a closing whose batch is ready behind the features in flight; false when none may be deferred
     // now (nothing is sent then).
     bool QueueClosing(TFeatureWork&& work);
+    // Puts a work whose batch is ready behind the features in flight (its answers are read later).
+    void QueueInFlight(TFeatureWork&& work);
     // The rest of a feature's work after its INSERT was sent at once (`written`) or not: one statement at
     // a time when it was not, then the count and the relations; false when the deferred validity check
     // found the geometry invalid (the feature is skipped).

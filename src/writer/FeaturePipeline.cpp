@@ -337,12 +337,7 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     // Its answers come after those of the features before it; a feature that could not be sent whole is
     // done again one statement at a time.
     w.batch = std::move(batch);
-    fp.bytes += WorkBytes(w);
-    fp.pending.push_back(std::move(w));
-    SendHeld(fp, kHeldBack);
-    if (fp.windowFailed || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
-        fp.bytes >= kMaxPendingBytes)
-        FlushPendingFeatures();
+    QueueInFlight(std::move(w));
     return TFeatureSend::fsPending;
 }
 
@@ -362,13 +357,18 @@ bool TfrmKelpora::QueueClosing(TFeatureWork&& w) {
     if (fp.flushing || !ClaimPipeline(h))
         return false;
     w.statements = static_cast<int>(w.batch.size());
+    QueueInFlight(std::move(w));
+    return true;
+}
+
+void TfrmKelpora::QueueInFlight(TFeatureWork&& w) {
+    TFeaturePipeline& fp = *featurePipeline;
     fp.bytes += WorkBytes(w);
     fp.pending.push_back(std::move(w));
     SendHeld(fp, kHeldBack);
     if (fp.windowFailed || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
         fp.bytes >= kMaxPendingBytes)
         FlushPendingFeatures();
-    return true;
 }
 
 void TfrmKelpora::StartPipelineFile() {
