@@ -158,16 +158,8 @@ int main(int argc, char** argv) {
     form.oReferenzen = opt.relations;
 
     // As the import command prepares a run.
-    form.iLfdNrUmsetzung = form.InitLogTable();
-    form.obTables = std::make_unique<TStringList>();
-    form.oTableExistsIdRefs = false;
-    form.obKoRefs = std::make_unique<TKooRefSysteme>();
-    if (form.oNachFolien)
-        form.obOAGruppen = form.ReadOAGruppen();
-    form.EnsureInvalidsTable();
-    form.ReadModellarten();
-    form.ReadRelationsTypen();
-    form.ReadCRS();
+    form.StartRunState();
+    form.ReadRunLookups();
     form.oRunFiles = true;
 
     using TClock = std::chrono::steady_clock;

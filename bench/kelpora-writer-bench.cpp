@@ -89,13 +89,8 @@ int main(int argc, char** argv) {
         form.conn->Database = dbName;
         form.conn->Connect();
         form.cmd = std::make_shared<TZQuery>(form.conn.get());
-        form.obTables = std::make_unique<TStringList>();
-        form.obKoRefs = std::make_unique<TKooRefSysteme>();
-        form.iLfdNrUmsetzung = form.InitLogTable();
-        form.EnsureInvalidsTable();
-        form.ReadModellarten();
-        form.ReadRelationsTypen();
-        form.ReadCRS();
+        form.StartRunState();
+        form.ReadRunLookups();
         ExecPostGISSQL = [&form](const std::string& sql) { return form.PostGISCommand(sql); };
         // KELPORA_BENCH_RELATIONS=0 measures the writer with the "Referenzen" option off.
         form.oReferenzen = Env("KELPORA_BENCH_RELATIONS", "1") != "0";

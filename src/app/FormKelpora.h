@@ -155,6 +155,11 @@ public:
     void ReadRelationsTypen();
     void ReadCRS();
     std::int32_t InitLogTable();
+    // What an import run sets up on its connection before the files are chosen: its number in the run
+    // log, empty caches, the object-type groups (group mode) and the invalids table.
+    void StartRunState();
+    // What it reads before its first file: model types, relation types, reference systems.
+    void ReadRunLookups();
     void WriteLog(int meldetyp, const std::string& s);
     // The failure report of a database operation that caught error text E: the log window lines
     // time of day + ": " + M and a tab + E (M and E alone when `withTimeAndTab` is false, the per-object

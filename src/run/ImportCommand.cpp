@@ -97,10 +97,8 @@ void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readMod
         sizes.push_back(static_cast<double>(FileSizeByName(name)));
         total += sizes.back();
     }
-    form.ReadModellarten();
+    form.ReadRunLookups();
     readModellarten = true;
-    form.ReadRelationsTypen();
-    form.ReadCRS();
     form.oRunFiles = true;
     const std::string decimal = QLocale::system().decimalPoint().toStdString();
     const int n = chosen.Count();
@@ -128,6 +126,22 @@ void LogStep(TfrmKelpora& form, const std::string& text) {
 
 } // namespace
 
+void TfrmKelpora::StartRunState() {
+    iLfdNrUmsetzung = InitLogTable();
+    obTables = std::make_unique<TStringList>();
+    oTableExistsIdRefs = false;
+    obKoRefs = std::make_unique<TKooRefSysteme>();
+    if (oNachFolien)
+        obOAGruppen = ReadOAGruppen();
+    EnsureInvalidsTable();
+}
+
+void TfrmKelpora::ReadRunLookups() {
+    ReadModellarten();
+    ReadRelationsTypen();
+    ReadCRS();
+}
+
 void TfrmKelpora::ToolButton3Click() {
     if (oRunFiles || runBusy)
         return;
@@ -147,13 +161,7 @@ void TfrmKelpora::ToolButton3Click() {
         sSchema = ReadSchemaSetting();
         if (!ConfirmDatabaseSRID(*this))
             return;
-        iLfdNrUmsetzung = InitLogTable();
-        obTables = std::make_unique<TStringList>();
-        oTableExistsIdRefs = false;
-        obKoRefs = std::make_unique<TKooRefSysteme>();
-        if (oNachFolien)
-            obOAGruppen = ReadOAGruppen();
-        EnsureInvalidsTable();
+        StartRunState();
 
         TStringList chosen;
         int outcome;

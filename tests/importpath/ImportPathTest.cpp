@@ -359,16 +359,9 @@ TRunResult Import(TTestDatabase& db, const std::vector<std::string>& files, bool
                   const std::string& keyedTable, bool groups) {
     TfrmKelpora form;
     ConnectRunToTestDatabase(form, db);
-    form.obTables = std::make_unique<TStringList>();
-    form.obKoRefs = std::make_unique<TKooRefSysteme>();
     form.oNachFolien = groups;
-    if (groups)
-        form.obOAGruppen = form.ReadOAGruppen();
-    form.iLfdNrUmsetzung = form.InitLogTable();
-    form.EnsureInvalidsTable();
-    form.ReadModellarten();
-    form.ReadRelationsTypen();
-    form.ReadCRS();
+    form.StartRunState();
+    form.ReadRunLookups();
     if (!keyedTable.empty()) {
         // A prepared database may hold a key on a staging table: a second row of an identifier fails.
         EXPECT_TRUE(form.EnsureObjectTable(keyedTable));
@@ -593,13 +586,8 @@ TEST(ImportPathSettings, RecordsKeepTheSettingsTheyWereHandedOverWith) {
         TTestDatabase db;
         TfrmKelpora form;
         ConnectRunToTestDatabase(form, db);
-        form.obTables = std::make_unique<TStringList>();
-        form.obKoRefs = std::make_unique<TKooRefSysteme>();
-        form.iLfdNrUmsetzung = form.InitLogTable();
-        form.EnsureInvalidsTable();
-        form.ReadModellarten();
-        form.ReadRelationsTypen();
-        form.ReadCRS();
+        form.StartRunState();
+        form.ReadRunLookups();
         form.iSRIDDB = 25833; // the fragment's system differs: the geometry is transformed into the target
         form.iPipelineDepth = 256;
         form.cboSRID->setCurrentIndex(kHandedOverTarget);

@@ -20,14 +20,8 @@ protected:
     // What an import run prepares before its first file.
     static void PrepareRun(TfrmKelpora& window, TTestDatabase& database) {
         ConnectRunToTestDatabase(window, database);
-        window.iLfdNrUmsetzung = window.InitLogTable();
-        window.obTables = std::make_unique<TStringList>();
-        window.oTableExistsIdRefs = false;
-        window.obKoRefs = std::make_unique<TKooRefSysteme>();
-        window.EnsureInvalidsTable();
-        window.ReadModellarten();
-        window.ReadRelationsTypen();
-        window.ReadCRS();
+        window.StartRunState();
+        window.ReadRunLookups();
     }
     void TearDown() override {
         form->cmd.reset();
