@@ -19,15 +19,7 @@ BUILD_DIR=${KELPORA_BUILD_DIR:-build}
 
 # shellcheck source=../scripts/pgserver.sh
 source scripts/pgserver.sh
-WORK=${KELPORA_COMPARE_DIR:-$(mktemp -d /tmp/kelpora-compare.XXXXXX)}
-mkdir -p "$WORK"
-chmod 755 "$WORK"
-PGDIR=$WORK/pg
-cleanup() {
-  pg_stop "$PGDIR"
-  [ "${KELPORA_COMPARE_KEEP:-0}" = 1 ] || rm -rf "$WORK"
-}
-trap cleanup EXIT INT TERM
+pg_bench_work "${KELPORA_COMPARE_DIR:-$(mktemp -d /tmp/kelpora-compare.XXXXXX)}" "${KELPORA_COMPARE_KEEP:-0}"
 
 FILE=$WORK/extract-$N.xml
 echo "generating $N features ..."

@@ -17,14 +17,7 @@ BUILD_DIR=${KELPORA_BUILD_DIR:-build}
 
 # shellcheck source=../scripts/pgserver.sh
 source scripts/pgserver.sh
-WORK=$(mktemp -d /tmp/kelpora-amplification.XXXXXX)
-chmod 755 "$WORK"
-PGDIR=$WORK/pg
-cleanup() {
-  pg_stop "$PGDIR"
-  rm -rf "$WORK"
-}
-trap cleanup EXIT INT TERM
+pg_bench_work "$(mktemp -d /tmp/kelpora-amplification.XXXXXX)"
 
 FILE=$WORK/amplification-$REFS.xml
 "$BUILD_DIR/bench/kelpora-nasgen" --features 8 --entity-refs "$REFS" --out "$FILE"

@@ -18,15 +18,7 @@ BUILD_DIR=${KELPORA_BUILD_DIR:-build}
 
 # shellcheck source=../scripts/pgserver.sh
 source scripts/pgserver.sh
-WORK=${KELPORA_UPDATE_DIR:-$(mktemp -d /tmp/kelpora-update.XXXXXX)}
-mkdir -p "$WORK"
-chmod 755 "$WORK"
-PGDIR=$WORK/pg
-cleanup() {
-  pg_stop "$PGDIR"
-  rm -rf "$WORK"
-}
-trap cleanup EXIT INT TERM
+pg_bench_work "${KELPORA_UPDATE_DIR:-$(mktemp -d /tmp/kelpora-update.XXXXXX)}"
 pg_throwaway "$PGDIR" "${KELPORA_UPDATE_FSYNC:-on}"
 
 results=()

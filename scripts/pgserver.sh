@@ -52,6 +52,17 @@ pg_throwaway() {
   export PGHOST=$dir PGPORT=$port PGUSER=postgres PGDATABASE=postgres
 }
 
+# pg_bench_work DIR [KEEP]: DIR (made, open to the server's user) holds a benchmark's files and its server
+# in DIR/pg (PGDIR); on every way out the server stops and DIR is removed, unless KEEP is 1.
+pg_bench_work() {
+  WORK=$1
+  PG_BENCH_KEEP=${2:-0}
+  mkdir -p "$WORK"
+  chmod 755 "$WORK"
+  PGDIR=$WORK/pg
+  trap 'pg_stop "$PGDIR"; [ "$PG_BENCH_KEEP" = 1 ] || rm -rf "$WORK"' EXIT INT TERM
+}
+
 pg_stop() {
   local dir=$1
   [ -f "$dir/data/postmaster.pid" ] && pg_as_owner "$PG_BIN/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1
