@@ -194,9 +194,210 @@ void TZConnection::Disconnect() {
         PQfinish(handle);
         handle = nullptr;
     }
+    guarded = false;
+    broken = false;
     prepared.clear();
     prefetched.clear();
     ++generation;
+}
+
+// ---- the guarded transaction --------------------------------------------------------------------
+
+namespace {
+
+const std::string kSavepoint = TZConnection::kStatementSavepoint;
+
+// The next result of a pipeline; nullptr when there is none. Two ends of results in a row mean nothing
+// is on its way any more.
+PGresult* NextPipelineResult(PGconn* h) {
+    for (bool afterEnd = false;; afterEnd = true) {
+        if (PGresult* res = PQgetResult(h))
+            return res;
+        if (PQstatus(h) != CONNECTION_OK || afterEnd)
+            return nullptr;
+    }
+}
+
+// The result of one statement of a pipeline, and the end of its results read.
+std::shared_ptr<PGresult> PipelineAnswer(PGconn* h) {
+    PGresult* res = NextPipelineResult(h);
+    if (res && PQresultStatus(res) != PGRES_PIPELINE_SYNC)
+        while (PGresult* extra = PQgetResult(h))
+            PQclear(extra);
+    return Own(res);
+}
+
+// Reads up to and including the sync point of a pipeline.
+void DrainToSync(PGconn* h) {
+    while (PGresult* res = NextPipelineResult(h)) {
+        const bool sync = PQresultStatus(res) == PGRES_PIPELINE_SYNC;
+        PQclear(res);
+        if (sync)
+            return;
+    }
+}
+
+// Every result of a statement sent on its own: the first that failed, or the last.
+std::shared_ptr<PGresult> CollectResults(PGconn* h) {
+    std::shared_ptr<PGresult> answer;
+    while (PGresult* res = PQgetResult(h)) {
+        if (!answer || Succeeded(answer.get()))
+            answer = Own(res);
+        else
+            PQclear(res);
+    }
+    return answer;
+}
+
+} // namespace
+
+const std::vector<std::string>& TZConnection::SecurePointSql() {
+    static const std::vector<std::string> sql = {"RELEASE SAVEPOINT " + kSavepoint,
+                                                 "SAVEPOINT " + kSavepoint};
+    return sql;
+}
+
+void TZConnection::BeginGuardedTransaction() {
+    RequireConnected();
+    NotifyBeforeStatement();
+    if (guarded)
+        throw EDatabaseError("Die Transaktion der Datei ist schon offen");
+    broken = false;
+    auto r = Own(PQexec(handle, ("BEGIN; SAVEPOINT " + kSavepoint).c_str()));
+    if (!Succeeded(r.get())) {
+        const EDatabaseError e = ResultError(handle, r.get());
+        PQclear(PQexec(handle, "ROLLBACK"));
+        throw e;
+    }
+    guarded = true;
+}
+
+void TZConnection::CommitGuardedTransaction() {
+    RequireConnected();
+    NotifyBeforeStatement();
+    if (broken) {
+        RollbackGuardedTransaction();
+        throw EDatabaseError("Die Transaktion ist nach einem Fehler nicht mehr zu gebrauchen");
+    }
+    guarded = false;
+    auto r = Own(PQexec(handle, "COMMIT"));
+    if (!Succeeded(r.get()))
+        throw ResultError(handle, r.get());
+    // The server answers the COMMIT of an aborted transaction with its rollback.
+    if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0)
+        throw EDatabaseError("Die Transaktion wurde vom Server zurückgerollt");
+}
+
+void TZConnection::RollbackGuardedTransaction() {
+    if (!guarded)
+        return;
+    try {
+        NotifyBeforeStatement();
+    } catch (...) {
+        // whatever was in flight is rolled back with the rest
+    }
+    guarded = false;
+    broken = false;
+    if (handle && PQstatus(handle) == CONNECTION_OK && PQpipelineStatus(handle) == PQ_PIPELINE_OFF)
+        PQclear(PQexec(handle, "ROLLBACK"));
+}
+
+void TZConnection::Recover() {
+    if (!guarded || !handle || PQtransactionStatus(handle) != PQTRANS_INERROR)
+        return;
+    auto r = Own(PQexec(handle, ("ROLLBACK TO SAVEPOINT " + kSavepoint).c_str()));
+    if (!Succeeded(r.get())) {
+        // The savepoint is gone: nothing of the transaction can be kept; every further statement and the
+        // commit fail rather than run outside it.
+        PQclear(PQexec(handle, "ROLLBACK"));
+        broken = true;
+    }
+}
+
+void TZConnection::RequireUsableTransaction() const {
+    if (guarded && broken)
+        throw EDatabaseError("Die Transaktion ist nach einem Fehler nicht mehr zu gebrauchen");
+}
+
+std::shared_ptr<PGresult> TZConnection::ExecStatement(const std::function<int(PGconn*)>& send) {
+    RequireConnected();
+    RequireUsableTransaction();
+    if (!guarded || PQtransactionStatus(handle) == PQTRANS_IDLE) {
+        if (!send(handle))
+            throw ResultError(handle, nullptr);
+        auto r = CollectResults(handle);
+        if (!Succeeded(r.get()))
+            throw ResultError(handle, r.get());
+        return r;
+    }
+    Recover();
+    // The statement and the savepoint moved past it travel together: one round trip, as without.
+    bool sent = PQenterPipelineMode(handle) == 1 && send(handle) == 1;
+    std::shared_ptr<PGresult> answer;
+    bool secured = sent;
+    if (sent) {
+        for (const std::string& sql : SecurePointSql())
+            secured = secured &&
+                      PQsendQueryParams(handle, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    }
+    if (PQpipelineStatus(handle) != PQ_PIPELINE_OFF) {
+        sent = PQpipelineSync(handle) == 1 && sent;
+        if (sent) {
+            answer = PipelineAnswer(handle);
+            for (std::size_t i = 0; secured && i < SecurePointSql().size(); ++i)
+                secured = Succeeded(PipelineAnswer(handle).get());
+        }
+        DrainToSync(handle);
+        PQexitPipelineMode(handle);
+    }
+    if (!answer || !Succeeded(answer.get()) || !secured) {
+        const EDatabaseError e =
+            ResultError(handle, answer && !Succeeded(answer.get()) ? answer.get() : nullptr);
+        Recover();
+        throw e;
+    }
+    return answer;
+}
+
+std::shared_ptr<PGresult> TZConnection::ExecSimple(const std::string& sql) {
+    RequireConnected();
+    RequireUsableTransaction();
+    if (!guarded || PQtransactionStatus(handle) == PQTRANS_IDLE) {
+        auto r = Own(PQexec(handle, sql.c_str()));
+        if (!Succeeded(r.get()))
+            throw ResultError(handle, r.get());
+        return r;
+    }
+    Recover();
+    // A text of several statements cannot go through the pipeline: the savepoint is moved behind the
+    // text's own statements instead (after a line break, so that a trailing comment ends first).
+    std::string text = sql;
+    for (const std::string& secure : SecurePointSql())
+        text += "\n;" + secure;
+    if (!PQsendQuery(handle, text.c_str()))
+        throw ResultError(handle, nullptr);
+    std::vector<std::shared_ptr<PGresult>> results;
+    std::shared_ptr<PGresult> failed;
+    while (PGresult* res = PQgetResult(handle)) {
+        results.push_back(Own(res));
+        if (!failed && !Succeeded(res))
+            failed = results.back();
+    }
+    if (failed || results.empty()) {
+        const EDatabaseError e = ResultError(handle, failed.get());
+        Recover();
+        throw e;
+    }
+    const std::size_t housekeeping = SecurePointSql().size();
+    return results.size() > housekeeping ? results[results.size() - housekeeping - 1] : results.front();
+}
+
+void TZConnection::ExecHousekeeping(const std::string& sql) {
+    try {
+        ExecSimple(sql);
+    } catch (const EDatabaseError&) {
+        // the statements are gone from the session all the same
+    }
 }
 
 bool TZConnection::Connected() const {
@@ -241,10 +442,10 @@ void TZConnection::SetSessionSetting(const std::string& name, const std::string&
     RequireConnected();
     NotifyBeforeStatement();
     const char* vals[2] = {name.c_str(), value.c_str()};
-    auto r = Own(PQexecParams(handle, "SELECT pg_catalog.set_config($1, $2, false)", 2, nullptr, vals,
-                              nullptr, nullptr, 0));
-    if (!Succeeded(r.get()))
-        throw ResultError(handle, r.get());
+    ExecStatement([&vals](PGconn* h) {
+        return PQsendQueryParams(h, "SELECT pg_catalog.set_config($1, $2, false)", 2, nullptr, vals, nullptr,
+                                 nullptr, 0);
+    });
 }
 
 const std::string& TZConnection::PreparedStatement(const std::string& serverSql, int paramCount) {
@@ -257,14 +458,17 @@ const std::string& TZConnection::PreparedStatement(const std::string& serverSql,
         std::string sql;
         for (const auto& entry : prepared)
             sql += "DEALLOCATE " + entry.second + ";";
-        auto r = Own(PQexec(handle, sql.c_str()));
+        ExecHousekeeping(sql);
         prepared.clear();
         ++generation;
     }
     std::string name = "kz" + std::to_string(++nextStatement);
     auto r = Own(PQprepare(handle, name.c_str(), serverSql.c_str(), paramCount, nullptr));
-    if (!Succeeded(r.get()))
-        throw ResultError(handle, r.get());
+    if (!Succeeded(r.get())) {
+        const EDatabaseError e = ResultError(handle, r.get());
+        Recover(); // a statement that does not prepare must not abort the transaction around it
+        throw e;
+    }
     return prepared.emplace(serverSql, std::move(name)).first->second;
 }
 
@@ -274,8 +478,7 @@ void TZConnection::ForgetPrepared(const std::string& serverSql) {
         return;
     if (handle) {
         NotifyBeforeStatement();
-        const std::string sql = "DEALLOCATE " + it->second; // our own generated name, never user text
-        auto r = Own(PQexec(handle, sql.c_str()));
+        ExecHousekeeping("DEALLOCATE " + it->second); // our own generated name, never user text
     }
     prepared.erase(it);
     ++generation;
@@ -625,22 +828,21 @@ std::shared_ptr<PGresult> TZQuery::Run() {
     if (simple) {
         // One-off texts without parameters (DDL, catalogue checks, generated queries) go through the
         // simple protocol: they are not worth a server-side statement each and may hold several commands.
-        auto r = Own(PQexec(h, serverSql.c_str()));
-        if (!Succeeded(r.get()))
-            throw ResultError(h, r.get());
-        return r;
+        return conn->ExecSimple(serverSql);
     }
     std::vector<const char*> values;
     ParamValues(values);
     for (int attempt = 0;; ++attempt) {
         const std::string& name = PreparedStatementName();
-        auto r = Own(PQexecPrepared(h, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
-                                    nullptr, 0));
-        if (Succeeded(r.get()))
-            return r;
-        EDatabaseError e = ResultError(h, r.get());
-        if (attempt > 0 || !StaleStatement(e))
-            throw e;
+        try {
+            return conn->ExecStatement([&](PGconn* handle) {
+                return PQsendQueryPrepared(handle, name.c_str(), static_cast<int>(values.size()),
+                                           values.data(), nullptr, nullptr, 0);
+            });
+        } catch (const EDatabaseError& e) {
+            if (attempt > 0 || !StaleStatement(e))
+                throw;
+        }
         conn->ForgetPrepared(serverSql);
     }
 }

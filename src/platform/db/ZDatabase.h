@@ -99,6 +99,24 @@ public:
     // Runs BeforeStatement when one is set.
     void NotifyBeforeStatement();
 
+    // A transaction in which a failing statement costs only itself, as it does outside a transaction:
+    // every statement of this layer runs behind the savepoint kStatementSavepoint, which is moved past it
+    // in the same round trip when it succeeds and rolled back to when it fails. Callers that send
+    // statements themselves (libpq's pipeline mode) secure their work with SecurePointSql and call
+    // Recover after a failure. Commit and Rollback end it; Disconnect drops it with the session.
+    static constexpr const char* kStatementSavepoint = "kelpora_statement";
+    // The two statements that move the savepoint past everything done since it was set.
+    static const std::vector<std::string>& SecurePointSql();
+    void BeginGuardedTransaction();
+    // Throws EDatabaseError when the commit fails (the transaction is gone either way).
+    void CommitGuardedTransaction();
+    // Never throws: a connection that is lost has lost the transaction anyway.
+    void RollbackGuardedTransaction();
+    bool Guarded() const { return guarded; }
+    // Inside a guarded transaction that a failure aborted: back to the savepoint, so that the work
+    // before it stays and the next statement can run. Does nothing otherwise.
+    void Recover();
+
     // Answers to statements without parameters that a caller sent ahead (in pipeline mode), in the order
     // they will be asked: the next statement of exactly that text takes its answer instead of running
     // again. A different text drops the answers that were waiting.
@@ -106,10 +124,23 @@ public:
     std::shared_ptr<PGresult> TakePrefetched(const std::string& serverSql);
     void ClearPrefetched() { prefetched.clear(); }
 
+    // Runs one statement: `send` puts it on the wire (a PQsendQuery* call). Inside a guarded transaction it
+    // is secured behind the statement savepoint in the same round trip, and a failure rolls back to the
+    // savepoint before the error is thrown. Returns the statement's own result.
+    std::shared_ptr<PGresult> ExecStatement(const std::function<int(PGconn*)>& send);
+    // The same for a text of the simple protocol, which may hold several statements: the result of the
+    // last of them.
+    std::shared_ptr<PGresult> ExecSimple(const std::string& sql);
+
 private:
     void RequireConnected() const;
+    // A command of the connection's own (DEALLOCATE), whose failure must not abort a guarded transaction.
+    void ExecHousekeeping(const std::string& sql);
+    void RequireUsableTransaction() const;
 
     PGconn* handle = nullptr;
+    bool guarded = false;
+    bool broken = false; // the statement savepoint was lost: the transaction can only be rolled back
     std::uint64_t generation = 0;
     std::uint64_t nextStatement = 0;
     std::unordered_map<std::string, std::string> prepared; // server SQL -> statement name
