@@ -12,6 +12,7 @@
 // where N counts the feature records the parser handed over (inserts, replaces, deletes); the line of a
 // file also gives the objects written, which leaves out features the writer skipped (invalid geometry). Exit
 // status 0 when every file parsed, 1 on a parse failure or a lost connection (its message on stderr; the
+// files after it are not read), when a file could not be applied (its integration or commit failed; the
 // files after it are not read) and when a file's form is not read (GeoInfoDok 7; the files after it are), 2
 // on bad arguments or no connection.
 #include <QApplication>
@@ -179,10 +180,13 @@ int main(int argc, char** argv) {
         form.ProcessMessages();
         if (form.iFilesNotRead > 0)
             status = 1;
+        const bool stop = form.oFileNotApplied; // later files may build on it
         const double seconds = std::chrono::duration<double>(TClock::now() - fileStart).count();
         std::printf("%s: features: %lld, written: %lld, seconds: %.2f\n", file.c_str(),
                     static_cast<long long>(form.iParsedFeatures - parsedBefore),
                     static_cast<long long>(ObjectsWritten(form) - before), seconds);
+        if (stop)
+            break;
     }
     const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
     const std::int64_t features = form.iParsedFeatures;

@@ -44,12 +44,48 @@ BEGIN
 END
 $$;
 
+-- The replaces and deletes of a file also close what the file staged before them, looked up by
+-- identifier: the index is made when the file's first closing of a table needs it (on the rows staged
+-- until then) and dropped with the rows when the file is integrated, so that extracts, which close
+-- nothing, never maintain it.
+CREATE OR REPLACE FUNCTION kelpora_closing_index(staging regclass)
+RETURNS void LANGUAGE plpgsql AS $$
+DECLARE
+    col text;
+BEGIN
+    FOREACH col IN ARRAY ARRAY['gml_id', 'id_ref'] LOOP
+        IF kelpora_has_column(staging, col) THEN
+            EXECUTE format('CREATE INDEX IF NOT EXISTS %I ON %s (%I)',
+                           'kelpora_closing_' || staging::oid || '_' || col, staging, col);
+        END IF;
+    END LOOP;
+END
+$$;
+
+CREATE OR REPLACE FUNCTION kelpora_drop_closing_indexes()
+RETURNS void LANGUAGE plpgsql AS $$
+DECLARE
+    idx record;
+BEGIN
+    FOR idx IN
+        SELECT c.oid::regclass AS index_oid FROM pg_class c
+        JOIN pg_namespace n ON n.oid = c.relnamespace
+        WHERE n.nspname = 'alkistemp' AND c.relkind = 'i' AND c.relname LIKE 'kelpora\_closing\_%'
+    LOOP
+        EXECUTE format('DROP INDEX %s', idx.index_oid);
+    END LOOP;
+END
+$$;
+
 -- Moves the rows of one staging object table into its twin. A version (gml_id, beginn) that the
 -- twin already holds, or that occurs twice in the staging table, is kept once: the first stored.
 -- Columns are matched by name, so a twin created under another parse configuration still takes
 -- every staged value. Returns the number of rows added to the twin.
+-- What the twin holds is looked up by its key, version by version: a fixed-size update costs the
+-- same in a county of any size (a merge or hash join would read the whole twin).
 CREATE OR REPLACE FUNCTION kelpora_integrate_table(staging regclass, target regclass)
-RETURNS bigint LANGUAGE plpgsql AS $$
+RETURNS bigint LANGUAGE plpgsql
+SET enable_hashjoin = off SET enable_mergejoin = off AS $$
 DECLARE
     column_list text;
     value_list text;
@@ -95,9 +131,13 @@ BEGIN
     END;
     GET DIAGNOSTICS moved = ROW_COUNT;
 
-    EXECUTE format('DELETE FROM ONLY %s WHERE gml_id IS NOT NULL AND beginn IS NOT NULL', staging);
-    EXECUTE format('SELECT count(*) FROM ONLY %s', staging) INTO left_behind;
-    IF left_behind > 0 THEN
+    EXECUTE format('SELECT count(*) FROM ONLY %s WHERE gml_id IS NULL OR beginn IS NULL', staging)
+    INTO left_behind;
+    IF left_behind = 0 THEN
+        -- Emptied without leaving dead rows behind for the closings of the next file to wade through.
+        EXECUTE format('TRUNCATE ONLY %s', staging);
+    ELSE
+        EXECUTE format('DELETE FROM ONLY %s WHERE gml_id IS NOT NULL AND beginn IS NOT NULL', staging);
         RAISE WARNING 'temp2alkis: % rows of % without gml_id or beginn stay in the staging table',
             left_behind, staging;
     END IF;
@@ -110,7 +150,8 @@ $$;
 -- meet those of an older one, and a file imported again (or an extract after its updates) does not
 -- bring relations back as current next to their closed copies.
 CREATE OR REPLACE FUNCTION kelpora_integrate_id_refs()
-RETURNS bigint LANGUAGE plpgsql AS $$
+RETURNS bigint LANGUAGE plpgsql
+SET enable_hashjoin = off SET enable_mergejoin = off AS $$
 DECLARE
     moved bigint := 0;
 BEGIN
@@ -123,7 +164,7 @@ BEGIN
         ' WHERE NOT EXISTS (SELECT 1 FROM public.id_refs p'
         '   WHERE p.gml_id = s.gml_id AND p.id_ref = s.id_ref AND p.typ = s.typ AND p.beginn = s.beginn)';
     GET DIAGNOSTICS moved = ROW_COUNT;
-    EXECUTE 'DELETE FROM alkistemp.id_refs';
+    EXECUTE 'TRUNCATE alkistemp.id_refs';
     RETURN moved;
 END
 $$;
@@ -149,10 +190,19 @@ BEGIN
                     staged.table_name, staged.table_oid;
                 CONTINUE;
             END IF;
+            -- A twin would bring a row type of the same name, which a data type of public has already.
+            IF EXISTS (SELECT 1 FROM pg_type WHERE typname = staged.table_name
+                       AND typnamespace = 'public'::regnamespace) THEN
+                RAISE WARNING 'temp2alkis: public.% is a data type; the rows of % stay staged',
+                    staged.table_name, staged.table_oid;
+                CONTINUE;
+            END IF;
             target := kelpora_create_public_twin(staged.table_oid, staged.table_name);
         END IF;
         total := total + kelpora_integrate_table(staged.table_oid, target);
     END LOOP;
-    RETURN total + kelpora_integrate_id_refs();
+    total := total + kelpora_integrate_id_refs();
+    PERFORM kelpora_drop_closing_indexes();
+    RETURN total;
 END
 $$;

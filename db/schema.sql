@@ -56,3 +56,16 @@ CREATE TABLE IF NOT EXISTS public.ax_li_processstep_punktort (
 -- version up once per step.
 CREATE INDEX IF NOT EXISTS ax_li_processstep_punktort_version_idx
     ON public.ax_li_processstep_punktort (gml_id, beginn);
+
+-- Relations staged by Kelpora keep the begin of their version with its time (earlier versions kept the
+-- date only, so a version replaced on the day it began could not be told from its successor).
+DO $$
+BEGIN
+    IF EXISTS (SELECT 1 FROM information_schema.columns WHERE table_schema = 'alkistemp'
+               AND table_name = 'id_refs' AND column_name = 'beginn' AND data_type = 'date') THEN
+        ALTER TABLE alkistemp.id_refs
+            ALTER COLUMN beginn TYPE timestamp without time zone,
+            ALTER COLUMN ende TYPE timestamp without time zone;
+    END IF;
+END
+$$;

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,13 @@ class ESAXParseException; // sax/SAX.h
 struct TFeatureWork;
 struct TClosing;
 struct TFeaturePipeline;
+
+// A row of the run log table `logs` as it was written.
+struct TLogRow {
+    std::string zeitpunkt;
+    int meldetyp;
+    std::string text;
+};
 
 // Which box `ShowError` shows a parse error in.
 enum class TErrorBoxKind { ebError, ebWarning };
@@ -146,6 +154,27 @@ public:
     // Sends the closing with the features in flight instead; false when it cannot go that way (then the
     // caller closes one statement at a time).
     bool SendClosingAtOnce(const TClosing& closing);
+    // The tables a closing updates, in order: the object table in public and the file's staging table of
+    // the type (when it staged versions of it), then the relation tables alike. Throws when the name
+    // stands for no object table.
+    struct TClosingPlan {
+        std::vector<std::string> versionTables;
+        std::vector<std::string> relationTables;
+    };
+    TClosingPlan PlanClosing(const TClosing& closing);
+    // The index by identifier a staging table gets for the closings of a file.
+    void EnsureClosingIndex(const std::string& stagingTable);
+    // Per file: how public holds the tables closings name, and whether their staging table is indexed.
+    struct TClosingTable {
+        bool publicObjectTable = false;
+        bool publicOther = false;
+        bool stagingIndexed = false;
+    };
+    std::map<std::string, TClosingTable> closingTables;
+    bool stagedRelationsIndexed = false;
+    // Makes sure alkistemp.id_refs exists (once per run); false when it cannot be found after creating it.
+    // Throws the database's error.
+    bool EnsureIdRefsTable();
     void WriteIdRef(const std::string& gmlId, const std::string& idRef, TDateTime dtBegin, std::int32_t typ);
     std::int32_t PgTableExists(const std::string& schema, const std::string& table);
     bool EnsureObjectTable(const std::string& oa);
@@ -161,6 +190,11 @@ public:
     // What it reads before its first file: model types, relation types, reference systems.
     void ReadRunLookups();
     void WriteLog(int meldetyp, const std::string& s);
+    // One row of `logs` for the current run, at the time given.
+    void InsertLogRow(const std::string& zeitpunkt, int meldetyp, const std::string& s);
+    // While a file's transaction is open, the rows WriteLog wrote in it, so that they can be written again
+    // when the file is rolled back (see run/FileImport.h).
+    std::vector<TLogRow>* heldLogRows = nullptr;
     // The failure report of a database operation that caught error text E: the log window lines
     // time of day + ": " + M and a tab + E (M and E alone when `withTimeAndTab` is false, the per-object
     // form), then the error row T through WriteLog.
@@ -210,6 +244,8 @@ public:
     // a time when it was not, then the count and the relations; false when the deferred validity check
     // found the geometry invalid (the feature is skipped).
     bool FinishFeatureWork(TFeatureWork& work, bool written);
+    // The same for a work of the pipeline, closings included, with the progress step.
+    void CompleteWork(TFeatureWork& work, bool written);
     // Sends the circular-arc questions of a geometry's conversion ahead, behind the features in flight.
     void PrefetchArcQueries(const TXmlNode& geometryRoot);
     // The arc questions a geometry's conversion asks, in its order.
@@ -297,7 +333,13 @@ public:
     std::string ReadSchemaSetting();
     std::int32_t GetDatabaseSRID();
     void LoadDoc(const std::string& fileName);
-    void IntegrateTempData();
+    // False when the integration failed (it reports that itself).
+    bool IntegrateTempData();
+    // The caches that hold for one file only, emptied after it.
+    void ResetFileCaches();
+    // Set by LoadDoc when a file could not be applied (its integration or its commit failed): nothing of
+    // it is in the database, and the files after it are not read, since they may build on it.
+    bool oFileNotApplied = false;
     void UpdateUmsetzung();
     void CreateIndizes();
     void AddGeometryColumns();

@@ -84,6 +84,23 @@ bool StartsWith(const std::string& s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The identifier of an object: update data name a version by the 16 characters of its object identifier
+// followed by the time stamp of the version (DENW44AL00003IkM20110429T070635Z); replaces, deletes and
+// references name the object alone, so every stored version and relation carries the 16 characters.
+std::string ObjectIdentifier(const std::string& id) {
+    constexpr std::size_t kObjectId = 16;
+    constexpr std::string_view kStampForm = "99999999T999999Z";
+    if (id.size() != kObjectId + kStampForm.size())
+        return id;
+    for (std::size_t i = 0; i < kStampForm.size(); ++i) {
+        const char c = id[kObjectId + i];
+        const bool fits = kStampForm[i] == '9' ? (c >= '0' && c <= '9') : c == kStampForm[i];
+        if (!fits)
+            return id;
+    }
+    return id.substr(0, kObjectId);
+}
+
 // A text with no character above the blank carries nothing.
 bool IsBlankText(const std::string& s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) <= 32; });
@@ -222,8 +239,9 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     }
     sElemTag = LocalName;
 
-    if ((LocalName == "member" && NamespaceURI == kWfs20Namespace) ||
-        (LocalName == "ResourceId" && NamespaceURI == kFes20Namespace))
+    // Any element of WFS 2.0 or FES 2.0 (the transaction, its members, its filters) comes before the first
+    // feature in that form.
+    if (NamespaceURI == kWfs20Namespace || NamespaceURI == kFes20Namespace)
         oGeoInfoDok7Form = true;
     if (LocalName == "featureMember" || LocalName == "Insert") {
         OpenRecord();
@@ -270,7 +288,7 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
     TAXObject& r = *obCurrentInsert;
     if (!r.Initialized()) {
         if (r.wfsType == twfsInsert)
-            r.identifikator = element.FAttributes.Value("gml:id");
+            r.identifikator = ObjectIdentifier(element.FAttributes.Value("gml:id"));
         else if (r.wfsType == twfsReplace)
             r.identifikator = Utf8Left(element.FAttributes.Value("gml:id"), 16);
         r.SetObjektart(LocalName);
@@ -303,7 +321,7 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
             std::string target = element.FAttributes.ValueFromIndex(href);
             if (StartsWith(target, kOidPrefix))
                 target.erase(0, kOidPrefix.size());
-            r.AddRelation(LocalName, target);
+            r.AddRelation(LocalName, ObjectIdentifier(target));
         }
     } else {
         sAttrTag = AXObjTagFlags.Contains(tfKatalog) && !sBeforeTag.empty() ? sBeforeTag + "_" + LocalName
@@ -409,6 +427,8 @@ void TBrenkoSaxReader::HandOverRecord(bool isDelete) {
     // The record goes whatever the writer reports, also when it raises.
     std::unique_ptr<TAXObject> record = std::move(obCurrentInsert);
     ++iDestroy;
+    if (oGeoInfoDok7Form)
+        return; // nothing of such a file is read
     ++frm->iParsedFeatures;
     if (RecordSink)
         RecordSink(*record);

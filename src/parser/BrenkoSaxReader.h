@@ -199,7 +199,8 @@ private:
 public:
     TfrmKelpora* frm = nullptr;
     // The file wraps its features or names its objects in the forms of GeoInfoDok 7 (wfs:member,
-    // fes:ResourceId), which are not read: what it holds does not reach the database.
+    // fes:ResourceId, any element of WFS 2.0 or FES 2.0), which are not read: from the first such element
+    // on no record reaches the writer, and the file is rolled back.
     bool oGeoInfoDok7Form = false;
     TInterfacePtr<ISAXXMLReader> FSAXReader;
     TPortionFile* currPortion = nullptr; // owned by the main window's obFiles

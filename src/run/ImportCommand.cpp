@@ -85,6 +85,11 @@ bool ConfirmDatabaseSRID(TfrmKelpora& form) {
     return false;
 }
 
+void LogStep(TfrmKelpora& form, const std::string& text) {
+    form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
+    form.WriteLog(0, text);
+}
+
 // Sizes the chosen files, reads the lookup tables and loads the files one after the other, with the
 // progress by bytes in the status bar, until the last file or a cancel.
 void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readModellarten) {
@@ -116,12 +121,16 @@ void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readMod
         form.WriteLog(0, text);
         form.LoadDoc(name);
         form.ProcessMessages();
+        if (form.oFileNotApplied) {
+            if (j < n) {
+                const int rest = n - j;
+                LogStep(form, rest == 1 ? std::string("Die weitere Datei wird nicht gelesen.")
+                                        : "Die " + std::to_string(rest) +
+                                              " weiteren Dateien werden nicht gelesen.");
+            }
+            break;
+        }
     }
-}
-
-void LogStep(TfrmKelpora& form, const std::string& text) {
-    form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
-    form.WriteLog(0, text);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "parser/BrenkoSaxReader.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/xml/XmlDom.h"
+#include "run/FileImport.h"
 #include "writer/DbSupport.h"
 
 namespace {
@@ -78,12 +79,15 @@ void EndFileIfConnectionLost(TfrmKelpora& form) {
 void TfrmKelpora::LoadDoc(const std::string& fileName) {
     if (!ConnectionLost())
         connectionLostReported = false; // a connection made again may be lost again
+    oFileNotApplied = false;
     sFileID = FileIdOf(fileName);
     // Released on every way out, also when the parse or the integration raises.
     const std::unique_ptr<TBrenkoSaxReader> parser = std::make_unique<TBrenkoSaxReader>(this);
     obFiles.push_back(std::make_unique<TPortionFile>(sFileID));
     parser->currPortion = obFiles.back().get();
 
+    // Rolled back on every way out but its commit.
+    TFileImport file(*this);
     {
         // The features of the file go to the server without waiting for each answer (see WriteToDB);
         // all of them are answered and reported before the file counts as read, also when its parse fails.
@@ -101,21 +105,48 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
     if (parser->oGeoInfoDok7Form) {
         // Nothing in such a file is read; an import that looks like any other would leave the user
         // believing it was.
+        file.RollBack();
         ++iFilesNotRead;
         const std::string text =
             "Die Datei " + fileName +
             " hat die Form der GeoInfoDok 7 (wfs:member, fes:ResourceId), die nicht gelesen wird.";
         AddLogLine(TimeOfDay() + ": " + text);
         WriteLog(1, text);
+        return;
     }
-    IntegrateTempData();
+    bool applied = IntegrateTempData();
     EndFileIfConnectionLost(*this);
+    if (applied) {
+        try {
+            file.Commit();
+        } catch (const std::exception& e) {
+            EndFileIfConnectionLost(*this);
+            ReportFailure("Fehler beim Übernehmen der Datei", e.what());
+            applied = false;
+        }
+    }
+    if (!applied) {
+        // Half a file would leave replaced objects without their new versions: all of it goes. The files
+        // after it are not read, since an update may build on it.
+        file.RollBack();
+        ++iFilesNotRead;
+        oFileNotApplied = true;
+        const std::string text =
+            "Die Datei " + fileName + " wurde nicht übernommen: nichts von ihr ist in der Datenbank.";
+        AddLogLine(TimeOfDay() + ": " + text);
+        WriteLog(1, text);
+    }
+}
+
+void TfrmKelpora::ResetFileCaches() {
     obParseTable.reset();
     if (obTables)
         obTables->Clear();
+    closingTables.clear();
+    stagedRelationsIndexed = false;
 }
 
-void TfrmKelpora::IntegrateTempData() {
+bool TfrmKelpora::IntegrateTempData() {
     const std::string step = "Temporäre Daten integrieren ...";
     SetStatusText(0, step + " ");
     SetStatusText(2, "");
@@ -126,8 +157,10 @@ void TfrmKelpora::IntegrateTempData() {
         q.SQL().Clear();
         q.SQL().Add("SELECT temp2alkis()");
         q.ExecSQL();
+        return true;
     } catch (const std::exception& e) {
         ReportFailure("Fehler beim Integrieren der temporären Daten  ",
                       std::string("Fehler beim Integrieren der temporären Daten.  - ") + e.what(), e.what());
+        return false;
     }
 }

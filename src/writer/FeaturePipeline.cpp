@@ -1,9 +1,10 @@
-// The features in flight: the shared transaction of the features whose answers are not read yet, the
-// records held behind the parser and the arc questions sent ahead of their records.
+// The features in flight: the statements of the features whose answers are not read yet, the records
+// held behind the parser and the arc questions sent ahead of their records.
 #include <libpq-fe.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -20,6 +21,8 @@
 #include "writer/FeatureWork.h"
 
 namespace {
+
+using TAnswer = TFeatureWork::TAnswer;
 
 // The next result of the pipeline; nullptr when there is none. Two ends of results in a row mean
 // nothing is on its way any more: nullptr rather than waiting for ever.
@@ -38,51 +41,59 @@ bool Succeeded(ExecStatusType status) {
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
 
-// The status of the next result, which is released; nothing when there is none.
-std::optional<ExecStatusType> NextStatus(PGconn* h) {
-    PGresult* res = NextResult(h);
-    if (!res)
-        return std::nullopt;
-    const ExecStatusType status = PQresultStatus(res);
-    PQclear(res);
-    return status;
+// How a statement that did not succeed failed: on its own, or only because the transaction was aborted
+// by a statement before it (the server skips what follows a failure up to the next sync point, and after
+// it refuses everything until the transaction is rolled back to its savepoint).
+TAnswer FailureOf(const PGresult* res) {
+    if (PQresultStatus(res) == PGRES_PIPELINE_ABORTED)
+        return TAnswer::taAborted;
+    const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
+    return state && std::strcmp(state, "25P02") == 0 ? TAnswer::taAborted : TAnswer::taFailed;
 }
 
-// Reads the results of `statements` statements; true when each succeeded. A sync point before the last
-// of them means one never went out: false, and `syncSeen` tells that the sync point is read.
-bool DrainStatements(PGconn* h, int statements, bool* syncSeen = nullptr) {
-    bool ok = true;
+// Reads the results of `statements` statements: the answer of the first that did not succeed, or
+// taOk. A sync point before the last of them means one never went out (taAborted), and `syncSeen` tells
+// that the sync point is read.
+TAnswer ReadStatements(PGconn* h, int statements, bool* syncSeen = nullptr) {
+    TAnswer answer = TAnswer::taOk;
     for (int i = 0; i < statements; ++i) {
-        const std::optional<ExecStatusType> status = NextStatus(h);
-        if (!status)
-            return false;
-        if (*status == PGRES_PIPELINE_SYNC) {
+        PGresult* res = NextResult(h);
+        if (!res)
+            return TAnswer::taAborted;
+        const ExecStatusType status = PQresultStatus(res);
+        if (status == PGRES_PIPELINE_SYNC) {
+            PQclear(res);
             if (syncSeen)
                 *syncSeen = true;
-            return false;
+            return answer == TAnswer::taOk ? TAnswer::taAborted : answer;
         }
-        ok = ok && Succeeded(*status);
+        if (answer == TAnswer::taOk && !Succeeded(status))
+            answer = FailureOf(res);
+        PQclear(res);
     }
-    return ok;
+    return answer;
 }
 
 // Reads up to and including the next sync point; true when nothing but the sync point came.
 bool DrainSync(PGconn* h) {
     for (bool ok = true;;) {
-        const std::optional<ExecStatusType> status = NextStatus(h);
-        if (!status)
+        PGresult* res = NextResult(h);
+        if (!res)
             return false;
-        if (*status == PGRES_PIPELINE_SYNC)
+        const ExecStatusType status = PQresultStatus(res);
+        PQclear(res);
+        if (status == PGRES_PIPELINE_SYNC)
             return ok;
         ok = false;
     }
 }
 
-// Reads every result up to the pipeline's sync point; true when each statement succeeded.
-bool DrainPipeline(PGconn* h, int statements) {
+// Reads every result up to the pipeline's sync point: the answer of its statements.
+TAnswer DrainPipeline(PGconn* h, int statements) {
     bool syncSeen = false;
-    const bool ok = DrainStatements(h, statements, &syncSeen);
-    return (syncSeen || DrainSync(h)) && ok;
+    const TAnswer answer = ReadStatements(h, statements, &syncSeen);
+    const bool synced = syncSeen || DrainSync(h);
+    return answer == TAnswer::taOk && !synced ? TAnswer::taAborted : answer;
 }
 
 // The answer of one statement sent alone up to its sync point (nullptr when there is none).
@@ -107,9 +118,9 @@ void SendStatement(PGconn* h, const TPreparedCall& st, bool& ok) {
                              nullptr, 0) == 1;
 }
 
-// Sends the statements of one transaction and its sync point; false when the sync point did not go out.
-// A statement that could not be sent leaves the transaction short of answers, so it counts as failed.
-bool SendTransaction(PGconn* h, const std::vector<TPreparedCall>& batch) {
+// Sends the statements of one unit and its sync point; false when the sync point did not go out. A
+// statement that could not be sent leaves the unit short of answers, so it counts as failed.
+bool SendUnit(PGconn* h, const std::vector<TPreparedCall>& batch) {
     bool ok = true;
     for (const TPreparedCall& st : batch)
         SendStatement(h, st, ok);
@@ -119,13 +130,20 @@ bool SendTransaction(PGconn* h, const std::vector<TPreparedCall>& batch) {
 } // namespace
 
 // Features whose statements went to the server, or are about to, and whose work is not finished yet,
-// oldest first. They share one transaction, the window: it opens with the first of them and commits when
-// their work is finished, so that nothing of them is stored unless all of them are. A failure anywhere
-// rolls the window back, and every feature of it is then done again one statement at a time, in its
-// order, which gives exactly the rows and reports of that way. pending[0, answered) have their answers
-// read, pending[answered, sent) are on their way, pending[sent, end) are held back on our side: when the
-// next geometry's arc questions go out, the held ones follow them, so that the server works on them while
-// the conversion goes on with the answers instead of waiting for the next feature.
+// oldest first. They work inside a guarded transaction (the file's, or one the pipeline opens for them
+// until they are finished, see TZConnection::BeginGuardedTransaction): the statement savepoint marks
+// the last point up to which everything is known to be done. At first the features travel as one
+// window: their statements back to back, and the savepoint is moved past all of them when their work is
+// finished. A failure anywhere aborts the transaction from that statement on; everything after the
+// savepoint is then rolled back, and every feature that was not done goes again, in its order: a feature
+// whose own statement failed is done one statement at a time, which gives exactly the rows and reports of
+// that way (the failing statement fails again there and is reported in its place), and the ones behind it
+// are sent again. From the first failure on, the features of the file travel as units of their own (their
+// statements, the savepoint moved past them, a sync point), so that a failure then costs only what follows
+// it. pending[0, answered) have their answers read, pending[answered, sent) are on their way,
+// pending[sent, end) are held back on our side: when the next geometry's arc questions go out, the held
+// ones follow them, so that the server works on them while the conversion goes on with the answers
+// instead of waiting for the next feature.
 struct TFeaturePipeline {
     std::vector<TFeatureWork> pending;
     std::size_t sent = 0;
@@ -140,26 +158,29 @@ struct TFeaturePipeline {
     // in `cmd` (its text, parameters and rows) is the same afterwards.
     std::shared_ptr<TZQuery> scratch;
     // Arc questions on their way, in the order of their records: each group went out behind
-    // pending[0, after), inside the window or not (see PrefetchArcQueries and HandOverToWriter).
+    // pending[0, after), inside the transaction or not (see PrefetchArcQueries and HandOverToWriter).
     struct TArcGroup {
         std::size_t after;
         std::vector<std::string> queries;
-        bool inWindow;
+        bool inTransaction;
         std::uint64_t record;
     };
     std::deque<TArcGroup> arcGroups;
     // Answers read before their record is converted, by record; answers of records written already
     // (those up to doneThrough) are dropped.
-    using TAnswer = std::unique_ptr<PGresult, decltype(&PQclear)>;
-    std::map<std::uint64_t, std::vector<std::pair<std::string, TAnswer>>> answers;
+    using TAnswerResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
+    std::map<std::uint64_t, std::vector<std::pair<std::string, TAnswerResult>>> answers;
     std::uint64_t doneThrough = 0;
-    // The window's transaction: its statements, whether it is open and whether anything in it failed
-    // (or could not be sent). After a failed window the features of the file go as transactions of
-    // their own, so that a file with failures is not done twice: a failure then costs only its feature.
-    TPreparedCall begin, commit;
+    // The statements that move the savepoint past what was sent, prepared on the connection of this
+    // generation; whether a window is open (features of it sent since the savepoint was moved), whether
+    // the rest of the file goes as units of their own, whether a failure aborted the transaction (nothing
+    // more is sent then until it is rolled back), and whether the transaction is the pipeline's own.
+    std::vector<TPreparedCall> securePoint;
+    std::uint64_t generation = 0;
     bool windowOpen = false;
-    bool windowFailed = false;
-    bool ownTransactions = false;
+    bool ownUnits = false;
+    bool aborted = false;
+    bool localTransaction = false;
 };
 
 namespace {
@@ -180,31 +201,63 @@ std::size_t WorkBytes(const TFeatureWork& w) {
     return n;
 }
 
-// Sends held-back features, oldest first, until `keep` are left; the first of a window opens it.
+// The statements of the secure point, prepared once per connection generation. False when they cannot
+// be had (then nothing is sent this way).
+bool PrepareSecurePoint(TFeaturePipeline& fp, TZConnection& c) {
+    if (!fp.securePoint.empty() && fp.generation == c.Generation())
+        return true;
+    try {
+        std::vector<TPreparedCall> statements;
+        for (const std::string& sql : TZConnection::SecurePointSql())
+            statements.push_back({c.PreparedStatement(sql, 0), {}});
+        fp.securePoint = std::move(statements);
+        fp.generation = c.Generation();
+        return true;
+    } catch (const std::exception&) {
+        fp.securePoint.clear();
+        return false;
+    }
+}
+
+// The features in flight always share a guarded transaction: the file's, or one of their own until they
+// are finished. Opening it lets the connection finish what is in flight first.
+bool EnsureTransaction(TFeaturePipeline& fp, TZConnection& c) {
+    if (c.Guarded())
+        return true;
+    try {
+        c.BeginGuardedTransaction();
+    } catch (const std::exception&) {
+        return false;
+    }
+    fp.localTransaction = true;
+    return true;
+}
+
+// Sends held-back features, oldest first, until `keep` are left; after failures each goes as a unit of
+// its own, as when it waits for its answer. Nothing goes out once the transaction is known to be aborted.
 void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
-    bool ok = !fp.windowFailed;
+    bool ok = !fp.aborted;
     while (fp.pending.size() - fp.sent > keep) {
         TFeatureWork& w = fp.pending[fp.sent++];
-        // After failures a feature goes as a transaction of its own, as when it waits for its answer.
-        w.ownTransaction = !fp.windowOpen && fp.ownTransactions;
-        if (!fp.windowOpen && !w.ownTransaction) {
-            SendStatement(fp.handle, fp.begin, ok);
-            fp.windowOpen = ok;
-            w.opensWindow = ok;
-        }
+        w.ownUnit = fp.ownUnits;
         for (const TPreparedCall& st : w.batch)
             SendStatement(fp.handle, st, ok);
-        if (w.ownTransaction)
+        if (w.ownUnit) {
+            for (const TPreparedCall& st : fp.securePoint)
+                SendStatement(fp.handle, st, ok);
             ok = ok && PQpipelineSync(fp.handle) == 1;
+        } else {
+            fp.windowOpen = true;
+        }
         w.synced = ok;
-        w.batch.clear();
     }
     if (!ok || PQflush(fp.handle) != 0)
-        fp.windowFailed = true;
+        fp.aborted = true;
 }
 
 // Only answers that went through are kept: the conversion asks any other question again itself, after
-// the window has been finished, so that a refused arc is reported as when it is asked alone.
+// the features have been finished, so that a refused arc is reported as when it is asked alone. A refused
+// question inside the transaction aborts it, and with it everything sent after it.
 void ReadArcAnswers(TFeaturePipeline& fp) {
     const TFeaturePipeline::TArcGroup group = std::move(fp.arcGroups.front());
     fp.arcGroups.pop_front();
@@ -213,13 +266,11 @@ void ReadArcAnswers(TFeaturePipeline& fp) {
         PGresult* answer = DrainAnswer(fp.handle);
         ok = ok && answer && PQresultStatus(answer) == PGRES_TUPLES_OK;
         if (ok && group.record > fp.doneThrough) {
-            fp.answers[group.record].emplace_back(sql, TFeaturePipeline::TAnswer(answer, &PQclear));
-        } else if (ok) {
-            PQclear(answer);
+            fp.answers[group.record].emplace_back(sql, TFeaturePipeline::TAnswerResult(answer, &PQclear));
         } else {
             PQclear(answer);
-            if (group.inWindow)
-                fp.windowFailed = true; // the window's transaction is aborted with it
+            if (!ok && group.inTransaction)
+                fp.aborted = true;
         }
     }
 }
@@ -233,11 +284,16 @@ void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
         if (fp.answered >= upTo || fp.answered >= fp.sent)
             return;
         TFeatureWork& w = fp.pending[fp.answered++];
-        const int statements = w.statements + (w.opensWindow ? 1 : 0);
-        if (w.ownTransaction)
-            w.failed = !w.synced || !DrainPipeline(fp.handle, statements);
-        else if (!w.synced || !DrainStatements(fp.handle, statements))
-            fp.windowFailed = true;
+        if (!w.synced) {
+            w.answer = TAnswer::taAborted;
+        } else if (w.ownUnit) {
+            const int secure = static_cast<int>(fp.securePoint.size());
+            w.answer = DrainPipeline(fp.handle, w.statements + secure);
+        } else {
+            w.answer = ReadStatements(fp.handle, w.statements);
+        }
+        if (w.answer != TAnswer::taOk)
+            fp.aborted = true;
     }
 }
 
@@ -245,21 +301,27 @@ bool InFlight(const TFeaturePipeline& fp) {
     return !fp.pending.empty() || !fp.arcGroups.empty();
 }
 
+// After the pipeline: the connection's own way again, and back to the savepoint when something failed.
+void LeavePipeline(TFeaturePipeline& fp) {
+    PQexitPipelineMode(fp.handle);
+    if (fp.connection)
+        fp.connection->Recover();
+}
+
 } // namespace
 
-// The database work of a feature as one transaction (a single sync point) in libpq's pipeline mode: the
-// validity question (when deferred), the prepared INSERT of `cmd` and the relation rows. Either all of
-// them succeed and are stored, or nothing is: an invalid geometry turns the validity question into an
-// error, and any error makes the server roll the whole transaction back. The feature is then done one
-// statement at a time, which gives exactly the rows, counts and reports of that way (the failing
-// statement fails again there and is reported in its place). So the batch only saves waiting; it decides
-// nothing.
+// The database work of a feature (the validity question when deferred, the prepared INSERT of `cmd` and
+// the relation rows) goes without waiting for each answer. Either all of it is done, or nothing is: an
+// invalid geometry turns the validity question into an error, and any error rolls back to the savepoint.
+// The feature is then done one statement at a time, which gives exactly the rows, counts and reports of
+// that way (the failing statement fails again there and is reported in its place). So the pipeline only
+// saves waiting; it decides nothing.
 //
-// With iPipelineDepth above 0 the call does not wait for the answer: the transactions of several
-// features travel back to back, and their answers are read when the depth is reached or before anything
-// else talks to the server (the connection's BeforeStatement). A feature whose completion may read the
-// file progress (every thousandth count) waits for everything before it and for its own answer, so the
-// count of stored objects it reads is that of the one-at-a-time way.
+// With iPipelineDepth above 0 the call does not wait for the answer: the statements of several features
+// travel back to back, and their answers are read when the depth is reached or before anything else
+// talks to the server (the connection's BeforeStatement). A feature whose completion may read the file
+// progress (every thousandth count) waits for everything before it and for its own answer, so the count
+// of stored objects it reads is that of the one-at-a-time way.
 TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     PGconn* const h = conn ? conn->Handle() : nullptr;
     if (!h || w.collectFailed)
@@ -281,11 +343,6 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     std::vector<TPreparedCall> batch;
     // Taking a statement's name may prepare it, which finishes pending features first (cmd stays).
     try {
-        if (mayDefer) {
-            // The window's own statements.
-            fp.begin.name = conn->PreparedStatement("BEGIN", 0);
-            fp.commit.name = conn->PreparedStatement("COMMIT", 0);
-        }
         if (w.deferredCheck) {
             // Fails (division by zero) unless the geometry is valid: the rollback then leaves the
             // question to CheckGeometry.
@@ -302,19 +359,11 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
         if (w.withRelations) {
             // The relation row exactly as WriteIdRef writes it.
             TZQuery rel(conn.get());
-            rel.SetSQL("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn) VALUES(:gml_id, :id_ref, "
-                       ":typ, :beginn)");
+            rel.SetSQL(kInsertIdRefSql);
             const std::string begin = DateTimeToDbText(w.dtBegin);
             for (const auto& [typ, targets] : w.relations) {
                 for (const std::string& target : targets) {
-                    rel.ParamByName("gml_id").SetDataType(TFieldType::ftString);
-                    rel.ParamByName("gml_id").SetValue(w.id);
-                    rel.ParamByName("id_ref").SetDataType(TFieldType::ftString);
-                    rel.ParamByName("id_ref").SetValue(target);
-                    rel.ParamByName("typ").SetDataType(TFieldType::ftInteger);
-                    rel.ParamByName("typ").SetAsInteger(typ);
-                    rel.ParamByName("beginn").SetDataType(TFieldType::ftString);
-                    rel.ParamByName("beginn").SetValue(begin);
+                    BindIdRef(rel, w.id, target, typ, begin);
                     batch.push_back(TakePreparedCall(rel));
                 }
             }
@@ -323,19 +372,31 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
         return TFeatureSend::fsNotWritten; // the one-at-a-time way meets the same error and reports it
     }
 
-    if (!ClaimPipeline(h))
-        return TFeatureSend::fsNotWritten;
-    w.statements = static_cast<int>(batch.size());
     if (!mayDefer) {
-        const bool ok = SendTransaction(h, batch) && DrainPipeline(h, w.statements);
+        // Alone, and waited for: inside a guarded transaction the savepoint is moved past it in the same
+        // round trip, or rolled back to when it failed.
+        const bool guarded = conn->Guarded();
+        if (guarded && !PrepareSecurePoint(fp, *conn))
+            return TFeatureSend::fsNotWritten;
+        if (!ClaimPipeline(h))
+            return TFeatureSend::fsNotWritten;
+        if (guarded)
+            batch.insert(batch.end(), fp.securePoint.begin(), fp.securePoint.end());
+        w.statements = static_cast<int>(batch.size());
+        const bool ok = SendUnit(h, batch) && DrainPipeline(h, w.statements) == TAnswer::taOk;
         PQexitPipelineMode(h);
+        if (!ok)
+            conn->Recover();
         if (ok)
             ++iBatchedInserts;
         return ok ? TFeatureSend::fsWritten : TFeatureSend::fsNotWritten;
     }
 
+    if (!EnsureTransaction(fp, *conn) || !PrepareSecurePoint(fp, *conn) || !ClaimPipeline(h))
+        return TFeatureSend::fsNotWritten;
     // Its answers come after those of the features before it; a feature that could not be sent whole is
     // done again one statement at a time.
+    w.statements = static_cast<int>(batch.size());
     w.batch = std::move(batch);
     QueueInFlight(std::move(w));
     return TFeatureSend::fsPending;
@@ -348,12 +409,8 @@ bool TfrmKelpora::QueueClosing(TFeatureWork&& w) {
     if (!featurePipeline)
         featurePipeline = std::make_shared<TFeaturePipeline>();
     TFeaturePipeline& fp = *featurePipeline;
-    try {
-        fp.begin.name = conn->PreparedStatement("BEGIN", 0);
-        fp.commit.name = conn->PreparedStatement("COMMIT", 0);
-    } catch (const std::exception&) {
+    if (!EnsureTransaction(fp, *conn) || !PrepareSecurePoint(fp, *conn))
         return false;
-    }
     if (fp.flushing || !ClaimPipeline(h))
         return false;
     w.statements = static_cast<int>(w.batch.size());
@@ -366,14 +423,14 @@ void TfrmKelpora::QueueInFlight(TFeatureWork&& w) {
     fp.bytes += WorkBytes(w);
     fp.pending.push_back(std::move(w));
     SendHeld(fp, kHeldBack);
-    if (fp.windowFailed || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
+    if (fp.aborted || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
         fp.bytes >= kMaxPendingBytes)
         FlushPendingFeatures();
 }
 
 void TfrmKelpora::StartPipelineFile() {
     if (featurePipeline)
-        featurePipeline->ownTransactions = false;
+        featurePipeline->ownUnits = false;
 }
 
 void TfrmKelpora::FlushPendingFeatures() {
@@ -382,43 +439,32 @@ void TfrmKelpora::FlushPendingFeatures() {
     FinishFeaturesInFlight();
 }
 
+// The rest of a feature's work once its statements' answers are read: done (`written`), or one statement
+// at a time; then its count, relations and progress. A closing alone has nothing more to do when it was
+// done.
+void TfrmKelpora::CompleteWork(TFeatureWork& w, bool written) {
+    if (w.closesOnly) {
+        if (!written)
+            CloseStoredVersions(w.closing);
+        return;
+    }
+    if (written)
+        ++iBatchedInserts;
+    cmd->SQL().Clear(); // the INSERT is set up again when it is needed
+    try {
+        if (!FinishFeatureWork(w, written))
+            return; // invalid geometry: skipped, no progress
+    } catch (const std::exception& e) {
+        ReportWriteFailure(w.oa, w.id, e.what());
+    }
+    ShowFileProgress();
+}
+
 void TfrmKelpora::FinishFeaturesInFlight() {
     if (!featurePipeline || featurePipeline->flushing || !InFlight(*featurePipeline))
         return;
     TFeaturePipeline& fp = *featurePipeline;
     fp.flushing = true;
-    SendHeld(fp, 0);
-    // The window commits behind a sync point of its own: after a failure that COMMIT is the ROLLBACK.
-    const bool committing = fp.windowOpen;
-    bool commitSent = committing;
-    if (committing) {
-        commitSent = PQpipelineSync(fp.handle) == 1;
-        SendStatement(fp.handle, fp.commit, commitSent);
-        commitSent = commitSent && PQpipelineSync(fp.handle) == 1;
-    }
-    ReadAnswers(fp, fp.pending.size());
-    if (committing) {
-        const bool committed = commitSent && DrainSync(fp.handle) && DrainPipeline(fp.handle, 1);
-        fp.windowFailed = fp.windowFailed || !committed;
-    }
-    PQexitPipelineMode(fp.handle);
-    if (PQtransactionStatus(fp.handle) != PQTRANS_IDLE) {
-        PQclear(PQexec(fp.handle, "ROLLBACK"));
-        fp.windowFailed = committing || fp.windowFailed;
-    }
-    std::vector<TFeatureWork> works = std::move(fp.pending);
-    std::vector<bool> written;
-    for (const TFeatureWork& w : works)
-        written.push_back(w.synced && !w.failed && (w.ownTransaction || !fp.windowFailed));
-    if (committing && fp.windowFailed)
-        fp.ownTransactions = true; // for the rest of the file (see StartPipelineFile)
-    fp.pending.clear();
-    fp.sent = 0;
-    fp.answered = 0;
-    fp.bytes = 0;
-    fp.windowOpen = false;
-    fp.windowFailed = false;
-
     if (!fp.scratch || fp.scratch->Connection() != fp.connection)
         fp.scratch = std::make_shared<TZQuery>(fp.connection);
     // A flush may come in the middle of a feature's binding (a prepare, a click on cancel while the
@@ -436,29 +482,81 @@ void TfrmKelpora::FinishFeaturesInFlight() {
     std::swap(cmd, fp.scratch);
     const TRestore restore{*this, fp, collectingWork};
     collectingWork = nullptr;
-    for (std::size_t i = 0; i < works.size(); ++i) {
-        // Nothing of the rest can reach the server: their one report is that of the lost connection.
-        if (ConnectionLost())
+
+    for (bool again = true; again;) {
+        again = false;
+        SendHeld(fp, 0);
+        // The window is done when the savepoint moves past it.
+        const bool window = fp.windowOpen;
+        bool windowSecured = !window;
+        if (window) {
+            bool ok = !fp.aborted;
+            for (const TPreparedCall& st : fp.securePoint)
+                SendStatement(fp.handle, st, ok);
+            ok = PQpipelineSync(fp.handle) == 1 && ok;
+            fp.windowOpen = false;
+            ReadAnswers(fp, fp.pending.size());
+            const TAnswer secured = DrainPipeline(fp.handle, static_cast<int>(fp.securePoint.size()));
+            windowSecured = ok && secured == TAnswer::taOk;
+        } else {
+            ReadAnswers(fp, fp.pending.size());
+        }
+        LeavePipeline(fp);
+        fp.aborted = false;
+
+        std::vector<TFeatureWork> works = std::move(fp.pending);
+        fp.pending.clear();
+        fp.sent = 0;
+        fp.answered = 0;
+        fp.bytes = 0;
+        // In order: what is done is finished, a feature whose own statement failed is done one statement
+        // at a time, and from the first that went down with a failure before it, the rest goes again.
+        std::size_t i = 0;
+        for (; i < works.size(); ++i) {
+            // Nothing of the rest can reach the server: their one report is that of the lost connection.
+            if (ConnectionLost()) {
+                works.clear();
+                break;
+            }
+            TFeatureWork& w = works[i];
+            const bool written = w.answer == TAnswer::taOk && (w.ownUnit || windowSecured);
+            if (!written && !(w.ownUnit && w.answer == TAnswer::taFailed))
+                break;
+            CompleteWork(w, written);
+        }
+        if (i >= works.size())
             break;
-        TFeatureWork& w = works[i];
-        if (w.closesOnly) {
-            // Done again the old way when its transaction did not go through; no count, no progress.
-            if (!written[i])
-                CloseStoredVersions(w.closing);
-            continue;
+        // From here on the file's features go as units of their own: a failure then costs only itself.
+        fp.ownUnits = true;
+        PGconn* const h = fp.connection ? fp.connection->Handle() : nullptr;
+        const bool sendAgain = h && fp.generation == fp.connection->Generation() &&
+                               PQpipelineStatus(h) == PQ_PIPELINE_OFF && PQenterPipelineMode(h) == 1;
+        if (!sendAgain) {
+            // The statements' names are gone with the connection they were prepared on.
+            for (; i < works.size() && !ConnectionLost(); ++i)
+                CompleteWork(works[i], false);
+            break;
         }
-        if (written[i])
-            ++iBatchedInserts;
-        cmd->SQL().Clear(); // the INSERT is set up again when it is needed
+        fp.handle = h;
+        for (; i < works.size(); ++i) {
+            TFeatureWork& w = works[i];
+            w.synced = false;
+            w.answer = TAnswer::taOk;
+            fp.bytes += WorkBytes(w);
+            fp.pending.push_back(std::move(w));
+        }
+        again = true;
+    }
+    if (fp.localTransaction) {
+        fp.localTransaction = false;
         try {
-            if (!FinishFeatureWork(w, written[i]))
-                continue; // invalid geometry: skipped, no progress
+            fp.connection->CommitGuardedTransaction();
         } catch (const std::exception& e) {
-            ReportWriteFailure(w.oa, w.id, e.what());
+            ReportFailure("Fehler beim Abschließen der Transaktion der Objekte", e.what());
         }
-        ShowFileProgress();
     }
 }
+
 // The conversion asks the database once per circular arc and waits for each answer, behind every
 // feature still on its way. Its questions depend on the fragment alone, so a first walk with an
 // executor that only takes them down finds them; they are sent behind the features on their way at once,
@@ -516,7 +614,7 @@ bool TfrmKelpora::SendArcQuestions(const std::vector<std::string>& queries, std:
     if ((featurePipeline && featurePipeline->flushing) || !ClaimPipeline(h))
         return false;
     TFeaturePipeline& fp = *featurePipeline;
-    TFeaturePipeline::TArcGroup group{fp.sent, {}, fp.windowOpen, record};
+    TFeaturePipeline::TArcGroup group{fp.sent, {}, conn->Guarded(), record};
     for (const std::string& sql : queries) {
         if (!PQsendQueryParams(h, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
             PQpipelineSync(h) != 1)
@@ -527,7 +625,7 @@ bool TfrmKelpora::SendArcQuestions(const std::vector<std::string>& queries, std:
     if (sent)
         fp.arcGroups.push_back(std::move(group));
     else if (!InFlight(fp))
-        PQexitPipelineMode(h);
+        LeavePipeline(fp);
     return sent;
 }
 
@@ -544,12 +642,13 @@ void TfrmKelpora::ReadArcAnswersOf(std::uint64_t record) {
     if (unread()) {
         while (unread())
             ReadAnswers(fp, fp.arcGroups.front().after);
-        if (fp.windowFailed) {
-            // Done again one at a time now, so that the questions whose answers were lost with the
-            // window are asked outside it.
+        if (!InFlight(fp)) {
+            LeavePipeline(fp);
+            fp.aborted = false;
+        } else if (fp.aborted) {
+            // Done again now, so that the questions whose answers were lost with the failure are asked
+            // after it.
             FlushPendingFeatures();
-        } else if (!InFlight(fp)) {
-            PQexitPipelineMode(fp.handle);
         }
     }
     // Only this record's answers wait for the conversion.

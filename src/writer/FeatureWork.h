@@ -58,18 +58,24 @@ struct TFeatureWork {
     bool referenzen = true; // the relations switch as the record was handed over
     // Relation type number and target identifiers, in the record's order.
     std::vector<std::pair<std::int32_t, std::vector<std::string>>> relations;
-    int statements = 0; // sent in its transaction
-    // The transaction while it is held back on our side (see TFeaturePipeline), and whether all of it
-    // went out (with its sync point when it is a transaction of its own), so that its answers can be read.
+    int statements = 0; // of its batch
+    // Its statements (see TFeaturePipeline), kept after they went out so that they can go again when a
+    // failure before them took them down; whether all of them went out, so that their answers can be read.
     std::vector<TPreparedCall> batch;
     bool synced = false;
-    // It opened the window's transaction (its first answer is that of the BEGIN), or it is a transaction
-    // of its own with its own sync point, and then whether that failed.
-    bool opensWindow = false;
-    bool ownTransaction = false;
-    bool failed = false;
+    // It is a unit of its own (its statements, the savepoint moved past them and a sync point), not one of
+    // a window; and how its statements were answered.
+    bool ownUnit = false;
+    enum class TAnswer { taOk, taFailed, taAborted };
+    // taFailed: one of its own statements failed; taAborted: it did not run because something before it
+    // had failed (or it never went out).
+    TAnswer answer = TAnswer::taOk;
 };
 
+// The relation row as every path writes it, and its binding.
+extern const char* const kInsertIdRefSql;
+void BindIdRef(TZQuery& q, const std::string& gmlId, const std::string& idRef, std::int32_t typ,
+               const std::string& beginText);
 // The statement and the current values of `q`; throws EDatabaseError like the statement would.
 TPreparedCall TakePreparedCall(TZQuery& q);
 // The document the geometry routines read a feature's GML fragment from.

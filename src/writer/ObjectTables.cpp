@@ -60,6 +60,24 @@ bool IsReservedName(const std::string& table) {
     return false;
 }
 
+// Whether a data type of that name (geometry, box2d, text, ...) lives in a schema that names are looked up
+// in or that the tables go to: a table brings a row type of its own name, which would clash with it (in
+// public every later integration would fail) or hide it. Row types of existing relations are the
+// relations' own and are judged by the relation check.
+bool NamesDataType(TZQuery& q, const std::string& table) {
+    q.SQL().Clear();
+    q.SQL().Add("SELECT count(*) FROM pg_catalog.pg_type t JOIN pg_catalog.pg_namespace n ON n.oid = "
+                "t.typnamespace WHERE t.typname = :t AND t.typrelid = 0 AND (n.nspname = ANY "
+                "(pg_catalog.current_schemas(true)) OR n.nspname IN ('alkistemp', 'public'))");
+    q.Prepare();
+    q.ParamByName("t").SetDataType(TFieldType::ftString);
+    q.ParamByName("t").SetValue(table);
+    q.Open();
+    const bool found = !q.Eof() && q.Fields(0).AsInteger() > 0;
+    q.Close();
+    return found;
+}
+
 } // namespace
 
 // The names reach the catalogue query as literals; both are checked to be plain identifiers first, so a
@@ -95,6 +113,8 @@ bool TfrmKelpora::EnsureObjectTable(const std::string& oa) {
         const std::string table = SqlIdentifier(T);
         if (IsReservedName(table))
             throw EDatabaseError("Name einer Tabelle der Datenbank, keine Objektart: " + T);
+        if (NamesDataType(SharedStatement(cmd), table))
+            throw EDatabaseError("Name eines Datentyps der Datenbank, keine Objektart: " + T);
         TNameUse staging;
         TNameUse integrated;
         bool keyNameFree = true;

@@ -81,13 +81,20 @@ void TfrmKelpora::WriteLog(int meldetyp, const std::string& s) {
         ReportConnectionLost();
         return;
     }
+    const std::string zeitpunkt = DateTimeToDbText(Now());
+    InsertLogRow(zeitpunkt, meldetyp, s);
+    if (heldLogRows)
+        heldLogRows->push_back({zeitpunkt, meldetyp, s});
+}
+
+void TfrmKelpora::InsertLogRow(const std::string& zeitpunkt, int meldetyp, const std::string& s) {
     try {
         TZQuery q(SharedStatement(cmd).Connection());
         q.SetSQL("INSERT INTO logs (lfd_nr_umsetz, zeitpunkt, meldetyp, beschreibung) "
                  "VALUES(:lfd_nr_umsetz, :zeitpunkt, :meldetyp, :beschreibung)");
         q.ParamByName("lfd_nr_umsetz").SetAsInteger(iLfdNrUmsetzung);
         q.ParamByName("zeitpunkt").SetDataType(TFieldType::ftString);
-        q.ParamByName("zeitpunkt").SetValue(DateTimeToDbText(Now()));
+        q.ParamByName("zeitpunkt").SetValue(zeitpunkt);
         q.ParamByName("meldetyp").SetAsInteger(meldetyp);
         q.ParamByName("beschreibung").SetDataType(TFieldType::ftWideString);
         q.ParamByName("beschreibung").SetValue(s);

@@ -38,7 +38,7 @@ const std::vector<TTextCase>& Cases() {
         {"closing its relations",
          [](TfrmKelpora& f, TTestDatabase&) { f.DeleteFromDB(Replace("AX_Gebaeude").get()); },
          {"UPDATE id_refs SET ende=:ende WHERE gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 "
-          "00:00:00') AND beginn < date_trunc('day', CAST(:ende AS timestamp))"}},
+          "00:00:00') AND beginn < CAST(:ende AS timestamp)"}},
         {"invalids present: counted only",
          [](TfrmKelpora& f, TTestDatabase& db) {
              db.Exec("CREATE TABLE invalids(gml_id varchar, geo geometry)");

@@ -556,6 +556,16 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
               "Fehler beim Prüfen der Geometrie von Objekt mit gml_id: DENW36ALT0000030",
               "Fehler beim Import bei AX_PunktortAU: DENW36ALT0000022"})
             EXPECT_NE(reference.contents.find(expected), std::string::npos) << expected;
+        if (c.files.front() == brokenOff) {
+            // The file is rolled back: its failures are said, nothing of it stays, its invalid geometries
+            // included.
+            for (const TRunResult* run : {&reference, &fast}) {
+                EXPECT_EQ(Section(run->contents, "public.invalids"),
+                          "== public.invalids\n  gml_id character varying\n  geo USER-DEFINED");
+                EXPECT_EQ(Occurrences(run->contents, "(DENW36ALT"), 0u) << "staged or integrated rows";
+            }
+            continue;
+        }
         EXPECT_NE(
             reference.contents.find("== public.invalids\n  gml_id character varying\n  geo USER-DEFINED\n"
                                     "(DENW36ALT0000005,"),

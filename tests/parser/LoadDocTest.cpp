@@ -131,12 +131,14 @@ TEST_F(LoadDocTest, ExtractThenUpdate) {
     // The deleted tower is closed now.
     EXPECT_EQ(db.Scalar("SELECT ende >= '" + before + "' AND ende <= localtimestamp FROM public.ax_turm"),
               "t");
-    // The inserted building, under its whole identifier.
+    // The inserted building, under its object identifier without the version's time stamp, as the
+    // replaces, deletes and references of later updates name it.
     EXPECT_EQ(
         db.Scalar(
             "SELECT beginn || ' ' || gebaeudefunktion || ' ' || st_isvalid(geo) FROM public.ax_gebaeude "
-            "WHERE gml_id = 'DENW36ALTEST000120241016T080000Z'"),
+            "WHERE gml_id = 'DENW36ALTEST0001'"),
         "2024-10-16 08:00:00 1000 true");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects WHERE length(gml_id) <> 16"), "0");
     EXPECT_EQ(
         db.Scalar("SELECT count(*) FROM public.id_refs WHERE gml_id = 'DENW36AL10000Egu' AND ende IS NULL"),
         "3");
@@ -178,8 +180,9 @@ TEST_F(LoadDocTest, ParseErrorIsShownAndPassedOnWithoutIntegration) {
     EXPECT_EQ(dialogs.messages[0].type, TMsgDlgType::mtError);
     EXPECT_EQ(form->obFiles.back()->name, "billionlaugh");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE beschreibung LIKE 'Temp%'"), "0");
-    // The caches stay as they were; the parser is gone.
-    EXPECT_EQ(form->obTables->Count(), 1);
+    // What the file created is rolled back with it, so the caches that knew of it are empty; the parser
+    // is gone.
+    EXPECT_TRUE(form->obTables->Empty());
     EXPECT_EQ(ParsersLeft(), 0);
 }
 
@@ -211,21 +214,35 @@ TEST_F(LoadDocTest, GeoInfoDok7FormIsReportedOncePerFile) {
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE meldetyp = 1"), "0");
 }
 
-TEST_F(LoadDocTest, FailedIntegrationIsReportedAndLoadingGoesOn) {
-    db.Exec("DROP FUNCTION temp2alkis()");
-    form->LoadDoc(TestDataDir() + "/bestand_bonn.xml");
+// A file whose integration fails is not applied at all: its failure is said once, nothing of it stays
+// staged or integrated, and the rows its run log got stay.
+TEST_F(LoadDocTest, FailedIntegrationIsReportedAndNothingOfTheFileStays) {
+    db.Exec("DROP FUNCTION temp2alkis(); DELETE FROM logs");
+    const std::string path = TestDataDir() + "/bestand_bonn.xml";
+    form->LoadDoc(path);
     const std::vector<std::string> log = form->LogLines();
-    ASSERT_GE(log.size(), 2u);
-    const std::string failure = log[log.size() - 2];
+    ASSERT_GE(log.size(), 3u);
+    const std::string failure = log[log.size() - 3];
     const std::string message = ": Fehler beim Integrieren der temporären Daten  ";
     EXPECT_EQ(failure.size(), TfrmKelpora::TimeOfDay().size() + message.size()) << failure;
     EXPECT_TRUE(failure.ends_with(message)) << failure;
-    EXPECT_EQ(log.back().rfind("\tfunction temp2alkis() does not exist", 0), 0u) << log.back();
-    EXPECT_EQ(
-        Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"),
-        std::vector<std::string>{"Fehler beim Integrieren der temporären Daten.  - " + log.back().substr(1)});
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "12");
+    EXPECT_EQ(log[log.size() - 2].rfind("\tfunction temp2alkis() does not exist", 0), 0u)
+        << log[log.size() - 2];
+    const std::string notApplied =
+        "Die Datei " + path + " wurde nicht übernommen: nichts von ihr ist in der Datenbank.";
+    EXPECT_TRUE(log.back().ends_with(": " + notApplied)) << log.back();
+    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs ORDER BY zeitpunkt, meldetyp"),
+              (std::vector<std::string>{"Temporäre Daten integrieren ...",
+                                        "Fehler beim Integrieren der temporären Daten.  - " +
+                                            log[log.size() - 2].substr(1),
+                                        notApplied}));
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), "0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_tables WHERE tablename = 'ax_gebaeude'"), "0");
     EXPECT_TRUE(form->obTables->Empty());
+    EXPECT_TRUE(form->oFileNotApplied);
+    EXPECT_EQ(form->iFilesNotRead, 1);
+    EXPECT_TRUE(form->obInserts.Empty()) << "counted what was not stored";
 }
 
 } // namespace
@@ -322,10 +339,10 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
                                                        "2024-03-05 09:00:00 2024-06-07 10:00:00 2",
                                                        "2024-06-07 10:00:00 1899-12-30 00:00:00 3"};
     const std::vector<std::string> expectedRelations = {
-        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-01-10 00:00:00 2024-03-05 09:00:00",
-        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-03-05 00:00:00 2024-06-07 10:00:00",
-        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-06-07 00:00:00 open",
-        "DEHIST0000BLDG01>DEHIST0000ADDR01 2024-01-10 00:00:00 open"};
+        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-01-10 08:00:00 2024-03-05 09:00:00",
+        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-03-05 09:00:00 2024-06-07 10:00:00",
+        "DEHIST0000ADDR01>DEHIST0000OTHER1 2024-06-07 10:00:00 open",
+        "DEHIST0000BLDG01>DEHIST0000ADDR01 2024-01-10 08:00:00 open"};
     EXPECT_EQ(versions(), expectedVersions);
     EXPECT_EQ(relations(), expectedRelations);
     // The derived buildings still know their address, in its current version.
@@ -351,9 +368,10 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
-// The server ends the session in the middle of an update, after the replace closed the old version in
-// public and before its new version reached it: the object looks ended. Importing the update again on a
-// new connection gives exactly the state of a clean extract + update import.
+// The server ends the session in the middle of an update, after the replace closed the old version and
+// before its new version was staged: nothing of the update stays, the database is that of the extract,
+// and importing the update again on a new connection gives exactly the state of a clean extract + update
+// import.
 TEST_F(LoadDocTest, UpdateBrokenByALostConnectionIsMendedByImportingItAgain) {
     const std::string extract = TestDataDir() + "/bestand_bonn.xml";
     const std::string update = TestDataDir() + "/nba_bonn.xml";
@@ -383,6 +401,7 @@ TEST_F(LoadDocTest, UpdateBrokenByALostConnectionIsMendedByImportingItAgain) {
     cleanForm.conn.reset();
 
     form->LoadDoc(extract);
+    const std::vector<std::string> afterExtract = state(db);
     // The second row the update stages (the replace's new version) ends the session.
     db.Exec("CREATE SEQUENCE staged_rows");
     db.Exec("CREATE FUNCTION end_session() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
@@ -394,14 +413,13 @@ TEST_F(LoadDocTest, UpdateBrokenByALostConnectionIsMendedByImportingItAgain) {
     for (const std::string& table : staging)
         db.Exec("CREATE TRIGGER end_session BEFORE INSERT ON alkistemp." + table +
                 " FOR EACH ROW EXECUTE FUNCTION end_session()");
-    // One statement at a time each closing commits on its own, before the new version is staged (with
-    // features in flight the closing shares their transaction and is rolled back with them).
+    // One statement at a time, so that the closing has been done before the session ends.
     form->oOneStatementAtATime = true;
     EXPECT_THROW(form->LoadDoc(update), EDatabaseError);
     form->oOneStatementAtATime = false;
-    const std::string broken = db.Scalar("SELECT count(*) FROM public.ax_objects WHERE ende <> '1899-12-30'");
-    EXPECT_NE(state(db), expected);
-    EXPECT_NE(broken, "0"); // the replaced object looks ended
+    EXPECT_EQ(state(db), afterExtract);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects WHERE ende <> '1899-12-30'"), "0");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
 
     for (const std::string& table : staging)
         db.Exec("DROP TRIGGER end_session ON alkistemp." + table);

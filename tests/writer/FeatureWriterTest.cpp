@@ -450,9 +450,10 @@ TEST_F(FeatureWriter, CountsRelationsAndProgress) {
          db.Query("SELECT concat_ws('|', gml_id, id_ref, typ, beginn, coalesce(ende::text, 'null')) "
                   "FROM alkistemp.id_refs ORDER BY ctid"))
         refs.push_back(row[0].value_or(""));
-    EXPECT_EQ(refs, (std::vector<std::string>{"R1|Z1|901|2019-03-14|null", "R1|Z3|901|2019-03-14|null",
-                                              "R1|Z2|-1|2019-03-14|null", "R2|Z1|901|2019-03-14|null",
-                                              "R2|Z3|901|2019-03-14|null", "R2|Z2|-1|2019-03-14|null"}));
+    EXPECT_EQ(refs, (std::vector<std::string>{
+                        "R1|Z1|901|2019-03-14 10:07:02|null", "R1|Z3|901|2019-03-14 10:07:02|null",
+                        "R1|Z2|-1|2019-03-14 10:07:02|null", "R2|Z1|901|2019-03-14 10:07:02|null",
+                        "R2|Z3|901|2019-03-14 10:07:02|null", "R2|Z2|-1|2019-03-14 10:07:02|null"}));
 
     // With relations off nothing more reaches id_refs.
     form->oReferenzen = false;

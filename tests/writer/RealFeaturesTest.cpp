@@ -191,10 +191,11 @@ TEST_F(RealFeatures, GeometryLifespanMaskAndRelations) {
         db.Scalar("SELECT string_agg(id_ref || ':' || typ || ':' || beginn, ',' ORDER BY ctid) FROM "
                   "alkistemp.id_refs WHERE gml_id = 'DENW36AL10000Egu'"),
         "DENW36AL10000AAA:" + db.Scalar("SELECT typ FROM parserelations WHERE typbez = 'zeigtAuf' LIMIT 1") +
-            ":2024-10-15,DENW36AL10000K6p:" +
+            ":2024-10-15 07:55:13,DENW36AL10000K6p:" +
             db.Scalar("SELECT typ FROM parserelations WHERE typbez = 'hat' LIMIT 1") +
-            ":2024-10-15,DENW36AL10000BBB:" +
-            db.Scalar("SELECT typ FROM parserelations WHERE typbez = 'gehoertZu' LIMIT 1") + ":2024-10-15");
+            ":2024-10-15 07:55:13,DENW36AL10000BBB:" +
+            db.Scalar("SELECT typ FROM parserelations WHERE typbez = 'gehoertZu' LIMIT 1") +
+            ":2024-10-15 07:55:13");
     EXPECT_EQ(form->obInserts.Count(), 5);
     EXPECT_TRUE(ErrorRows().empty());
 }
