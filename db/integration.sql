@@ -148,7 +148,8 @@ $$;
 -- Relations: a relation is added unless public already holds it, open or closed. A relation row is
 -- its holder, target, type and the begin of the holder's version, so the rows of a new version never
 -- meet those of an older one, and a file imported again (or an extract after its updates) does not
--- bring relations back as current next to their closed copies.
+-- bring relations back as current next to their closed copies. A relation staged twice is kept once,
+-- the first staged, as versions are (a closing between the two would otherwise leave both).
 CREATE OR REPLACE FUNCTION kelpora_integrate_id_refs()
 RETURNS bigint LANGUAGE plpgsql
 SET enable_hashjoin = off SET enable_mergejoin = off AS $$
@@ -160,7 +161,9 @@ BEGIN
     END IF;
     EXECUTE
         'INSERT INTO public.id_refs (gml_id, id_ref, typ, beginn, ende)'
-        ' SELECT DISTINCT s.gml_id, s.id_ref, s.typ, s.beginn, s.ende FROM alkistemp.id_refs s'
+        ' SELECT s.gml_id, s.id_ref, s.typ, s.beginn, s.ende FROM ('
+        '   SELECT DISTINCT ON (gml_id, id_ref, typ, beginn) * FROM alkistemp.id_refs'
+        '   ORDER BY gml_id, id_ref, typ, beginn, ctid) s'
         ' WHERE NOT EXISTS (SELECT 1 FROM public.id_refs p'
         '   WHERE p.gml_id = s.gml_id AND p.id_ref = s.id_ref AND p.typ = s.typ AND p.beginn = s.beginn)';
     GET DIAGNOSTICS moved = ROW_COUNT;

@@ -1,4 +1,5 @@
 // Closing the lifespans of stored versions (replace, delete) and writing the relations of new ones.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,10 @@ TfrmKelpora::TClosingPlan TfrmKelpora::PlanClosing(const TClosing& c) {
     if (standing.publicOther)
         throw EDatabaseError("Keine Objekttabelle: " + table);
     const std::string groupOrType = oNachFolien ? table : c.oa;
-    const bool staged = obTables && obTables->IndexOfName(groupOrType) >= 0;
+    const bool staged = obTables && std::any_of(obTables->Lines().begin(), obTables->Lines().end(),
+                                                [&groupOrType](const std::string& t) {
+                                                    return SameTextAscii(t, groupOrType);
+                                                });
     // A type neither integrated nor staged: the statement on its name fails and says so.
     if (standing.publicObjectTable || !staged)
         plan.versionTables.push_back(table);

@@ -1,0 +1,442 @@
+// Update data as delivered, checked against a small model of what the database must hold. An extract and
+// a chain of update files mixing everything real deliveries hold (an object replaced twice in one file,
+// inserted and replaced, inserted and deleted, replaced and deleted, a relation to an object deleted later
+// in the file, replaces on the day their old version began, identifiers with and without the version's
+// time stamp) are imported in order, then every file again, then an old file after the newer ones: after
+// each file public holds what the model says, nothing stays staged, and a file imported again changes
+// nothing. On the pipelined path, one statement at a time, and with tables per object-type group.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "FakeDialogs.h"
+#include "QtApp.h"
+#include "RunOnTestDatabase.h"
+#include "TestDatabase.h"
+#include "app/FormKelpora.h"
+#include "platform/db/ZDatabase.h"
+
+namespace {
+
+// ---- the operations of a delivery ----------------------------------------------------------------------
+
+enum class TKind { Insert, Replace, Delete };
+
+struct TOp {
+    TKind kind;
+    std::string type; // AX_Gebaeude or AX_LagebezeichnungOhneHausnummer
+    std::string oid;
+    std::string begin; // the new version's begin as the database writes it, "yyyy-mm-dd hh:mm:ss"
+    std::vector<std::pair<std::string, std::string>> relations; // role, target object
+    bool stampedId = false;      // the version named by object identifier and time stamp (32 characters)
+    bool stampedTargets = false; // the references too
+};
+
+struct TFile {
+    std::string name;
+    bool extract = false;
+    std::vector<TOp> ops;
+};
+
+const std::string kBuilding = "AX_Gebaeude";
+const std::string kAddress = "AX_LagebezeichnungOhneHausnummer";
+
+std::string Oid(const std::string& kind, int n) {
+    char id[32];
+    std::snprintf(id, sizeof id, "DEUPD%s%08d", kind.c_str(), n);
+    return id; // 5 + 3 + 8 = 16 characters
+}
+
+// "2025-02-01 08:00:00" as the file writes it, and as the time stamp of an identifier.
+std::string IsoTime(const std::string& t) {
+    return t.substr(0, 10) + "T" + t.substr(11) + "Z";
+}
+std::string Stamp(const std::string& t) {
+    std::string s;
+    for (char c : IsoTime(t))
+        if (c != '-' && c != ':')
+            s += c;
+    return s;
+}
+
+std::string Square(int n) {
+    const double x = 360000.0 + (n % 20) * 30.0, y = 5610000.0 + (n / 20) * 30.0;
+    char b[256];
+    std::snprintf(b, sizeof b, "%.1f %.1f %.1f %.1f %.1f %.1f %.1f %.1f %.1f %.1f", x, y, x + 10, y, x + 10,
+                  y + 10, x, y + 10, x, y);
+    return b;
+}
+
+std::string FeatureText(const TOp& op, int serial) {
+    const std::string id = op.stampedId ? op.oid + Stamp(op.begin) : op.oid;
+    std::string f = "<" + op.type + " gml:id=\"" + id +
+                    "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>" + IsoTime(op.begin) +
+                    "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>";
+    if (op.type == kBuilding)
+        f += "<position><gml:Surface srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:patches><gml:PolygonPatch>"
+             "<gml:exterior><gml:LinearRing><gml:posList>" +
+             Square(serial) +
+             "</gml:posList></gml:LinearRing></gml:exterior></gml:PolygonPatch></gml:patches></gml:Surface>"
+             "</position><gebaeudefunktion>2000</gebaeudefunktion>";
+    else
+        f += "<lagebezeichnung><AX_Lagebezeichnung><unverschluesselt>Weg " + std::to_string(serial) +
+             "</unverschluesselt></AX_Lagebezeichnung></lagebezeichnung>";
+    for (const auto& [role, target] : op.relations)
+        f += "<" + role + " xlink:href=\"urn:adv:oid:" + target + (op.stampedTargets ? Stamp(op.begin) : "") +
+             "\"/>";
+    return f + "</" + op.type + ">";
+}
+
+const char* const kNamespaces = "xmlns=\"http://www.adv-online.de/namespaces/adv/gid/6.0\" "
+                                "xmlns:gml=\"http://www.opengis.net/gml/3.2\" "
+                                "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                                "xmlns:wfs=\"http://www.adv-online.de/namespaces/adv/gid/wfs\" "
+                                "xmlns:wfsext=\"http://www.adv-online.de/namespaces/adv/gid/wfsext\" "
+                                "xmlns:ogc=\"http://www.adv-online.de/namespaces/adv/gid/ogc\"";
+
+std::string FileText(const TFile& file) {
+    std::string body;
+    int serial = 0;
+    for (const TOp& op : file.ops) {
+        ++serial;
+        // The filter names the stored version; only its first 16 characters, the object, count.
+        const std::string filter =
+            "<ogc:Filter><ogc:FeatureId fid=\"" + op.oid + "20240101T000000Z\"/></ogc:Filter>";
+        if (file.extract)
+            body += "<gml:featureMember>" + FeatureText(op, serial) + "</gml:featureMember>\n";
+        else if (op.kind == TKind::Insert)
+            body += "<wfs:Insert>" + FeatureText(op, serial) + "</wfs:Insert>\n";
+        else if (op.kind == TKind::Replace)
+            body += "<wfsext:Replace vendorId=\"AdV\" safeToIgnore=\"false\">" + FeatureText(op, serial) +
+                    filter + "</wfsext:Replace>\n";
+        else
+            body += "<wfs:Delete typeName=\"" + op.type + "\">" + filter + "</wfs:Delete>\n";
+    }
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    if (file.extract)
+        return head + "<AX_Bestandsdatenauszug " + kNamespaces +
+               "><enthaelt><wfs:FeatureCollection gml:id=\"FC\">\n" + body +
+               "</wfs:FeatureCollection></enthaelt></AX_Bestandsdatenauszug>\n";
+    return head + "<AX_NutzerbezogeneBestandsdatenaktualisierung_NBA " + kNamespaces +
+           "><geaenderteObjekte><wfs:Transaction version=\"1.0.0\" service=\"WFS\">\n" + body +
+           "</wfs:Transaction></geaenderteObjekte></AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+}
+
+// ---- the model -------------------------------------------------------------------------------------------
+
+const std::string kOpen = "open";
+const std::string kDeleted = "deleted"; // ended at the time of the import
+
+// What public must hold: every version with its end, every relation row with its end. Each operation of a
+// file takes effect in file order, as if it were a file of its own; a version or relation that is there
+// already is kept as it is.
+struct TModel {
+    std::map<std::pair<std::string, std::string>, std::string> versions; // (object, begin) -> end
+    std::map<std::vector<std::string>, std::string> relations; // (holder, target, role, begin) -> end
+    std::map<std::string, std::string> types;
+
+    void Insert(const TOp& op) {
+        versions.try_emplace({op.oid, op.begin}, kOpen);
+        types[op.oid] = op.type;
+        for (const auto& [role, target] : op.relations)
+            relations.try_emplace({op.oid, target, role, op.begin}, kOpen);
+    }
+    void Apply(const TOp& op) {
+        if (op.kind == TKind::Insert) {
+            Insert(op);
+        } else if (op.kind == TKind::Replace) {
+            // The versions it ends, and exactly their relations.
+            for (auto& [key, end] : versions)
+                if (key.first == op.oid && end == kOpen && key.second < op.begin)
+                    end = op.begin;
+            for (auto& [key, end] : relations)
+                if (key[0] == op.oid && end == kOpen && key[3] < op.begin)
+                    end = op.begin;
+            Insert(op);
+        } else {
+            for (auto& [key, end] : versions)
+                if (key.first == op.oid && end == kOpen)
+                    end = kDeleted;
+            for (auto& [key, end] : relations)
+                if ((key[0] == op.oid || key[1] == op.oid) && end == kOpen)
+                    end = kDeleted;
+        }
+    }
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> out;
+        for (const auto& [key, end] : versions)
+            out.push_back("version " + key.first + " " + key.second + " " + end);
+        for (const auto& [key, end] : relations)
+            out.push_back("relation " + key[0] + ">" + key[1] + " " + key[2] + " " + key[3] + " " + end);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    std::set<std::string> LivingBuildings() const {
+        std::set<std::string> out;
+        for (const auto& [key, end] : versions)
+            if (end == kOpen && types.at(key.first) == kBuilding)
+                out.insert(key.first);
+        return out;
+    }
+};
+
+// ---- the deliveries ------------------------------------------------------------------------------------
+
+TOp Make(TKind kind, const std::string& type, const std::string& oid, const std::string& begin,
+         std::vector<std::pair<std::string, std::string>> relations = {}) {
+    return TOp{kind, type, oid, begin, std::move(relations)};
+}
+
+// An extract of 12 buildings and 12 addresses, each building pointing to its address, and updates with
+// every mix named above.
+std::vector<TFile> HandMadeChain() {
+    const auto b = [](int n) { return Oid("BLD", n); };
+    const auto a = [](int n) { return Oid("ADR", n); };
+    TFile extract{"extract", true, {}};
+    for (int i = 1; i <= 12; ++i) {
+        extract.ops.push_back(Make(TKind::Insert, kAddress, a(i), "2024-10-15 07:55:13"));
+        extract.ops.push_back(
+            Make(TKind::Insert, kBuilding, b(i), "2024-10-15 07:55:13", {{"zeigtAuf", a(i)}}));
+    }
+    TFile first{"update1", false, {}};
+    const auto add = [](TFile& f, TOp op, bool stampedId = false, bool stampedTargets = false) {
+        op.stampedId = stampedId;
+        op.stampedTargets = stampedTargets;
+        f.ops.push_back(std::move(op));
+    };
+    // One object replaced twice in the file, its relations changing each time.
+    add(first, Make(TKind::Replace, kBuilding, b(1), "2025-02-01 08:00:00",
+                    {{"zeigtAuf", a(1)}, {"zeigtAuf", a(2)}}));
+    add(first, Make(TKind::Replace, kBuilding, b(1), "2025-02-01 09:00:00", {{"zeigtAuf", a(2)}}));
+    // Inserted under identifier and time stamp, with a stamped reference, then replaced under its object
+    // identifier.
+    add(first, Make(TKind::Insert, kBuilding, b(20), "2025-02-01 08:10:00", {{"zeigtAuf", a(3)}}), true,
+        true);
+    add(first, Make(TKind::Replace, kBuilding, b(20), "2025-02-01 08:20:00", {{"zeigtAuf", a(4)}}));
+    // Inserted and deleted.
+    add(first, Make(TKind::Insert, kAddress, a(21), "2025-02-01 08:30:00"), true);
+    add(first, Make(TKind::Delete, kAddress, a(21), ""));
+    // Replaced and deleted.
+    add(first, Make(TKind::Replace, kBuilding, b(2), "2025-02-01 08:40:00", {{"zeigtAuf", a(2)}}));
+    add(first, Make(TKind::Delete, kBuilding, b(2), ""));
+    // A relation of the extract and one of this file to an address deleted later in the file.
+    add(first, Make(TKind::Insert, kBuilding, b(22), "2025-02-01 08:50:00", {{"zeigtAuf", a(5)}}));
+    add(first, Make(TKind::Delete, kAddress, a(5), ""));
+    // An address inserted with its plain identifier, referred to with a stamped one.
+    add(first, Make(TKind::Insert, kAddress, a(23), "2025-02-01 09:10:00"));
+    add(first, Make(TKind::Insert, kBuilding, b(23), "2025-02-01 09:20:00", {{"zeigtAuf", a(23)}}), true,
+        true);
+    // Replaced on the day its version began, with a relation the new version drops.
+    add(first, Make(TKind::Replace, kBuilding, b(3), "2025-02-01 09:30:00",
+                    {{"zeigtAuf", a(3)}, {"gehoertZu", b(4)}}));
+
+    TFile second{"update2", false, {}};
+    // The same day, later: the versions begun in the morning end, with exactly their relations.
+    add(second, Make(TKind::Replace, kBuilding, b(1), "2025-02-01 15:00:00", {{"zeigtAuf", a(1)}}));
+    add(second, Make(TKind::Replace, kBuilding, b(3), "2025-02-01 15:10:00", {{"zeigtAuf", a(3)}}));
+    add(second, Make(TKind::Replace, kBuilding, b(20), "2025-02-01 15:20:00", {{"zeigtAuf", a(4)}}), true);
+    add(second, Make(TKind::Delete, kBuilding, b(23), ""));
+
+    TFile third{"update3", false, {}};
+    add(third, Make(TKind::Delete, kBuilding, b(20), ""));
+    add(third, Make(TKind::Replace, kAddress, a(1), "2025-02-02 10:00:00"));
+    add(third, Make(TKind::Replace, kAddress, a(1), "2025-02-02 10:05:00"), true);
+    add(third, Make(TKind::Delete, kAddress, a(4), ""));
+    return {extract, first, second, third};
+}
+
+// Random operations over a pool of objects, on days two files share: seeded, so every run meets the same.
+// As in real deliveries, an object is replaced, deleted or referred to only while it lives: an identifier
+// never comes back after its delete.
+std::vector<TFile> RandomChain(unsigned seed) {
+    std::mt19937 random(seed);
+    const auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    std::vector<std::pair<std::string, std::string>> objects; // the living ones: oid, type
+    TFile extract{"random-extract", true, {}};
+    for (int i = 0; i < 20; ++i) {
+        const std::string type = i % 2 ? kBuilding : kAddress;
+        const std::string oid = Oid(i % 2 ? "RBL" : "RAD", i);
+        objects.emplace_back(oid, type);
+        TOp op = Make(TKind::Insert, type, oid, "2024-10-15 07:55:13");
+        if (i > 0)
+            op.relations.push_back({"zeigtAuf", objects[static_cast<std::size_t>(pick(i))].first});
+        extract.ops.push_back(op);
+    }
+    std::vector<TFile> files{extract};
+    const char* const days[] = {"2025-03-01", "2025-03-01", "2025-03-02", "2025-03-02"};
+    int minute = 0;
+    int newObjects = 0;
+    for (int f = 0; f < 4; ++f) {
+        TFile file{"random-update" + std::to_string(f + 1), false, {}};
+        // Files of one day follow each other in the day.
+        if (f % 2 == 0)
+            minute = 0;
+        for (int k = 0; k < 30; ++k) {
+            char begin[32];
+            ++minute;
+            std::snprintf(begin, sizeof begin, "%s %02d:%02d:00", days[f], 8 + minute / 60, minute % 60);
+            const int choice = pick(10);
+            TOp op;
+            if (choice < 3) {
+                const std::string type = pick(2) ? kBuilding : kAddress;
+                const std::string oid = Oid(type == kBuilding ? "RBL" : "RAD", 100 + newObjects++);
+                objects.emplace_back(oid, type);
+                op = Make(TKind::Insert, type, oid, begin);
+                op.stampedId = pick(2) == 0;
+            } else {
+                const std::size_t which = static_cast<std::size_t>(pick(static_cast<int>(objects.size())));
+                const auto [oid, type] = objects[which];
+                op = Make(choice < 8 ? TKind::Replace : TKind::Delete, type, oid, choice < 8 ? begin : "");
+                op.stampedId = op.kind == TKind::Replace && pick(3) == 0;
+                if (op.kind == TKind::Delete)
+                    objects.erase(objects.begin() + static_cast<std::ptrdiff_t>(which));
+            }
+            if (op.kind != TKind::Delete)
+                for (int r = pick(3); r > 0; --r)
+                    op.relations.push_back(
+                        {r == 1 ? "zeigtAuf" : "beziehtSichAuchAuf",
+                         objects[static_cast<std::size_t>(pick(static_cast<int>(objects.size())))].first});
+            op.stampedTargets = !op.relations.empty() && pick(4) == 0;
+            file.ops.push_back(op);
+        }
+        files.push_back(file);
+    }
+    return files;
+}
+
+// ---- the database --------------------------------------------------------------------------------------
+
+// What public holds, in the model's terms: an end at or after `importsBegan` is that of a delete.
+std::vector<std::string> Holds(TTestDatabase& db, const std::string& importsBegan) {
+    std::vector<std::string> out;
+    const auto end = [&importsBegan](const std::optional<std::string>& e) {
+        if (!e || *e == "1899-12-30 00:00:00")
+            return kOpen;
+        return *e >= importsBegan ? kDeleted : *e;
+    };
+    for (const auto& row : db.Query("SELECT gml_id, beginn::text, ende::text FROM public.ax_objects"))
+        out.push_back("version " + *row[0] + " " + *row[1] + " " + end(row[2]));
+    for (const auto& row :
+         db.Query("SELECT r.gml_id, r.id_ref, coalesce(p.typbez, r.typ::text), r.beginn::text, "
+                  "r.ende::text FROM public.id_refs r LEFT JOIN (SELECT DISTINCT ON (typ) typ, "
+                  "typbez FROM parserelations ORDER BY typ, typbez) p ON p.typ = r.typ"))
+        out.push_back("relation " + *row[0] + ">" + *row[1] + " " + *row[2] + " " + *row[3] + " " +
+                      end(row[4]));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Everything exactly, the times of deletes included, sorted.
+std::vector<std::string> Exactly(TTestDatabase& db) {
+    std::vector<std::string> out;
+    for (const char* sql :
+         {"SELECT concat_ws('|', tablename, gml_id, beginn, ende, modellart) FROM public.ax_objects",
+          "SELECT concat_ws('|', gml_id, id_ref, typ, beginn, ende) FROM public.id_refs",
+          "SELECT 'staged ' || count(*) FROM alkistemp.ax_objects"})
+        for (const auto& row : db.Query(sql))
+            out.push_back(row[0].value_or("<null>"));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The lines only one side has, for a readable failure.
+std::string Difference(const std::vector<std::string>& database, const std::vector<std::string>& model) {
+    std::string out;
+    for (const std::string& line : database)
+        if (!std::binary_search(model.begin(), model.end(), line))
+            out += "  database only: " + line + "\n";
+    for (const std::string& line : model)
+        if (!std::binary_search(database.begin(), database.end(), line))
+            out += "  model only:    " + line + "\n";
+    return out;
+}
+
+struct TMode {
+    const char* name;
+    bool oneStatementAtATime;
+    bool groups;
+};
+
+void RunChain(const TMode& mode, const std::vector<TFile>& files) {
+    SCOPED_TRACE(mode.name);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    std::vector<std::string> paths;
+    for (const TFile& file : files) {
+        paths.push_back(dir.filePath(QString::fromStdString(file.name + ".xml")).toStdString());
+        std::ofstream(paths.back(), std::ios::binary) << FileText(file);
+    }
+    TTestDatabase db;
+    TfrmKelpora form;
+    TFakeDialogs dialogs;
+    ConnectRunToTestDatabase(form, db);
+    form.oNachFolien = mode.groups;
+    form.StartRunState();
+    form.ReadRunLookups();
+    form.oOneStatementAtATime = mode.oneStatementAtATime;
+    const std::string importsBegan = db.Scalar("SELECT date_trunc('second', localtimestamp)::text");
+
+    TModel model;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].name);
+        form.LoadDoc(paths[i]);
+        for (const TOp& op : files[i].ops)
+            model.Apply(op);
+        EXPECT_EQ(Difference(Holds(db, importsBegan), model.Lines()), "");
+        EXPECT_EQ(db.Scalar("SELECT (SELECT count(*) FROM alkistemp.ax_objects) + (SELECT count(*) FROM "
+                            "alkistemp.id_refs)"),
+                  "0")
+            << "left staged";
+    }
+    // The derived buildings are the living ones.
+    db.Exec("SELECT alkis_nachbearbeitung()");
+    std::set<std::string> derived;
+    for (const auto& row : db.Query("SELECT gml_id FROM alkis_gebaeude"))
+        derived.insert(*row[0]);
+    EXPECT_EQ(derived, model.LivingBuildings());
+
+    const std::vector<std::string> once = Exactly(db);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        form.LoadDoc(paths[i]);
+        EXPECT_EQ(Difference(Exactly(db), once), "") << files[i].name << " imported again";
+    }
+    form.LoadDoc(paths[1]);
+    EXPECT_EQ(Difference(Exactly(db), once), "") << files[1].name << " imported after the newer files";
+    EXPECT_EQ(db.Scalar("SELECT string_agg(beschreibung, ' / ') FROM logs WHERE meldetyp = 1"), "<null>");
+    EXPECT_TRUE(dialogs.messages.empty());
+    form.conn->Disconnect();
+}
+
+const TMode kModes[] = {
+    {"with features in flight", false, false},
+    {"one statement at a time", true, false},
+    {"tables per object-type group", false, true},
+};
+
+TEST(UpdateChain, HandMadeMixesHoldWhatTheModelHolds) {
+    EnsureQApplication();
+    const std::vector<TFile> chain = HandMadeChain();
+    for (const TMode& mode : kModes)
+        RunChain(mode, chain);
+}
+
+TEST(UpdateChain, RandomMixesHoldWhatTheModelHolds) {
+    EnsureQApplication();
+    for (unsigned seed : {7u, 2024u}) {
+        SCOPED_TRACE(seed);
+        const std::vector<TFile> chain = RandomChain(seed);
+        for (const TMode& mode : kModes)
+            RunChain(mode, chain);
+    }
+}
+
+} // namespace
