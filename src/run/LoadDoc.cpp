@@ -74,6 +74,13 @@ void EndFileIfConnectionLost(TfrmKelpora& form) {
     form.ReportConnectionLost();
     throw EDatabaseError(kConnectionLostText);
 }
+// Said of every file that was rolled back after it had begun to be written.
+void ReportNotApplied(TfrmKelpora& form, const std::string& fileName) {
+    const std::string text =
+        "Die Datei " + fileName + " wurde nicht übernommen: nichts von ihr ist in der Datenbank.";
+    form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
+    form.WriteLog(1, text);
+}
 } // namespace
 
 void TfrmKelpora::LoadDoc(const std::string& fileName) {
@@ -97,6 +104,8 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         } catch (...) {
             FlushPendingFeatures();
             EndFileIfConnectionLost(*this);
+            file.RollBack();
+            ReportNotApplied(*this, fileName);
             throw;
         }
         FlushPendingFeatures();
@@ -131,10 +140,7 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         file.RollBack();
         ++iFilesNotRead;
         oFileNotApplied = true;
-        const std::string text =
-            "Die Datei " + fileName + " wurde nicht übernommen: nichts von ihr ist in der Datenbank.";
-        AddLogLine(TimeOfDay() + ": " + text);
-        WriteLog(1, text);
+        ReportNotApplied(*this, fileName);
     }
 }
 
