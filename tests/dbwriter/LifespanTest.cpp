@@ -111,6 +111,33 @@ TEST_F(Lifespan, FailuresOfEitherStepAreReportedPerObject) {
     EXPECT_EQ(lines[1], "relation \"id_refs\" does not exist");
 }
 
+// A replace or delete whose type names a table that holds no versions (the relation table, the run log,
+// a configuration table, the parent of all object tables) is refused with the per-object report: nothing
+// is closed there, nor in the relation table.
+TEST_F(Lifespan, NamesOfOtherTablesAreRefusedAndCloseNothing) {
+    const auto contents = [&] {
+        return Ends("SELECT concat_ws('|', gml_id, id_ref, beginn, ende) FROM id_refs UNION ALL SELECT "
+                    "concat_ws('|', tablename, gml_id, beginn, ende) FROM ax_objects ORDER BY 1");
+    };
+    const std::vector<std::string> before = contents();
+    for (const char* type :
+         {"id_refs", "ID_REFS", "ax_objects", "logs", "parse", "statistics", "spatial_ref_sys"}) {
+        for (const TAAObjectType kind : {twfsDelete, twfsReplace}) {
+            SCOPED_TRACE(type);
+            db.Exec("DELETE FROM logs");
+            auto r = Record(type, "DEBWL0010000001a", kind);
+            EXPECT_FALSE(form->DeleteFromDB(r.get()));
+            const auto lines = NewLogLines();
+            ASSERT_EQ(lines.size(), 2u);
+            EXPECT_EQ(lines[0],
+                      std::string("Fehler beim Löschen des Objektes ") + type + ": DEBWL0010000001a");
+            EXPECT_EQ(lines[1], "Keine Objekttabelle: " + LowerCaseAscii(type));
+            EXPECT_EQ(LogRows(), std::vector<std::string>{"1|" + lines[0] + " - " + lines[1]});
+        }
+    }
+    EXPECT_EQ(contents(), before);
+}
+
 TEST_F(Lifespan, RelationTableCreatedOncePerRun) {
     ASSERT_EQ(db.Scalar("SELECT to_regclass('alkistemp.id_refs') IS NULL"), "t");
     const TDateTime begin = EncodeDate(2019, 3, 14) + EncodeTime(10, 7, 2, 0);

@@ -182,3 +182,21 @@ TEST_F(ObjectTables, HostileObjectTypeNamesStayHarmless) {
     EXPECT_TRUE(form->EnsureObjectTable("AX_" + std::string(50, 'b')));
     EXPECT_TRUE(NewLogLines().empty());
 }
+
+// A type named like a data type the database has (PostGIS's geometry, a built-in type, an array type)
+// would bring a row type of the same name: in public every integration would fail from then on. Such a
+// name is refused like the names of other relations, and a type of another name still gets its tables.
+TEST_F(ObjectTables, TypesNamedLikeDataTypesAreRefused) {
+    for (const std::string name : {"geometry", "Geography", "box2d", "text", "int4", "_geometry"}) {
+        EXPECT_FALSE(form->EnsureObjectTable(name)) << name;
+        const auto lines = NewLogLines();
+        ASSERT_EQ(lines.size(), 2u) << name;
+        EXPECT_EQ(lines[1], "\tName eines Datentyps der Datenbank, keine Objektart: " + name);
+    }
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_tables WHERE schemaname IN ('public', 'alkistemp') AND "
+                        "tablename IN ('geometry', 'geography', 'box2d', 'text', 'int4', '_geometry')"),
+              "0");
+    EXPECT_TRUE(form->EnsureObjectTable("AX_Geometrie"));
+    EXPECT_TRUE(NewLogLines().empty());
+    EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "0");
+}
