@@ -1,6 +1,6 @@
 // kelpora-nasgen: writes large synthetic NAS files for benchmarks.
 //
-//   kelpora-nasgen --features N --out file.xml [--nba] [--entity-refs R]
+//   kelpora-nasgen --features N --out file.xml [--nba [--new-from K]] [--entity-refs R]
 //
 // Without --nba: a full extract (AX_Bestandsdatenauszug, enthaelt/wfs:FeatureCollection/gml:featureMember)
 // of N features that cycle through four shapes taken from real ALKIS data: parcels (AX_Flurstueck, a
@@ -9,7 +9,8 @@
 // geometry (AX_LagebezeichnungOhneHausnummer). Every gml:id is unique (16 characters).
 // With --nba: an update (AX_NutzerbezogeneBestandsdatenaktualisierung_NBA) whose wfs:Transaction holds N
 // operations for the same N objects: a Replace (new version) for every third, a Delete for the next, and an
-// Insert of a new object for the one after, so that it applies to the extract of the same N.
+// Insert of a new object for the one after, so that it applies to the extract of the same N. The new objects
+// are numbered from K on (default N): an update of N features for an extract of K >= N features.
 // With --entity-refs R: a hostile file, for the memory bound of entity expansion. The document type declares
 // one internal entity of 100 000 bytes, and the address text of the first address object references it R
 // times (20 000 references: 2 GB of text from a file of some 60 KB plus 100 KB of declaration).
@@ -286,7 +287,8 @@ void Header(TWriter& w, bool nba) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kelpora-nasgen --features N --out file.xml [--nba] [--entity-refs R]\n");
+    std::fprintf(stderr, "usage: kelpora-nasgen --features N --out file.xml [--nba [--new-from K]] "
+                         "[--entity-refs R]\n");
     return 2;
 }
 
@@ -296,6 +298,7 @@ int main(int argc, char** argv) {
     long long features = -1;
     const char* out = nullptr;
     bool nba = false;
+    long long newFrom = -1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--features") == 0 && i + 1 < argc)
             features = std::atoll(argv[++i]);
@@ -303,6 +306,8 @@ int main(int argc, char** argv) {
             out = argv[++i];
         else if (std::strcmp(argv[i], "--nba") == 0)
             nba = true;
+        else if (std::strcmp(argv[i], "--new-from") == 0 && i + 1 < argc)
+            newFrom = std::atoll(argv[++i]);
         else if (std::strcmp(argv[i], "--entity-refs") == 0 && i + 1 < argc)
             EntityRefs = std::atoll(argv[++i]);
         else
@@ -310,6 +315,8 @@ int main(int argc, char** argv) {
     }
     if (features < 0 || out == nullptr)
         return Usage();
+    if (newFrom < features)
+        newFrom = features;
     std::FILE* f = std::fopen(out, "w");
     if (!f) {
         std::perror(out);
@@ -350,7 +357,7 @@ int main(int argc, char** argv) {
                 break;
             default:
                 w("      <wfs:Insert>\n");
-                Feature(w, i, Oid(features + i), "20241016T080000Z", newVersion);
+                Feature(w, i, Oid(newFrom + i), "20241016T080000Z", newVersion);
                 w("      </wfs:Insert>\n");
                 break;
             }

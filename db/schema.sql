@@ -34,6 +34,9 @@ CREATE TABLE IF NOT EXISTS public.id_refs (
 -- relation: without these every replace and delete of an update scans all relations of the county.
 CREATE INDEX IF NOT EXISTS id_refs_gml_id_idx ON public.id_refs (gml_id);
 CREATE INDEX IF NOT EXISTS id_refs_id_ref_idx ON public.id_refs (id_ref);
+-- The integration looks each staged relation up as a whole: by target alone, a target many objects point to
+-- would be searched through all of them, again for every one.
+CREATE INDEX IF NOT EXISTS id_refs_relation_idx ON public.id_refs (gml_id, id_ref, typ, beginn);
 
 -- Object counts announced by the export protocol of each file (progress display).
 CREATE TABLE IF NOT EXISTS public.statistics (

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "model/IdFilter.h"
 #include "model/NASDEF.h"
 #include "model/StringList.h"
 #include "writer/AttributList.h"
@@ -172,6 +173,10 @@ public:
     };
     std::map<std::string, TClosingTable> closingTables;
     bool stagedRelationsIndexed = false;
+    // Per file: the objects it may have staged versions (and with them relations) of, and the targets of
+    // the relations it may have staged: a closing looks in the staging tables only for those.
+    TIdFilter stagedObjects;
+    TIdFilter stagedTargets;
     // Makes sure alkistemp.id_refs exists (once per run); false when it cannot be found after creating it.
     // Throws the database's error.
     bool EnsureIdRefsTable();

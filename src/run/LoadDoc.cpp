@@ -150,6 +150,8 @@ void TfrmKelpora::ResetFileCaches() {
         obTables->Clear();
     closingTables.clear();
     stagedRelationsIndexed = false;
+    stagedObjects.Clear();
+    stagedTargets.Clear();
 }
 
 bool TfrmKelpora::IntegrateTempData() {

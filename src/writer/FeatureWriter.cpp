@@ -278,6 +278,11 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     if (r.wfsType == twfsReplace)
         result = DeleteFromDB(obAXObject);
     TuneImportConnection();
+    // From here on the file may stage a version of the object and its relations.
+    stagedObjects.Add(r.identifikator);
+    for (const auto& relation : r.relationen)
+        for (const std::string& target : relation->Lines())
+            stagedTargets.Add(target);
 
     // With answers in flight, the validity question and the quality data rows always travel with the
     // INSERT: until it is sent, nothing of the feature reaches the server or the log (see the catch).

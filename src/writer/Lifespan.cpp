@@ -109,7 +109,8 @@ TfrmKelpora::TClosingPlan TfrmKelpora::PlanClosing(const TClosing& c) {
     // A type neither integrated nor staged: the statement on its name fails and says so.
     if (standing.publicObjectTable || !staged)
         plan.versionTables.push_back(table);
-    if (staged) {
+    const bool ownStaged = stagedObjects.MayHold(c.id);
+    if (staged && ownStaged) {
         if (!standing.stagingIndexed) {
             EnsureClosingIndex("alkistemp." + table);
             standing.stagingIndexed = true;
@@ -118,7 +119,8 @@ TfrmKelpora::TClosingPlan TfrmKelpora::PlanClosing(const TClosing& c) {
     }
     if (c.referenzen) {
         plan.relationTables.push_back("id_refs");
-        if (oTableExistsIdRefs) {
+        // A relation is staged with its holder's version; a delete also ends those pointing to it.
+        if (oTableExistsIdRefs && (ownStaged || (!c.isReplace && stagedTargets.MayHold(c.id)))) {
             if (!stagedRelationsIndexed) {
                 EnsureClosingIndex("alkistemp.id_refs");
                 stagedRelationsIndexed = true;

@@ -62,7 +62,8 @@ TEST(CreateIndizes, CreatesTheIndexesOnceForEveryObjectTable) {
         db.Scalar("SELECT string_agg(indexdef, ' | ' ORDER BY indexname) FROM pg_indexes WHERE tablename = "
                   "'id_refs'"),
         "CREATE INDEX id_refs_gml_id_idx ON public.id_refs USING btree (gml_id) | CREATE INDEX "
-        "id_refs_id_ref_idx ON public.id_refs USING btree (id_ref)");
+        "id_refs_id_ref_idx ON public.id_refs USING btree (id_ref) | CREATE INDEX id_refs_relation_idx ON "
+        "public.id_refs USING btree (gml_id, id_ref, typ, beginn)");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_indexes WHERE tablename LIKE 'ax_xxxx%'"), "4");
     // Staging tables are emptied after every file and need no indexes.
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_indexes WHERE schemaname = 'alkistemp'"), "0");

@@ -150,3 +150,43 @@ TEST_F(EndToEnd, MalformedSecondOfThreeEndsTheRun) {
     w->ToolButton3Click();
     EXPECT_EQ(fake->shownDialogs.size(), 2u);
 }
+
+// The second of three files cannot be integrated: it is rolled back and said to be not applied, the third
+// is not read (an update may build on the second), and the run goes on with its post-processing and its
+// report on the data of the first.
+TEST_F(EndToEnd, FailedIntegrationOfTheSecondOfThreeLeavesTheThirdUnread) {
+    WriteIni("ALKIS");
+    db->Exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+             "IF NEW.beginn > '2024-10-16' THEN RAISE EXCEPTION 'kein Platz'; END IF; RETURN NEW; END $$");
+    db->Exec("CREATE TABLE public.ax_gebaeude (LIKE alkistemp.ax_objects) INHERITS (public.ax_objects)");
+    const std::string third = dir.filePath("third.xml").toStdString();
+    std::filesystem::copy_file(Real("bestand_bonn.xml"), third);
+    // The update's new building version is the row the integration cannot place.
+    db->Exec(
+        "CREATE TRIGGER refuse BEFORE INSERT ON public.ax_gebaeude FOR EACH ROW EXECUTE FUNCTION refuse()");
+    ChooseFiles({Real("bestand_bonn.xml"), Real("nba_bonn.xml"), third}, true);
+    w->ToolButton3Click();
+
+    EXPECT_TRUE(fake->errors.empty());
+    const auto lines = Lines();
+    std::vector<std::string> reading;
+    for (const auto& l : lines)
+        if (l.rfind(": Lese Datei: ", 0) == 0)
+            reading.push_back(l.substr(0, l.find(" - ")));
+    EXPECT_EQ(reading,
+              (std::vector<std::string>{": Lese Datei: bestand_bonn.xml", ": Lese Datei: nba_bonn.xml"}));
+    const auto said = [&lines](const std::string& text) {
+        return std::count(lines.begin(), lines.end(), text);
+    };
+    EXPECT_EQ(said(": Die Datei " + Real("nba_bonn.xml") +
+                   " wurde nicht übernommen: nichts von ihr ist in der Datenbank."),
+              1);
+    EXPECT_EQ(said(": Die weitere Datei wird nicht gelesen."), 1);
+    EXPECT_EQ(said(": Aktualisiere Umsetzungstabelle..."), 1);
+    EXPECT_EQ(said(": Erzeuge Log-Datei..."), 1);
+    // Only the extract: the update's replace, delete and insert are not there.
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM public.ax_objects"), "12");
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM public.ax_objects WHERE ende <> '1899-12-30'"), "0");
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
+    ExpectCleanedUp();
+}
