@@ -64,10 +64,14 @@ std::string ModelTypeMask(const TAXObject& record, const TModellarten* table) {
     return mask;
 }
 
-// The coordinates of a point's WKT text with "," as the decimal separator; empty for any other WKT.
+// Only a single point carries a height: "MultiPoint(" holds "Point(" as well, and cutting its text as a
+// point's gave "oint(...".
+bool IsSinglePoint(const std::string& wkt) {
+    return wkt.starts_with("Point(") && wkt.ends_with(")");
+}
+
+// The coordinates of a single point's WKT text with "," as the decimal separator.
 std::string HeightText(const std::string& wkt) {
-    if (wkt.find("Point(") == std::string::npos || wkt.size() < 7)
-        return {};
     std::string text = wkt.substr(6, wkt.size() - 7);
     ReplaceAll(text, '.', ',');
     return text;
@@ -321,7 +325,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
             const std::vector<std::string> heightLines = HeightLineNames(r.position);
             if (!heightLines.empty()) {
-                if (Contains(wkt, "Point(")) {
+                if (IsSinglePoint(wkt)) {
                     const std::string height = HeightText(wkt);
                     for (const std::string& name : heightLines)
                         r.attribute.SetValue(name, height);

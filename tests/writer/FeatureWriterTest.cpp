@@ -163,6 +163,19 @@ std::vector<TWriteCase> Cases() {
          "",
          {},
          0},
+        {"height of a multi-point sets nothing",
+         "<gml:MultiPoint srsName=\"urn:adv:crs:DE_DHHN92_NH\"><gml:pointMember><gml:Point><gml:pos>1.5"
+         "</gml:pos></gml:Point></gml:pointMember><gml:pointMember><gml:Point><gml:pos>2.5</gml:pos>"
+         "</gml:Point></gml:pointMember></gml:MultiPoint>",
+         {},
+         {},
+         "",
+         0,
+         25832,
+         ExpectedRow("ID", "nogeo", kZeros, {}),
+         ") VALUES(:gml_id, :tablename, :beginn, :ende, :modellart",
+         {},
+         0},
         {"height of a line sets nothing",
          "<gml:LineString srsName=\"urn:adv:crs:ETRS89_h\"><gml:posList>1 2 3 "
          "4</gml:posList></gml:LineString>",
