@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -260,6 +261,12 @@ public:
     void WriteCollectedQualityData(TFeatureWork& work);
     // While set, WriteProcessSteps adds its rows to this feature's transaction instead of writing them.
     TFeatureWork* collectingWork = nullptr;
+    // A reference system name of a geometry that `crs` lacks, stored as the standard system of the run's
+    // files instead: said once per file and name, in the log window and as an error row, so that the
+    // user can add the name to `crs` (its geometries are otherwise placed wrongly without a word).
+    void ReportCrsFallback(const std::string& crs, const std::string& standardCrs, std::int32_t srid);
+    std::set<std::string> crsFallbacksReported; // names said for the file below
+    const TPortionFile* crsFallbackFile = nullptr;
     // The failure report of the INSERT of a feature (duplicate or any other error).
     void ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error);
     // The progress step that ends every call that got as far as its INSERT.

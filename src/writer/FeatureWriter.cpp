@@ -221,6 +221,23 @@ void TfrmKelpora::ReportWriteFailure(const std::string& oa, const std::string& i
     }
 }
 
+void TfrmKelpora::ReportCrsFallback(const std::string& crs, const std::string& standardCrs,
+                                    std::int32_t srid) {
+    // The portion header of the file being read stands for the file: two files of one name are two.
+    const TPortionFile* const file = obFiles.empty() ? nullptr : obFiles.back().get();
+    if (file != crsFallbackFile) {
+        crsFallbackFile = file;
+        crsFallbacksReported.clear();
+    }
+    if (!crsFallbacksReported.insert(crs).second)
+        return;
+    const std::string text = "Das Bezugssystem " + crs + " der Datei " + sFileID +
+                             " steht nicht in der Tabelle crs; seine Geometrien werden als " + standardCrs +
+                             " (SRID " + std::to_string(srid) + ") gespeichert.";
+    AddLogLine(text);
+    WriteLog(1, text);
+}
+
 void TfrmKelpora::ShowFileProgress() {
     if (obStatistics.Empty())
         return;
@@ -298,6 +315,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         std::string& wkt = w.wkt;
         if (!r.position.empty()) {
             std::string crs;
+            std::string standardCrs; // taken for a name that `crs` lacks
             {
                 std::unique_ptr<TXmlDocument> loaded;
                 const TXmlDocument* doc = currentDocument;
@@ -309,8 +327,10 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 crs = GetSrsName(doc->Root());
                 RemoveFirstIgnoringCase(crs, "urn:adv:crs:");
                 srid = GetEPSG(crs);
-                if (srid < 0)
-                    srid = GetEPSG(obKoRefs ? obKoRefs->GetStdCRS() : std::string());
+                if (srid < 0) {
+                    standardCrs = obKoRefs ? obKoRefs->GetStdCRS() : std::string();
+                    srid = GetEPSG(standardCrs);
+                }
                 // The box of an unknown geometry comes after the reports of the features before it.
                 if (inFlight && MeetsUnknownGeometryType(doc->Root()))
                     FinishFeaturesInFlight();
@@ -333,6 +353,8 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             } else if (srid < 0) {
                 WriteLog(1, "CRS unbekannt: (" + crs + ")" + oa + ": " + r.identifikator);
             } else {
+                if (!crs.empty() && !standardCrs.empty())
+                    ReportCrsFallback(crs, standardCrs, srid);
                 // The validity answer can travel with the INSERT when nothing between here and the
                 // INSERT can show: the attribute columns are known already, and no quality data get
                 // written (or their rows travel in the same transaction).
