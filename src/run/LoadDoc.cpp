@@ -9,6 +9,7 @@
 #include "parser/BrenkoSaxReader.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/xml/XmlDom.h"
+#include "run/RunSupport.h"
 #include "writer/DbSupport.h"
 
 namespace {
@@ -125,7 +126,7 @@ void TfrmKelpora::IntegrateTempData() {
         TZQuery& q = SharedStatement(cmd);
         q.SQL().Clear();
         q.SQL().Add("SELECT temp2alkis()");
-        q.ExecSQL();
+        WithServerWarnings(*this, [&q] { q.ExecSQL(); });
     } catch (const std::exception& e) {
         ReportFailure("Fehler beim Integrieren der temporären Daten  ",
                       std::string("Fehler beim Integrieren der temporären Daten.  - ") + e.what(), e.what());

@@ -70,7 +70,7 @@ TZQuery& Statement(const std::shared_ptr<TZQuery>& cmd) {
 template <class TBody> void RunStep(TfrmKelpora& form, const TPostStep& step, TBody body) {
     ReportStep(form, step.statusText, step.windowText, step.logText);
     try {
-        body();
+        WithServerWarnings(form, body);
     } catch (const std::exception& e) {
         form.ReportFailure(step.failureText, step.failurePrefix + std::string(e.what()), e.what());
     }

@@ -558,3 +558,54 @@ TEST_F(ImportCommand, LostConnectionEndsTheFileWithOneReportAndTheRun) {
     EXPECT_EQ(w->obFiles.size(), 1u);
     ExpectCleanedUp();
 }
+
+// Warnings the server raises while a file is integrated or post-processed reach the log window and the
+// run log, each text once, after the step's own line; notices below warnings stay unsaid.
+TEST_F(ImportCommand, ServerWarningsOfIntegrationAndPostProcessingAreSaid) {
+    ChooseFiles({Real("bestand_bonn.xml")}, false);
+    w->ToolButton3Click(); // makes the staging tables
+    ASSERT_TRUE(fake->errors.empty());
+    // Rows the integration cannot place: the real warning of temp2alkis.
+    db->Exec("CREATE FUNCTION kt_no_begin() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+             "NEW.beginn := NULL; RETURN NEW; END $$;"
+             "CREATE TRIGGER kt_no_begin BEFORE INSERT ON alkistemp.ax_gebaeude FOR EACH ROW "
+             "EXECUTE FUNCTION kt_no_begin()");
+    TracePostProcessing();
+    db->Exec(
+        "CREATE OR REPLACE FUNCTION fkt_create_indizes() RETURNS void LANGUAGE plpgsql AS $$ BEGIN "
+        "RAISE WARNING 'Index auf x nicht angelegt'; RAISE NOTICE 'nur eine Notiz'; "
+        "RAISE WARNING 'Index auf x nicht angelegt'; RAISE WARNING 'Index auf y nicht angelegt'; END $$");
+    // A step that warns for every row it meets: a hundred texts, then how many more.
+    db->Exec("CREATE OR REPLACE FUNCTION fkt_add_geometry_column() RETURNS void LANGUAGE plpgsql AS $$ "
+             "BEGIN FOR i IN 1..130 LOOP RAISE WARNING 'Zeile %', i; END LOOP; END $$");
+    const std::size_t before = Lines().size();
+    ChooseFiles({Real("bestand_bonn.xml")}, true);
+    w->ToolButton3Click();
+
+    const std::vector<std::string> all = Lines();
+    const std::vector<std::string> lines(all.begin() + static_cast<long>(before), all.end());
+    const std::string staged = "Warnung der Datenbank: temp2alkis: 1 rows of alkistemp.ax_gebaeude without "
+                               "gml_id or beginn stay in the staging table";
+    const std::vector<std::string> said = {"Temporäre Daten integrieren ...", staged, "Erzeuge Indizes ...",
+                                           "Warnung der Datenbank: Index auf x nicht angelegt",
+                                           "Warnung der Datenbank: Index auf y nicht angelegt"};
+    std::vector<std::string> seen;
+    for (const std::string& line : lines)
+        if (std::find(said.begin(), said.end(), line.substr(2)) != said.end())
+            seen.push_back(line.substr(2));
+    EXPECT_EQ(seen, said);
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.find("Notiz"), std::string::npos) << line;
+    const auto rows = LogRows(w->iLfdNrUmsetzung);
+    std::vector<std::string> errorRows;
+    for (const std::string& row : rows)
+        if (row.starts_with("1|"))
+            errorRows.push_back(row.substr(2));
+    ASSERT_EQ(errorRows.size(), 3u + 100u + 1u);
+    EXPECT_EQ(std::vector<std::string>(errorRows.begin(), errorRows.begin() + 3),
+              (std::vector<std::string>{staged, said[3], said[4]}));
+    EXPECT_EQ(errorRows[3], "Warnung der Datenbank: Zeile 1");
+    EXPECT_EQ(errorRows[102], "Warnung der Datenbank: Zeile 100");
+    EXPECT_EQ(errorRows[103], "30 weitere Warnungen der Datenbank");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), ": 30 weitere Warnungen der Datenbank"), 1);
+}
