@@ -311,8 +311,14 @@ public:
     void TransformGeometries();
     void NachbereitungAFIS();
     void NachbereitungALKIS();
-    // The post-processing steps in their order (the schema steps only for their schema).
+    // The post-processing steps in their order (the schema steps only for their schema). A lost
+    // connection ends the sequence at the step that met it: every further step could only fail alike.
     void PostProcessing();
+    // Post-processing steps of the run that failed.
+    std::int32_t iPostProcessingFailures = 0;
+    // Whether the run left something undone (files not applied, failed post-processing steps): it then
+    // does not end as a success.
+    bool RunHadFailures() const;
     void CreateRunReport();
     // True from the connection of an import or overview command to its clean-up: a second command
     // must not take over `conn` while the first lets window messages through.

@@ -15,6 +15,12 @@ void ReportStep(TfrmKelpora& form, const std::string& statusText, const std::str
     form.WriteLog(0, logText);
 }
 
+TRunEnding RunEnding(bool withFailures) {
+    if (withFailures)
+        return {"Import mit Fehlern abgeschlossen.", "Der Import ist mit Fehlern abgeschlossen."};
+    return {"Import abgeschlossen.", "Der Import ist abgeschlossen."};
+}
+
 namespace {
 
 // The texts said for one statement; a function that warns for every row it meets must not bury the log

@@ -10,6 +10,14 @@ class TfrmKelpora;
 void ReportStep(TfrmKelpora& form, const std::string& statusText, const std::string& windowText,
                 const std::string& logText);
 
+// The run's last log line (and row) and status text: a run that left something undone does not end as
+// a success.
+struct TRunEnding {
+    const char* logText;
+    const char* statusText;
+};
+TRunEnding RunEnding(bool withFailures);
+
 // The percentage of the bytes already read, rounded to the nearest integer with halves going to the even
 // neighbour; 0 when the files total no bytes.
 int ImportPercent(double done, double total);
