@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "ParserFixture.h"
@@ -191,7 +192,9 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          typeZeroRows,
          "Temporäre Daten integrieren ...|Aktualisiere Umsetzungstabelle ...|Erzeuge Indizes ..."},
     };
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "kelpora-hostile";
+    // A folder of this process's own: test runs of other build folders read their own files meanwhile.
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kelpora-hostile-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
