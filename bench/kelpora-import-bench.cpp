@@ -1,20 +1,25 @@
 // kelpora-import-bench: imports NAS files through the code path of an import run's file loop and
 // reports the throughput.
 //
-//   kelpora-import-bench --db "host=... dbname=..." [--groups] [--no-relations] [--target-srid N] FILE...
+//   kelpora-import-bench --db "host=... dbname=..." [--groups] [--no-relations] [--target-srid N]
+//                        [--schema ATKIS|AFIS|ALKIS] [--post-processing] FILE...
 //
-// The run is prepared as the import command prepares it (run log, invalids table, tables per object-type
-// group when --groups is given, model types, relation types, reference systems); then every file goes
-// through LoadDoc, which parses it, writes its features into the staging schema and calls temp2alkis().
+// The run is prepared as the import command prepares it (the code of the stored geometries, unless the
+// schema is AFIS; run log, invalids table, tables per object-type group when --groups is given, model
+// types, relation types, reference systems); then every file goes through LoadDoc, which parses it,
+// writes its features into the staging schema and calls temp2alkis(). With --post-processing the
+// post-processing sequence of the schema (default ATKIS) follows the last file, outside the timing; the
+// log window lines it wrote go to stderr ("log: " and the line).
 // Nothing modal is shown: message boxes go to stderr and are answered with their default button. One
 // line per file, then
 //   features: N, seconds: S, features/s: R, peak RSS MiB: M
 // where N counts the feature records the parser handed over (inserts, replaces, deletes); the line of a
 // file also gives the objects written, which leaves out features the writer skipped (invalid geometry). Exit
 // status 0 when every file parsed, 1 on a parse failure or a lost connection (its message on stderr; the
-// files after it are not read), when a file could not be applied (its integration or commit failed; the
-// files after it are not read) and when a file's form is not read (GeoInfoDok 7; the files after it are), 2
-// on bad arguments or no connection.
+// files after it and the post-processing are left out), when a file could not be applied (its integration
+// or commit failed; the files after it are not read), when a file's form is not read (GeoInfoDok 7; the
+// files after it are) and when a post-processing step failed (the run's ending on stderr), 2 on bad
+// arguments or no connection.
 #include <QApplication>
 #include <QComboBox>
 #include <chrono>
@@ -29,6 +34,7 @@
 #include "app/FormKelpora.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/dialogs/Dialogs.h"
+#include "run/RunSupport.h"
 
 namespace {
 
@@ -55,13 +61,15 @@ struct TOptions {
     bool groups = false;
     bool relations = true;
     int targetSrid = 25832;
+    std::string schema = "ATKIS";
+    bool postProcessing = false;
     std::vector<std::string> files;
 };
 
 int Usage(const char* message) {
     std::fprintf(stderr, "kelpora-import-bench: %s\n", message);
     std::fprintf(stderr, "usage: kelpora-import-bench --db CONNINFO [--groups] [--no-relations] "
-                         "[--target-srid N] FILE...\n");
+                         "[--target-srid N] [--schema ATKIS|AFIS|ALKIS] [--post-processing] FILE...\n");
     return 2;
 }
 
@@ -123,6 +131,10 @@ int main(int argc, char** argv) {
             opt.relations = false;
         else if (a == "--target-srid" && i + 1 < argc)
             opt.targetSrid = std::atoi(argv[++i]);
+        else if (a == "--schema" && i + 1 < argc)
+            opt.schema = argv[++i];
+        else if (a == "--post-processing")
+            opt.postProcessing = true;
         else if (a.rfind("--", 0) == 0)
             return Usage(("unknown option " + a).c_str());
         else
@@ -158,7 +170,9 @@ int main(int argc, char** argv) {
     form.oNachFolien = opt.groups;
     form.oReferenzen = opt.relations;
 
-    // As the import command prepares a run.
+    // As the import command prepares a run (without its question about a stored code other than 25832).
+    form.sSchema = opt.schema;
+    form.iSRIDDB = opt.schema == "AFIS" ? 0 : form.GetDatabaseSRID();
     form.StartRunState();
     form.ReadRunLookups();
     form.oRunFiles = true;
@@ -178,8 +192,6 @@ int main(int argc, char** argv) {
             break;
         }
         form.ProcessMessages();
-        if (form.iFilesNotRead > 0)
-            status = 1;
         const bool stop = form.oFileNotApplied; // later files may build on it
         const double seconds = std::chrono::duration<double>(TClock::now() - fileStart).count();
         std::printf("%s: features: %lld, written: %lld, seconds: %.2f\n", file.c_str(),
@@ -193,6 +205,17 @@ int main(int argc, char** argv) {
     std::printf("features: %lld, seconds: %.2f, features/s: %.0f, peak RSS MiB: %.1f\n",
                 static_cast<long long>(features), seconds,
                 seconds > 0 ? static_cast<double>(features) / seconds : 0.0, PeakRssMiB());
+    if (status == 0 && opt.postProcessing) {
+        const std::size_t before = form.LogLines().size();
+        form.PostProcessing();
+        const std::vector<std::string> lines = form.LogLines();
+        for (std::size_t i = before; i < lines.size(); ++i)
+            std::fprintf(stderr, "log: %s\n", lines[i].c_str());
+    }
+    if (status == 0 && form.RunHadFailures()) {
+        std::fprintf(stderr, "kelpora-import-bench: %s\n", RunEnding(true).logText);
+        status = 1;
+    }
     form.oRunFiles = false;
     form.cmd.reset();
     form.conn.reset();

@@ -12,6 +12,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -301,6 +302,12 @@ public:
     void WriteCollectedQualityData(TFeatureWork& work);
     // While set, WriteProcessSteps adds its rows to this feature's transaction instead of writing them.
     TFeatureWork* collectingWork = nullptr;
+    // A reference system name of a geometry that `crs` lacks, stored as the standard system of the run's
+    // files instead: said once per file and name, in the log window and as an error row, so that the
+    // user can add the name to `crs` (its geometries are otherwise placed wrongly without a word).
+    void ReportCrsFallback(const std::string& crs, const std::string& standardCrs, std::int32_t srid);
+    std::set<std::string> crsFallbacksReported; // names said for the file below
+    const TPortionFile* crsFallbackFile = nullptr;
     // The failure report of the INSERT of a feature (duplicate or any other error).
     void ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error);
     // The progress step that ends every call that got as far as its INSERT.
@@ -351,8 +358,14 @@ public:
     void TransformGeometries();
     void NachbereitungAFIS();
     void NachbereitungALKIS();
-    // The post-processing steps in their order (the schema steps only for their schema).
+    // The post-processing steps in their order (the schema steps only for their schema). A lost
+    // connection ends the sequence at the step that met it: every further step could only fail alike.
     void PostProcessing();
+    // Post-processing steps of the run that failed.
+    std::int32_t iPostProcessingFailures = 0;
+    // Whether the run left something undone (files not applied, failed post-processing steps): it then
+    // does not end as a success.
+    bool RunHadFailures() const;
     void CreateRunReport();
     // True from the connection of an import or overview command to its clean-up: a second command
     // must not take over `conn` while the first lets window messages through.

@@ -136,6 +136,8 @@ void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readMod
 } // namespace
 
 void TfrmKelpora::StartRunState() {
+    iFilesNotRead = 0;
+    iPostProcessingFailures = 0;
     iLfdNrUmsetzung = InitLogTable();
     obTables = std::make_unique<TStringList>();
     oTableExistsIdRefs = false;
@@ -143,6 +145,10 @@ void TfrmKelpora::StartRunState() {
     if (oNachFolien)
         obOAGruppen = ReadOAGruppen();
     EnsureInvalidsTable();
+}
+
+bool TfrmKelpora::RunHadFailures() const {
+    return iFilesNotRead > 0 || iPostProcessingFailures > 0;
 }
 
 void TfrmKelpora::ReadRunLookups() {
@@ -190,9 +196,10 @@ void TfrmKelpora::ToolButton3Click() {
             LogStep(*this, "Erzeuge Log-Datei...");
             CreateRunReport();
         }
-        LogStep(*this, "Import abgeschlossen.");
+        const TRunEnding ending = RunEnding(RunHadFailures());
+        LogStep(*this, ending.logText);
         ShowProgressBar(false);
-        SetStatusText(0, "Der Import ist abgeschlossen.");
+        SetStatusText(0, ending.statusText);
     } catch (const std::exception& e) {
         // What no operation caught ends the run here; the clean-up still runs.
         ShowProgressBar(false);

@@ -10,6 +10,7 @@
 #include "platform/db/ZDatabase.h"
 #include "platform/xml/XmlDom.h"
 #include "run/FileImport.h"
+#include "run/RunSupport.h"
 #include "writer/DbSupport.h"
 
 namespace {
@@ -164,7 +165,7 @@ bool TfrmKelpora::IntegrateTempData() {
         TZQuery& q = SharedStatement(cmd);
         q.SQL().Clear();
         q.SQL().Add("SELECT temp2alkis()");
-        q.ExecSQL();
+        WithServerWarnings(*this, [&q] { q.ExecSQL(); });
         return true;
     } catch (const std::exception& e) {
         ReportFailure("Fehler beim Integrieren der temporären Daten  ",

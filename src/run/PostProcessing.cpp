@@ -1,5 +1,7 @@
 // The post-processing sequence: one database function per step, each step reported, a failed step
 // reported and passed over.
+#include <vector>
+
 #include "app/FormKelpora.h"
 #include "app/IniFile.h"
 #include "platform/db/ZDatabase.h"
@@ -70,8 +72,9 @@ TZQuery& Statement(const std::shared_ptr<TZQuery>& cmd) {
 template <class TBody> void RunStep(TfrmKelpora& form, const TPostStep& step, TBody body) {
     ReportStep(form, step.statusText, step.windowText, step.logText);
     try {
-        body();
+        WithServerWarnings(form, body);
     } catch (const std::exception& e) {
+        ++form.iPostProcessingFailures;
         form.ReportFailure(step.failureText, step.failurePrefix + std::string(e.what()), e.what());
     }
 }
@@ -126,16 +129,22 @@ void TfrmKelpora::NachbereitungAFIS() {
 
 void TfrmKelpora::NachbereitungALKIS() {
     RunSqlStep(*this, cmd, kNachbereitungALK);
-    RunSqlStep(*this, cmd, kAufbereitungALB);
+    if (!ConnectionLost())
+        RunSqlStep(*this, cmd, kAufbereitungALB);
 }
 
 void TfrmKelpora::PostProcessing() {
-    UpdateUmsetzung();
-    CreateIndizes();
-    AddGeometryColumns();
-    TransformGeometries();
+    std::vector<void (TfrmKelpora::*)()> steps = {&TfrmKelpora::UpdateUmsetzung, &TfrmKelpora::CreateIndizes,
+                                                  &TfrmKelpora::AddGeometryColumns,
+                                                  &TfrmKelpora::TransformGeometries};
     if (sSchema == "AFIS")
-        NachbereitungAFIS();
+        steps.push_back(&TfrmKelpora::NachbereitungAFIS);
     if (sSchema == "ALKIS")
-        NachbereitungALKIS();
+        steps.push_back(&TfrmKelpora::NachbereitungALKIS);
+    for (const auto step : steps) {
+        // The step that met the lost connection has said so once; the rest would start and fail alike.
+        if (ConnectionLost())
+            return;
+        (this->*step)();
+    }
 }

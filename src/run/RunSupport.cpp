@@ -1,15 +1,96 @@
 #include "run/RunSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "app/FormKelpora.h"
+#include "platform/db/ZDatabase.h"
 
 void ReportStep(TfrmKelpora& form, const std::string& statusText, const std::string& windowText,
                 const std::string& logText) {
     form.SetStatusText(0, statusText);
     form.AddLogLine(TfrmKelpora::TimeOfDay() + windowText);
     form.WriteLog(0, logText);
+}
+
+TRunEnding RunEnding(bool withFailures) {
+    if (withFailures)
+        return {"Import mit Fehlern abgeschlossen.", "Der Import ist mit Fehlern abgeschlossen."};
+    return {"Import abgeschlossen.", "Der Import ist abgeschlossen."};
+}
+
+namespace {
+
+// The texts said for one statement; a function that warns for every row it meets must not bury the log
+// window, so beyond this many distinct texts only their number is said.
+constexpr std::size_t kMaxWarningsSaid = 100;
+
+// Collects the warnings of one statement on a connection and gives the connection its former callback
+// back on every way out.
+class TWarningCollector {
+public:
+    explicit TWarningCollector(TZConnection& c) : conn(c), before(std::move(c.OnNotice)) {
+        conn.OnNotice = [this](const TServerNotice& n) {
+            if (n.severity != "WARNING" || std::find(texts.begin(), texts.end(), n.message) != texts.end())
+                return;
+            if (texts.size() < kMaxWarningsSaid)
+                texts.push_back(n.message);
+            else
+                ++further;
+        };
+    }
+    ~TWarningCollector() { Stop(); }
+    TWarningCollector(const TWarningCollector&) = delete;
+    TWarningCollector& operator=(const TWarningCollector&) = delete;
+
+    // Stops collecting (the reports' own statements are not collected) and says what was collected.
+    void Report(TfrmKelpora& form) {
+        Stop();
+        std::vector<std::string> lines;
+        for (const std::string& text : texts)
+            lines.push_back("Warnung der Datenbank: " + text);
+        if (further > 0)
+            lines.push_back(std::to_string(further) + " weitere Warnungen der Datenbank");
+        texts.clear();
+        further = 0;
+        for (const std::string& line : lines) {
+            form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + line);
+            form.WriteLog(1, line);
+        }
+    }
+
+private:
+    void Stop() {
+        if (stopped)
+            return;
+        stopped = true;
+        conn.OnNotice = std::move(before);
+    }
+
+    TZConnection& conn;
+    std::function<void(const TServerNotice&)> before;
+    std::vector<std::string> texts;
+    std::size_t further = 0;
+    bool stopped = false;
+};
+
+} // namespace
+
+void WithServerWarnings(TfrmKelpora& form, const std::function<void()>& statement) {
+    if (!form.conn) {
+        statement();
+        return;
+    }
+    TWarningCollector warnings(*form.conn);
+    try {
+        statement();
+    } catch (...) {
+        warnings.Report(form);
+        throw;
+    }
+    warnings.Report(form);
 }
 
 int ImportPercent(double done, double total) {

@@ -84,6 +84,12 @@ std::string LineOfMessageText(const TXmlNode& entry) {
     return words[2] + "=" + words[0];
 }
 
+void BindString(TZQuery& q, const char* name, const std::string& value) {
+    TZParam& p = q.ParamByName(name);
+    p.SetDataType(TFieldType::ftString);
+    p.SetValue(value);
+}
+
 } // namespace
 
 bool TfrmKelpora::IB_Protokoll(const std::string& sXML) {
@@ -131,6 +137,13 @@ bool TfrmKelpora::IB_Protokoll(const std::string& sXML) {
 void TfrmKelpora::WriteStatistics() {
     try {
         TZQuery& q = SharedStatement(cmd);
+        // A file imported again announces its numbers again; they count once, or its progress would be
+        // measured against their multiple. The numbers it announced last stand.
+        q.SQL().Clear();
+        q.SQL().Add("DELETE FROM statistics WHERE fileid = :fileid");
+        q.Prepare();
+        BindString(q, "fileid", sFileID);
+        q.ExecSQL();
         for (int i = 0; i < obStatistics.Count(); ++i) {
             // The protocol is data from the file: its object types and counts travel as parameters, so a
             // quote cannot alter the statement, while a count that is no number still fails the insert.
@@ -138,15 +151,9 @@ void TfrmKelpora::WriteStatistics() {
             q.SQL().Add(
                 "INSERT INTO statistics(fileid, obj_art, obj_anzahl) VALUES(:fileid, :obj_art, :obj_anzahl)");
             q.Prepare();
-            TZParam& fileid = q.ParamByName("fileid");
-            fileid.SetDataType(TFieldType::ftString);
-            fileid.SetValue(sFileID);
-            TZParam& objArt = q.ParamByName("obj_art");
-            objArt.SetDataType(TFieldType::ftString);
-            objArt.SetValue(obStatistics.Names(i));
-            TZParam& objAnzahl = q.ParamByName("obj_anzahl");
-            objAnzahl.SetDataType(TFieldType::ftString);
-            objAnzahl.SetValue(obStatistics.ValueFromIndex(i));
+            BindString(q, "fileid", sFileID);
+            BindString(q, "obj_art", obStatistics.Names(i));
+            BindString(q, "obj_anzahl", obStatistics.ValueFromIndex(i));
             q.ExecSQL();
         }
     } catch (const std::exception& e) {
@@ -165,9 +172,7 @@ std::int32_t TfrmKelpora::GetFileProgress() {
             "SELECT ((100.0*(select count(*) from alkistemp.ax_objects)) /sum(obj_anzahl)) as p  FROM "
             "statistics WHERE statistics.fileid=:fileid");
         q.Prepare();
-        TZParam& fileid = q.ParamByName("fileid");
-        fileid.SetDataType(TFieldType::ftString);
-        fileid.SetValue(sFileID);
+        BindString(q, "fileid", sFileID);
         q.Open();
         result = 0;
         for (q.First(); !q.Eof(); q.Next()) {

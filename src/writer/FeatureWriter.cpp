@@ -64,10 +64,14 @@ std::string ModelTypeMask(const TAXObject& record, const TModellarten* table) {
     return mask;
 }
 
-// The coordinates of a point's WKT text with "," as the decimal separator; empty for any other WKT.
+// Only a single point carries a height: "MultiPoint(" holds "Point(" as well, and cutting its text as a
+// point's gave "oint(...".
+bool IsSinglePoint(const std::string& wkt) {
+    return wkt.starts_with("Point(") && wkt.ends_with(")");
+}
+
+// The coordinates of a single point's WKT text with "," as the decimal separator.
 std::string HeightText(const std::string& wkt) {
-    if (wkt.find("Point(") == std::string::npos || wkt.size() < 7)
-        return {};
     std::string text = wkt.substr(6, wkt.size() - 7);
     ReplaceAll(text, '.', ',');
     return text;
@@ -217,6 +221,23 @@ void TfrmKelpora::ReportWriteFailure(const std::string& oa, const std::string& i
     }
 }
 
+void TfrmKelpora::ReportCrsFallback(const std::string& crs, const std::string& standardCrs,
+                                    std::int32_t srid) {
+    // The portion header of the file being read stands for the file: two files of one name are two.
+    const TPortionFile* const file = obFiles.empty() ? nullptr : obFiles.back().get();
+    if (file != crsFallbackFile) {
+        crsFallbackFile = file;
+        crsFallbacksReported.clear();
+    }
+    if (!crsFallbacksReported.insert(crs).second)
+        return;
+    const std::string text = "Das Bezugssystem " + crs + " der Datei " + sFileID +
+                             " steht nicht in der Tabelle crs; seine Geometrien werden als " + standardCrs +
+                             " (SRID " + std::to_string(srid) + ") gespeichert.";
+    AddLogLine(text);
+    WriteLog(1, text);
+}
+
 void TfrmKelpora::ShowFileProgress() {
     if (obStatistics.Empty())
         return;
@@ -299,6 +320,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         std::string& wkt = w.wkt;
         if (!r.position.empty()) {
             std::string crs;
+            std::string standardCrs; // taken for a name that `crs` lacks
             {
                 std::unique_ptr<TXmlDocument> loaded;
                 const TXmlDocument* doc = currentDocument;
@@ -310,8 +332,10 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 crs = GetSrsName(doc->Root());
                 RemoveFirstIgnoringCase(crs, "urn:adv:crs:");
                 srid = GetEPSG(crs);
-                if (srid < 0)
-                    srid = GetEPSG(obKoRefs ? obKoRefs->GetStdCRS() : std::string());
+                if (srid < 0) {
+                    standardCrs = obKoRefs ? obKoRefs->GetStdCRS() : std::string();
+                    srid = GetEPSG(standardCrs);
+                }
                 // The box of an unknown geometry comes after the reports of the features before it.
                 if (inFlight && MeetsUnknownGeometryType(doc->Root()))
                     FinishFeaturesInFlight();
@@ -326,7 +350,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             }
             const std::vector<std::string> heightLines = HeightLineNames(r.position);
             if (!heightLines.empty()) {
-                if (Contains(wkt, "Point(")) {
+                if (IsSinglePoint(wkt)) {
                     const std::string height = HeightText(wkt);
                     for (const std::string& name : heightLines)
                         r.attribute.SetValue(name, height);
@@ -334,6 +358,8 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             } else if (srid < 0) {
                 WriteLog(1, "CRS unbekannt: (" + crs + ")" + oa + ": " + r.identifikator);
             } else {
+                if (!crs.empty() && !standardCrs.empty())
+                    ReportCrsFallback(crs, standardCrs, srid);
                 // The validity answer can travel with the INSERT when nothing between here and the
                 // INSERT can show: the attribute columns are known already, and no quality data get
                 // written (or their rows travel in the same transaction).

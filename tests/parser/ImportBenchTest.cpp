@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "ParserFixture.h"
@@ -82,7 +83,8 @@ std::vector<std::string> Boxes(const std::string& path) {
 }
 
 // Broken and hostile files, each beside a sound feature, run through the whole import: what the user
-// is shown, what is stored, and the exit status. A file that fails shows one box and stores nothing.
+// is shown, what is stored, what the run log says, and the exit status. A file that fails shows one box
+// and stores nothing.
 TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
     const std::string sound = Member("<AX_Gebaeude gml:id=\"DEHOST0000000001\"><lebenszeitintervall>"
                                      "<AA_Lebenszeitintervall><beginnt>2024-01-10T08:00:00Z</beginnt>"
@@ -94,6 +96,22 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
                       "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>" +
                       body + "</AX_Gebaeude>");
     };
+    const auto point = [&building](const std::string& id, const std::string& srs) {
+        return building(id, "<position><gml:Point srsName=\"urn:adv:crs:" + srs +
+                                "\"><gml:pos>32349600.5 5500000.25</gml:pos></gml:Point></position>");
+    };
+    const std::string standardUtm32 =
+        "<koordinatenangaben><AA_Koordinatenreferenzsystemangaben><crs "
+        "xlink:href=\"urn:adv:crs:ETRS89_UTM32\"/>"
+        "<standard>true</standard></AA_Koordinatenreferenzsystemangaben></koordinatenangaben>";
+    const std::string protocol =
+        "<erlaeuterung>&lt;Protocol&gt;&lt;statistik&gt;&lt;objektmenge objektart=\"AX_Gebaeude\"&gt;"
+        "&lt;objektanzahl&gt;1&lt;/objektanzahl&gt;&lt;/objektmenge&gt;&lt;/statistik&gt;&lt;/Protocol&gt;"
+        "</erlaeuterung>";
+    const std::string typeZeroRows =
+        "SELECT string_agg(beschreibung, '|' ORDER BY ctid) FROM logs WHERE meldetyp = 0 AND beschreibung "
+        "NOT "
+        "LIKE '%-Tabelle'"; // the steps, without the reading of the lookup tables
     std::string noGmlPrefix = Doc(sound);
     noGmlPrefix.replace(noGmlPrefix.find("xmlns:gml="), 10, "xmlns:gmx=");
     const struct {
@@ -101,8 +119,13 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
         std::string text;
         int status;
         std::size_t boxes;
-        const char* firstBox; // part of the first box's text
-        const char* stored;   // objects in public afterwards
+        const char* firstBox;     // part of the first box's text
+        const char* stored;       // objects in public afterwards
+        std::string options = {}; // further arguments of the benchmark
+        int times = 1;            // how often the file is named
+        std::string setup = {};   // SQL run on the database first
+        std::string query = {};   // SQL whose answer is checked afterwards
+        std::string answer = {};
     } cases[] = {
         {"a sound file", Doc(sound), 0, 0, "", "1"},
         {"an undeclared namespace prefix, once per element, ends the file at the first", noGmlPrefix, 1, 1,
@@ -142,16 +165,50 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
              sound.substr(sound.find("<AX_"), sound.rfind("</gml:featureMember>") - sound.find("<AX_")) +
              "</w:member></w:FeatureCollection></enthaelt>"),
          1, 0, "", "0"},
+        {"a reference system the crs table lacks: stored as the standard one, said once a file",
+         Doc(standardUtm32 + point("DEHOST0000000002", "LOKAL_RP_UTM32000") +
+             point("DEHOST0000000003", "LOKAL_RP_UTM32000") + sound),
+         0, 0, "", "3", "", 2, "", "SELECT count(*) || ' ' || min(beschreibung) FROM logs WHERE meldetyp = 1",
+         "2 Das Bezugssystem LOKAL_RP_UTM32000 der Datei file steht nicht in der Tabelle crs; seine "
+         "Geometrien werden als ETRS89_UTM32 (SRID 25832) gespeichert."},
+        {"a file imported twice: its announced numbers count once", Doc(protocol + sound), 0, 0, "", "1", "",
+         2, "", "SELECT string_agg(fileid || ':' || obj_art || '=' || obj_anzahl, ',') FROM statistics",
+         "file:AX_Gebaeude=1"},
+        {"post-processing after the file", Doc(sound), 0, 0, "", "1", "--post-processing", 1, "",
+         typeZeroRows,
+         "Temporäre Daten integrieren ...|Aktualisiere Umsetzungstabelle ...|Erzeuge Indizes ...|"
+         "Bearbeite geometry_columns ... |Transformiere Geometrien ... "},
+        {"a failed post-processing step: said, the others run, the run ends with failures", Doc(sound), 1, 0,
+         "", "1", "--post-processing", 1, "DROP FUNCTION fkt_create_indizes()",
+         "SELECT string_agg(beschreibung, '|' ORDER BY ctid) FROM logs WHERE meldetyp = 1 OR beschreibung "
+         "LIKE 'Bearbeite%'",
+         "Fehler beim Erzeugen der Indizes.  - function fkt_create_indizes() does not exist|"
+         "Bearbeite geometry_columns ... "},
+        {"the connection lost in post-processing: the steps after it are skipped, the run ends with failures",
+         Doc(sound), 1, 0, "", "1", "--post-processing", 1,
+         "DROP FUNCTION fkt_create_indizes(); CREATE FUNCTION fkt_create_indizes() RETURNS void LANGUAGE sql "
+         "AS $$ "
+         "SELECT pg_terminate_backend(pg_backend_pid()) $$",
+         typeZeroRows,
+         "Temporäre Daten integrieren ...|Aktualisiere Umsetzungstabelle ...|Erzeuge Indizes ..."},
     };
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "kelpora-hostile";
+    // A folder of this process's own: test runs of other build folders read their own files meanwhile.
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kelpora-hostile-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TTestDatabase db;
         const std::string file = (dir / "file.xml").string(), errors = (dir / "errors.txt").string();
         std::ofstream(file, std::ios::binary) << c.text;
+        if (!c.setup.empty())
+            db.Exec(c.setup);
+        std::string files;
+        for (int i = 0; i < c.times; ++i)
+            files += " " + file;
         int status = -1;
-        const std::string out = RunBench("--db " + Quoted(db.ConnInfo()) + " " + file, status, errors);
+        const std::string out =
+            RunBench("--db " + Quoted(db.ConnInfo()) + " " + c.options + files, status, errors);
         const std::vector<std::string> boxes = Boxes(errors);
         EXPECT_EQ(status, c.status) << out;
         ASSERT_EQ(boxes.size(), c.boxes) << (boxes.empty() ? out : boxes[0]);
@@ -159,6 +216,9 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
             EXPECT_NE(boxes[0].find(c.firstBox), std::string::npos) << boxes[0];
         }
         EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), c.stored);
+        if (!c.query.empty()) {
+            EXPECT_EQ(db.Scalar(c.query), c.answer);
+        }
     }
     std::filesystem::remove_all(dir);
 }

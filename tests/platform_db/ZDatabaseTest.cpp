@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <libpq-fe.h>
+#include <string>
+#include <vector>
 
 #include "TestDatabase.h"
 #include "platform/db/ZDatabase.h"
@@ -330,6 +332,52 @@ TEST_F(ZDatabaseTest, FullCacheIsDeallocatedAndRefilled) {
     const std::string names = server.Fields(0).AsString();
     EXPECT_NE(names.find("mine"), std::string::npos) << names;
     EXPECT_EQ(std::count(names.begin(), names.end(), ','), 2) << names;
+}
+
+// Warnings and notices of the server reach the connection's callback with their severity and text, from
+// statements with and without parameters, also from one that fails afterwards and after a new Connect.
+TEST_F(ZDatabaseTest, ServerNoticesReachTheCallback) {
+    db.Exec("CREATE FUNCTION kt_warn(t text) RETURNS int LANGUAGE plpgsql AS $$ BEGIN "
+            "RAISE WARNING 'Warnung %', t; RETURN 1; END $$");
+    std::vector<std::string> seen;
+    conn.OnNotice = [&seen](const TServerNotice& n) { seen.push_back(n.severity + "|" + n.message); };
+    const struct {
+        const char* what;
+        std::string sql;
+        bool fails;
+        std::vector<std::string> notices;
+    } cases[] = {
+        {"two kinds in one block",
+         "DO $$ BEGIN RAISE WARNING 'eins %', 1; RAISE NOTICE 'zwei'; END $$",
+         false,
+         {"WARNING|eins 1", "NOTICE|zwei"}},
+        {"from a function with a parameter", "SELECT kt_warn(:t)", false, {"WARNING|Warnung x"}},
+        {"before the statement fails",
+         "DO $$ BEGIN RAISE WARNING 'vorher'; RAISE EXCEPTION 'kaputt'; END $$",
+         true,
+         {"WARNING|vorher"}},
+        {"none", "SELECT 1", false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        seen.clear();
+        TZQuery q(&conn);
+        q.SetSQL(c.sql);
+        if (q.ParamCount() > 0)
+            q.ParamByName("t").SetValue("x");
+        EXPECT_EQ(ErrorOf([&] { q.ExecSQL(); }) != "<no error>", c.fails);
+        EXPECT_EQ(seen, c.notices);
+    }
+    seen.clear();
+    conn.Connect();
+    TZQuery q(&conn);
+    q.SetSQL("SELECT kt_warn('neu')");
+    q.Open();
+    EXPECT_EQ(seen, std::vector<std::string>{"WARNING|Warnung neu"});
+    // Without a callback they are dropped.
+    conn.OnNotice = nullptr;
+    q.Open();
+    EXPECT_EQ(q.Fields(0).AsInteger(), 1);
 }
 
 TEST_F(ZDatabaseTest, LostConnectionIsAnErrorNotACrash) {

@@ -184,6 +184,7 @@ TEST_F(EndToEnd, FailedIntegrationOfTheSecondOfThreeLeavesTheThirdUnread) {
     EXPECT_EQ(said(": Die weitere Datei wird nicht gelesen."), 1);
     EXPECT_EQ(said(": Aktualisiere Umsetzungstabelle..."), 1);
     EXPECT_EQ(said(": Erzeuge Log-Datei..."), 1);
+    EXPECT_EQ(lines.back(), ": Import mit Fehlern abgeschlossen.");
     // Only the extract: the update's replace, delete and insert are not there.
     EXPECT_EQ(db->Scalar("SELECT count(*) FROM public.ax_objects"), "12");
     EXPECT_EQ(db->Scalar("SELECT count(*) FROM public.ax_objects WHERE ende <> '1899-12-30'"), "0");

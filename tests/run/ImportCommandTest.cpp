@@ -177,7 +177,9 @@ TEST_F(ImportCommand, PostProcessingOnlyBySchema) {
         EXPECT_EQ(TracedCalls(), c.calls);
         const auto lines = Lines();
         ASSERT_GT(lines.size(), before);
-        EXPECT_EQ(lines.back(), ": Import abgeschlossen.");
+        // a failed step: the run does not end as a success
+        const bool failed = !c.dropped.empty();
+        EXPECT_EQ(lines.back(), failed ? ": Import mit Fehlern abgeschlossen." : ": Import abgeschlossen.");
         const bool transformed = std::any_of(c.calls.begin(), c.calls.end(), [](const std::string& call) {
             return call.starts_with("fkt_transformprj");
         });
@@ -191,7 +193,8 @@ TEST_F(ImportCommand, PostProcessingOnlyBySchema) {
         EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp=2 AND lfd_nr_umsetz=" +
                              std::to_string(w->iLfdNrUmsetzung)),
                   "0");
-        EXPECT_EQ(w->StatusText(0), "Der Import ist abgeschlossen.");
+        EXPECT_EQ(w->StatusText(0),
+                  failed ? "Der Import ist mit Fehlern abgeschlossen." : "Der Import ist abgeschlossen.");
         EXPECT_FALSE(w->obModellArten);
         ExpectCleanedUp();
     }
@@ -556,5 +559,127 @@ TEST_F(ImportCommand, LostConnectionEndsTheFileWithOneReportAndTheRun) {
     EXPECT_EQ(fake->errors, std::vector<std::string>{"Die Verbindung zur Datenbank ist abgebrochen."});
     EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp <> 0"), "0");
     EXPECT_EQ(w->obFiles.size(), 1u);
+    ExpectCleanedUp();
+}
+
+// Warnings the server raises while a file is integrated or post-processed reach the log window and the
+// run log, each text once, after the step's own line; notices below warnings stay unsaid.
+TEST_F(ImportCommand, ServerWarningsOfIntegrationAndPostProcessingAreSaid) {
+    ChooseFiles({Real("bestand_bonn.xml")}, false);
+    w->ToolButton3Click(); // makes the staging tables
+    ASSERT_TRUE(fake->errors.empty());
+    // Rows the integration cannot place: the real warning of temp2alkis.
+    db->Exec("CREATE FUNCTION kt_no_begin() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+             "NEW.beginn := NULL; RETURN NEW; END $$;"
+             "CREATE TRIGGER kt_no_begin BEFORE INSERT ON alkistemp.ax_gebaeude FOR EACH ROW "
+             "EXECUTE FUNCTION kt_no_begin()");
+    TracePostProcessing();
+    db->Exec(
+        "CREATE OR REPLACE FUNCTION fkt_create_indizes() RETURNS void LANGUAGE plpgsql AS $$ BEGIN "
+        "RAISE WARNING 'Index auf x nicht angelegt'; RAISE NOTICE 'nur eine Notiz'; "
+        "RAISE WARNING 'Index auf x nicht angelegt'; RAISE WARNING 'Index auf y nicht angelegt'; END $$");
+    // A step that warns for every row it meets: a hundred texts, then how many more.
+    db->Exec("CREATE OR REPLACE FUNCTION fkt_add_geometry_column() RETURNS void LANGUAGE plpgsql AS $$ "
+             "BEGIN FOR i IN 1..130 LOOP RAISE WARNING 'Zeile %', i; END LOOP; END $$");
+    const std::size_t before = Lines().size();
+    ChooseFiles({Real("bestand_bonn.xml")}, true);
+    w->ToolButton3Click();
+
+    const std::vector<std::string> all = Lines();
+    const std::vector<std::string> lines(all.begin() + static_cast<long>(before), all.end());
+    const std::string staged = "Warnung der Datenbank: temp2alkis: 1 rows of alkistemp.ax_gebaeude without "
+                               "gml_id or beginn stay in the staging table";
+    const std::vector<std::string> said = {"Temporäre Daten integrieren ...", staged, "Erzeuge Indizes ...",
+                                           "Warnung der Datenbank: Index auf x nicht angelegt",
+                                           "Warnung der Datenbank: Index auf y nicht angelegt"};
+    std::vector<std::string> seen;
+    for (const std::string& line : lines)
+        if (std::find(said.begin(), said.end(), line.substr(2)) != said.end())
+            seen.push_back(line.substr(2));
+    EXPECT_EQ(seen, said);
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.find("Notiz"), std::string::npos) << line;
+    const auto rows = LogRows(w->iLfdNrUmsetzung);
+    std::vector<std::string> errorRows;
+    for (const std::string& row : rows)
+        if (row.starts_with("1|"))
+            errorRows.push_back(row.substr(2));
+    ASSERT_EQ(errorRows.size(), 3u + 100u + 1u);
+    EXPECT_EQ(std::vector<std::string>(errorRows.begin(), errorRows.begin() + 3),
+              (std::vector<std::string>{staged, said[3], said[4]}));
+    EXPECT_EQ(errorRows[3], "Warnung der Datenbank: Zeile 1");
+    EXPECT_EQ(errorRows[102], "Warnung der Datenbank: Zeile 100");
+    EXPECT_EQ(errorRows[103], "30 weitere Warnungen der Datenbank");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), ": 30 weitere Warnungen der Datenbank"), 1);
+}
+
+// A run that left something undone does not end as a success: files not applied (GeoInfoDok 7), a failed
+// post-processing step. The next run starts without the failures of the one before.
+TEST_F(ImportCommand, RunWithFailuresEndsSayingSo) {
+    TracePostProcessing();
+    const struct {
+        const char* what;
+        std::vector<std::string> files;
+        const char* button;
+        const char* sql; // run on the database before
+        bool failed;
+    } cases[] = {
+        {"a sound file with post-processing", {Real("bestand_bonn.xml")}, "import", "", false},
+        {"a file that is not read", {Real("nba_bonn_gid71.xml")}, "import", "", true},
+        {"a failed post-processing step",
+         {Real("nba_bonn.xml")},
+         "import",
+         "DROP FUNCTION fkt_create_indizes()",
+         true},
+        {"post-processing alone, failing", {}, "post", "", true},
+        {"post-processing alone",
+         {},
+         "post",
+         "CREATE FUNCTION fkt_create_indizes() RETURNS void "
+         "LANGUAGE sql AS $$ SELECT $$",
+         false},
+        {"a sound file after runs with failures", {Real("nba_bonn.xml")}, "import", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (*c.sql)
+            db->Exec(c.sql);
+        ChooseFiles(c.files, true, c.button);
+        w->ToolButton3Click();
+        const std::string ending = c.failed ? "Import mit Fehlern abgeschlossen." : "Import abgeschlossen.";
+        ASSERT_FALSE(Lines().empty());
+        EXPECT_EQ(Lines().back(), ": " + ending);
+        EXPECT_EQ(LogRows(w->iLfdNrUmsetzung).back(), "0|" + ending);
+        EXPECT_EQ(w->StatusText(0),
+                  c.failed ? "Der Import ist mit Fehlern abgeschlossen." : "Der Import ist abgeschlossen.");
+        EXPECT_TRUE(fake->errors.empty());
+        ExpectCleanedUp();
+    }
+}
+
+// The server ends the session in the middle of post-processing: the lost connection is said once, the
+// steps after it are skipped, and the run ends with failures, without an error box.
+TEST_F(ImportCommand, LostConnectionDuringPostProcessingSkipsTheRestAndEndsWithFailures) {
+    TracePostProcessing();
+    WriteIni("ALKIS");
+    db->Exec("CREATE OR REPLACE FUNCTION fkt_create_indizes() RETURNS void LANGUAGE sql AS $$ "
+             "SELECT pg_terminate_backend(pg_backend_pid()) $$");
+    ChooseFiles({Real("bestand_bonn.xml")}, true);
+    w->ToolButton3Click();
+
+    EXPECT_EQ(TracedCalls(), std::vector<std::string>{"fkt_umsetzung"});
+    const std::vector<std::string> lines = Lines();
+    const auto indexes = std::find(lines.begin(), lines.end(), ": Erzeuge Indizes ...");
+    ASSERT_NE(indexes, lines.end());
+    EXPECT_EQ(
+        std::vector<std::string>(indexes, lines.end()),
+        (std::vector<std::string>{": Erzeuge Indizes ...", ": Die Verbindung zur Datenbank ist abgebrochen.",
+                                  ": Erzeuge Log-Datei...", ": Import mit Fehlern abgeschlossen."}));
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("Fehler b"), std::string::npos) << line;
+    }
+    EXPECT_EQ(w->StatusText(0), "Der Import ist mit Fehlern abgeschlossen.");
+    EXPECT_TRUE(fake->errors.empty());
+    EXPECT_NE(ReadFile("log.html").find("Summe"), std::string::npos); // the report is made all the same
     ExpectCleanedUp();
 }

@@ -27,10 +27,17 @@ PGconn* Connect(const std::string& db) {
     const std::string info = "dbname=" + Quoted(db) + " application_name=kelpora-tests";
     PGconn* c = PQconnectdb(info.c_str());
     if (PQstatus(c) != CONNECTION_OK) {
-        const std::string msg = PQerrorMessage(c);
+        std::string msg = PQerrorMessage(c);
+        while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' '))
+            msg.pop_back();
         PQfinish(c);
-        throw std::runtime_error("test database: cannot connect to " + db + ": " + msg +
-                                 " (is the server of scripts/test.sh running?)");
+        throw std::runtime_error(
+            "test database: cannot connect to " + db + ": " + msg +
+            " (the database tests need a PostgreSQL server with PostGIS that PGHOST, PGPORT and PGUSER "
+            "reach, "
+            "a template database with db/ loaded named in KELPORA_TEST_TEMPLATE and the password of PGUSER "
+            "in KELPORA_TEST_PASSWORD; scripts/test.sh sets them up, README \"Running the tests\" tells how "
+            "to use a server of one's own)");
     }
     return c;
 }

@@ -87,6 +87,41 @@ TEST_F(ExportProtocol, ReadsCountsAndStoresThemUnderTheFileId) {
     EXPECT_TRUE(Log().empty());
 }
 
+// A file imported again announces its numbers again: they count once, so its progress still reaches
+// 100 %; the numbers it announced last are the ones that count, and other files keep theirs.
+TEST_F(ExportProtocol, NumbersOfAFileCountOnceHoweverOftenItIsImported) {
+    const std::string twoTypes =
+        Statistik("<objektmenge objektart=\"AX_Gebaeude\"><objektanzahl>2</objektanzahl></objektmenge>"
+                  "<objektmenge objektart=\"AX_Flurstueck\"><objektanzahl>1</objektanzahl></objektmenge>");
+    const std::string oneType =
+        Statistik("<objektmenge objektart=\"AX_Gebaeude\"><objektanzahl>4</objektanzahl></objektmenge>");
+    const struct {
+        const char* file;
+        const std::string& protocol;
+        const char* rows; // of statistics afterwards, ordered
+    } imports[] = {
+        {"bestand", twoTypes, "bestand|AX_Flurstueck|1,bestand|AX_Gebaeude|2"},
+        {"bestand", twoTypes, "bestand|AX_Flurstueck|1,bestand|AX_Gebaeude|2"},
+        {"andere", oneType, "andere|AX_Gebaeude|4,bestand|AX_Flurstueck|1,bestand|AX_Gebaeude|2"},
+        {"bestand", oneType, "andere|AX_Gebaeude|4,bestand|AX_Gebaeude|4"},
+    };
+    for (const auto& import : imports) {
+        SCOPED_TRACE(import.file);
+        form->sFileID = import.file;
+        EXPECT_TRUE(form->IB_Protokoll(import.protocol));
+        EXPECT_EQ(db.Scalar("SELECT string_agg(fileid || '|' || obj_art || '|' || obj_anzahl, ',' "
+                            "ORDER BY fileid, obj_art) FROM statistics"),
+                  import.rows);
+    }
+    form->sFileID = "bestand";
+    form->IB_Protokoll(twoTypes);
+    form->IB_Protokoll(twoTypes);
+    db.Exec("CREATE TABLE alkistemp.kt_staged () INHERITS (alkistemp.ax_objects);"
+            "INSERT INTO alkistemp.kt_staged(gml_id) VALUES ('A'), ('B'), ('C')");
+    EXPECT_EQ(form->GetFileProgress(), 100);
+    EXPECT_TRUE(ErrorRows().empty());
+}
+
 TEST_F(ExportProtocol, DataFromTheFileCannotAlterTheStatement) {
     form->sFileID = "O'Brien";
     form->IB_Protokoll(Statistik("<objektmenge objektart=\"AX_X'); DROP TABLE statistics; --\">"

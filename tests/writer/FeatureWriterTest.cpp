@@ -163,6 +163,19 @@ std::vector<TWriteCase> Cases() {
          "",
          {},
          0},
+        {"height of a multi-point sets nothing",
+         "<gml:MultiPoint srsName=\"urn:adv:crs:DE_DHHN92_NH\"><gml:pointMember><gml:Point><gml:pos>1.5"
+         "</gml:pos></gml:Point></gml:pointMember><gml:pointMember><gml:Point><gml:pos>2.5</gml:pos>"
+         "</gml:Point></gml:pointMember></gml:MultiPoint>",
+         {},
+         {},
+         "",
+         0,
+         25832,
+         ExpectedRow("ID", "nogeo", kZeros, {}),
+         ") VALUES(:gml_id, :tablename, :beginn, :ende, :modellart",
+         {},
+         0},
         {"height of a line sets nothing",
          "<gml:LineString srsName=\"urn:adv:crs:ETRS89_h\"><gml:posList>1 2 3 "
          "4</gml:posList></gml:LineString>",
@@ -478,6 +491,52 @@ TEST_F(FeatureWriter, FailedInsertWithTotalZeroStillReadsProgress) {
     EXPECT_EQ(rows[1].rfind("Fehler beim Lesen des Dateilese-Fortschritts - ", 0), 0u);
     EXPECT_EQ(form->StatusText(2), "0% der aktuellen Datei");
     EXPECT_TRUE(form->obInserts.Empty());
+}
+
+// A reference system a file names but `crs` lacks is stored as the standard one; the user is told once
+// per file and name which system stood in, so that the name can be added to `crs`. A missing srsName
+// takes the standard one without a word.
+TEST_F(FeatureWriter, NamedSystemMissingFromCrsIsSaidOncePerFileAndName) {
+    form->obKoRefs->push_back(std::make_unique<TKooRefSys>("ETRS89_UTM32"));
+    form->obKoRefs->back()->standard = true;
+    const struct {
+        const char* file; // a new file when it differs from the one before
+        const char* srs;  // "" for no srsName
+    } writes[] = {
+        {"rlp", "LOKAL_RP_UTM32000"}, {"rlp", "LOKAL_RP_UTM32000"},
+        {"rlp", "LOKAL_RP_UTM32101"}, {"rlp", ""},
+        {"rlp", "ETRS89_UTM32"},      {"rlp_2", "LOKAL_RP_UTM32000"},
+        {"rlp", "LOKAL_RP_UTM32000"}, {"rlp", "urn:adv:crs:DE_DHHN92_NH"},
+    };
+    const auto said = [](const std::string& file, const std::string& name) {
+        return "Das Bezugssystem " + name + " der Datei " + file +
+               " steht nicht in der Tabelle crs; seine Geometrien werden als ETRS89_UTM32 (SRID 25832) "
+               "gespeichert.";
+    };
+    std::string file;
+    int n = 0;
+    for (const auto& write : writes) {
+        if (file != write.file) {
+            // as loading a file does: its portion header and its id
+            file = write.file;
+            form->obFiles.push_back(std::make_unique<TPortionFile>(file));
+            form->sFileID = file;
+        }
+        auto r = Record("AX_Prueftyp", "P" + std::to_string(++n));
+        const std::string srs = write.srs;
+        r->position = Point(srs.empty() || srs.starts_with("urn:") ? srs : "urn:adv:crs:" + srs,
+                            "32349600.5 5500000.25");
+        EXPECT_TRUE(form->WriteToDB(r.get())) << r->identifikator;
+    }
+    const std::vector<std::string> expected = {
+        said("rlp", "LOKAL_RP_UTM32000"), said("rlp", "LOKAL_RP_UTM32101"),
+        said("rlp_2", "LOKAL_RP_UTM32000"), said("rlp", "LOKAL_RP_UTM32000")};
+    EXPECT_EQ(ErrorRows(), expected);
+    EXPECT_EQ(Log(), expected);
+    // stored as before: in the standard system, apart from the height
+    EXPECT_EQ(db.Scalar("SELECT string_agg(coalesce(ST_SRID(geo)::text, '-'), ',' ORDER BY gml_id) "
+                        "FROM alkistemp.ax_prueftyp"),
+              "25832,25832,25832,25832,25832,25832,25832,-");
 }
 
 TEST_F(FeatureWriter, DuplicateKeyIsReportedAsPresentObject) {

@@ -60,7 +60,21 @@ bool StaleStatement(const EDatabaseError& e) {
            (e.SqlState() == "0A000" && std::string(e.what()).find("cached plan") != std::string::npos);
 }
 
-void IgnoreNotice(void*, const char*) {}
+// libpq's notice receiver: hands the notice to the connection's callback. Nothing may escape into libpq.
+void ReceiveNotice(void* connection, const PGresult* notice) {
+    const TZConnection& c = *static_cast<const TZConnection*>(connection);
+    if (!c.OnNotice || !notice)
+        return;
+    try {
+        const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+        if (!severity)
+            severity = PQresultErrorField(notice, PG_DIAG_SEVERITY);
+        const char* message = PQresultErrorField(notice, PG_DIAG_MESSAGE_PRIMARY);
+        c.OnNotice(TServerNotice{severity ? severity : "", message ? message : ""});
+    } catch (...) {
+        // A notice that cannot be passed on is lost; the statement goes on.
+    }
+}
 
 bool IdentStart(char c) {
     return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
@@ -183,7 +197,7 @@ void TZConnection::Connect() {
         PQfinish(c);
         throw EDatabaseError(message);
     }
-    PQsetNoticeProcessor(c, IgnoreNotice, nullptr);
+    PQsetNoticeReceiver(c, ReceiveNotice, this);
     handle = c;
     ++generation;
 }

@@ -40,6 +40,14 @@ private:
 
 enum class TFieldType { ftUnknown, ftString, ftWideString, ftInteger, ftFloat };
 
+// A message the server sends beside a statement's result (RAISE WARNING, RAISE NOTICE, ...): its severity
+// as the server names it in English whatever the session's language ("WARNING", "NOTICE", "INFO", ...)
+// and its primary text.
+struct TServerNotice {
+    std::string severity;
+    std::string message;
+};
+
 class TZConnection {
 public:
     TZConnection() = default;
@@ -95,6 +103,11 @@ public:
     // disconnecting): a caller that keeps work of its own in flight on the handle (libpq's pipeline mode)
     // finishes it here, so every other statement finds the connection idle and runs after that work.
     std::function<void()> BeforeStatement;
+
+    // Receives each notice of the server on this connection (also after a new Connect), while the
+    // statement that raised it is still running: nothing may be sent on the connection from inside it.
+    // Unset, notices are dropped.
+    std::function<void(const TServerNotice&)> OnNotice;
 
     // Runs BeforeStatement when one is set.
     void NotifyBeforeStatement();
