@@ -174,6 +174,15 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
         {"a file imported twice: its announced numbers count once", Doc(protocol + sound), 0, 0, "", "1", "",
          2, "", "SELECT string_agg(fileid || ':' || obj_art || '=' || obj_anzahl, ',') FROM statistics",
          "file:AX_Gebaeude=1"},
+        {"a file whose parse fails counts none of its announced numbers",
+         Doc(protocol + sound + building("DEHOST0000000002", "<name>M&uuml;ller</name>")), 1, 1,
+         "Entity 'uuml' not defined", "0", "", 1, "", "SELECT count(*) FROM statistics", "0"},
+        {"a failed integration: said once, nothing of the file stays, the file after it is not read",
+         Doc(protocol + sound), 1, 0, "", "0", "", 2, "DROP FUNCTION temp2alkis()",
+         "SELECT count(*) FILTER (WHERE beschreibung LIKE 'Fehler beim Integrieren%') || ' ' || count(*) "
+         "FILTER (WHERE beschreibung LIKE '% wurde nicht übernommen: %') || ' ' || (SELECT count(*) FROM "
+         "statistics) || ' ' || (SELECT count(*) FROM alkistemp.ax_objects) FROM logs",
+         "1 1 0 0"},
         {"post-processing after the file", Doc(sound), 0, 0, "", "1", "--post-processing", 1, "",
          typeZeroRows,
          "Temporäre Daten integrieren ...|Aktualisiere Umsetzungstabelle ...|Erzeuge Indizes ...|"
