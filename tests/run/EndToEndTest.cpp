@@ -24,6 +24,15 @@ std::string SizeText(const std::string& path) {
 
 class EndToEnd : public RunFixture {};
 
+// The files a run read, by their log window lines.
+std::vector<std::string> FilesRead(const std::vector<std::string>& lines) {
+    std::vector<std::string> reading;
+    for (const auto& l : lines)
+        if (l.rfind(": Lese Datei: ", 0) == 0)
+            reading.push_back(l.substr(0, l.find(" - ")));
+    return reading;
+}
+
 // Calls `onError` when the general error display opens, so a test can look at the window's state then.
 class TErrorStateDialogs : public TFakeDialogs {
 public:
@@ -132,10 +141,7 @@ TEST_F(EndToEnd, MalformedSecondOfThreeEndsTheRun) {
     EXPECT_EQ(fake->messages[0].text.rfind("(68) StartTag: invalid element name", 0), 0u)
         << fake->messages[0].text;
     const auto lines = Lines();
-    std::vector<std::string> reading;
-    for (const auto& l : lines)
-        if (l.rfind(": Lese Datei: ", 0) == 0)
-            reading.push_back(l.substr(0, l.find(" - ")));
+    const std::vector<std::string> reading = FilesRead(lines);
     EXPECT_EQ(reading,
               (std::vector<std::string>{": Lese Datei: bestand_bonn.xml", ": Lese Datei: broken.xml"}));
     EXPECT_EQ(std::find(lines.begin(), lines.end(), ": Erzeuge Log-Datei..."), lines.end());
@@ -169,10 +175,7 @@ TEST_F(EndToEnd, FailedIntegrationOfTheSecondOfThreeLeavesTheThirdUnread) {
 
     EXPECT_TRUE(fake->errors.empty());
     const auto lines = Lines();
-    std::vector<std::string> reading;
-    for (const auto& l : lines)
-        if (l.rfind(": Lese Datei: ", 0) == 0)
-            reading.push_back(l.substr(0, l.find(" - ")));
+    const std::vector<std::string> reading = FilesRead(lines);
     EXPECT_EQ(reading,
               (std::vector<std::string>{": Lese Datei: bestand_bonn.xml", ": Lese Datei: nba_bonn.xml"}));
     const auto said = [&lines](const std::string& text) {
