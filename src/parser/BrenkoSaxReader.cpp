@@ -376,7 +376,7 @@ void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
         AppendToAttribute(Escaped(chunk));
     } else {
         const int line = r.attribute.IndexOfName(sAttrTag);
-        if (line >= 0 && !oEntity && !r.attribute.ValueFromIndex(line).empty())
+        if (line >= 0 && !oEntity && r.attribute.HasValue(line))
             r.attribute.AppendToLine(line, "|");
         AppendToAttribute(chunk);
         ShortenNamePath();
