@@ -1,5 +1,7 @@
 #include "sax/SAX2MS.h"
 
+#include "model/Utils.h"
+
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -171,14 +173,6 @@ constexpr long long MaxConstructBytes = 10000000;
 constexpr std::size_t EntityTextBase = 1024 * 1024;
 constexpr std::size_t EntityTextFactor = 10;
 constexpr std::size_t EntityTextCeiling = 8 * 1024 * 1024;
-
-// 10000000 as "10.000.000".
-std::string GermanNumber(long long n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<std::size_t>(at), ".");
-    return digits;
-}
 
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
