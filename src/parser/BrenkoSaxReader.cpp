@@ -205,6 +205,22 @@ void TBrenkoSaxReader::OpenRecord() {
     ++iElemente;
 }
 
+void TBrenkoSaxReader::RefuseRecord(const std::string& reason) {
+    if (obCurrentInsert && obCurrentInsert->refusal.empty())
+        obCurrentInsert->refusal = reason;
+}
+
+// A date that is none refuses its record: nothing of it is stored, a replace closes nothing.
+void TBrenkoSaxReader::ReadLifespanDate(TDateTime& date, const std::string& text, const char* element) {
+    try {
+        date = NasTextToDateTime(text);
+    } catch (const EConvertError& e) {
+        const TInterfacePtr<ISAXLocator> locator = Supports<ISAXLocator>(FSAXReader.get());
+        RefuseRecord(std::string(e.what()) + " (" + element + ", Zeile " +
+                     std::to_string(locator ? locator->GetLineNumber() : -1) + ")");
+    }
+}
+
 void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::string& LocalName,
                                     const std::string& QName, ISAXAttributes* Attributes) {
     FlushText();
@@ -365,9 +381,9 @@ void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
     if (oReadGeometry) {
         AppendEscaped(r.position, chunk);
     } else if (AXObjTagFlags.Contains(tfLZIbeginnt)) {
-        r.dtBegin = NasTextToDateTime(chunk);
+        ReadLifespanDate(r.dtBegin, chunk, "beginnt");
     } else if (AXObjTagFlags.Contains(tfLZIendet)) {
-        r.dtEnde = NasTextToDateTime(chunk);
+        ReadLifespanDate(r.dtEnde, chunk, "endet");
     } else if (AXObjTagFlags.Contains(tfMAadvsm)) {
         r.modellarten.Add(chunk);
     } else if (!oReadAttribute) {

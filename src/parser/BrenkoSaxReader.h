@@ -157,6 +157,10 @@ private:
     void UseTextInRecord(const std::string& chunk);
     void UseTextOutside(const std::string& chunk);
     void OpenRecord();
+    // The record is refused for `reason` (the first reason counts); it still goes to the writer, which
+    // reports it in its place among the other records.
+    void RefuseRecord(const std::string& reason);
+    void ReadLifespanDate(TDateTime& date, const std::string& text, const char* element);
     void HandOverRecord(bool isDelete);
     void HandOverProtocol();
     void ShortenNamePath();

@@ -39,8 +39,8 @@ inline std::string Member(const std::string& feature) {
 }
 
 // A record as text: kind, object type and identifier, then one line per attribute line ("A "),
-// relation target ("R type target"), model type ("M "), set lifespan date ("B "/"E ") and the fragment
-// ("P ").
+// relation target ("R type target"), model type ("M "), set lifespan date ("B "/"E "), the fragment
+// ("P ") and why the writer is to refuse it ("X ").
 inline std::string Dump(const TAXObject& r) {
     static const char* kinds[] = {"Insert", "Replace", "Delete"};
     std::string out =
@@ -58,6 +58,8 @@ inline std::string Dump(const TAXObject& r) {
         out += "E " + DateTimeToDbText(r.dtEnde) + "\n";
     if (!r.position.empty())
         out += "P " + r.position + "\n";
+    if (!r.refusal.empty())
+        out += "X " + r.refusal + "\n";
     return out;
 }
 
