@@ -119,6 +119,12 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+// A record holds at most this much text (geometry, attribute lines, relations, model types): writing it
+// takes several times as much again, and one feature must not take the memory of a whole import. Real
+// geometries of several megabytes stay well below it.
+constexpr std::size_t kMaxRecordBytes = 20'000'000;
+// What a line or a relation of a record costs besides its text.
+constexpr std::size_t kLineBytes = 64;
 } // namespace
 
 TBrenkoSaxReader::TBrenkoSaxReader(TfrmKelpora* AForm) : QObject(AForm), frm(AForm) {
@@ -201,6 +207,8 @@ std::string TBrenkoSaxReader::ElementStartTag(const std::string& QName, const TE
 
 void TBrenkoSaxReader::OpenRecord() {
     obCurrentInsert = std::make_unique<TAXObject>();
+    iRecordBytes = 0;
+    oRecordTooLarge = false;
     ++iCreate;
     ++iElemente;
 }
@@ -219,6 +227,55 @@ void TBrenkoSaxReader::ReadLifespanDate(TDateTime& date, const std::string& text
         RefuseRecord(std::string(e.what()) + " (" + element + ", Zeile " +
                      std::to_string(locator ? locator->GetLineNumber() : -1) + ")");
     }
+}
+
+bool TBrenkoSaxReader::RecordTakes(std::size_t bytes) {
+    if (oRecordTooLarge)
+        return false;
+    iRecordBytes += bytes;
+    if (iRecordBytes <= kMaxRecordBytes)
+        return true;
+    RecordTooLarge();
+    return false;
+}
+
+void TBrenkoSaxReader::RecordTooLarge() {
+    oRecordTooLarge = true;
+    RefuseRecord("Das Objekt ist zu groß: mehr als " + GermanNumber(kMaxRecordBytes) +
+                 " Bytes liest der Parser für ein Objekt nicht (" + Position() + ").");
+    // Nothing of it will be written; what it holds goes now.
+    TAXObject& r = *obCurrentInsert;
+    std::string().swap(r.position);
+    r.attribute.Clear();
+    r.relationen.clear();
+    r.modellarten.Clear();
+    std::string().swap(sPendingText);
+}
+
+void TBrenkoSaxReader::TextOutsideTooLarge() {
+    std::string().swap(sPendingText);
+    oDropText = true;
+    if (oReadCData) {
+        // The export protocol being collected would be handed over incomplete.
+        std::string().swap(sCData);
+        oProtocolDropped = true;
+    }
+    if (oTextTooLargeSaid)
+        return;
+    oTextTooLargeSaid = true;
+    const std::string text = "Ein Text außerhalb der Objekte ist zu groß: mehr als " +
+                             GermanNumber(kMaxRecordBytes) + " Bytes liest der Parser nicht (" + Position() +
+                             "); er wird übergangen.";
+    frm->AddLogLine(frm->TimeOfDay() + ": " + text);
+    frm->WriteLog(1, text);
+}
+
+std::string TBrenkoSaxReader::Position() const {
+    const TInterfacePtr<ISAXLocator> locator = Supports<ISAXLocator>(FSAXReader.get());
+    if (!locator)
+        return "Zeile -1, Spalte -1";
+    return "Zeile " + std::to_string(locator->GetLineNumber()) + ", Spalte " +
+           std::to_string(locator->GetColumnNumber());
 }
 
 void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::string& LocalName,
@@ -276,6 +333,7 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     } else if (LocalName == "erlaeuterung") {
         oReadCData = true;
         sCData.clear();
+        oProtocolDropped = false;
     } else if (obCurrentInsert) {
         StartElementInRecord(LocalName, QName, element);
     }
@@ -290,10 +348,13 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
         else if (r.wfsType == twfsReplace)
             r.identifikator = Utf8Left(element.FAttributes.Value("gml:id"), 16);
         r.SetObjektart(LocalName);
+        RecordTakes(r.identifikator.size() + LocalName.size());
     } else if (oReadGeometry) {
         if (sGeomTag.empty())
             sGeomTag = LocalName;
-        r.position += ElementStartTag(QName, element);
+        const std::string tag = ElementStartTag(QName, element);
+        if (RecordTakes(tag.size()))
+            r.position += tag;
     } else if (oReadSubObject) {
         AppendToAttribute(ElementStartTag(QName, element));
     } else if (LocalName == "position") {
@@ -301,7 +362,8 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
         sGeomTag.clear();
     } else if (LocalName == "LI_Lineage") {
         oReadSubObject = true;
-        r.attribute.SetValue(sAttrTag, "<gmd:" + LocalName + ">");
+        if (RecordTakes(sAttrTag.size() + LocalName.size() + kLineBytes))
+            r.attribute.SetValue(sAttrTag, "<gmd:" + LocalName + ">");
         sSubObjectTag = "LI_Lineage";
     } else if (LocalName == "FeatureId") {
         r.identifikator = Utf8Left(element.FAttributes.Value("fid"), 16);
@@ -319,18 +381,22 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
             std::string target = element.FAttributes.ValueFromIndex(href);
             if (StartsWith(target, kOidPrefix))
                 target.erase(0, kOidPrefix.size());
-            r.AddRelation(LocalName, target);
+            if (RecordTakes(LocalName.size() + target.size() + kLineBytes))
+                r.AddRelation(LocalName, target);
         }
     } else {
         sAttrTag = AXObjTagFlags.Contains(tfKatalog) && !sBeforeTag.empty() ? sBeforeTag + "_" + LocalName
                                                                             : LocalName;
-        r.attribute.Add(sAttrTag + "=");
+        if (RecordTakes(sAttrTag.size() + 1 + kLineBytes))
+            r.attribute.Add(sAttrTag + "=");
         sBeforeTag = sAttrTag;
         oReadAttribute = true;
     }
 }
 
 void TBrenkoSaxReader::AppendToAttribute(const std::string& text) {
+    if (!RecordTakes(text.size()))
+        return;
     TStringList& a = obCurrentInsert->attribute;
     const int line = a.IndexOfName(sAttrTag);
     if (line < 0)
@@ -353,18 +419,31 @@ void TBrenkoSaxReader::ShortenNamePath() {
 // ---- text ----------------------------------------------------------------------------------------------
 
 void TBrenkoSaxReader::Characters(const std::string& Text) {
+    if (oDropText || (obCurrentInsert && oRecordTooLarge))
+        return;
+    // The pieces of one text are joined before they are used: they are bounded like the record they go to.
+    const std::size_t held = obCurrentInsert ? iRecordBytes : 0;
+    if (held + sPendingText.size() + Text.size() > kMaxRecordBytes) {
+        if (obCurrentInsert)
+            RecordTooLarge();
+        else
+            TextOutsideTooLarge();
+        return;
+    }
     sPendingText += Text;
 }
 
 void TBrenkoSaxReader::FlushText() {
     if (!sPendingText.empty()) {
-        UseText(sPendingText);
+        const std::string text = std::move(sPendingText);
         sPendingText.clear();
+        UseText(text);
     }
     if (oEntityAfterPending) {
         oEntityAfterPending = false;
         oEntity = true;
     }
+    oDropText = false;
 }
 
 void TBrenkoSaxReader::UseText(const std::string& chunk) {
@@ -379,20 +458,23 @@ void TBrenkoSaxReader::UseText(const std::string& chunk) {
 void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
     TAXObject& r = *obCurrentInsert;
     if (oReadGeometry) {
-        AppendEscaped(r.position, chunk);
+        const std::string text = Escaped(chunk);
+        if (RecordTakes(text.size()))
+            r.position += text;
     } else if (AXObjTagFlags.Contains(tfLZIbeginnt)) {
         ReadLifespanDate(r.dtBegin, chunk, "beginnt");
     } else if (AXObjTagFlags.Contains(tfLZIendet)) {
         ReadLifespanDate(r.dtEnde, chunk, "endet");
     } else if (AXObjTagFlags.Contains(tfMAadvsm)) {
-        r.modellarten.Add(chunk);
+        if (RecordTakes(chunk.size() + kLineBytes))
+            r.modellarten.Add(chunk);
     } else if (!oReadAttribute) {
         // Text that belongs to no open property (identifier, text directly inside the feature) is dropped.
     } else if (oReadSubObject) {
         AppendToAttribute(Escaped(chunk));
     } else {
         const int line = r.attribute.IndexOfName(sAttrTag);
-        if (line >= 0 && !oEntity && r.attribute.HasValue(line))
+        if (line >= 0 && !oEntity && r.attribute.HasValue(line) && RecordTakes(1))
             r.attribute.AppendToLine(line, "|");
         AppendToAttribute(chunk);
         ShortenNamePath();
@@ -415,7 +497,10 @@ void TBrenkoSaxReader::UseTextOutside(const std::string& chunk) {
         else if (sElemTag == "standard" && LowerCaseAscii(chunk) == "true")
             obCurrentKRS->standard = true;
     } else if (oReadCData) {
-        sCData += chunk;
+        if (sCData.size() + chunk.size() > kMaxRecordBytes)
+            TextOutsideTooLarge();
+        else
+            sCData += chunk;
     }
 }
 
@@ -433,6 +518,11 @@ void TBrenkoSaxReader::HandOverRecord(bool isDelete) {
 }
 
 void TBrenkoSaxReader::HandOverProtocol() {
+    if (oProtocolDropped) {
+        oProtocolDropped = false;
+        sCData.clear();
+        return;
+    }
     if (sCData.empty())
         return;
     const std::string protocol = std::move(sCData);
@@ -454,7 +544,8 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
                 // copy must not run on into the properties and features that follow.
                 oReadGeometry = false;
             } else {
-                r.position += "</" + QName + ">";
+                if (RecordTakes(QName.size() + 3))
+                    r.position += "</" + QName + ">";
                 if (LocalName == sGeomTag)
                     oReadGeometry = false;
             }
@@ -505,6 +596,7 @@ void TBrenkoSaxReader::StartCData() {
         FlushText();
     oReadCData = true;
     sCData.clear();
+    oProtocolDropped = false;
 }
 
 void TBrenkoSaxReader::EndCData() {

@@ -161,6 +161,13 @@ private:
     // reports it in its place among the other records.
     void RefuseRecord(const std::string& reason);
     void ReadLifespanDate(TDateTime& date, const std::string& text, const char* element);
+    // Whether the open record may grow by `bytes`; past its bound it is refused and what it holds dropped.
+    bool RecordTakes(std::size_t bytes);
+    void RecordTooLarge();
+    // Text outside records past the bound is dropped, up to the next element boundary, and said once.
+    void TextOutsideTooLarge();
+    // "Zeile L, Spalte C" of the parse position.
+    std::string Position() const;
     void HandOverRecord(bool isDelete);
     void HandOverProtocol();
     void ShortenNamePath();
@@ -199,6 +206,15 @@ private:
     // An entity began inside a property while earlier text of it was still pending: the entity's effect
     // on joining applies once that text is used.
     bool oEntityAfterPending = false;
+
+    // Text the open record holds, counted as it grows; past the bound its content is dropped.
+    std::size_t iRecordBytes = 0;
+    bool oRecordTooLarge = false;
+    // Text outside records past the bound: the rest of it up to the next element boundary is dropped, and
+    // the export protocol being collected is not handed over. Said once per file.
+    bool oDropText = false;
+    bool oProtocolDropped = false;
+    bool oTextTooLargeSaid = false;
 
 public:
     TfrmKelpora* frm = nullptr;

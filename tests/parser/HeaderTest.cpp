@@ -113,6 +113,26 @@ TEST_F(ParserTest, AProtocolCutOffByAnErrorIsNotHandedOver) {
     }
 }
 
+// Text outside the records is bounded like a record: past 20,000,000 bytes it is dropped and said once
+// per file; an export protocol it belonged to is not handed over, a later one is.
+TEST_F(ParserTest, TextOutsideRecordsPastTheBoundIsDroppedAndSaidOnce) {
+    const std::string piece(7'000'000, 'p');
+    const std::string large = piece + "<!-- -->" + piece + "<!-- -->" + piece;
+    const std::size_t linesBefore = form->LogLines().size();
+    ASSERT_TRUE(Parse(Doc("<antragsnummer>" + large + "</antragsnummer><erlaeuterung>" + large +
+                          "</erlaeuterung><erlaeuterung><![CDATA[<P/>]]></erlaeuterung>")))
+        << parseError;
+    EXPECT_EQ(protocols, (std::vector<std::string>{"<P/>"}));
+    EXPECT_TRUE(portion.antragsnr.empty());
+    const std::vector<std::string> log = form->LogLines();
+    const std::string said = ": Ein Text außerhalb der Objekte ist zu groß: mehr als 20.000.000 Bytes liest "
+                             "der Parser nicht (Zeile 2, Spalte ";
+    const auto saying =
+        std::count_if(log.begin() + static_cast<std::ptrdiff_t>(linesBefore), log.end(),
+                      [&](const std::string& l) { return l.find(said) != std::string::npos; });
+    EXPECT_EQ(saying, 1);
+}
+
 TEST_F(ParserTest, ShowErrorFormatsMessageAndPosition) {
     const ESAXParseException e("(76) Opening and ending tag mismatch", "", "f.xml", 12, 7);
     form->ShowError(TErrorBoxKind::ebError, e);

@@ -162,6 +162,50 @@ TEST_F(ParserTest, EmptyInsertTakesTheNextElementAsItsFeature) {
     EXPECT_EQ(records, (std::vector<std::string>{"Insert X \n", "Insert F I\n"}));
 }
 
+// A record holds at most 20,000,000 bytes of text: past that it is refused where the bound was crossed,
+// what it held is dropped, and the next record is read whole. Up to the bound everything stays.
+TEST_F(ParserTest, ARecordPastItsBoundIsRefusedAndTheNextOneIsRead) {
+    const std::string posList(7'000'000, '1');
+    const auto geometry = [&](int lists) {
+        std::string members;
+        for (int i = 0; i < lists; ++i)
+            members += "<gml:polygonMember><gml:posList>" + posList + "</gml:posList></gml:polygonMember>";
+        return "<position><gml:MultiPolygon>" + members + "</gml:MultiPolygon></position>";
+    };
+    const std::string next = Member("<G gml:id=\"J\"><P>2</P></G>");
+    const std::string refused = "Insert F I\nX Das Objekt ist zu groß: mehr als 20.000.000 Bytes liest der "
+                                "Parser für ein Objekt nicht (Zeile 2, Spalte ";
+    const struct {
+        const char* name;
+        std::string feature;
+        bool fits;
+    } cases[] = {
+        {"a geometry of three large coordinate lists", geometry(3), false},
+        {"one property whose pieces are joined",
+         "<P>" + posList + "<!-- -->" + posList + "<!-- -->" + posList + "</P>", false},
+        {"three properties together", "<P>" + posList + "</P><Q>" + posList + "</Q><R>" + posList + "</R>",
+         false},
+        {"a repeated property whose values are joined",
+         "<P>" + posList + "</P><P>" + posList + "</P><P>" + posList + "</P>", false},
+        {"a geometry of two large coordinate lists fits", geometry(2), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        records.clear();
+        ASSERT_TRUE(Parse(Doc(Member("<F gml:id=\"I\">" + c.feature + "<S>1</S></F>") + next))) << parseError;
+        ASSERT_EQ(records.size(), 2u);
+        if (c.fits) {
+            EXPECT_EQ(records[0].find("\nX "), std::string::npos) << records[0].substr(0, 200);
+            EXPECT_GT(records[0].size(), 2 * posList.size());
+            EXPECT_NE(records[0].find("\nA S=1\n"), std::string::npos);
+        } else {
+            EXPECT_EQ(records[0].rfind(refused, 0), 0u) << records[0].substr(0, 200);
+            EXPECT_LT(records[0].size(), 200u) << records[0].substr(0, 200);
+        }
+        EXPECT_EQ(records[1], "Insert G J\nA P=2\n");
+    }
+}
+
 // ---- the date rule -------------------------------------------------------------------------------------
 
 TEST(NasDateTime, ReadsTheFormsOfTheRule) {
