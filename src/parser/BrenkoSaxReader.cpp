@@ -188,8 +188,16 @@ void TBrenkoSaxReader::FatalError(const ESAXParseException& ParseError) {
     frm->ShowError(TErrorBoxKind::ebError, ParseError);
 }
 
+// A warning does not stop the reading, and it must not stop the user at every occurrence: each one is
+// logged, and only the first of a file shows its box as well.
 void TBrenkoSaxReader::Warning(const ESAXParseException& ParseError) {
-    frm->ShowError(TErrorBoxKind::ebWarning, ParseError);
+    const std::string text = "Warnung beim Lesen der Datei (Zeile " +
+                             std::to_string(ParseError.LineNumber()) + ", Spalte " +
+                             std::to_string(ParseError.ColumnNumber()) + "): " + ParseError.Message();
+    frm->AddLogLine(frm->TimeOfDay() + ": " + text);
+    frm->WriteLog(0, text);
+    if (++iWarnings == 1)
+        frm->ShowError(TErrorBoxKind::ebWarning, ParseError);
 }
 
 std::string TBrenkoSaxReader::ElementStartTag(const std::string& QName, const TElement& element) const {

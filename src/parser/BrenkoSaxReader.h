@@ -207,6 +207,8 @@ private:
     // on joining applies once that text is used.
     bool oEntityAfterPending = false;
 
+    // Warnings of this file so far: each one is logged, only the first shows a box.
+    std::int32_t iWarnings = 0;
     // Text the open record holds, counted as it grows; past the bound its content is dropped.
     std::size_t iRecordBytes = 0;
     bool oRecordTooLarge = false;

@@ -133,6 +133,34 @@ TEST_F(ParserTest, TextOutsideRecordsPastTheBoundIsDroppedAndSaidOnce) {
     EXPECT_EQ(saying, 1);
 }
 
+// A warning never stops the user more than once a file: each one is a log line, the first also a box.
+TEST_F(ParserTest, WarningsAreLoggedAndOnlyTheFirstOfAFileShowsABox) {
+    std::string body;
+    for (int i = 0; i < 5; ++i)
+        body += "<name xml:space=\"bogus\">x</name>";
+    const std::string file = Doc(Member("<F gml:id=\"I\">" + body + "</F>"));
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        const std::size_t linesBefore = form->LogLines().size();
+        dialogs.messages.clear();
+        records.clear();
+        ASSERT_TRUE(Parse(file)) << parseError;
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].type, TMsgDlgType::mtWarning);
+        EXPECT_EQ(dialogs.messages[0].text.rfind("(102) Invalid value \"bogus\" for xml:space", 0), 0u)
+            << dialogs.messages[0].text;
+        const std::vector<std::string> log = form->LogLines();
+        const auto warnings = std::count_if(
+            log.begin() + static_cast<std::ptrdiff_t>(linesBefore), log.end(), [](const auto& l) {
+                return l.find(": Warnung beim Lesen der Datei (Zeile 2, Spalte ") != std::string::npos &&
+                       l.find("(102) Invalid value \"bogus\" for xml:space") != std::string::npos;
+            });
+        EXPECT_EQ(warnings, 5);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0], "Insert F I\nA name=x|x|x|x|x\nA name=\nA name=\nA name=\nA name=\n");
+    }
+}
+
 TEST_F(ParserTest, ShowErrorFormatsMessageAndPosition) {
     const ESAXParseException e("(76) Opening and ending tag mismatch", "", "f.xml", 12, 7);
     form->ShowError(TErrorBoxKind::ebError, e);
