@@ -125,6 +125,15 @@ std::string Escaped(const std::string& text) {
 constexpr std::size_t kMaxRecordBytes = 20'000'000;
 // What a line or a relation of a record costs besides its text.
 constexpr std::size_t kLineBytes = 64;
+// Of the first text of a file without NAS data, this many characters go into the message that says so.
+constexpr std::size_t kFirstTextChars = 200;
+
+// The root element of NAS data: a NAS operation or its result (names of the AAA schema begin with "AX_"
+// or "AA_"), or the feature collection a WFS answers with.
+bool IsNasRoot(const std::string& localName) {
+    return StartsWith(localName, "AX_") || StartsWith(localName, "AA_") || localName == "FeatureCollection";
+}
+
 } // namespace
 
 TBrenkoSaxReader::TBrenkoSaxReader(TfrmKelpora* AForm) : QObject(AForm), frm(AForm) {
@@ -278,6 +287,16 @@ void TBrenkoSaxReader::TextOutsideTooLarge() {
     frm->WriteLog(1, text);
 }
 
+void TBrenkoSaxReader::NoteFirstText(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (oFirstTextNoted || first == std::string::npos)
+        return;
+    oFirstTextNoted = true;
+    const std::string trimmed = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    const std::string shown = Utf8Left(trimmed, kFirstTextChars);
+    sNoNasData += ", erster Text: \"" + shown + (shown.size() < trimmed.size() ? " ...\"" : "\"");
+}
+
 std::string TBrenkoSaxReader::Position() const {
     const TInterfacePtr<ISAXLocator> locator = Supports<ISAXLocator>(FSAXReader.get());
     if (!locator)
@@ -288,6 +307,15 @@ std::string TBrenkoSaxReader::Position() const {
 
 void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::string& LocalName,
                                     const std::string& QName, ISAXAttributes* Attributes) {
+    if (!oRootSeen) {
+        oRootSeen = true;
+        if (!IsNasRoot(LocalName)) {
+            oNoNasData = true;
+            sNoNasData = "Wurzelelement " + QName;
+        }
+    }
+    if (oNoNasData)
+        return;
     FlushText();
     TElement element(NamespaceURI, LocalName);
     if (Attributes) {
@@ -427,6 +455,10 @@ void TBrenkoSaxReader::ShortenNamePath() {
 // ---- text ----------------------------------------------------------------------------------------------
 
 void TBrenkoSaxReader::Characters(const std::string& Text) {
+    if (oNoNasData) {
+        NoteFirstText(Text);
+        return;
+    }
     if (oDropText || (obCurrentInsert && oRecordTooLarge))
         return;
     // The pieces of one text are joined before they are used: they are bounded like the record they go to.
@@ -543,6 +575,8 @@ void TBrenkoSaxReader::HandOverProtocol() {
 
 void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalName,
                                   const std::string& QName) {
+    if (oNoNasData)
+        return;
     FlushText();
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
@@ -599,6 +633,8 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
 // ---- CDATA and entities --------------------------------------------------------------------------------
 
 void TBrenkoSaxReader::StartCData() {
+    if (oNoNasData)
+        return;
     // Outside records a CDATA section is an export protocol of its own; inside one it is just text.
     if (!obCurrentInsert)
         FlushText();
@@ -608,13 +644,15 @@ void TBrenkoSaxReader::StartCData() {
 }
 
 void TBrenkoSaxReader::EndCData() {
+    if (oNoNasData)
+        return;
     if (!obCurrentInsert)
         FlushText();
     HandOverProtocol();
 }
 
 void TBrenkoSaxReader::StartEntity(const std::string&) {
-    if (obCurrentInsert && oReadAttribute && !sAttrTag.empty()) {
+    if (!oNoNasData && obCurrentInsert && oReadAttribute && !sAttrTag.empty()) {
         // The text before the entity is joined to an earlier value with "|", the entity's text and
         // what follows it without.
         if (sPendingText.empty())

@@ -166,6 +166,8 @@ private:
     void RecordTooLarge();
     // Text outside records past the bound is dropped, up to the next element boundary, and said once.
     void TextOutsideTooLarge();
+    // The first text of a file that holds no NAS data, for the message that says so.
+    void NoteFirstText(const std::string& text);
     // "Zeile L, Spalte C" of the parse position.
     std::string Position() const;
     void HandOverRecord(bool isDelete);
@@ -217,12 +219,19 @@ private:
     bool oDropText = false;
     bool oProtocolDropped = false;
     bool oTextTooLargeSaid = false;
+    // The root element is read (for oNoNasData), and the first text of a file without NAS data.
+    bool oRootSeen = false;
+    bool oFirstTextNoted = false;
 
 public:
     TfrmKelpora* frm = nullptr;
     // The file wraps its features or names its objects in the forms of GeoInfoDok 7 (wfs:member,
     // fes:ResourceId), which are not read: what it holds does not reach the database.
     bool oGeoInfoDok7Form = false;
+    // The file's root element is none of NAS data (an OWS exception report, any other XML): nothing of the
+    // file is read. sNoNasData names the root element and the file's first text, for the message.
+    bool oNoNasData = false;
+    std::string sNoNasData;
     TInterfacePtr<ISAXXMLReader> FSAXReader;
     TPortionFile* currPortion = nullptr; // owned by the main window's obFiles
 };

@@ -108,6 +108,14 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         AddLogLine(TimeOfDay() + ": " + text);
         WriteLog(1, text);
     }
+    if (parser->oNoNasData) {
+        // An exception report of a WFS, or any other XML: the parser took nothing of it.
+        ++iFilesNotRead;
+        const std::string text = "Die Datei " + fileName + " enthält keine NAS-Daten (" + parser->sNoNasData +
+                                 ") und wird nicht gelesen.";
+        AddLogLine(TimeOfDay() + ": " + text);
+        WriteLog(1, text);
+    }
     IntegrateTempData();
     EndFileIfConnectionLost(*this);
     obParseTable.reset();

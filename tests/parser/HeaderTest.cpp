@@ -161,6 +161,42 @@ TEST_F(ParserTest, WarningsAreLoggedAndOnlyTheFirstOfAFileShowsABox) {
     }
 }
 
+// A document whose root is no NAS data (an exception report of a WFS, any other XML) hands nothing
+// over, not even a protocol; the parser names its root and its first text.
+TEST_F(ParserTest, ADocumentWithoutNasDataHandsNothingOver) {
+    const std::string feature = "<featureMember><F><P>1</P></F></featureMember>";
+    const struct {
+        const char* name;
+        std::string xml;
+        std::string said; // empty: NAS data
+        std::size_t records;
+    } cases[] = {
+        {"an exception report of a WFS",
+         "<?xml version=\"1.0\"?>\n<ows:ExceptionReport xmlns:ows=\"http://www.opengis.net/ows/1.1\">\n"
+         "  <ows:Exception exceptionCode=\"NoApplicableCode\"><ows:ExceptionText><![CDATA[  "
+         "Zeitüberschreitung\n]]></ows:ExceptionText></ows:Exception>" +
+             feature + "</ows:ExceptionReport>",
+         "Wurzelelement ows:ExceptionReport, erster Text: \"Zeitüberschreitung\"", 0},
+        {"any other XML, its first text cut short",
+         "<html><body><erlaeuterung>" + std::string(300, 'a') + "</erlaeuterung>" + feature +
+             "</body></html>",
+         "Wurzelelement html, erster Text: \"" + std::string(200, 'a') + " ...\"", 0},
+        {"no text at all", "<root><featureMember><F/></featureMember></root>", "Wurzelelement root", 0},
+        {"an update", Doc(feature, "AX_NutzerbezogeneBestandsdatenaktualisierung_NBA"), "", 1},
+        {"a feature collection of a WFS", Doc(feature, "wfs:FeatureCollection"), "", 1},
+        {"a feature of the AAA schema", Doc("<P>1</P>", "AX_Gebaeude"), "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        records.clear();
+        protocols.clear();
+        ASSERT_TRUE(Parse(c.xml)) << parseError;
+        EXPECT_EQ(records.size(), c.records);
+        EXPECT_TRUE(protocols.empty());
+        EXPECT_EQ(noNasData, c.said);
+    }
+}
+
 TEST_F(ParserTest, ShowErrorFormatsMessageAndPosition) {
     const ESAXParseException e("(76) Opening and ending tag mismatch", "", "f.xml", 12, 7);
     form->ShowError(TErrorBoxKind::ebError, e);

@@ -88,6 +88,11 @@ protected:
         parser.currPortion = &portion;
         parser.RecordSink = [this](TAXObject& r) { records.push_back(Dump(r)); };
         parser.ProtocolSink = [this](const std::string& p) { protocols.push_back(p); };
+        struct TNoNas {
+            std::string& to;
+            const TBrenkoSaxReader& parser;
+            ~TNoNas() { to = parser.oNoNasData ? parser.sNoNasData : std::string(); }
+        } noNas{noNasData, parser};
         try {
             parser.FSAXReader->Parse(path);
         } catch (const std::exception& e) {
@@ -104,4 +109,6 @@ protected:
     std::vector<std::string> records;
     std::vector<std::string> protocols;
     std::string parseError;
+    // What the parser said of a file without NAS data (empty for NAS data).
+    std::string noNasData;
 };
