@@ -475,9 +475,10 @@ void TBrenkoSaxReader::Characters(const std::string& Text) {
 
 void TBrenkoSaxReader::FlushText() {
     if (!sPendingText.empty()) {
-        const std::string text = std::move(sPendingText);
+        // Used from a buffer of its own: using it may drop what is pending (a record past its bound).
+        sUsedText.swap(sPendingText);
         sPendingText.clear();
-        UseText(text);
+        UseText(sUsedText);
     }
     if (oEntityAfterPending) {
         oEntityAfterPending = false;

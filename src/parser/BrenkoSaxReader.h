@@ -205,6 +205,7 @@ private:
     // Character data arrives in pieces (libxml2 splits a text at references and buffer boundaries); the
     // pieces of one text are joined here and used as one text.
     std::string sPendingText;
+    std::string sUsedText; // the text being used; its buffer is kept for the next one
     // An entity began inside a property while earlier text of it was still pending: the entity's effect
     // on joining applies once that text is used.
     bool oEntityAfterPending = false;

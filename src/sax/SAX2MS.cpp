@@ -309,11 +309,13 @@ private:
     }
     // Where the next run of text begins: right behind the markup whose event is being delivered.
     void MarkTextStart() {
-        FTextLine = LineNumber();
-        FTextColumn = ColumnNumber();
+        if (!FCtxt || !FCtxt->input)
+            return;
+        const xmlParserInputPtr in = FCtxt->input;
+        FTextLine = in->line;
+        FTextColumn = in->col;
         // A start tag is reported while the parser still stands at its ">".
-        if (FCtxt && FCtxt->input && FCtxt->input->cur && FCtxt->input->cur < FCtxt->input->end &&
-            *FCtxt->input->cur == '>')
+        if (in->cur && in->cur < in->end && *in->cur == '>')
             ++FTextColumn;
     }
     void DeliverText() {
