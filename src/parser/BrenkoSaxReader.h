@@ -123,7 +123,8 @@ public:
     void UnparsedEntityDecl(const std::string&, const std::string&, const std::string&,
                             const std::string&) override {}
 
-    // ISAXErrorHandler: each report is shown; none stops the parse from here.
+    // ISAXErrorHandler: errors are shown; warnings are logged, and the first of a file shown too. None
+    // stops the parse from here.
     void Error(const ESAXParseException& ParseError) override;
     void FatalError(const ESAXParseException& ParseError) override;
     void Warning(const ESAXParseException& ParseError) override;
