@@ -1,11 +1,12 @@
-// kelpora-parser-bench: the parser on one feature with very many properties, and on one element with very
-// many attributes.
+// kelpora-parser-bench: the parser on one feature with very many properties, on one feature with one property
+// repeated very many times, and on one element with very many attributes.
 //
-//   kelpora-parser-bench [--count N]     (default 40000)
+//   kelpora-parser-bench [--count N] [--only properties|repeats|attributes]     (default 40000, all three)
 //
-// Writes two small documents into a temporary folder: a feature with N distinct properties, and a feature
-// whose geometry element carries N attributes. Each goes through TBrenkoSaxReader (records taken by a sink,
-// no database) and one line tells the seconds and the attribute lines of the record.
+// Writes three small documents into a temporary folder: a feature with N distinct properties, a feature
+// with N repeats of one property, and a feature whose geometry element carries N attributes. Each goes
+// through TBrenkoSaxReader (records taken by a sink, no database) and one line tells the seconds and the
+// attribute lines of the record.
 #include <QApplication>
 #include <QTemporaryDir>
 #include <chrono>
@@ -34,6 +35,14 @@ std::string ManyProperties(int n) {
     return kRoot + body + kEnd;
 }
 
+// The values of a repeated property are joined on its first line: that line grows with every repeat.
+std::string RepeatedProperty(int n) {
+    std::string body;
+    for (int i = 0; i < n; ++i)
+        body += "<gebaeudefunktion>" + std::to_string(1000 + i % 9000) + "</gebaeudefunktion>";
+    return kRoot + body + kEnd;
+}
+
 std::string ManyAttributes(int n) {
     std::string tag = "<position><gml:Point";
     for (int i = 0; i < n; ++i)
@@ -59,12 +68,16 @@ void Run(TfrmKelpora& form, const char* label, const std::string& path, const st
 
 int main(int argc, char** argv) {
     int n = 40000;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--count" && i + 1 < argc) {
             n = std::atoi(argv[++i]);
+        } else if (a == "--only" && i + 1 < argc) {
+            only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: kelpora-parser-bench [--count N]\n");
+            std::fprintf(stderr,
+                         "usage: kelpora-parser-bench [--count N] [--only properties|repeats|attributes]\n");
             return 2;
         }
     }
@@ -77,7 +90,13 @@ int main(int argc, char** argv) {
     if (!dir.isValid())
         return 2;
     const std::string path = dir.filePath("bench.xml").toStdString();
-    Run(form, ("properties " + std::to_string(n)).c_str(), path, ManyProperties(n));
-    Run(form, ("attributes " + std::to_string(n)).c_str(), path, ManyAttributes(n));
+    const struct {
+        const char* name;
+        std::string (*document)(int);
+    } cases[] = {
+        {"properties", ManyProperties}, {"repeats", RepeatedProperty}, {"attributes", ManyAttributes}};
+    for (const auto& c : cases)
+        if (only.empty() || only == c.name)
+            Run(form, (std::string(c.name) + " " + std::to_string(n)).c_str(), path, c.document(n));
     return 0;
 }

@@ -60,6 +60,9 @@ public:
     TStringList attribute;
     std::vector<std::unique_ptr<TRelationsList>> relationen;
     TStringList* hatDirektUnten = nullptr; // never created
+    // Why the record cannot be stored as the file gives it (a value the parser could not read, and where);
+    // empty for a sound record. The writer refuses such a record whole, in its place among the others.
+    std::string refusal;
 };
 
 class TModellart {

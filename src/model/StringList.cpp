@@ -120,6 +120,12 @@ std::string TStringList::ValueFromIndex(int index) const {
     return eq == std::string::npos ? std::string() : line.substr(eq + 1);
 }
 
+bool TStringList::HasValue(int index) const {
+    const std::string& line = (*this)[index];
+    const auto eq = line.find('=');
+    return eq != std::string::npos && eq + 1 < line.size();
+}
+
 std::string TStringList::Value(const std::string& name) const {
     const int i = IndexOfName(name);
     return i < 0 ? std::string() : ValueFromIndex(i);

@@ -43,6 +43,9 @@ public:
     std::string Names(int index) const;
     // The value of line `index`: the text after its first "=" (empty when it has none).
     std::string ValueFromIndex(int index) const;
+    // Whether line `index` has a value, without copying it (a value may be long: the joined repeats of a
+    // property).
+    bool HasValue(int index) const;
 
     // The value of the first line named `name` (ignoring case); empty when there is none.
     std::string Value(const std::string& name) const;

@@ -121,3 +121,10 @@ std::string Utf8Left(const std::string& s, std::size_t n) {
     }
     return s;
 }
+
+std::string GermanNumber(long long n) {
+    std::string digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ".");
+    return digits;
+}

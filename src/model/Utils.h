@@ -19,3 +19,5 @@ std::int64_t FileSizeByName(const std::string& FileName);
 // Number of code points of a UTF-8 text, and its first `n` code points.
 std::size_t Utf8Length(const std::string& s);
 std::string Utf8Left(const std::string& s, std::size_t n);
+// A count with "." between groups of three digits, as German texts write it (10000000 as "10.000.000").
+std::string GermanNumber(long long n);

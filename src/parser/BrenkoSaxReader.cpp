@@ -136,6 +136,21 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+// A record holds at most this much text (geometry, attribute lines, relations, model types): writing it
+// takes several times as much again, and one feature must not take the memory of a whole import. Real
+// geometries of several megabytes stay well below it.
+constexpr std::size_t kMaxRecordBytes = 20'000'000;
+// What a line or a relation of a record costs besides its text.
+constexpr std::size_t kLineBytes = 64;
+// Of the first text of a file without NAS data, this many characters go into the message that says so.
+constexpr std::size_t kFirstTextChars = 200;
+
+// The root element of NAS data: a NAS operation or its result (names of the AAA schema begin with "AX_"
+// or "AA_"), or the feature collection a WFS answers with.
+bool IsNasRoot(const std::string& localName) {
+    return StartsWith(localName, "AX_") || StartsWith(localName, "AA_") || localName == "FeatureCollection";
+}
+
 } // namespace
 
 TBrenkoSaxReader::TBrenkoSaxReader(TfrmKelpora* AForm) : QObject(AForm), frm(AForm) {
@@ -199,8 +214,16 @@ void TBrenkoSaxReader::FatalError(const ESAXParseException& ParseError) {
     frm->ShowError(TErrorBoxKind::ebError, ParseError);
 }
 
+// A warning does not stop the reading, and it must not stop the user at every occurrence: each one is
+// logged, and only the first of a file shows its box as well.
 void TBrenkoSaxReader::Warning(const ESAXParseException& ParseError) {
-    frm->ShowError(TErrorBoxKind::ebWarning, ParseError);
+    const std::string text = "Warnung beim Lesen der Datei (Zeile " +
+                             std::to_string(ParseError.LineNumber()) + ", Spalte " +
+                             std::to_string(ParseError.ColumnNumber()) + "): " + ParseError.Message();
+    frm->AddLogLine(frm->TimeOfDay() + ": " + text);
+    frm->WriteLog(0, text);
+    if (++iWarnings == 1)
+        frm->ShowError(TErrorBoxKind::ebWarning, ParseError);
 }
 
 std::string TBrenkoSaxReader::ElementStartTag(const std::string& QName, const TElement& element) const {
@@ -218,12 +241,98 @@ std::string TBrenkoSaxReader::ElementStartTag(const std::string& QName, const TE
 
 void TBrenkoSaxReader::OpenRecord() {
     obCurrentInsert = std::make_unique<TAXObject>();
+    iRecordBytes = 0;
+    oRecordTooLarge = false;
     ++iCreate;
     ++iElemente;
 }
 
+void TBrenkoSaxReader::RefuseRecord(const std::string& reason) {
+    if (obCurrentInsert && obCurrentInsert->refusal.empty())
+        obCurrentInsert->refusal = reason;
+}
+
+// A date that is none refuses its record: nothing of it is stored, a replace closes nothing.
+void TBrenkoSaxReader::ReadLifespanDate(TDateTime& date, const std::string& text, const char* element) {
+    try {
+        date = NasTextToDateTime(text);
+    } catch (const EConvertError& e) {
+        const TInterfacePtr<ISAXLocator> locator = Supports<ISAXLocator>(FSAXReader.get());
+        RefuseRecord(std::string(e.what()) + " (" + element + ", Zeile " +
+                     std::to_string(locator ? locator->GetLineNumber() : -1) + ")");
+    }
+}
+
+bool TBrenkoSaxReader::RecordTakes(std::size_t bytes) {
+    if (oRecordTooLarge)
+        return false;
+    iRecordBytes += bytes;
+    if (iRecordBytes <= kMaxRecordBytes)
+        return true;
+    RecordTooLarge();
+    return false;
+}
+
+void TBrenkoSaxReader::RecordTooLarge() {
+    oRecordTooLarge = true;
+    RefuseRecord("Das Objekt ist zu groß: mehr als " + GermanNumber(kMaxRecordBytes) +
+                 " Bytes liest der Parser für ein Objekt nicht (" + Position() + ").");
+    // Nothing of it will be written; what it holds goes now.
+    TAXObject& r = *obCurrentInsert;
+    std::string().swap(r.position);
+    r.attribute.Clear();
+    r.relationen.clear();
+    r.modellarten.Clear();
+    std::string().swap(sPendingText);
+}
+
+void TBrenkoSaxReader::TextOutsideTooLarge() {
+    std::string().swap(sPendingText);
+    oDropText = true;
+    if (oReadCData) {
+        // The export protocol being collected would be handed over incomplete.
+        std::string().swap(sCData);
+        oProtocolDropped = true;
+    }
+    if (oTextTooLargeSaid)
+        return;
+    oTextTooLargeSaid = true;
+    const std::string text = "Ein Text außerhalb der Objekte ist zu groß: mehr als " +
+                             GermanNumber(kMaxRecordBytes) + " Bytes liest der Parser nicht (" + Position() +
+                             "); er wird übergangen.";
+    frm->AddLogLine(frm->TimeOfDay() + ": " + text);
+    frm->WriteLog(1, text);
+}
+
+void TBrenkoSaxReader::NoteFirstText(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (oFirstTextNoted || first == std::string::npos)
+        return;
+    oFirstTextNoted = true;
+    const std::string trimmed = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    const std::string shown = Utf8Left(trimmed, kFirstTextChars);
+    sNoNasData += ", erster Text: \"" + shown + (shown.size() < trimmed.size() ? " ...\"" : "\"");
+}
+
+std::string TBrenkoSaxReader::Position() const {
+    const TInterfacePtr<ISAXLocator> locator = Supports<ISAXLocator>(FSAXReader.get());
+    if (!locator)
+        return "Zeile -1, Spalte -1";
+    return "Zeile " + std::to_string(locator->GetLineNumber()) + ", Spalte " +
+           std::to_string(locator->GetColumnNumber());
+}
+
 void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::string& LocalName,
                                     const std::string& QName, ISAXAttributes* Attributes) {
+    if (!oRootSeen) {
+        oRootSeen = true;
+        if (!IsNasRoot(LocalName)) {
+            oNoNasData = true;
+            sNoNasData = "Wurzelelement " + QName;
+        }
+    }
+    if (oNoNasData)
+        return;
     FlushText();
     TElement element(NamespaceURI, LocalName);
     if (Attributes) {
@@ -278,6 +387,7 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     } else if (LocalName == "erlaeuterung") {
         oReadCData = true;
         sCData.clear();
+        oProtocolDropped = false;
     } else if (obCurrentInsert) {
         StartElementInRecord(LocalName, QName, element);
     }
@@ -292,10 +402,13 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
         else if (r.wfsType == twfsReplace)
             r.identifikator = Utf8Left(element.FAttributes.Value("gml:id"), 16);
         r.SetObjektart(LocalName);
+        RecordTakes(r.identifikator.size() + LocalName.size());
     } else if (oReadGeometry) {
         if (sGeomTag.empty())
             sGeomTag = LocalName;
-        r.position += ElementStartTag(QName, element);
+        const std::string tag = ElementStartTag(QName, element);
+        if (RecordTakes(tag.size()))
+            r.position += tag;
     } else if (oReadSubObject) {
         AppendToAttribute(ElementStartTag(QName, element));
     } else if (LocalName == "position") {
@@ -303,7 +416,8 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
         sGeomTag.clear();
     } else if (LocalName == "LI_Lineage") {
         oReadSubObject = true;
-        r.attribute.SetValue(sAttrTag, "<gmd:" + LocalName + ">");
+        if (RecordTakes(sAttrTag.size() + LocalName.size() + kLineBytes))
+            r.attribute.SetValue(sAttrTag, "<gmd:" + LocalName + ">");
         sSubObjectTag = "LI_Lineage";
     } else if (LocalName == "FeatureId") {
         r.identifikator = Utf8Left(element.FAttributes.Value("fid"), 16);
@@ -321,18 +435,22 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
             std::string target = element.FAttributes.ValueFromIndex(href);
             if (StartsWith(target, kOidPrefix))
                 target.erase(0, kOidPrefix.size());
-            r.AddRelation(LocalName, ObjectIdentifier(target));
+            if (RecordTakes(LocalName.size() + target.size() + kLineBytes))
+                r.AddRelation(LocalName, ObjectIdentifier(target));
         }
     } else {
         sAttrTag = AXObjTagFlags.Contains(tfKatalog) && !sBeforeTag.empty() ? sBeforeTag + "_" + LocalName
                                                                             : LocalName;
-        r.attribute.Add(sAttrTag + "=");
+        if (RecordTakes(sAttrTag.size() + 1 + kLineBytes))
+            r.attribute.Add(sAttrTag + "=");
         sBeforeTag = sAttrTag;
         oReadAttribute = true;
     }
 }
 
 void TBrenkoSaxReader::AppendToAttribute(const std::string& text) {
+    if (!RecordTakes(text.size()))
+        return;
     TStringList& a = obCurrentInsert->attribute;
     const int line = a.IndexOfName(sAttrTag);
     if (line < 0)
@@ -355,18 +473,36 @@ void TBrenkoSaxReader::ShortenNamePath() {
 // ---- text ----------------------------------------------------------------------------------------------
 
 void TBrenkoSaxReader::Characters(const std::string& Text) {
+    if (oNoNasData) {
+        NoteFirstText(Text);
+        return;
+    }
+    if (oDropText || (obCurrentInsert && oRecordTooLarge))
+        return;
+    // The pieces of one text are joined before they are used: they are bounded like the record they go to.
+    const std::size_t held = obCurrentInsert ? iRecordBytes : 0;
+    if (held + sPendingText.size() + Text.size() > kMaxRecordBytes) {
+        if (obCurrentInsert)
+            RecordTooLarge();
+        else
+            TextOutsideTooLarge();
+        return;
+    }
     sPendingText += Text;
 }
 
 void TBrenkoSaxReader::FlushText() {
     if (!sPendingText.empty()) {
-        UseText(sPendingText);
+        // Used from a buffer of its own: using it may drop what is pending (a record past its bound).
+        sUsedText.swap(sPendingText);
         sPendingText.clear();
+        UseText(sUsedText);
     }
     if (oEntityAfterPending) {
         oEntityAfterPending = false;
         oEntity = true;
     }
+    oDropText = false;
 }
 
 void TBrenkoSaxReader::UseText(const std::string& chunk) {
@@ -381,20 +517,23 @@ void TBrenkoSaxReader::UseText(const std::string& chunk) {
 void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
     TAXObject& r = *obCurrentInsert;
     if (oReadGeometry) {
-        AppendEscaped(r.position, chunk);
+        const std::string text = Escaped(chunk);
+        if (RecordTakes(text.size()))
+            r.position += text;
     } else if (AXObjTagFlags.Contains(tfLZIbeginnt)) {
-        r.dtBegin = NasTextToDateTime(chunk);
+        ReadLifespanDate(r.dtBegin, chunk, "beginnt");
     } else if (AXObjTagFlags.Contains(tfLZIendet)) {
-        r.dtEnde = NasTextToDateTime(chunk);
+        ReadLifespanDate(r.dtEnde, chunk, "endet");
     } else if (AXObjTagFlags.Contains(tfMAadvsm)) {
-        r.modellarten.Add(chunk);
+        if (RecordTakes(chunk.size() + kLineBytes))
+            r.modellarten.Add(chunk);
     } else if (!oReadAttribute) {
         // Text that belongs to no open property (identifier, text directly inside the feature) is dropped.
     } else if (oReadSubObject) {
         AppendToAttribute(Escaped(chunk));
     } else {
         const int line = r.attribute.IndexOfName(sAttrTag);
-        if (line >= 0 && !oEntity && !r.attribute.ValueFromIndex(line).empty())
+        if (line >= 0 && !oEntity && r.attribute.HasValue(line) && RecordTakes(1))
             r.attribute.AppendToLine(line, "|");
         AppendToAttribute(chunk);
         ShortenNamePath();
@@ -417,7 +556,10 @@ void TBrenkoSaxReader::UseTextOutside(const std::string& chunk) {
         else if (sElemTag == "standard" && LowerCaseAscii(chunk) == "true")
             obCurrentKRS->standard = true;
     } else if (oReadCData) {
-        sCData += chunk;
+        if (sCData.size() + chunk.size() > kMaxRecordBytes)
+            TextOutsideTooLarge();
+        else
+            sCData += chunk;
     }
 }
 
@@ -437,6 +579,11 @@ void TBrenkoSaxReader::HandOverRecord(bool isDelete) {
 }
 
 void TBrenkoSaxReader::HandOverProtocol() {
+    if (oProtocolDropped) {
+        oProtocolDropped = false;
+        sCData.clear();
+        return;
+    }
     if (sCData.empty())
         return;
     const std::string protocol = std::move(sCData);
@@ -449,6 +596,8 @@ void TBrenkoSaxReader::HandOverProtocol() {
 
 void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalName,
                                   const std::string& QName) {
+    if (oNoNasData)
+        return;
     FlushText();
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
@@ -458,7 +607,8 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
                 // copy must not run on into the properties and features that follow.
                 oReadGeometry = false;
             } else {
-                r.position += "</" + QName + ">";
+                if (RecordTakes(QName.size() + 3))
+                    r.position += "</" + QName + ">";
                 if (LocalName == sGeomTag)
                     oReadGeometry = false;
             }
@@ -504,21 +654,26 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
 // ---- CDATA and entities --------------------------------------------------------------------------------
 
 void TBrenkoSaxReader::StartCData() {
+    if (oNoNasData)
+        return;
     // Outside records a CDATA section is an export protocol of its own; inside one it is just text.
     if (!obCurrentInsert)
         FlushText();
     oReadCData = true;
     sCData.clear();
+    oProtocolDropped = false;
 }
 
 void TBrenkoSaxReader::EndCData() {
+    if (oNoNasData)
+        return;
     if (!obCurrentInsert)
         FlushText();
     HandOverProtocol();
 }
 
 void TBrenkoSaxReader::StartEntity(const std::string&) {
-    if (obCurrentInsert && oReadAttribute && !sAttrTag.empty()) {
+    if (!oNoNasData && obCurrentInsert && oReadAttribute && !sAttrTag.empty()) {
         // The text before the entity is joined to an earlier value with "|", the entity's text and
         // what follows it without.
         if (sPendingText.empty())

@@ -123,7 +123,8 @@ public:
     void UnparsedEntityDecl(const std::string&, const std::string&, const std::string&,
                             const std::string&) override {}
 
-    // ISAXErrorHandler: each report is shown; none stops the parse from here.
+    // ISAXErrorHandler: errors are shown; warnings are logged, and the first of a file shown too. None
+    // stops the parse from here.
     void Error(const ESAXParseException& ParseError) override;
     void FatalError(const ESAXParseException& ParseError) override;
     void Warning(const ESAXParseException& ParseError) override;
@@ -157,6 +158,19 @@ private:
     void UseTextInRecord(const std::string& chunk);
     void UseTextOutside(const std::string& chunk);
     void OpenRecord();
+    // The record is refused for `reason` (the first reason counts); it still goes to the writer, which
+    // reports it in its place among the other records.
+    void RefuseRecord(const std::string& reason);
+    void ReadLifespanDate(TDateTime& date, const std::string& text, const char* element);
+    // Whether the open record may grow by `bytes`; past its bound it is refused and what it holds dropped.
+    bool RecordTakes(std::size_t bytes);
+    void RecordTooLarge();
+    // Text outside records past the bound is dropped, up to the next element boundary, and said once.
+    void TextOutsideTooLarge();
+    // The first text of a file that holds no NAS data, for the message that says so.
+    void NoteFirstText(const std::string& text);
+    // "Zeile L, Spalte C" of the parse position.
+    std::string Position() const;
     void HandOverRecord(bool isDelete);
     void HandOverProtocol();
     void ShortenNamePath();
@@ -192,9 +206,24 @@ private:
     // Character data arrives in pieces (libxml2 splits a text at references and buffer boundaries); the
     // pieces of one text are joined here and used as one text.
     std::string sPendingText;
+    std::string sUsedText; // the text being used; its buffer is kept for the next one
     // An entity began inside a property while earlier text of it was still pending: the entity's effect
     // on joining applies once that text is used.
     bool oEntityAfterPending = false;
+
+    // Warnings of this file so far: each one is logged, only the first shows a box.
+    std::int32_t iWarnings = 0;
+    // Text the open record holds, counted as it grows; past the bound its content is dropped.
+    std::size_t iRecordBytes = 0;
+    bool oRecordTooLarge = false;
+    // Text outside records past the bound: the rest of it up to the next element boundary is dropped, and
+    // the export protocol being collected is not handed over. Said once per file.
+    bool oDropText = false;
+    bool oProtocolDropped = false;
+    bool oTextTooLargeSaid = false;
+    // The root element is read (for oNoNasData), and the first text of a file without NAS data.
+    bool oRootSeen = false;
+    bool oFirstTextNoted = false;
 
 public:
     TfrmKelpora* frm = nullptr;
@@ -202,6 +231,10 @@ public:
     // fes:ResourceId, any element of WFS 2.0 or FES 2.0), which are not read: from the first such element
     // on no record reaches the writer, and the file is rolled back.
     bool oGeoInfoDok7Form = false;
+    // The file's root element is none of NAS data (an OWS exception report, any other XML): nothing of the
+    // file is read. sNoNasData names the root element and the file's first text, for the message.
+    bool oNoNasData = false;
+    std::string sNoNasData;
     TInterfacePtr<ISAXXMLReader> FSAXReader;
     TPortionFile* currPortion = nullptr; // owned by the main window's obFiles
 };

@@ -124,6 +124,16 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         WriteLog(1, text);
         return;
     }
+    if (parser->oNoNasData) {
+        // An exception report of a WFS, or any other XML: the parser took nothing of it.
+        file.RollBack();
+        ++iFilesNotRead;
+        const std::string text = "Die Datei " + fileName + " enthält keine NAS-Daten (" + parser->sNoNasData +
+                                 ") und wird nicht gelesen.";
+        AddLogLine(TimeOfDay() + ": " + text);
+        WriteLog(1, text);
+        return;
+    }
     bool applied = IntegrateTempData();
     EndFileIfConnectionLost(*this);
     if (applied) {

@@ -1,5 +1,7 @@
 #include "sax/SAX2MS.h"
 
+#include "model/Utils.h"
+
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -157,13 +159,12 @@ std::string SAXErrorMessage(std::int32_t code, const std::string& text) {
 
 namespace {
 
-// Text to coalesce before it is delivered: libxml2 hands character data over in pieces (buffer
-// boundaries, every 300 bytes, around character references); a handler gets one piece per run of text.
-// Runs beyond this size are delivered in several pieces so that memory stays bounded.
-constexpr std::size_t MaxTextRun = 16 * 1024 * 1024;
 constexpr std::size_t ReadChunk = 64 * 1024;
 // libxml2 reads no construct (attribute value, comment, CDATA section, the unread rest of a start tag) longer
-// than this while XML_PARSE_HUGE stays off, and it stays off.
+// than this while XML_PARSE_HUGE stays off, and it stays off. A run of text gets the same bound from us:
+// libxml2 hands character data over in pieces (buffer boundaries, every 300 bytes, around character
+// references), which are joined so that a handler gets one piece per run of text, and a run past the bound
+// ends the parse rather than filling memory with a text no feature could hold.
 constexpr long long MaxConstructBytes = 10000000;
 // The text that references to internal entities may expand to, all of them together: this much on top of
 // the file's size times the factor, and never more than the ceiling. libxml2 catches nested references that
@@ -172,14 +173,6 @@ constexpr long long MaxConstructBytes = 10000000;
 constexpr std::size_t EntityTextBase = 1024 * 1024;
 constexpr std::size_t EntityTextFactor = 10;
 constexpr std::size_t EntityTextCeiling = 8 * 1024 * 1024;
-
-// 10000000 as "10.000.000".
-std::string GermanNumber(long long n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<std::size_t>(at), ".");
-    return digits;
-}
 
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
@@ -296,9 +289,34 @@ private:
     // -- text coalescing --
     void FlushText();
     void AppendText(const xmlChar* ch, int len) {
+        if (!FInCData && FText.size() + static_cast<std::size_t>(len) > MaxConstructBytes) {
+            TextTooLarge();
+            return;
+        }
         FText.append(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
-        if (FText.size() >= MaxTextRun)
-            DeliverText();
+    }
+    void TextTooLarge();
+    // The start of the next run moves over `n` bytes of the input (lines, and columns in characters).
+    void MoveTextStartOver(const xmlChar* at, std::size_t n) {
+        for (const xmlChar* end = at + n; at < end; ++at) {
+            if (*at == '\n') {
+                ++FTextLine;
+                FTextColumn = 1;
+            } else if ((*at & 0xC0) != 0x80) {
+                ++FTextColumn;
+            }
+        }
+    }
+    // Where the next run of text begins: right behind the markup whose event is being delivered.
+    void MarkTextStart() {
+        if (!FCtxt || !FCtxt->input)
+            return;
+        const xmlParserInputPtr in = FCtxt->input;
+        FTextLine = in->line;
+        FTextColumn = in->col;
+        // A start tag is reported while the parser still stands at its ">".
+        if (in->cur && in->cur < in->end && *in->cur == '>')
+            ++FTextColumn;
     }
     void DeliverText() {
         if (FText.empty())
@@ -351,6 +369,8 @@ private:
     // position. False for every other message.
     bool DescribeSizeLimit(std::string& text, int& line, int& column) const;
     const char* UnreadConstruct(int& line, int& column) const;
+    // `what` (the construct in words) becomes the message that it is too large, with its position.
+    static void SizeLimitText(std::string& what, int line, int column);
     // The position in the file of the reference just read ("&name;" before the parser's position), or the
     // parser's position.
     void ReferencePosition(int& line, int& column) const;
@@ -384,6 +404,7 @@ private:
     bool FTerminating = false;
     std::size_t FBytesRead = 0;
     int FCDataLine = 0, FCDataColumn = 0; // where the open CDATA section began
+    int FTextLine = 1, FTextColumn = 1;   // where the run of text in FText began
     std::size_t FEntityText = 0;          // replacement text of all entity references so far
     std::string FText;
     std::vector<std::string> FOpenEntities; // entities referenced directly in the content
@@ -414,9 +435,17 @@ void TLibXmlSAXParser::FlushText() {
         FInCData = false;
         if (FLexical)
             Check(FLexical->endCDATA());
-        return;
+    } else {
+        DeliverText();
     }
-    DeliverText();
+    MarkTextStart();
+}
+
+void TLibXmlSAXParser::TextTooLarge() {
+    int line = FTextLine, column = FTextColumn;
+    std::string text = "Ein Text";
+    SizeLimitText(text, line, column);
+    Report(XML_ERR_FATAL, XML_ERR_INTERNAL_ERROR, text, "", line, column);
 }
 
 void TLibXmlSAXParser::OnInternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalID,
@@ -802,8 +831,12 @@ void TLibXmlSAXParser::OnCDataBlock(void* ctx, const xmlChar* value, int len) no
                 p.Check(p.FLexical->startCDATA());
         }
         p.AppendText(value, len);
-        if (last)
+        if (last) {
             p.FlushText();
+            // The parser reports the last block before it passes it and the closing "]]>".
+            if (p.FCtxt && p.FCtxt->input && value == p.FCtxt->input->cur)
+                p.MoveTextStartOver(value, static_cast<std::size_t>(len) + 3);
+        }
     });
 }
 
@@ -928,10 +961,15 @@ bool TLibXmlSAXParser::DescribeSizeLimit(std::string& text, int& line, int& colu
         what = "Ein Name";
     else
         return false;
-    text = std::string(what) + " ist zu groß: mehr als " + GermanNumber(MaxConstructBytes) +
-           " Bytes am Stück liest der XML-Parser nicht (Zeile " + std::to_string(line) + ", Spalte " +
-           std::to_string(column) + ").";
+    text = what;
+    SizeLimitText(text, line, column);
     return true;
+}
+
+void TLibXmlSAXParser::SizeLimitText(std::string& what, int line, int column) {
+    what += " ist zu groß: mehr als " + GermanNumber(MaxConstructBytes) +
+            " Bytes am Stück liest der XML-Parser nicht (Zeile " + std::to_string(line) + ", Spalte " +
+            std::to_string(column) + ").";
 }
 
 // Every error and warning becomes an ESAXParseException "(code) text" for the error handler. The first
@@ -984,6 +1022,7 @@ void TLibXmlSAXParser::Parse(TSAXInputSource& input) {
     FBytesRead = 0;
     FEntityText = 0;
     FText.clear();
+    FTextLine = FTextColumn = 1;
     FOpenEntities.clear();
     FPrefixStack.clear();
     FPrefixDepths.clear();

@@ -108,8 +108,9 @@ class TLibXmlSAXParser; // the platform parser behind the reader (SAX2MS.cpp)
 
 // The SAX2 reader of the system. Parse reads the input in small chunks through libxml2's push parser and
 // makes every callback on the calling thread. No network, no external entity or DTD is ever loaded;
-// libxml2's entity-expansion, size and depth limits stay on, and the text that entity references expand to
-// is bounded besides (relative to the bytes read, with a fixed ceiling). A failed parse (fatal error, or a
+// libxml2's entity-expansion, size and depth limits stay on; a run of text gets the size limit of the other
+// constructs, and the text that entity references expand to is bounded besides (relative to the bytes read,
+// with a fixed ceiling). A failed parse (fatal error, or a
 // handler that raised) ends with ESAXPlatformError out of Parse; a handler's own exception never leaves
 // Parse. The first error ends the parse: text or a CDATA section still open then is not delivered.
 //

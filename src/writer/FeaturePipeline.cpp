@@ -712,7 +712,7 @@ void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDel
 void TfrmKelpora::WriteHandedOver(std::unique_ptr<TAXObject> record, bool isDelete) {
     if (isDelete || oOneStatementAtATime || iPipelineDepth <= 0 || !record) {
         WriteQueuedRecords(0);
-        if (isDelete)
+        if (isDelete && record && record->refusal.empty()) // a refused one goes to WriteToDB, which says so
             DeleteFromDB(record.get());
         else
             WriteToDB(record.get());

@@ -291,6 +291,12 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         return false;
     TAXObject& r = *obAXObject;
     const std::string& oa = r.objektart();
+    // A record the parser could not read whole is refused before anything of it reaches the database: a
+    // replace closes nothing either.
+    if (!r.refusal.empty()) {
+        ReportWriteFailure(oa, r.identifikator, r.refusal);
+        return false;
+    }
     if (!EnsureObjectTable(oa))
         return false;
     if (r.wfsType == twfsDelete)

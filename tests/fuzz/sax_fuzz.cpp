@@ -1,4 +1,4 @@
-// fuzz-sources: src/sax/*.cpp
+// fuzz-sources: src/sax/*.cpp src/model/Utils.cpp
 // fuzz-packages: libxml-2.0 Qt6Core
 //
 // Feeds arbitrary bytes through TSAX2MSReader with a handler for every interface that touches every

@@ -127,7 +127,7 @@ std::string Address(const std::string& oid, int n) {
 // 60 features of four kinds; every other building from the sixth feature on fails in one of four ways (an
 // invalid geometry, a reference system nobody knows, an identifier already stored under the staging table's
 // key, a non-numeric number of floors); one point has a geometry the database cannot read, one a position
-// without coordinates. There is no
+// without coordinates, one (with quality data) a lifespan begin that is no date. There is no
 // standard reference system, so the unknown one is not replaced. Without parcels (addresses in their
 // place) no arc question interrupts the features in flight. Without `failures` the refused arc is the
 // only thing that goes wrong: the transaction the features in flight share fails on an arc question.
@@ -165,6 +165,8 @@ std::string FailuresExtract(bool parcels, bool failures = true, int standardAfte
         case 2:
             // The empty position follows a duplicate whose answer may still be on its way.
             feature = Point(Oid(i), x, y, !failures ? "" : i == 22 ? "-" : i == 30 ? "1.0 nicht-zahl" : "");
+            if (failures && i == 38)
+                feature.replace(feature.find("2024-10-15T07:55:13Z"), 20, "2024-13-45T00:00:00Z");
             break;
         default:
             feature = Address(Oid(i), i);
@@ -187,8 +189,9 @@ std::string FailuresExtract(bool parcels, bool failures = true, int standardAfte
 }
 
 // An update of the generated extract: buildings replaced (one new version an invalid geometry, which
-// fails the shared transaction with the closings in it), addresses and points deleted, and two deletes
-// that fail: one of a type without a table, one whose type is no identifier.
+// fails the shared transaction with the closings in it, one a begin that is no date, which closes
+// nothing), addresses and points deleted, and two deletes that fail: one of a type without a table, one
+// whose type is no identifier.
 std::string UpdateOfFailures() {
     const auto fid = [](int i) {
         return "<ogc:Filter><ogc:FeatureId fid=\"" + Oid(i) + "20241015T075513Z\"/></ogc:Filter>";
@@ -202,7 +205,8 @@ std::string UpdateOfFailures() {
         if (i % 8 == 1) {
             std::string building =
                 Building(Oid(i), i == 17 ? Bowtie(x, y) : Square(x, y), "ETRS89_UTM32", "4", Oid(i + 2));
-            building.replace(building.find("2024-10-15T07:55:13Z"), 20, "2025-02-01T10:00:00Z");
+            building.replace(building.find("2024-10-15T07:55:13Z"), 20,
+                             i == 33 ? "gestern" : "2025-02-01T10:00:00Z");
             body += "<wfsext:Replace vendorId=\"AdV\" safeToIgnore=\"false\">" + building + fid(i) +
                     "</wfsext:Replace>\n";
         } else if (i % 4 == 3) {
@@ -547,6 +551,19 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
                       reference.log.begin() + static_cast<std::ptrdiff_t>(std::min(
                                                   reference.log.size(), reference.boxes.front().second)));
         }
+        if (c.files.back() == update) {
+            // The replace whose begin is no date closed nothing: the extract's version stays open.
+            EXPECT_NE(
+                reference.contents.find("Fehler beim Import bei AX_Gebaeude: DENW36ALT0000033 - 'gestern' "
+                                        "ist keine gültige Datums- und Uhrzeitangabe (beginnt, Zeile "),
+                std::string::npos);
+            const std::string objects = Section(reference.contents, "public.ax_objects");
+            EXPECT_EQ(Occurrences(objects, "(DENW36ALT0000033,"), 1u);
+            const std::size_t row = objects.find("(DENW36ALT0000033,");
+            EXPECT_NE(objects.find(",\"2024-10-15 hh:mm:ss\",\"1899-12-30 hh:mm:ss\",", row),
+                      std::string::npos)
+                << objects.substr(row, objects.find('\n', row) - row);
+        }
         if (c.keyedTable.empty())
             continue;
         // The failures happened, in both runs alike.
@@ -554,7 +571,10 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
              {"Objekt schon vorhanden: AX_Gebaeude: DENW36ALT0000001",
               "CRS unbekannt: (NIRGENDWO)AX_Gebaeude: ", "Fehler beim Import bei AX_Gebaeude",
               "Fehler beim Prüfen der Geometrie von Objekt mit gml_id: DENW36ALT0000030",
-              "Fehler beim Import bei AX_PunktortAU: DENW36ALT0000022"})
+              "Fehler beim Import bei AX_PunktortAU: DENW36ALT0000022",
+              "Fehler beim Import bei AX_PunktortAU: DENW36ALT0000038 - '2024-13-45Thh:mm:ssZ' ist keine "
+              "gültige "
+              "Datums- und Uhrzeitangabe (beginnt, Zeile "})
             EXPECT_NE(reference.contents.find(expected), std::string::npos) << expected;
         if (c.files.front() == brokenOff) {
             // The file is rolled back: its failures are said, nothing of it stays, its invalid geometries

@@ -113,6 +113,90 @@ TEST_F(ParserTest, AProtocolCutOffByAnErrorIsNotHandedOver) {
     }
 }
 
+// Text outside the records is bounded like a record: past 20,000,000 bytes it is dropped and said once
+// per file; an export protocol it belonged to is not handed over, a later one is.
+TEST_F(ParserTest, TextOutsideRecordsPastTheBoundIsDroppedAndSaidOnce) {
+    const std::string piece(7'000'000, 'p');
+    const std::string large = piece + "<!-- -->" + piece + "<!-- -->" + piece;
+    const std::size_t linesBefore = form->LogLines().size();
+    ASSERT_TRUE(Parse(Doc("<antragsnummer>" + large + "</antragsnummer><erlaeuterung>" + large +
+                          "</erlaeuterung><erlaeuterung><![CDATA[<P/>]]></erlaeuterung>")))
+        << parseError;
+    EXPECT_EQ(protocols, (std::vector<std::string>{"<P/>"}));
+    EXPECT_TRUE(portion.antragsnr.empty());
+    const std::vector<std::string> log = form->LogLines();
+    const std::string said = ": Ein Text außerhalb der Objekte ist zu groß: mehr als 20.000.000 Bytes liest "
+                             "der Parser nicht (Zeile 2, Spalte ";
+    const auto saying =
+        std::count_if(log.begin() + static_cast<std::ptrdiff_t>(linesBefore), log.end(),
+                      [&](const std::string& l) { return l.find(said) != std::string::npos; });
+    EXPECT_EQ(saying, 1);
+}
+
+// A warning never stops the user more than once a file: each one is a log line, the first also a box.
+TEST_F(ParserTest, WarningsAreLoggedAndOnlyTheFirstOfAFileShowsABox) {
+    std::string body;
+    for (int i = 0; i < 5; ++i)
+        body += "<name xml:space=\"bogus\">x</name>";
+    const std::string file = Doc(Member("<F gml:id=\"I\">" + body + "</F>"));
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        const std::size_t linesBefore = form->LogLines().size();
+        dialogs.messages.clear();
+        records.clear();
+        ASSERT_TRUE(Parse(file)) << parseError;
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].type, TMsgDlgType::mtWarning);
+        EXPECT_EQ(dialogs.messages[0].text.rfind("(102) Invalid value \"bogus\" for xml:space", 0), 0u)
+            << dialogs.messages[0].text;
+        const std::vector<std::string> log = form->LogLines();
+        const auto warnings = std::count_if(
+            log.begin() + static_cast<std::ptrdiff_t>(linesBefore), log.end(), [](const auto& l) {
+                return l.find(": Warnung beim Lesen der Datei (Zeile 2, Spalte ") != std::string::npos &&
+                       l.find("(102) Invalid value \"bogus\" for xml:space") != std::string::npos;
+            });
+        EXPECT_EQ(warnings, 5);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0], "Insert F I\nA name=x|x|x|x|x\nA name=\nA name=\nA name=\nA name=\n");
+    }
+}
+
+// A document whose root is no NAS data (an exception report of a WFS, any other XML) hands nothing
+// over, not even a protocol; the parser names its root and its first text.
+TEST_F(ParserTest, ADocumentWithoutNasDataHandsNothingOver) {
+    const std::string feature = "<featureMember><F><P>1</P></F></featureMember>";
+    const struct {
+        const char* name;
+        std::string xml;
+        std::string said; // empty: NAS data
+        std::size_t records;
+    } cases[] = {
+        {"an exception report of a WFS",
+         "<?xml version=\"1.0\"?>\n<ows:ExceptionReport xmlns:ows=\"http://www.opengis.net/ows/1.1\">\n"
+         "  <ows:Exception exceptionCode=\"NoApplicableCode\"><ows:ExceptionText><![CDATA[  "
+         "Zeitüberschreitung\n]]></ows:ExceptionText></ows:Exception>" +
+             feature + "</ows:ExceptionReport>",
+         "Wurzelelement ows:ExceptionReport, erster Text: \"Zeitüberschreitung\"", 0},
+        {"any other XML, its first text cut short",
+         "<html><body><erlaeuterung>" + std::string(300, 'a') + "</erlaeuterung>" + feature +
+             "</body></html>",
+         "Wurzelelement html, erster Text: \"" + std::string(200, 'a') + " ...\"", 0},
+        {"no text at all", "<root><featureMember><F/></featureMember></root>", "Wurzelelement root", 0},
+        {"an update", Doc(feature, "AX_NutzerbezogeneBestandsdatenaktualisierung_NBA"), "", 1},
+        {"a feature collection of a WFS", Doc(feature, "wfs:FeatureCollection"), "", 1},
+        {"a feature of the AAA schema", Doc("<P>1</P>", "AX_Gebaeude"), "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        records.clear();
+        protocols.clear();
+        ASSERT_TRUE(Parse(c.xml)) << parseError;
+        EXPECT_EQ(records.size(), c.records);
+        EXPECT_TRUE(protocols.empty());
+        EXPECT_EQ(noNasData, c.said);
+    }
+}
+
 TEST_F(ParserTest, ShowErrorFormatsMessageAndPosition) {
     const ESAXParseException e("(76) Opening and ending tag mismatch", "", "f.xml", 12, 7);
     form->ShowError(TErrorBoxKind::ebError, e);

@@ -368,6 +368,70 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
+// An update whose replace or delete carries a lifespan date that is none: the transaction is refused
+// whole, said once in its place, and the stored version stays as it was, open; the transactions after it
+// in the file are done.
+TEST_F(LoadDocTest, ATransactionWithADateThatIsNoneClosesNothing) {
+    QTemporaryDir dir;
+    const auto file = [&](const std::string& name, const std::string& text) {
+        const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    };
+    const std::string deleteOfBuilding =
+        std::string(history::kEnvelopeStart) +
+        "<geaenderteObjekte><wfs:Transaction><wfs:Delete typeName=\"AX_Gebaeude\"><lebenszeitintervall>"
+        "<AA_Lebenszeitintervall><endet>2024-02-30T00:00:00Z</endet></AA_Lebenszeitintervall>"
+        "</lebenszeitintervall><ogc:Filter><ogc:FeatureId fid=\"DEHIST0000BLDG0120240110T080000Z\"/>"
+        "</ogc:Filter></wfs:Delete></wfs:Transaction></geaenderteObjekte>"
+        "</AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string said;
+    } cases[] = {
+        {"a replace", history::ReplaceOfAddress("20240110T080000Z", "gestern", "2"),
+         "Fehler beim Import bei AX_LagebezeichnungMitHausnummer: DEHIST0000ADDR01 - 'gestern' ist keine "
+         "gültige Datums- und Uhrzeitangabe (beginnt, Zeile 3)"},
+        {"a delete", deleteOfBuilding,
+         "Fehler beim Import bei AX_Gebaeude: DEHIST0000BLDG01 - '2024-02-30T00:00:00Z' ist keine gültige "
+         "Datums- und Uhrzeitangabe (endet, Zeile 3)"},
+    };
+    form->LoadDoc(file("extract.xml", history::Extract()));
+    const auto stored = [&] {
+        return Column(db, "SELECT gml_id || ' ' || beginn || ' ' || ende FROM public.ax_objects WHERE gml_id "
+                          "LIKE 'DEHIST%' ORDER BY 1");
+    };
+    const std::vector<std::string> before = stored();
+    ASSERT_EQ(before.size(), 2u);
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        db.Exec("DELETE FROM logs");
+        // A sound replace of the address follows the refused transaction in the same file.
+        std::string text = c.text;
+        const std::string later = history::ReplaceOfAddress("20240110T080000Z", "2024-03-05T09:00:00Z", "2");
+        const std::size_t transaction = later.find("<wfsext:Replace");
+        text.insert(text.find("</wfs:Transaction>"),
+                    later.substr(transaction, later.find("</wfs:Transaction>") - transaction));
+        form->LoadDoc(file("update" + std::to_string(++n) + ".xml", text));
+        EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"),
+                  std::vector<std::string>{c.said});
+        const std::vector<std::string> now = stored();
+        EXPECT_EQ(now.size(), before.size() + 1);
+        EXPECT_NE(
+            std::find(now.begin(), now.end(), "DEHIST0000BLDG01 2024-01-10 08:00:00 1899-12-30 00:00:00"),
+            now.end());
+        EXPECT_EQ(
+            db.Scalar("SELECT count(*) FROM public.ax_objects WHERE gml_id = 'DEHIST0000ADDR01' AND beginn = "
+                      "'2024-03-05 09:00:00' AND ende = '1899-12-30'"),
+            "1");
+        db.Exec("DELETE FROM public.ax_objects WHERE beginn = '2024-03-05 09:00:00'");
+        db.Exec("UPDATE public.ax_objects SET ende = '1899-12-30' WHERE gml_id = 'DEHIST0000ADDR01'");
+    }
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
 // The server ends the session in the middle of an update, after the replace closed the old version and
 // before its new version was staged: nothing of the update stays, the database is that of the extract,
 // and importing the update again on a new connection gives exactly the state of a clean extract + update

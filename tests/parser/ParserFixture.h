@@ -39,8 +39,8 @@ inline std::string Member(const std::string& feature) {
 }
 
 // A record as text: kind, object type and identifier, then one line per attribute line ("A "),
-// relation target ("R type target"), model type ("M "), set lifespan date ("B "/"E ") and the fragment
-// ("P ").
+// relation target ("R type target"), model type ("M "), set lifespan date ("B "/"E "), the fragment
+// ("P ") and why the writer is to refuse it ("X ").
 inline std::string Dump(const TAXObject& r) {
     static const char* kinds[] = {"Insert", "Replace", "Delete"};
     std::string out =
@@ -58,6 +58,8 @@ inline std::string Dump(const TAXObject& r) {
         out += "E " + DateTimeToDbText(r.dtEnde) + "\n";
     if (!r.position.empty())
         out += "P " + r.position + "\n";
+    if (!r.refusal.empty())
+        out += "X " + r.refusal + "\n";
     return out;
 }
 
@@ -86,6 +88,11 @@ protected:
         parser.currPortion = &portion;
         parser.RecordSink = [this](TAXObject& r) { records.push_back(Dump(r)); };
         parser.ProtocolSink = [this](const std::string& p) { protocols.push_back(p); };
+        struct TNoNas {
+            std::string& to;
+            const TBrenkoSaxReader& parser;
+            ~TNoNas() { to = parser.oNoNasData ? parser.sNoNasData : std::string(); }
+        } noNas{noNasData, parser};
         try {
             parser.FSAXReader->Parse(path);
         } catch (const std::exception& e) {
@@ -102,4 +109,6 @@ protected:
     std::vector<std::string> records;
     std::vector<std::string> protocols;
     std::string parseError;
+    // What the parser said of a file without NAS data (empty for NAS data).
+    std::string noNasData;
 };

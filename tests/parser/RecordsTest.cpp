@@ -85,6 +85,18 @@ std::vector<TRecordCase> RecordCases() {
         {"white space between elements changes nothing",
          Member("<F gml:id=\"I\">\n <P>\n  </P>\n <Q> x </Q>\n</F>"),
          {"Insert F I\nA P=\nA Q= x \n"}},
+        {"a lifespan begin that is no date refuses its record alone: the parse goes on",
+         Member("<F gml:id=\"I\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>gestern</beginnt>"
+                "</AA_Lebenszeitintervall></lebenszeitintervall><P>1</P></F>") +
+             Member("<F gml:id=\"J\"><P>2</P></F>"),
+         {"Insert F I\nA P=1\nX 'gestern' ist keine gültige Datums- und Uhrzeitangabe (beginnt, Zeile 2)\n",
+          "Insert F J\nA P=2\n"}},
+        {"an impossible end refuses a replace whole; the first bad value counts",
+         "<wfsext:Replace><F gml:id=\"DEBBAL000000000120241016T080000Z\"><lebenszeitintervall>"
+         "<AA_Lebenszeitintervall><beginnt>2024-10-16T08:00:00Z</beginnt>\n<endet>2024-13-45T00:00:00Z"
+         "</endet><endet>morgen</endet></AA_Lebenszeitintervall></lebenszeitintervall></F></wfsext:Replace>",
+         {"Replace F DEBBAL0000000001\nB 2024-10-16 08:00:00\nX '2024-13-45T00:00:00Z' ist keine gültige "
+          "Datums- und Uhrzeitangabe (endet, Zeile 3)\n"}},
         {"a feature without gml:id has an empty identifier; gml bound to another prefix gives none",
          "<gml:featureMember><F><P>1</P></F></gml:featureMember><gml:featureMember "
          "xmlns:g=\"http://www.opengis.net/gml/3.2\"><G g:id=\"X\"/></gml:featureMember>",
@@ -150,11 +162,48 @@ TEST_F(ParserTest, EmptyInsertTakesTheNextElementAsItsFeature) {
     EXPECT_EQ(records, (std::vector<std::string>{"Insert X \n", "Insert F I\n"}));
 }
 
-TEST_F(ParserTest, UnreadableLifespanEndsTheParseWithoutTheRecord) {
-    EXPECT_FALSE(Parse(Doc(Member("<F gml:id=\"I\"><lebenszeitintervall><beginnt>gestern</beginnt>"
-                                  "</lebenszeitintervall></F>"))));
-    EXPECT_TRUE(records.empty());
-    EXPECT_FALSE(parseError.empty());
+// A record holds at most 20,000,000 bytes of text: past that it is refused where the bound was crossed,
+// what it held is dropped, and the next record is read whole. Up to the bound everything stays.
+TEST_F(ParserTest, ARecordPastItsBoundIsRefusedAndTheNextOneIsRead) {
+    const std::string posList(7'000'000, '1');
+    const auto geometry = [&](int lists) {
+        std::string members;
+        for (int i = 0; i < lists; ++i)
+            members += "<gml:polygonMember><gml:posList>" + posList + "</gml:posList></gml:polygonMember>";
+        return "<position><gml:MultiPolygon>" + members + "</gml:MultiPolygon></position>";
+    };
+    const std::string next = Member("<G gml:id=\"J\"><P>2</P></G>");
+    const std::string refused = "Insert F I\nX Das Objekt ist zu groß: mehr als 20.000.000 Bytes liest der "
+                                "Parser für ein Objekt nicht (Zeile 2, Spalte ";
+    const struct {
+        const char* name;
+        std::string feature;
+        bool fits;
+    } cases[] = {
+        {"a geometry of three large coordinate lists", geometry(3), false},
+        {"one property whose pieces are joined",
+         "<P>" + posList + "<!-- -->" + posList + "<!-- -->" + posList + "</P>", false},
+        {"three properties together", "<P>" + posList + "</P><Q>" + posList + "</Q><R>" + posList + "</R>",
+         false},
+        {"a repeated property whose values are joined",
+         "<P>" + posList + "</P><P>" + posList + "</P><P>" + posList + "</P>", false},
+        {"a geometry of two large coordinate lists fits", geometry(2), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        records.clear();
+        ASSERT_TRUE(Parse(Doc(Member("<F gml:id=\"I\">" + c.feature + "<S>1</S></F>") + next))) << parseError;
+        ASSERT_EQ(records.size(), 2u);
+        if (c.fits) {
+            EXPECT_EQ(records[0].find("\nX "), std::string::npos) << records[0].substr(0, 200);
+            EXPECT_GT(records[0].size(), 2 * posList.size());
+            EXPECT_NE(records[0].find("\nA S=1\n"), std::string::npos);
+        } else {
+            EXPECT_EQ(records[0].rfind(refused, 0), 0u) << records[0].substr(0, 200);
+            EXPECT_LT(records[0].size(), 200u) << records[0].substr(0, 200);
+        }
+        EXPECT_EQ(records[1], "Insert G J\nA P=2\n");
+    }
 }
 
 // ---- the date rule -------------------------------------------------------------------------------------

@@ -485,6 +485,44 @@ TEST(SaxReader, ConstructsOverTheSizeLimitAreNamedWithTheirPosition) {
     }
 }
 
+// A run of text gets the bound of the other constructs: past it the parse ends, and the message says
+// where the text begins. A run up to the bound arrives whole.
+TEST(SaxReader, TextOverTheSizeLimitEndsTheParseAndIsNamedWhereItBegins) {
+    const std::string over(10'000'001, 'x');
+    const std::string message =
+        "Ein Text ist zu groß: mehr als 10.000.000 Bytes am Stück liest der XML-Parser nicht (Zeile ";
+    const struct {
+        const char* name;
+        std::string xml;
+        const char* position;
+    } cases[] = {
+        {"after a start tag", "<r>\n  <a>" + over + "</a></r>", "2, Spalte 6)."},
+        {"after an empty element", "<r>\n  <b/>" + over + "</r>", "2, Spalte 7)."},
+        {"after an end tag", "<r>\n  <b></b>" + over + "</r>", "2, Spalte 10)."},
+        {"after a start tag across lines", "<r>\n<a b='1'\n  >" + over + "</a></r>", "3, Spalte 4)."},
+        {"after a comment", "<r>\n  <!-- c -->" + over + "</r>", "2, Spalte 13)."},
+        {"after a CDATA section", "<r>\n<![CDATA[\nab\n\xC3\xBC]]>" + over + "</r>", "4, Spalte 5)."},
+        {"the text before a reference and after it is one run", "<r>\n  <a>ab&amp;" + over + "</a></r>",
+         "2, Spalte 6)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TParseResult r = ParseText(c.xml);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.error, message + c.position);
+        ASSERT_FALSE(r.events.empty());
+        EXPECT_EQ(r.events.back().rfind("fatal (1) " + message + c.position, 0), 0u) << r.events.back();
+        for (const std::string& e : r.events)
+            EXPECT_LT(e.size(), 1000u) << e.substr(0, 40); // no piece of the text went to the handler
+    }
+    const std::string whole(10'000'000, 'y');
+    const TParseResult r = ParseText("<r>" + whole + "</r>");
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.events.size(), 5u);
+    EXPECT_EQ(r.events[2], "chars " + whole);
+}
+
 TEST(SaxReader, PropertiesInstallTheExtensionHandlers) {
     auto reader = MakeInterfaced<TSAX2MSReader>();
     EXPECT_EQ(reader->GetProperty(LexicalHandlerProperty), nullptr);
