@@ -62,6 +62,32 @@ BEGIN
 END
 $$;
 
+-- Closes what the file being read staged of an object before its replace or delete, by the rules of the
+-- closings in public: the open versions in `staging` begun before `ende`, and, with `relations`, the
+-- open staged relations of the object begun before `ende` (a replace) or those from and to the object
+-- begun by it (a delete). The staging tables grow while the file is read: each statement is planned
+-- when it runs, for the rows staged by then, so that it finds them through the closing indexes.
+CREATE OR REPLACE FUNCTION kelpora_close_staged(staging regclass, object_id text, ende timestamp,
+                                                is_replace boolean, relations boolean)
+RETURNS void LANGUAGE plpgsql AS $$
+BEGIN
+    IF staging IS NOT NULL THEN
+        EXECUTE format('UPDATE %s SET ende = $2 WHERE gml_id = $1 AND (ende IS NULL OR ende = %L)'
+                       ' AND beginn < $2', staging, '1899-12-30 00:00:00')
+        USING object_id, ende;
+    END IF;
+    IF relations AND to_regclass('alkistemp.id_refs') IS NOT NULL THEN
+        EXECUTE CASE WHEN is_replace
+                     THEN 'UPDATE alkistemp.id_refs SET ende = $2 WHERE gml_id = $1'
+                          ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn < $2'
+                     ELSE 'UPDATE alkistemp.id_refs SET ende = $2 WHERE (gml_id = $1 OR id_ref = $1)'
+                          ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn <= $2'
+                END
+        USING object_id, ende;
+    END IF;
+END
+$$;
+
 CREATE OR REPLACE FUNCTION kelpora_drop_closing_indexes()
 RETURNS void LANGUAGE plpgsql AS $$
 DECLARE

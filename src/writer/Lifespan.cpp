@@ -34,9 +34,34 @@ std::string ClosingTable(const TfrmKelpora& form, const std::string& oa) {
     return SqlIdentifier(t);
 }
 
+const std::string kStaging = "alkistemp.";
+
+bool IsStaging(const std::string& table) {
+    return table.compare(0, kStaging.size(), kStaging) == 0;
+}
+
+// What the file staged is closed by the same rules through kelpora_close_staged(): the staging tables grow
+// while the file is read, so its statements are planned anew each time, for the rows there are by then (a
+// plan the session kept from the file's first closing would read the whole table at every later one).
+void SetUpCloseStaged(TZQuery& q, const std::string& table, const TClosing& c, bool relations) {
+    q.SQL().Clear();
+    q.SQL().Add(relations
+                    ? "SELECT kelpora_close_staged(NULL, :gml_id, CAST(:ende AS timestamp), CAST(:replace "
+                      "AS boolean), true)"
+                    : "SELECT kelpora_close_staged(CAST(:t AS regclass), :gml_id, CAST(:ende AS "
+                      "timestamp), CAST(:replace AS boolean), false)");
+    if (!relations)
+        BindText(q, "t", table);
+    BindText(q, "gml_id", c.id);
+    BindText(q, "ende", c.endText);
+    BindText(q, "replace", c.isReplace ? "true" : "false");
+}
+
 // Only versions still open and begun before the end close: a version closed by an earlier replace keeps
 // its end, and a new version that is already stored (the same update imported again) stays current.
 void SetUpCloseVersions(TZQuery& q, const std::string& table, const TClosing& c) {
+    if (IsStaging(table))
+        return SetUpCloseStaged(q, table, c, false);
     q.SQL().Clear();
     q.SQL().Add("UPDATE " + table + " SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore);
     BindText(q, "ende", c.endText);
@@ -47,6 +72,8 @@ void SetUpCloseVersions(TZQuery& q, const std::string& table, const TClosing& c)
 // ends (its new version brings its own, which begin when the old ones end), a delete also those that
 // point to the object.
 void SetUpCloseRelations(TZQuery& q, const std::string& table, const TClosing& c) {
+    if (IsStaging(table))
+        return SetUpCloseStaged(q, table, c, true);
     q.SQL().Clear();
     q.SQL().Add(c.isReplace
                     ? "UPDATE " + table + " SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore
