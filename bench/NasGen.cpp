@@ -1,12 +1,15 @@
 // kelpora-nasgen: writes large synthetic NAS files for benchmarks.
 //
-//   kelpora-nasgen --features N --out file.xml [--nba [--new-from K]] [--entity-refs R]
+//   kelpora-nasgen --features N --out file.xml [--small] [--nba [--new-from K]] [--entity-refs R]
 //
 // Without --nba: a full extract (AX_Bestandsdatenauszug, enthaelt/wfs:FeatureCollection/gml:featureMember)
 // of N features that cycle through four shapes taken from real ALKIS data: parcels (AX_Flurstueck, a
 // MultiSurface of curve segments with one arc per ring), buildings (AX_Gebaeude with lineage quality
 // data), points with heights (AX_PunktortAU with lineage quality data) and address objects without
 // geometry (AX_LagebezeichnungOhneHausnummer). Every gml:id is unique (16 characters).
+// With --small: smaller features, half of them with an arc, about 2.7 KB a feature instead of 4.2 KB: the
+// parcels have one surface instead of two, and special parcel boundaries (AX_BesondereFlurstuecksgrenze, a
+// curve of a line segment and an arc) stand in for the buildings.
 // With --nba: an update (AX_NutzerbezogeneBestandsdatenaktualisierung_NBA) whose wfs:Transaction holds N
 // operations for the same N objects: a Replace (new version) for every third, a Delete for the next, and an
 // Insert of a new object for the one after, so that it applies to the extract of the same N. The new objects
@@ -23,6 +26,7 @@
 namespace {
 
 long long EntityRefs = 0; // --entity-refs
+bool Small = false;       // --small
 bool EntityRefsWritten = false;
 
 struct TWriter {
@@ -55,7 +59,7 @@ const char* TypeOf(long long i) {
     case 0:
         return "AX_Flurstueck";
     case 1:
-        return "AX_Gebaeude";
+        return Small ? "AX_BesondereFlurstuecksgrenze" : "AX_Gebaeude";
     case 2:
         return "AX_PunktortAU";
     default:
@@ -169,7 +173,7 @@ void Feature(TWriter& w, long long i, const std::string& oid, const char* idSuff
         w("%s  <adv:position>\n%s    <gml:MultiSurface gml:id=\"%s.Geom_%d\" "
           "srsName=\"urn:adv:crs:ETRS89_UTM32\">\n",
           Indent, Indent, oid.c_str(), geom++);
-        for (int part = 0; part < 2; ++part) {
+        for (int part = 0; part < (Small ? 1 : 2); ++part) {
             w("%s    <gml:surfaceMember>\n", Indent);
             SurfaceOpen(w, oid, geom, "");
             Ring(w, oid, geom, x + 5 + part * 20, y + 5, x + 20 + part * 20, y + 40, true);
@@ -201,7 +205,22 @@ void Feature(TWriter& w, long long i, const std::string& oid, const char* idSuff
         w("%s  <adv:istGebucht xlink:href=\"urn:adv:oid:%s\"/>\n", Indent, Oid(i + 1).c_str());
         break;
     }
-    case 1: { // building
+    case 1: { // building, or with --small a parcel boundary: a curve whose second segment is an arc
+        if (Small) {
+            w("%s  <adv:position>\n%s    <gml:Curve gml:id=\"%s.Geom_0\" "
+              "srsName=\"urn:adv:crs:ETRS89_UTM32\">\n"
+              "%s      <gml:segments>\n%s        <gml:LineStringSegment>\n"
+              "%s          <gml:posList>%.3f %.3f %.3f %.3f</gml:posList>\n%s        "
+              "</gml:LineStringSegment>\n"
+              "%s        <gml:Arc>\n%s          <gml:posList>%.3f %.3f %.3f %.3f %.3f %.3f</gml:posList>\n"
+              "%s        </gml:Arc>\n%s      </gml:segments>\n%s    </gml:Curve>\n%s  </adv:position>\n",
+              Indent, Indent, oid.c_str(), Indent, Indent, Indent, x + 5, y + 45, x + 25, y + 45, Indent,
+              Indent, Indent, x + 25, y + 45, x + 35, y + 42, x + 45, y + 45, Indent, Indent, Indent, Indent);
+            w("%s  <adv:artDerFlurstuecksgrenze>3000</adv:artDerFlurstuecksgrenze>\n%s  "
+              "<adv:artDerFlurstuecksgrenze>7003</adv:artDerFlurstuecksgrenze>\n",
+              Indent, Indent);
+            break;
+        }
         w("%s  <adv:position>\n", Indent);
         SurfaceOpen(w, oid, geom, " srsName=\"urn:adv:crs:ETRS89_UTM32\"");
         Ring(w, oid, geom, x + 10, y + 10, x + 30, y + 25, false);
@@ -287,7 +306,7 @@ void Header(TWriter& w, bool nba) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: kelpora-nasgen --features N --out file.xml [--nba [--new-from K]] "
+    std::fprintf(stderr, "usage: kelpora-nasgen --features N --out file.xml [--small] [--nba [--new-from K]] "
                          "[--entity-refs R]\n");
     return 2;
 }
@@ -304,6 +323,8 @@ int main(int argc, char** argv) {
             features = std::atoll(argv[++i]);
         else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc)
             out = argv[++i];
+        else if (std::strcmp(argv[i], "--small") == 0)
+            Small = true;
         else if (std::strcmp(argv[i], "--nba") == 0)
             nba = true;
         else if (std::strcmp(argv[i], "--new-from") == 0 && i + 1 < argc)
