@@ -2,9 +2,12 @@
 
 #include <stdexcept>
 
-bool SameTextAscii(const std::string& a, const std::string& b) {
+bool SameTextAscii(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
+    // Names are mostly looked up as they were written: equal bytes need no folding.
+    if (a == b)
+        return true;
     for (std::size_t i = 0; i < a.size(); ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
         if (x >= 'A' && x <= 'Z')
@@ -99,12 +102,15 @@ int TStringList::IndexOfName(const std::string& name) const {
         const auto found = nameIndex.find(name);
         return found == nameIndex.end() ? -1 : found->second;
     }
+    // The name is compared where it stands in the line: a line longer than the name must have its "="
+    // right after it, and no "=" may come earlier (the name is the text before the first one).
+    const std::size_t n = name.size();
     for (int i = 0; i < Count(); ++i) {
         const std::string& line = lines[static_cast<std::size_t>(i)];
-        const auto eq = line.find('=');
-        if (eq == std::string::npos)
+        if (line.size() <= n || line[n] != '=')
             continue;
-        if (eq == name.size() && SameTextAscii(line.substr(0, eq), name))
+        const std::string_view head(line.data(), n);
+        if (head.find('=') == std::string_view::npos && SameTextAscii(head, name))
             return i;
     }
     return -1;

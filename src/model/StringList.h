@@ -4,6 +4,7 @@
 // their insertion order.
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -83,5 +84,5 @@ private:
 };
 
 // True when the two texts are equal ignoring ASCII letter case.
-bool SameTextAscii(const std::string& a, const std::string& b);
+bool SameTextAscii(std::string_view a, std::string_view b);
 std::string LowerCaseAscii(std::string s);
