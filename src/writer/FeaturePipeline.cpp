@@ -111,9 +111,8 @@ PGresult* DrainAnswer(PGconn* h) {
 void SendStatement(PGconn* h, const TPreparedCall& st, bool& ok) {
     if (!ok)
         return;
-    std::vector<const char*> values;
-    for (const auto& v : st.values)
-        values.push_back(v ? v->c_str() : nullptr);
+    thread_local std::vector<const char*> values;
+    st.ValuePointers(values);
     ok = PQsendQueryPrepared(h, st.name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
                              nullptr, 0) == 1;
 }
@@ -181,9 +180,22 @@ struct TFeaturePipeline {
     bool ownUnits = false;
     bool aborted = false;
     bool localTransaction = false;
+    // The validity question and the relation row of every feature, kept from feature to feature on the
+    // connection they were made for, so that their texts are read and their statements looked up once.
+    std::unique_ptr<TZQuery> validQuery;
+    std::unique_ptr<TZQuery> relationQuery;
 };
 
 namespace {
+
+// A statement of the pipeline's own with its SQL text, made anew for another connection.
+TZQuery& KeptQuery(std::unique_ptr<TZQuery>& query, TZConnection* connection, const char* sql) {
+    if (!query || query->Connection() != connection) {
+        query = std::make_unique<TZQuery>(connection);
+        query->SetSQL(sql);
+    }
+    return *query;
+}
 
 // Pending answers may hold a few megabytes of geometry text, never more.
 constexpr std::size_t kMaxPendingBytes = 8u << 20;
@@ -196,8 +208,7 @@ std::size_t WorkBytes(const TFeatureWork& w) {
     for (const TBinding& b : w.bound)
         n += b.value.size();
     for (const TPreparedCall& st : w.batch)
-        for (const auto& v : st.values)
-            n += v ? v->size() : 0;
+        n += st.ValueBytes();
     return n;
 }
 
@@ -209,7 +220,7 @@ bool PrepareSecurePoint(TFeaturePipeline& fp, TZConnection& c) {
     try {
         std::vector<TPreparedCall> statements;
         for (const std::string& sql : TZConnection::SecurePointSql())
-            statements.push_back({c.PreparedStatement(sql, 0), {}});
+            statements.emplace_back(c.PreparedStatement(sql, 0));
         fp.securePoint = std::move(statements);
         fp.generation = c.Generation();
         return true;
@@ -346,10 +357,11 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
         if (w.deferredCheck) {
             // Fails (division by zero) unless the geometry is valid: the rollback then leaves the
             // question to CheckGeometry.
-            TZQuery valid(conn.get());
-            valid.SetSQL("SELECT 1/coalesce(ST_IsValid(ST_GeomFromText(:wkt))::int, 0)");
-            valid.ParamByName("wkt").SetDataType(TFieldType::ftWideString);
-            valid.ParamByName("wkt").SetValue(w.wkt);
+            TZQuery& valid = KeptQuery(fp.validQuery, conn.get(),
+                                       "SELECT 1/coalesce(ST_IsValid(ST_GeomFromText(:wkt))::int, 0)");
+            TZParam& wkt = valid.ParamByName("wkt");
+            wkt.SetDataType(TFieldType::ftWideString);
+            wkt.SetValue(w.wkt);
             batch.push_back(TakePreparedCall(valid));
         }
         for (TPreparedCall& row : w.qualityRows)
@@ -358,8 +370,7 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
         batch.push_back(TakePreparedCall(*cmd));
         if (w.withRelations) {
             // The relation row exactly as WriteIdRef writes it.
-            TZQuery rel(conn.get());
-            rel.SetSQL(kInsertIdRefSql);
+            TZQuery& rel = KeptQuery(fp.relationQuery, conn.get(), kInsertIdRefSql);
             const std::string begin = DateTimeToDbText(w.dtBegin);
             for (const auto& [typ, targets] : w.relations) {
                 for (const std::string& target : targets) {

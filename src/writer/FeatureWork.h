@@ -20,10 +20,30 @@ struct TBinding {
     std::string value;
 };
 
-// A prepared statement and its parameter values (nullopt: NULL), ready to be sent.
-struct TPreparedCall {
+// A prepared statement and its parameter values, ready to be sent. The values lie one after the other in
+// one buffer, each ended by a NUL, so that a statement costs a couple of allocations however many
+// parameters it has.
+class TPreparedCall {
+public:
+    TPreparedCall() = default;
+    explicit TPreparedCall(std::string statementName) : name(std::move(statementName)) {}
+
     std::string name;
-    std::vector<std::optional<std::string>> values;
+
+    void Reserve(std::size_t bytes, std::size_t values) {
+        data.reserve(bytes);
+        starts.reserve(values);
+    }
+    void AddValue(const char* value); // nullptr: NULL
+    std::size_t ValueCount() const { return starts.size(); }
+    // Bytes of all values.
+    std::size_t ValueBytes() const { return data.size(); }
+    // The values as libpq takes them (nullptr for NULL); valid while the call is not changed.
+    void ValuePointers(std::vector<const char*>& out) const;
+
+private:
+    std::string data;
+    std::vector<std::int32_t> starts; // offset of each value in data, -1 for NULL
 };
 
 // What closing the stored versions of an object needs (a replace or a delete), kept so that it can be

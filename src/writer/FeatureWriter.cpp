@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <map>
@@ -195,12 +196,32 @@ bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa, bool qualityRowsC
     return false;
 }
 
+void TPreparedCall::AddValue(const char* value) {
+    if (!value) {
+        starts.push_back(-1);
+        return;
+    }
+    starts.push_back(static_cast<std::int32_t>(data.size()));
+    data.append(value).push_back('\0');
+}
+
+void TPreparedCall::ValuePointers(std::vector<const char*>& out) const {
+    out.clear();
+    for (const std::int32_t start : starts)
+        out.push_back(start < 0 ? nullptr : data.data() + start);
+}
+
 TPreparedCall TakePreparedCall(TZQuery& q) {
-    std::vector<const char*> values;
+    // The values go straight from the parameters into the call's buffer.
+    thread_local std::vector<const char*> values;
     q.ParamValues(values);
-    TPreparedCall call{q.PreparedStatementName(), {}};
+    TPreparedCall call(q.PreparedStatementName());
+    std::size_t bytes = 0;
     for (const char* v : values)
-        call.values.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+        bytes += v ? std::strlen(v) + 1 : 0;
+    call.Reserve(bytes, values.size());
+    for (const char* v : values)
+        call.AddValue(v);
     return call;
 }
 

@@ -116,6 +116,17 @@ std::string FloatText(double v) {
 
 // ---- TZConnection -----------------------------------------------------------------------------
 
+namespace {
+
+// Generations are unique in the process, not per connection: a statement object that outlives its
+// connection must never take a new connection's generation for the one its cached name belongs to.
+std::uint64_t NextGeneration() {
+    static std::uint64_t last = 0;
+    return ++last;
+}
+
+} // namespace
+
 TZConnection::~TZConnection() {
     Disconnect();
 }
@@ -199,7 +210,7 @@ void TZConnection::Connect() {
     }
     PQsetNoticeReceiver(c, ReceiveNotice, this);
     handle = c;
-    ++generation;
+    generation = NextGeneration();
 }
 
 void TZConnection::Disconnect() {
@@ -212,7 +223,7 @@ void TZConnection::Disconnect() {
     broken = false;
     prepared.clear();
     prefetched.clear();
-    ++generation;
+    generation = NextGeneration();
 }
 
 // ---- the guarded transaction --------------------------------------------------------------------
@@ -474,7 +485,7 @@ const std::string& TZConnection::PreparedStatement(const std::string& serverSql,
             sql += "DEALLOCATE " + entry.second + ";";
         ExecHousekeeping(sql);
         prepared.clear();
-        ++generation;
+        generation = NextGeneration();
     }
     std::string name = "kz" + std::to_string(++nextStatement);
     auto r = Own(PQprepare(handle, name.c_str(), serverSql.c_str(), paramCount, nullptr));
@@ -495,7 +506,7 @@ void TZConnection::ForgetPrepared(const std::string& serverSql) {
         ExecHousekeeping("DEALLOCATE " + it->second); // our own generated name, never user text
     }
     prepared.erase(it);
-    ++generation;
+    generation = NextGeneration();
 }
 
 // ---- TZParam ----------------------------------------------------------------------------------

@@ -93,8 +93,8 @@ public:
     std::size_t MaxPrepared = 4000;
     // Number of statements prepared on the server for this connection and still cached.
     std::size_t PreparedCount() const { return prepared.size(); }
-    // Grows with every Connect and Disconnect: a statement name cached by a query is valid only for the
-    // generation it was taken in.
+    // Changes with every Connect and Disconnect, to a value no connection of the process had before: a
+    // statement name cached by a query is valid only for the generation it was taken in.
     std::uint64_t Generation() const { return generation; }
     // Forgets one cached statement (after the server dropped its plan) and deallocates it.
     void ForgetPrepared(const std::string& serverSql);
