@@ -96,18 +96,6 @@ TAnswer DrainPipeline(PGconn* h, int statements) {
     return answer == TAnswer::taOk && !synced ? TAnswer::taAborted : answer;
 }
 
-// The answer of one statement sent alone up to its sync point (nullptr when there is none).
-PGresult* DrainAnswer(PGconn* h) {
-    PGresult* answer = NextResult(h);
-    if (answer && PQresultStatus(answer) == PGRES_PIPELINE_SYNC) {
-        PQclear(answer);
-        return nullptr;
-    }
-    if (answer)
-        DrainSync(h);
-    return answer;
-}
-
 void SendStatement(PGconn* h, const TPreparedCall& st, bool& ok) {
     if (!ok)
         return;
@@ -158,6 +146,10 @@ struct TFeaturePipeline {
     std::shared_ptr<TZQuery> scratch;
     // Arc questions on their way, in the order of their records: each group went out behind
     // pending[0, after), inside the transaction or not (see PrefetchArcQueries and HandOverToWriter).
+    // Inside the transaction a group has no sync point of its own: it travels in the stretch of the
+    // features around it, whose failure handling covers it (a refused question aborts the transaction,
+    // and everything after it comes back aborted up to the next sync point). Outside it each group ends
+    // with a sync point, so that a refused question costs only its group.
     struct TArcGroup {
         std::size_t after;
         std::vector<std::string> queries;
@@ -165,6 +157,10 @@ struct TFeaturePipeline {
         std::uint64_t record;
     };
     std::deque<TArcGroup> arcGroups;
+    // Questions went out since the last sync point (the pipeline cannot be left before one follows), and
+    // groups went into libpq's buffer since it was last pushed to the socket.
+    bool questionsUnsynced = false;
+    int groupsUnwritten = 0;
     // Answers read before their record is converted, by record; answers of records written already
     // (those up to doneThrough) are dropped.
     using TAnswerResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
@@ -202,6 +198,9 @@ constexpr std::size_t kMaxPendingBytes = 8u << 20;
 
 // Transactions held back behind the one sent last; they cover the conversion of a geometry with arcs.
 constexpr std::size_t kHeldBack = 4;
+
+// Arc question groups per write to the socket, well below the records that wait behind the parser.
+constexpr int kGroupsPerWrite = 2;
 
 std::size_t WorkBytes(const TFeatureWork& w) {
     std::size_t n = w.wkt.size();
@@ -244,6 +243,14 @@ bool EnsureTransaction(TFeaturePipeline& fp, TZConnection& c) {
     return true;
 }
 
+// The sync point that ends the stretch sent last: the server answers it once everything before it is
+// done (or skipped after a failure).
+bool SendSync(TFeaturePipeline& fp) {
+    fp.questionsUnsynced = false;
+    fp.groupsUnwritten = 0;
+    return PQpipelineSync(fp.handle) == 1;
+}
+
 // Sends held-back features, oldest first, until `keep` are left; after failures each goes as a unit of
 // its own, as when it waits for its answer. Nothing goes out once the transaction is known to be aborted.
 void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
@@ -256,13 +263,16 @@ void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
         if (w.ownUnit) {
             for (const TPreparedCall& st : fp.securePoint)
                 SendStatement(fp.handle, st, ok);
-            ok = ok && PQpipelineSync(fp.handle) == 1;
+            ok = ok && SendSync(fp);
         } else {
             fp.windowOpen = true;
         }
         w.synced = ok;
     }
-    if (!ok || PQflush(fp.handle) != 0)
+    // Nothing is pushed to the socket here: libpq writes its buffer when it passes 64 KB, at the next sync
+    // point (the arc questions have one) and before any answer is waited for, so a window of features
+    // costs a few writes instead of one per feature.
+    if (!ok)
         fp.aborted = true;
 }
 
@@ -272,9 +282,18 @@ void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
 void ReadArcAnswers(TFeaturePipeline& fp) {
     const TFeaturePipeline::TArcGroup group = std::move(fp.arcGroups.front());
     fp.arcGroups.pop_front();
+
+    // After a refused question the rest of its group come back aborted (or fail in the aborted
+    // transaction), and none of them is kept either way.
     bool ok = true;
+    bool syncSeen = false;
     for (const std::string& sql : group.queries) {
-        PGresult* answer = DrainAnswer(fp.handle);
+        PGresult* answer = syncSeen ? nullptr : NextResult(fp.handle);
+        if (answer && PQresultStatus(answer) == PGRES_PIPELINE_SYNC) {
+            PQclear(answer);
+            answer = nullptr;
+            syncSeen = true;
+        }
         ok = ok && answer && PQresultStatus(answer) == PGRES_TUPLES_OK;
         if (ok && group.record > fp.doneThrough) {
             fp.answers[group.record].emplace_back(sql, TFeaturePipeline::TAnswerResult(answer, &PQclear));
@@ -284,11 +303,19 @@ void ReadArcAnswers(TFeaturePipeline& fp) {
                 fp.aborted = true;
         }
     }
+    if (!group.inTransaction && !syncSeen)
+        DrainSync(fp.handle);
 }
 
 // Reads the answers of the features on their way up to pending[upTo), and the arc answers in their
 // place among them (those behind pending[upTo - 1] too).
 void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
+    if (fp.groupsUnwritten > 0) {
+        // What went since the last sync point or flush request may still wait on the server: ask for it
+        // (libpq sends the request before it waits).
+        fp.groupsUnwritten = 0;
+        PQsendFlushRequest(fp.handle);
+    }
     for (;;) {
         while (!fp.arcGroups.empty() && fp.arcGroups.front().after == fp.answered)
             ReadArcAnswers(fp);
@@ -314,6 +341,8 @@ bool InFlight(const TFeaturePipeline& fp) {
 
 // After the pipeline: the connection's own way again, and back to the savepoint when something failed.
 void LeavePipeline(TFeaturePipeline& fp) {
+    if (fp.questionsUnsynced && SendSync(fp))
+        DrainSync(fp.handle);
     PQexitPipelineMode(fp.handle);
     if (fp.connection)
         fp.connection->Recover();
@@ -504,7 +533,7 @@ void TfrmKelpora::FinishFeaturesInFlight() {
             bool ok = !fp.aborted;
             for (const TPreparedCall& st : fp.securePoint)
                 SendStatement(fp.handle, st, ok);
-            ok = PQpipelineSync(fp.handle) == 1 && ok;
+            ok = SendSync(fp) && ok;
             fp.windowOpen = false;
             ReadAnswers(fp, fp.pending.size());
             const TAnswer secured = DrainPipeline(fp.handle, static_cast<int>(fp.securePoint.size()));
@@ -627,12 +656,27 @@ bool TfrmKelpora::SendArcQuestions(const std::vector<std::string>& queries, std:
     TFeaturePipeline& fp = *featurePipeline;
     TFeaturePipeline::TArcGroup group{fp.sent, {}, conn->Guarded(), record};
     for (const std::string& sql : queries) {
-        if (!PQsendQueryParams(h, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) ||
-            PQpipelineSync(h) != 1)
+        if (!PQsendQueryParams(h, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
             break;
         group.queries.push_back(sql);
     }
     const bool sent = !group.queries.empty();
+    if (sent && !group.inTransaction) {
+        // When the sync point does not go out, the answers read as missing and the questions are asked
+        // again.
+        SendSync(fp);
+    } else if (sent) {
+        // The answers are needed when the record is written, several records later: the questions (and
+        // the features before them) go to the socket every few groups, not at each, with a request to
+        // send the answers so far (without a sync point the server keeps them until its output buffer
+        // fills).
+        fp.questionsUnsynced = true;
+        if (++fp.groupsUnwritten >= kGroupsPerWrite) {
+            fp.groupsUnwritten = 0;
+            PQsendFlushRequest(h);
+            PQflush(h);
+        }
+    }
     if (sent)
         fp.arcGroups.push_back(std::move(group));
     else if (!InFlight(fp))

@@ -132,8 +132,10 @@ std::string Address(const std::string& oid, int n) {
 // place) no arc question interrupts the features in flight. Without `failures` the refused arc is the
 // only thing that goes wrong: the transaction the features in flight share fails on an arc question.
 // With `standardAfter` a block naming the standard reference system follows that feature: the unknown
-// system of the building just before it stays unknown, the one of a later building is replaced.
-std::string FailuresExtract(bool parcels, bool failures = true, int standardAfter = -1) {
+// system of the building just before it stays unknown, the one of a later building is replaced. With
+// `parcelEvery` above 4 only every such feature is a parcel (the others of its kind addresses): the
+// answers to a parcel's arc questions are read when many features without arcs came after it.
+std::string FailuresExtract(bool parcels, bool failures = true, int standardAfter = -1, int parcelEvery = 4) {
     std::string body;
     int failure = 0;
     for (int i = 0; i < 60; ++i) {
@@ -141,7 +143,8 @@ std::string FailuresExtract(bool parcels, bool failures = true, int standardAfte
         std::string feature;
         switch (i % 4) {
         case 0:
-            feature = parcels ? Parcel(Oid(i), x, y, Oid(i + 1), i == 40) : Address(Oid(i), i);
+            feature = parcels && i % parcelEvery == 0 ? Parcel(Oid(i), x, y, Oid(i + 1), i == 40)
+                                                      : Address(Oid(i), i);
             break;
         case 1:
             if (failures && i % 8 == 5) {
@@ -410,6 +413,8 @@ protected:
         std::ofstream(onlyRefusedArc, std::ios::binary) << FailuresExtract(true, false);
         standardLater = generated + "-standard-later";
         std::ofstream(standardLater, std::ios::binary) << FailuresExtract(true, true, 15);
+        sparseArcs = generated + "-sparse-arcs";
+        std::ofstream(sparseArcs, std::ios::binary) << FailuresExtract(true, true, -1, 20);
         // Broken off in the middle of the 46th feature, behind failures whose reports may still be on
         // their way when the parser meets the end.
         const std::string whole = FailuresExtract(true);
@@ -432,6 +437,7 @@ protected:
         std::remove(withoutArcs.c_str());
         std::remove(onlyRefusedArc.c_str());
         std::remove(standardLater.c_str());
+        std::remove(sparseArcs.c_str());
         std::remove(brokenOff.c_str());
         for (const std::string* file : {&protocolAfter, &protocolBefore, &unknownGeometry, &update})
             std::remove(file->c_str());
@@ -441,6 +447,7 @@ protected:
     std::string withoutArcs;
     std::string onlyRefusedArc;
     std::string standardLater;
+    std::string sparseArcs;
     std::string brokenOff;
     std::string protocolAfter;
     std::string protocolBefore;
@@ -473,6 +480,7 @@ TEST_F(ImportPathTest, SameContentsLogsAndCountsAsOneStatementAtATime) {
         {"generated with failures, no arcs", {withoutArcs}, "AX_Gebaeude", 256},
         {"generated, a refused arc its only failure", {onlyRefusedArc}, "", 256},
         {"generated with failures, broken off", {brokenOff}, "AX_Gebaeude", 256},
+        {"generated with failures, a parcel every 20th feature", {sparseArcs}, "AX_Gebaeude", 256},
         {"generated with failures, the standard reference system named after 16 features",
          {standardLater},
          "AX_Gebaeude",
