@@ -6,6 +6,8 @@
 #include <cstring>
 #include <libpq-fe.h>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -517,6 +519,15 @@ void TZParam::SetValue(const std::string& text) {
     wireReady = false;
 }
 
+void TZParam::Reset(const std::string& newName) {
+    name = newName;
+    value.clear();
+    wire.clear();
+    null = true;
+    wireReady = false;
+    DataType = TFieldType::ftUnknown;
+}
+
 void TZParam::SetNull() {
     value.clear();
     null = true;
@@ -644,6 +655,8 @@ void TZQuery::SetConnection(TZConnection* connection) {
     Close();
     conn = connection;
     stmtName = nullptr;
+    for (TParsedText& t : recentTexts)
+        t.stmtName = nullptr;
 }
 
 void TZQuery::SetSQL(const std::string& text) {
@@ -656,42 +669,24 @@ void TZQuery::EnsureParsed() {
         Parse();
 }
 
+namespace {
+
+// The characters at which the scan of an SQL text may have to do more than copy.
+bool StartsSomething(char c) {
+    return c == '\'' || c == '"' || c == '-' || c == '/' || c == '$' || c == ':';
+}
+
+struct TScannedText {
+    std::string serverSql;
+    std::vector<std::string> names; // of the parameters in "$n" order, as first written
+};
+
 // Replaces every ":name" by "$n" (one number per distinct name, ignoring case). Colons inside string
 // literals, quoted identifiers, dollar-quoted bodies, comments and "::" casts are left as they are.
-void TZQuery::Parse() {
-    Close();
-    parsedLines = sql.Lines();
-    std::string text;
-    for (std::size_t i = 0; i < parsedLines.size(); ++i) {
-        if (i)
-            text += '\n';
-        text += parsedLines[i];
-    }
-
-    std::vector<std::unique_ptr<TZParam>> old = std::move(params);
-    params.clear();
-    // A parameter keeps its value while its name stays in the text.
-    const auto take = [&old](const std::string& name) {
-        auto kept = std::find_if(old.begin(), old.end(),
-                                 [&](const auto& p) { return p && SameTextAscii(p->Name(), name); });
-        return kept != old.end() ? std::move(*kept) : std::make_unique<TZParam>(name);
-    };
-    // A statement object that takes turns between a few texts (the shared statement of a run) scans
-    // each of them once.
-    for (auto it = recentTexts.begin(); it != recentTexts.end(); ++it) {
-        if (it->text != text)
-            continue;
-        for (const std::string& name : it->names)
-            params.push_back(take(name));
-        serverSql = it->serverSql;
-        std::rotate(recentTexts.begin(), it, it + 1);
-        multiStatementSafe = params.empty();
-        stmtName = nullptr;
-        parsed = true;
-        return;
-    }
-    std::vector<std::string> names;
-    std::string out;
+TScannedText ScanSql(const std::string& text) {
+    TScannedText scanned;
+    std::vector<std::string>& names = scanned.names;
+    std::string& out = scanned.serverSql;
     out.reserve(text.size() + 16);
     const std::size_t n = text.size();
     std::size_t i = 0;
@@ -761,29 +756,92 @@ void TZQuery::Parse() {
             std::size_t j = i + 1;
             while (j < n && IdentChar(text[j]))
                 ++j;
-            const std::string name = text.substr(i + 1, j - i - 1);
+            const std::string_view name(text.data() + i + 1, j - i - 1);
             std::size_t index = 0;
-            while (index < params.size() && !SameTextAscii(params[index]->Name(), name))
+            while (index < names.size() && !SameTextAscii(names[index], name))
                 ++index;
-            if (index == params.size()) {
-                params.push_back(take(name));
-                names.push_back(name);
-            }
+            if (index == names.size())
+                names.emplace_back(name);
             out += '$';
             out += std::to_string(index + 1);
             i = j;
         } else {
-            out += c;
-            ++i;
+            // A run of characters that start nothing goes at once.
+            std::size_t j = i + 1;
+            while (j < n && !StartsSomething(text[j]))
+                ++j;
+            copyUntil(j);
         }
     }
-    serverSql = std::move(out);
-    constexpr std::size_t kRecentTexts = 8;
-    if (recentTexts.size() == kRecentTexts)
-        recentTexts.pop_back();
-    recentTexts.insert(recentTexts.begin(), TParsedText{std::move(text), serverSql, std::move(names)});
+    return scanned;
+}
+
+// The scans of the texts met so far, for every statement object: the writer's routines make statement
+// objects of their own again and again with the same few texts. Texts built from values would let it
+// grow without end, so it starts afresh when it is full.
+const TScannedText& Scanned(const std::string& text) {
+    static std::unordered_map<std::string, TScannedText> scans;
+    if (auto it = scans.find(text); it != scans.end())
+        return it->second;
+    constexpr std::size_t kMaxScans = 512;
+    if (scans.size() >= kMaxScans)
+        scans.clear();
+    return scans.emplace(text, ScanSql(text)).first->second;
+}
+
+} // namespace
+
+void TZQuery::Parse() {
+    Close();
+    parsedLines = sql.Lines();
+    std::string& text = joinedText;
+    text.clear();
+    for (std::size_t i = 0; i < parsedLines.size(); ++i) {
+        if (i)
+            text += '\n';
+        text += parsedLines[i];
+    }
+
+    // A statement object that takes turns between a few texts (the shared statement of a run) finds
+    // each of them among its recent ones, with the name of its server-side statement.
+    auto it = std::find_if(recentTexts.begin(), recentTexts.end(),
+                           [&text](const TParsedText& t) { return t.text == text; });
+    if (it != recentTexts.end()) {
+        std::rotate(recentTexts.begin(), it, it + 1);
+    } else {
+        const TScannedText& scanned = Scanned(text);
+        constexpr std::size_t kRecentTexts = 8;
+        if (recentTexts.size() == kRecentTexts)
+            recentTexts.pop_back();
+        recentTexts.insert(recentTexts.begin(), TParsedText{text, scanned.serverSql, scanned.names});
+    }
+    const TParsedText& current = recentTexts.front();
+
+    // A parameter keeps its value while its name stays in the text; the others start anew (from a
+    // spare object, so that taking turns between texts allocates nothing).
+    std::vector<std::unique_ptr<TZParam>> old = std::move(params);
+    params.clear();
+    for (const std::string& name : current.names) {
+        auto kept = std::find_if(old.begin(), old.end(),
+                                 [&](const auto& p) { return p && SameTextAscii(p->Name(), name); });
+        if (kept != old.end()) {
+            params.push_back(std::move(*kept));
+        } else if (!spareParams.empty()) {
+            params.push_back(std::move(spareParams.back()));
+            spareParams.pop_back();
+            params.back()->Reset(name);
+        } else {
+            params.push_back(std::make_unique<TZParam>(name));
+        }
+    }
+    constexpr std::size_t kMaxSpare = 64;
+    for (auto& p : old)
+        if (p && spareParams.size() < kMaxSpare)
+            spareParams.push_back(std::move(p));
+    serverSql = current.serverSql;
     multiStatementSafe = params.empty();
-    stmtName = nullptr;
+    stmtName = current.stmtName;
+    stmtGeneration = current.stmtGeneration;
     parsed = true;
 }
 
@@ -824,6 +882,11 @@ const std::string& TZQuery::PreparedStatementName() {
     if (!stmtName || stmtGeneration != conn->Generation()) {
         stmtName = &conn->PreparedStatement(serverSql, static_cast<int>(params.size()));
         stmtGeneration = conn->Generation();
+        // Kept with the text, for the next time the statement object takes it up again.
+        if (!recentTexts.empty()) {
+            recentTexts.front().stmtName = stmtName;
+            recentTexts.front().stmtGeneration = stmtGeneration;
+        }
     }
     return *stmtName;
 }

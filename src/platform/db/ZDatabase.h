@@ -181,6 +181,10 @@ public:
     const std::string& WireText();
 
 private:
+    friend class TZQuery;
+    // Becomes a new parameter of that name (a statement object reuses the objects of names it left).
+    void Reset(const std::string& newName);
+
     std::string name;
     std::string value;
     std::string wire;
@@ -275,8 +279,13 @@ private:
     struct TParsedText {
         std::string text, serverSql;
         std::vector<std::string> names; // of the parameters in "$n" order, as first written
+        // Its server-side statement, when it had one on the connection of that generation.
+        const std::string* stmtName = nullptr;
+        std::uint64_t stmtGeneration = 0;
     };
-    std::vector<TParsedText> recentTexts; // most recent first
+    std::vector<TParsedText> recentTexts;              // most recent first
+    std::string joinedText;                            // the lines being parsed, its buffer kept
+    std::vector<std::unique_ptr<TZParam>> spareParams; // of texts left, for the next text's new names
     bool parsed = false;
     std::string serverSql;
     bool multiStatementSafe = true;               // no parameters: may go through the simple protocol
