@@ -103,15 +103,66 @@ BEGIN
 END
 $$;
 
+-- Indexes that an empty table gets only after its rows: one sorted build of an index costs a fraction of
+-- putting the rows into it one by one. The table's keys and indexes (their definitions as the server
+-- prints them) are dropped by kelpora_drop_indexes and made again, with their names, by
+-- kelpora_restore_indexes. Only a table whose single unique index is the one over `key_columns` is
+-- handed over (NULL otherwise): the rows going in are made unique over those columns, and nothing else
+-- can refuse them.
+CREATE OR REPLACE FUNCTION kelpora_drop_indexes(tbl regclass, key_columns text[])
+RETURNS text[] LANGUAGE plpgsql AS $$
+DECLARE
+    definitions text[] := ARRAY[]::text[];
+    item record;
+BEGIN
+    IF EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = tbl AND (i.indisunique OR i.indisexclusion)
+               AND ARRAY(SELECT a.attname::text FROM unnest(i.indkey) WITH ORDINALITY k(attnum, n)
+                         JOIN pg_attribute a ON a.attrelid = tbl AND a.attnum = k.attnum ORDER BY k.n)
+                   IS DISTINCT FROM key_columns)
+       OR (SELECT count(*) FROM pg_index i WHERE i.indrelid = tbl AND (i.indisunique OR i.indisexclusion)) > 1
+       OR EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = tbl AND NOT i.indisvalid) THEN
+        RETURN NULL;
+    END IF;
+    FOR item IN
+        SELECT c.conname, pg_get_constraintdef(c.oid) AS definition
+        FROM pg_constraint c WHERE c.conrelid = tbl AND c.contype IN ('p', 'u', 'x') ORDER BY c.conname
+    LOOP
+        definitions := definitions || format('ALTER TABLE %s ADD CONSTRAINT %I %s', tbl, item.conname,
+                                             item.definition);
+        EXECUTE format('ALTER TABLE %s DROP CONSTRAINT %I', tbl, item.conname);
+    END LOOP;
+    FOR item IN
+        SELECT i.indexrelid::regclass AS index_oid, pg_get_indexdef(i.indexrelid) AS definition
+        FROM pg_index i WHERE i.indrelid = tbl ORDER BY i.indexrelid::regclass::text
+    LOOP
+        definitions := definitions || item.definition;
+        EXECUTE format('DROP INDEX %s', item.index_oid);
+    END LOOP;
+    RETURN definitions;
+END
+$$;
+
+CREATE OR REPLACE FUNCTION kelpora_restore_indexes(definitions text[])
+RETURNS void LANGUAGE plpgsql AS $$
+DECLARE
+    definition text;
+BEGIN
+    FOREACH definition IN ARRAY coalesce(definitions, ARRAY[]::text[]) LOOP
+        EXECUTE definition;
+    END LOOP;
+END
+$$;
+
 -- Moves the rows of one staging object table into its twin. A version (gml_id, beginn) that the
 -- twin already holds, or that occurs twice in the staging table, is kept once: the first stored.
 -- Columns are matched by name, so a twin created under another parse configuration still takes
 -- every staged value. Returns the number of rows added to the twin.
 -- What the twin holds is looked up by its key, version by version: a fixed-size update costs the
 -- same in a county of any size (a merge or hash join would read the whole twin).
+-- An empty twin (a new one, in the first import of a type) takes the rows before its key and indexes.
 CREATE OR REPLACE FUNCTION kelpora_integrate_table(staging regclass, target regclass)
 RETURNS bigint LANGUAGE plpgsql
-SET enable_hashjoin = off SET enable_mergejoin = off AS $$
+SET enable_hashjoin = off SET enable_mergejoin = off SET work_mem = '64MB' AS $$
 DECLARE
     column_list text;
     value_list text;
@@ -119,6 +170,8 @@ DECLARE
     moved bigint;
     left_behind bigint;
     missing record;
+    empty_target boolean;
+    indexes text[];
 BEGIN
     -- A column the twin lacks (parse was extended and the staging table made anew) is added rather
     -- than its values dropped.
@@ -142,13 +195,22 @@ BEGIN
     JOIN pg_attribute d ON d.attrelid = target AND d.attname = s.attname AND d.attnum > 0 AND NOT d.attisdropped
     WHERE s.attrelid = staging AND s.attnum > 0 AND NOT s.attisdropped;
 
+    EXECUTE format('SELECT NOT EXISTS (SELECT 1 FROM ONLY %s) AND EXISTS (SELECT 1 FROM ONLY %s)',
+                   target, staging)
+    INTO empty_target;
+    IF empty_target THEN
+        indexes := kelpora_drop_indexes(target, ARRAY['gml_id', 'beginn']);
+    END IF;
     insert_sql := format(
         'INSERT INTO %1$s (%2$s) SELECT %3$s FROM ('
         '  SELECT DISTINCT ON (gml_id, beginn) * FROM ONLY %4$s'
-        '  WHERE gml_id IS NOT NULL AND beginn IS NOT NULL ORDER BY gml_id, beginn, ctid) s'
-        ' WHERE NOT EXISTS (SELECT 1 FROM ONLY %1$s p WHERE p.gml_id = s.gml_id AND p.beginn = s.beginn)'
-        ' ON CONFLICT DO NOTHING',
+        '  WHERE gml_id IS NOT NULL AND beginn IS NOT NULL ORDER BY gml_id, beginn, ctid) s',
         target, column_list, value_list, staging);
+    IF indexes IS NULL THEN
+        insert_sql := insert_sql || format(
+            ' WHERE NOT EXISTS (SELECT 1 FROM ONLY %1$s p WHERE p.gml_id = s.gml_id AND p.beginn = s.beginn)'
+            ' ON CONFLICT DO NOTHING', target);
+    END IF;
     BEGIN
         EXECUTE insert_sql;
     EXCEPTION WHEN check_violation THEN
@@ -156,6 +218,7 @@ BEGIN
         EXECUTE insert_sql;
     END;
     GET DIAGNOSTICS moved = ROW_COUNT;
+    PERFORM kelpora_restore_indexes(indexes);
 
     EXECUTE format('SELECT count(*) FROM ONLY %s WHERE gml_id IS NULL OR beginn IS NULL', staging)
     INTO left_behind;
@@ -176,23 +239,34 @@ $$;
 -- meet those of an older one, and a file imported again (or an extract after its updates) does not
 -- bring relations back as current next to their closed copies. A relation staged twice is kept once,
 -- the first staged, as versions are (a closing between the two would otherwise leave both).
+-- An empty public.id_refs (the first import into a database) takes the rows before its indexes.
 CREATE OR REPLACE FUNCTION kelpora_integrate_id_refs()
 RETURNS bigint LANGUAGE plpgsql
-SET enable_hashjoin = off SET enable_mergejoin = off AS $$
+SET enable_hashjoin = off SET enable_mergejoin = off SET work_mem = '64MB' AS $$
 DECLARE
     moved bigint := 0;
+    insert_sql text;
+    indexes text[];
 BEGIN
     IF to_regclass('alkistemp.id_refs') IS NULL THEN
         RETURN 0;
     END IF;
-    EXECUTE
+    IF NOT EXISTS (SELECT 1 FROM public.id_refs) AND EXISTS (SELECT 1 FROM alkistemp.id_refs) THEN
+        indexes := kelpora_drop_indexes('public.id_refs', ARRAY['gml_id', 'id_ref', 'typ', 'beginn']);
+    END IF;
+    insert_sql :=
         'INSERT INTO public.id_refs (gml_id, id_ref, typ, beginn, ende)'
         ' SELECT s.gml_id, s.id_ref, s.typ, s.beginn, s.ende FROM ('
         '   SELECT DISTINCT ON (gml_id, id_ref, typ, beginn) * FROM alkistemp.id_refs'
-        '   ORDER BY gml_id, id_ref, typ, beginn, ctid) s'
-        ' WHERE NOT EXISTS (SELECT 1 FROM public.id_refs p'
-        '   WHERE p.gml_id = s.gml_id AND p.id_ref = s.id_ref AND p.typ = s.typ AND p.beginn = s.beginn)';
+        '   ORDER BY gml_id, id_ref, typ, beginn, ctid) s';
+    IF indexes IS NULL THEN
+        insert_sql := insert_sql ||
+            ' WHERE NOT EXISTS (SELECT 1 FROM public.id_refs p'
+            '   WHERE p.gml_id = s.gml_id AND p.id_ref = s.id_ref AND p.typ = s.typ AND p.beginn = s.beginn)';
+    END IF;
+    EXECUTE insert_sql;
     GET DIAGNOSTICS moved = ROW_COUNT;
+    PERFORM kelpora_restore_indexes(indexes);
     EXECUTE 'TRUNCATE alkistemp.id_refs';
     RETURN moved;
 END

@@ -194,3 +194,71 @@ TEST(Temp2Alkis, TouchesObjectTablesAlone) {
     // What could not go anywhere stays staged for the user to look at.
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "4");
 }
+
+// Tables that are still empty (the first import of a type, the first relations of a database) take
+// their rows before their keys and indexes; afterwards they hold the same rows and the same keys and
+// indexes, under the same names, as when the rows go in one by one. A unique index beyond the version
+// key keeps refusing rows silently, as it does for a table that holds rows already.
+TEST(Temp2Alkis, EmptyTablesEndWithTheSameRowsKeysAndIndexes) {
+    const std::string indexes = "SELECT string_agg(indexdef, ' | ' ORDER BY indexname) FROM pg_indexes WHERE "
+                                "schemaname = 'public' AND tablename = ";
+    const std::string buildings =
+        "SELECT string_agg(gml_id || '@' || beginn || ':' || gebaeudefunktion, ' ' ORDER BY gml_id, beginn) "
+        "FROM public.ax_gebaeude";
+    struct TCase {
+        const char* name;
+        const char* extraIndexes; // on the empty twin before the import
+        const char* expectedBuildings;
+    };
+    const TCase cases[] = {
+        {"the key alone", "",
+         "DENW36AL10000Egu@2024-10-15 07:55:13:2500 DENW36AL10000Egu@2024-10-16 08:00:00:2000 "
+         "DENW36ALTEST0001@2024-10-16 08:00:00:1000"},
+        {"the key and indexes of the user",
+         "CREATE INDEX ax_gebaeude_geo_idx ON public.ax_gebaeude USING gist (geo);"
+         "CREATE INDEX ax_gebaeude_funktion_idx ON public.ax_gebaeude (gebaeudefunktion) WHERE ende IS NULL;",
+         "DENW36AL10000Egu@2024-10-15 07:55:13:2500 DENW36AL10000Egu@2024-10-16 08:00:00:2000 "
+         "DENW36ALTEST0001@2024-10-16 08:00:00:1000"},
+        {"a unique index beyond the key",
+         "CREATE UNIQUE INDEX ax_gebaeude_funktion_key ON public.ax_gebaeude (gebaeudefunktion);",
+         "DENW36AL10000Egu@2024-10-15 07:55:13:2500 DENW36AL10000Egu@2024-10-16 08:00:00:2000 "
+         "DENW36ALTEST0001@2024-10-16 08:00:00:1000"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTestDatabase db;
+        CreateObjectTables(db, "AX_Gebaeude");
+        CreateStagingIdRefs(db);
+        if (*c.extraIndexes)
+            db.Exec(c.extraIndexes);
+        const std::string twinIndexes = db.Scalar(indexes + "'ax_gebaeude'");
+        const std::string relationIndexes = db.Scalar(indexes + "'id_refs'");
+        // A version staged twice keeps the first; with the unique index the last building shares its
+        // function with the first and is refused.
+        db.Exec(StageBuilding("DENW36AL10000Egu", "2024-10-15 07:55:13", "2500") +
+                StageBuilding("DENW36AL10000Egu", "2024-10-16 08:00:00", "2000") +
+                StageBuilding("DENW36AL10000Egu", "2024-10-16 08:00:00", "2001") +
+                StageBuilding("DENW36ALTEST0001", "2024-10-16 08:00:00", "1000"));
+        if (std::string(c.name) == "a unique index beyond the key")
+            db.Exec(StageBuilding("DENW36ALTEST0002", "2024-10-16 08:00:00", "2500"));
+        db.Exec("INSERT INTO alkistemp.id_refs (gml_id, id_ref, typ, beginn, ende) VALUES "
+                "('DENW36AL10000Egu', 'DENW36AL10000K6p', 3, '2024-10-15', NULL),"
+                "('DENW36AL10000Egu', 'DENW36AL10000K6p', 3, '2024-10-15', '2024-10-16 08:00:00'),"
+                "('DENW36ALTEST0001', 'DENW36AL10000K6p', 3, '2024-10-16', NULL)");
+
+        EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "5");
+        EXPECT_EQ(db.Scalar(buildings), c.expectedBuildings);
+        EXPECT_EQ(
+            db.Scalar("SELECT string_agg(gml_id || '>' || id_ref || ':' || coalesce(ende::text, 'open'), "
+                      "' ' ORDER BY gml_id) FROM public.id_refs"),
+            "DENW36AL10000Egu>DENW36AL10000K6p:open DENW36ALTEST0001>DENW36AL10000K6p:open");
+        EXPECT_EQ(db.Scalar(indexes + "'ax_gebaeude'"), twinIndexes);
+        EXPECT_EQ(db.Scalar(indexes + "'id_refs'"), relationIndexes);
+        EXPECT_EQ(db.Scalar("SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE conname = "
+                            "'ax_gebaeude_pkey'"),
+                  "PRIMARY KEY (gml_id, beginn)");
+        // The key still keeps a version once when the same file comes again.
+        db.Exec(StageBuilding("DENW36AL10000Egu", "2024-10-15 07:55:13", "9999"));
+        EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "0");
+    }
+}
