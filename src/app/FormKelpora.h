@@ -252,17 +252,18 @@ public:
     bool FinishFeatureWork(TFeatureWork& work, bool written);
     // The same for a work of the pipeline, closings included, with the progress step.
     void CompleteWork(TFeatureWork& work, bool written);
-    // Sends the circular-arc questions of a geometry's conversion ahead, behind the features in flight.
+    // Sends the circular-arc questions of a geometry's conversion ahead and takes their answers.
     void PrefetchArcQueries(const TXmlNode& geometryRoot);
     // The arc questions a geometry's conversion asks, in its order.
     std::vector<std::string> ArcQueriesOf(const TXmlNode& geometryRoot);
     // Puts the connection into pipeline mode for this window's features, or finds it there; false when
     // someone else's statements are in flight on it.
     bool ClaimPipeline(PGconn* h);
-    // Sends arc questions behind everything in flight, as the group of record `record`.
+    // Sends arc questions to the question session (a second session of the run's login, which answers
+    // them beside the run's session), as the group of record `record`; false when none went.
     bool SendArcQuestions(const std::vector<std::string>& queries, std::uint64_t record);
-    // Reads the answers in flight up to those of record `record`'s arc questions (when still unread)
-    // and leaves its answers, and only those, waiting on the connection for the conversion.
+    // Reads the question session's answers up to those of record `record` (when still unread) and leaves
+    // its answers, and only those, waiting on the connection for the conversion.
     void ReadArcAnswersOf(std::uint64_t record);
     // Answers of the records up to `record` are not needed any more.
     void DropArcAnswersThrough(std::uint64_t record);
@@ -328,6 +329,8 @@ public:
     void FinishFeaturesInFlight();
     // A new file: its features share transactions again until one of them fails.
     void StartPipelineFile();
+    // The end of a file: the session its arc questions went to is closed.
+    void EndPipelineFile();
     std::shared_ptr<TFeaturePipeline> featurePipeline;
 
     // ---- NAS document parser (parser/) ----------------------------------------------------------

@@ -51,7 +51,11 @@ void TStringList::IndexLine(int index) const {
 }
 
 int TStringList::Add(const std::string& line) {
-    lines.push_back(line);
+    return Add(std::string(line));
+}
+
+int TStringList::Add(std::string&& line) {
+    lines.push_back(std::move(line));
     if (indexed)
         IndexLine(Count() - 1);
     return Count() - 1;
@@ -144,10 +148,14 @@ void TStringList::SetValue(const std::string& name, const std::string& value) {
             Delete(i);
         return;
     }
+    // Built apart: name or value may be a line of this list.
+    std::string line;
+    line.reserve(name.size() + 1 + value.size());
+    line.append(name).append(1, '=').append(value);
     if (i < 0)
-        Add(name + "=" + value);
+        Add(std::move(line));
     else
-        lines[static_cast<std::size_t>(i)] = name + "=" + value;
+        lines[static_cast<std::size_t>(i)] = std::move(line);
 }
 
 std::string TStringList::Text() const {

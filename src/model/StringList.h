@@ -21,6 +21,7 @@ public:
 
     // Appends a line as it is and gives its index.
     int Add(const std::string& line);
+    int Add(std::string&& line);
     void Insert(int index, const std::string& line);
     void Delete(int index);
 

@@ -1,6 +1,8 @@
 #include "parser/BrenkoSaxReader.h"
 
 #include <algorithm>
+#include <cstring>
+#include <unordered_map>
 
 #include "app/FormKelpora.h"
 #include "gml/GML2WKT.h"
@@ -47,28 +49,95 @@ bool IsDatentyp(std::string_view localName) {
     return std::find(Datentypen.begin(), Datentypen.end(), localName) != Datentypen.end();
 }
 
+// The element names the state machine tests for. Every element start and end compares its local name
+// with up to a few dozen of them; a name is looked up once instead.
+enum class TNasName : std::uint8_t {
+    Other,
+    featureMember,
+    Insert,
+    Delete,
+    Replace,
+    crs,
+    NBA,
+    Bestandsdatenauszug,
+    antragsnummer,
+    laufendeNummerVonGesamtzahl,
+    gesamtzahl,
+    Koordinatenreferenzsystemangaben,
+    erlaeuterung,
+    position,
+    LI_Lineage,
+    FeatureId,
+    lebenszeitintervall,
+    modellart,
+    zeigtAufExternes,
+    identifier,
+    beginnt,
+    endet,
+    advStandardModell,
+    Datentyp, // one of Datentypen
+};
+
 namespace {
+
+TNasName NameOf(std::string_view localName) {
+    static const std::unordered_map<std::string_view, TNasName> names = [] {
+        std::unordered_map<std::string_view, TNasName> m = {
+            {"featureMember", TNasName::featureMember},
+            {"Insert", TNasName::Insert},
+            {"Delete", TNasName::Delete},
+            {"Replace", TNasName::Replace},
+            {"crs", TNasName::crs},
+            {"AX_NutzerbezogeneBestandsdatenaktualisierung_NBA", TNasName::NBA},
+            {"AX_Bestandsdatenauszug", TNasName::Bestandsdatenauszug},
+            {"antragsnummer", TNasName::antragsnummer},
+            {"laufendeNummerVonGesamtzahl", TNasName::laufendeNummerVonGesamtzahl},
+            {"gesamtzahl", TNasName::gesamtzahl},
+            {"AA_Koordinatenreferenzsystemangaben", TNasName::Koordinatenreferenzsystemangaben},
+            {"erlaeuterung", TNasName::erlaeuterung},
+            {"position", TNasName::position},
+            {"LI_Lineage", TNasName::LI_Lineage},
+            {"FeatureId", TNasName::FeatureId},
+            {"lebenszeitintervall", TNasName::lebenszeitintervall},
+            {"modellart", TNasName::modellart},
+            {"zeigtAufExternes", TNasName::zeigtAufExternes},
+            {"identifier", TNasName::identifier},
+            {"beginnt", TNasName::beginnt},
+            {"endet", TNasName::endet},
+            {"advStandardModell", TNasName::advStandardModell},
+        };
+        for (const std::string_view name : Datentypen)
+            m.emplace(name, TNasName::Datentyp);
+        return m;
+    }();
+    const auto it = names.find(localName);
+    return it == names.end() ? TNasName::Other : it->second;
+}
 
 // Elements that only switch a flag: on at their start, off at their end. `needs` is a flag that must be
 // set for the start to count (tfPosition: none).
 struct TFlagElement {
-    std::string_view name;
+    TNasName name;
     TAXObjTagFlag flag;
     TAXObjTagFlag needs = tfPosition;
 };
 // In the file header, whether or not a record is open; they end only outside records.
-constexpr TFlagElement kHeaderElements[] = {
-    {"antragsnummer", tfAntragsnummer}, {"laufendeNummerVonGesamtzahl", tfLfdNr}, {"gesamtzahl", tfAnzPort}};
+constexpr TFlagElement kHeaderElements[] = {{TNasName::antragsnummer, tfAntragsnummer},
+                                            {TNasName::laufendeNummerVonGesamtzahl, tfLfdNr},
+                                            {TNasName::gesamtzahl, tfAnzPort}};
 // Inside a record: blocks whose children become neither references nor properties, and the values
 // read inside them.
-constexpr TFlagElement kRecordElements[] = {
-    {"lebenszeitintervall", tfLebensZeitIntervall},   {"modellart", tfModellart},
-    {"zeigtAufExternes", tfZeigtAufExternes},         {"identifier", tfGmlIdent},
-    {"beginnt", tfLZIbeginnt, tfLebensZeitIntervall}, {"endet", tfLZIendet, tfLebensZeitIntervall},
-    {"advStandardModell", tfMAadvsm, tfModellart}};
+constexpr TFlagElement kRecordElements[] = {{TNasName::lebenszeitintervall, tfLebensZeitIntervall},
+                                            {TNasName::modellart, tfModellart},
+                                            {TNasName::zeigtAufExternes, tfZeigtAufExternes},
+                                            {TNasName::identifier, tfGmlIdent},
+                                            {TNasName::beginnt, tfLZIbeginnt, tfLebensZeitIntervall},
+                                            {TNasName::endet, tfLZIendet, tfLebensZeitIntervall},
+                                            {TNasName::advStandardModell, tfMAadvsm, tfModellart}};
 
-template <std::size_t N>
-const TFlagElement* FindFlagElement(const TFlagElement (&table)[N], const std::string& name) {
+template <std::size_t N> const TFlagElement* FindFlagElement(const TFlagElement (&table)[N], TNasName name) {
+    if (name == TNasName::Other)
+        return nullptr;
     for (const TFlagElement& e : table)
         if (e.name == name)
             return &e;
@@ -108,25 +177,39 @@ bool IsBlankText(const std::string& s) {
 
 // Text and attribute values copied into the GML fragment or a lineage block are parsed as XML again by
 // the writer, so the characters that are markup get their references back.
-void AppendEscaped(std::string& out, const std::string& text) {
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
+const char* EscapeOf(char c) {
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    default:
+        return nullptr;
+    }
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (const char* escape = EscapeOf(text[i])) {
+            out.append(text, from, i - from).append(escape);
+            from = i + 1;
         }
     }
+    out.append(text, from, std::string_view::npos);
+}
+
+// The size of the text once escaped.
+std::size_t EscapedSize(std::string_view text) {
+    std::size_t n = text.size();
+    for (const char c : text)
+        if (const char* escape = EscapeOf(c))
+            n += std::strlen(escape) - 1;
+    return n;
 }
 
 std::string Escaped(const std::string& text) {
@@ -227,16 +310,26 @@ void TBrenkoSaxReader::Warning(const ESAXParseException& ParseError) {
 }
 
 std::string TBrenkoSaxReader::ElementStartTag(const std::string& QName, const TElement& element) const {
-    std::string tag = "<" + QName;
-    for (int i = 0; i < element.FAttributes.Count(); ++i) {
-        tag += ' ';
-        tag += element.FAttributes.Names(i);
-        tag += "=\"";
-        AppendEscaped(tag, element.FAttributes.ValueFromIndex(i));
-        tag += '"';
-    }
-    tag += '>';
+    std::string tag;
+    AppendElementStartTag(tag, QName, element);
     return tag;
+}
+
+void TBrenkoSaxReader::AppendElementStartTag(std::string& out, const std::string& QName,
+                                             const TElement& element) const {
+    out += '<';
+    out += QName;
+    for (const std::string& line : element.FAttributes.Lines()) {
+        // Every line is a name, "=" and a value (an empty value left no line).
+        const std::size_t eq = line.find('=');
+        out += ' ';
+        out.append(line, 0, eq);
+        out += "=\"";
+        if (eq != std::string::npos)
+            AppendEscaped(out, std::string_view(line).substr(eq + 1));
+        out += '"';
+    }
+    out += '>';
 }
 
 void TBrenkoSaxReader::OpenRecord() {
@@ -334,7 +427,9 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     if (oNoNasData)
         return;
     FlushText();
-    TElement element(NamespaceURI, LocalName);
+    // The holder of this element start; its lists and texts keep their buffers from element to element.
+    TElement& element = FElement;
+    element.Reset(NamespaceURI, LocalName);
     if (Attributes) {
         const std::int32_t n = Attributes->Length();
         for (std::int32_t i = 0; i < n; ++i) {
@@ -347,21 +442,22 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
         FPrefixes.Clear();
     }
     sElemTag = LocalName;
+    const TNasName name = NameOf(LocalName);
 
     // Any element of WFS 2.0 or FES 2.0 (the transaction, its members, its filters) comes before the first
     // feature in that form.
     if (NamespaceURI == kWfs20Namespace || NamespaceURI == kFes20Namespace)
         oGeoInfoDok7Form = true;
-    if (LocalName == "featureMember" || LocalName == "Insert") {
+    if (name == TNasName::featureMember || name == TNasName::Insert) {
         OpenRecord();
-    } else if (LocalName == "Delete") {
+    } else if (name == TNasName::Delete) {
         OpenRecord();
         obCurrentInsert->wfsType = twfsDelete;
         obCurrentInsert->SetObjektart(element.FAttributes.Value("typeName"));
-    } else if (LocalName == "Replace") {
+    } else if (name == TNasName::Replace) {
         OpenRecord();
         obCurrentInsert->wfsType = twfsReplace;
-    } else if (LocalName == "crs") {
+    } else if (name == TNasName::crs) {
         const int href = element.FAttributes.IndexOfName("xlink:href");
         if (href >= 0 && AXObjTagFlags.Contains(tfCRS)) {
             const std::string value = element.FAttributes.ValueFromIndex(href);
@@ -372,29 +468,29 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
                 obCurrentKRS = std::make_unique<TKooRefSys>(code);
             }
         }
-    } else if (LocalName == "AX_NutzerbezogeneBestandsdatenaktualisierung_NBA") {
+    } else if (name == TNasName::NBA) {
         if (currPortion)
             currPortion->typ = "Nutzerbezogene Bestandsdatenaktualisierung";
-    } else if (LocalName == "AX_Bestandsdatenauszug") {
+    } else if (name == TNasName::Bestandsdatenauszug) {
         if (currPortion)
             currPortion->typ = "Bestandsdatenauszug";
-    } else if (const TFlagElement* header = FindFlagElement(kHeaderElements, LocalName)) {
+    } else if (const TFlagElement* header = FindFlagElement(kHeaderElements, name)) {
         AXObjTagFlags.Include(header->flag);
-    } else if (LocalName == "AA_Koordinatenreferenzsystemangaben") {
+    } else if (name == TNasName::Koordinatenreferenzsystemangaben) {
         AXObjTagFlags.Include(tfCRS);
         // A block reads into a record of its own only once its "crs" created one.
         obCurrentKRS.reset();
-    } else if (LocalName == "erlaeuterung") {
+    } else if (name == TNasName::erlaeuterung) {
         oReadCData = true;
         sCData.clear();
         oProtocolDropped = false;
     } else if (obCurrentInsert) {
-        StartElementInRecord(LocalName, QName, element);
+        StartElementInRecord(LocalName, QName, element, name);
     }
 }
 
 void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const std::string& QName,
-                                            const TElement& element) {
+                                            const TElement& element, TNasName name) {
     TAXObject& r = *obCurrentInsert;
     if (!r.Initialized()) {
         if (r.wfsType == twfsInsert)
@@ -406,25 +502,28 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
     } else if (oReadGeometry) {
         if (sGeomTag.empty())
             sGeomTag = LocalName;
-        const std::string tag = ElementStartTag(QName, element);
-        if (RecordTakes(tag.size()))
-            r.position += tag;
+        // Built at the end of the fragment: a record that cannot take it drops its fragment whole.
+        if (!oRecordTooLarge) {
+            const std::size_t before = r.position.size();
+            AppendElementStartTag(r.position, QName, element);
+            RecordTakes(r.position.size() - before);
+        }
     } else if (oReadSubObject) {
         AppendToAttribute(ElementStartTag(QName, element));
-    } else if (LocalName == "position") {
+    } else if (name == TNasName::position) {
         oReadGeometry = true;
         sGeomTag.clear();
-    } else if (LocalName == "LI_Lineage") {
+    } else if (name == TNasName::LI_Lineage) {
         oReadSubObject = true;
         if (RecordTakes(sAttrTag.size() + LocalName.size() + kLineBytes))
             r.attribute.SetValue(sAttrTag, "<gmd:" + LocalName + ">");
         sSubObjectTag = "LI_Lineage";
-    } else if (LocalName == "FeatureId") {
+    } else if (name == TNasName::FeatureId) {
         r.identifikator = Utf8Left(element.FAttributes.Value("fid"), 16);
-    } else if (const TFlagElement* block = FindFlagElement(kRecordElements, LocalName);
+    } else if (const TFlagElement* block = FindFlagElement(kRecordElements, name);
                block && (block->needs == tfPosition || AXObjTagFlags.Contains(block->needs))) {
         AXObjTagFlags.Include(block->flag);
-    } else if (IsDatentyp(LocalName)) {
+    } else if (name == TNasName::Datentyp) {
         AXObjTagFlags.Include(AXObjTagFlags.Contains(tfKatalog) ? tfStruktur : tfKatalog);
     } else if (AXObjTagFlags.Contains(tfLebensZeitIntervall) || AXObjTagFlags.Contains(tfModellart) ||
                AXObjTagFlags.Contains(tfZeigtAufExternes) || AXObjTagFlags.Contains(tfGmlIdent)) {
@@ -517,9 +616,8 @@ void TBrenkoSaxReader::UseText(const std::string& chunk) {
 void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
     TAXObject& r = *obCurrentInsert;
     if (oReadGeometry) {
-        const std::string text = Escaped(chunk);
-        if (RecordTakes(text.size()))
-            r.position += text;
+        if (RecordTakes(EscapedSize(chunk)))
+            AppendEscaped(r.position, chunk);
     } else if (AXObjTagFlags.Contains(tfLZIbeginnt)) {
         ReadLifespanDate(r.dtBegin, chunk, "beginnt");
     } else if (AXObjTagFlags.Contains(tfLZIendet)) {
@@ -599,6 +697,7 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
     if (oNoNasData)
         return;
     FlushText();
+    const TNasName name = NameOf(LocalName);
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
         if (oReadGeometry) {
@@ -608,7 +707,7 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
                 oReadGeometry = false;
             } else {
                 if (RecordTakes(QName.size() + 3))
-                    r.position += "</" + QName + ">";
+                    r.position.append("</").append(QName).push_back('>');
                 if (LocalName == sGeomTag)
                     oReadGeometry = false;
             }
@@ -620,23 +719,23 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
                 sAttrTag.clear();
                 ShortenNamePath();
             }
-        } else if (IsDatentyp(LocalName)) {
+        } else if (name == TNasName::Datentyp) {
             AXObjTagFlags.Exclude(AXObjTagFlags.Contains(tfStruktur) ? tfStruktur : tfKatalog);
             ShortenNamePath();
         } else if (oReadAttribute) {
             sAttrTag.clear();
             oReadAttribute = false;
             oEntity = false;
-        } else if (LocalName == "Delete") {
+        } else if (name == TNasName::Delete) {
             HandOverRecord(true);
         } else if (LocalName == r.objektart()) {
             HandOverRecord(false);
-        } else if (const TFlagElement* block = FindFlagElement(kRecordElements, LocalName)) {
+        } else if (const TFlagElement* block = FindFlagElement(kRecordElements, name)) {
             AXObjTagFlags.Exclude(block->flag);
         }
-    } else if (const TFlagElement* header = FindFlagElement(kHeaderElements, LocalName)) {
+    } else if (const TFlagElement* header = FindFlagElement(kHeaderElements, name)) {
         AXObjTagFlags.Exclude(header->flag);
-    } else if (LocalName == "AA_Koordinatenreferenzsystemangaben") {
+    } else if (name == TNasName::Koordinatenreferenzsystemangaben) {
         AXObjTagFlags.Exclude(tfCRS);
         // Each record is handed over once; a block without a "crs" of its own adds nothing.
         if (obCurrentKRS) {
@@ -645,7 +744,7 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
                 frm->obKoRefs = std::make_unique<TKooRefSysteme>();
             frm->obKoRefs->push_back(std::move(obCurrentKRS));
         }
-    } else if (LocalName == "erlaeuterung") {
+    } else if (name == TNasName::erlaeuterung) {
         HandOverProtocol();
     }
     sElemTag.clear();

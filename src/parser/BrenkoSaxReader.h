@@ -78,13 +78,23 @@ bool IsDatentyp(std::string_view localName);
 // The data of one element start while StartElement looks at it.
 class TElement {
 public:
+    TElement() = default;
     TElement(std::string URI, std::string LocalName)
         : FLocalName(std::move(LocalName)), FURI(std::move(URI)) {}
+    // The holder of another element start, with empty lists.
+    void Reset(const std::string& URI, const std::string& LocalName) {
+        FAttributes.Clear();
+        FPrefixes.Clear();
+        FLocalName = LocalName;
+        FURI = URI;
+    }
     TStringList FAttributes; // qualified name=value, empty values left out
     std::string FLocalName;
     TStringList FPrefixes; // the prefix mappings announced just before this element
     std::string FURI;
 };
+
+enum class TNasName : std::uint8_t;
 
 class TBrenkoSaxReader : public QObject,
                          public ISAXDeclHandler,
@@ -176,10 +186,13 @@ private:
     void ShortenNamePath();
     void AppendToAttribute(const std::string& text);
     std::string ElementStartTag(const std::string& QName, const TElement& element) const;
-    // The element cases that apply inside a record (after the opening cases found nothing).
-    void StartElementInRecord(const std::string& LocalName, const std::string& QName,
-                              const TElement& element);
+    void AppendElementStartTag(std::string& out, const std::string& QName, const TElement& element) const;
+    // The element cases that apply inside a record (after the opening cases found nothing); `name` is
+    // what the local name is to the state machine.
+    void StartElementInRecord(const std::string& LocalName, const std::string& QName, const TElement& element,
+                              TNasName name);
 
+    TElement FElement; // the holder of the element start being read
     ISAXLocator* FLocator = nullptr;
     std::string FCaption;
     std::int32_t FCharIcon = 0;

@@ -48,6 +48,7 @@ public:
         }
     }
     ~TImportPipeline() {
+        form.EndPipelineFile();
         form.iPipelineDepth = before;
         try {
             if (!planCacheMode.empty() && form.conn && form.conn->Connected())

@@ -127,10 +127,8 @@ bool SendUnit(PGconn* h, const std::vector<TPreparedCall>& batch) {
 // that way (the failing statement fails again there and is reported in its place), and the ones behind it
 // are sent again. From the first failure on, the features of the file travel as units of their own (their
 // statements, the savepoint moved past them, a sync point), so that a failure then costs only what follows
-// it. pending[0, answered) have their answers read, pending[answered, sent) are on their way,
-// pending[sent, end) are held back on our side: when the next geometry's arc questions go out, the held
-// ones follow them, so that the server works on them while the conversion goes on with the answers
-// instead of waiting for the next feature.
+// it. pending[0, answered) have their answers read, pending[answered, sent) are on their way (in libpq's
+// buffer or on the socket), pending[sent, end) have not been sent yet.
 struct TFeaturePipeline {
     std::vector<TFeatureWork> pending;
     std::size_t sent = 0;
@@ -144,23 +142,25 @@ struct TFeaturePipeline {
     // Stands in for `cmd` while pending features are finished, so that a statement a caller has set up
     // in `cmd` (its text, parameters and rows) is the same afterwards.
     std::shared_ptr<TZQuery> scratch;
-    // Arc questions on their way, in the order of their records: each group went out behind
-    // pending[0, after), inside the transaction or not (see PrefetchArcQueries and HandOverToWriter).
-    // Inside the transaction a group has no sync point of its own: it travels in the stretch of the
-    // features around it, whose failure handling covers it (a refused question aborts the transaction,
-    // and everything after it comes back aborted up to the next sync point). Outside it each group ends
-    // with a sync point, so that a refused question costs only its group.
-    struct TArcGroup {
-        std::size_t after;
+    // Arc questions go to a session of their own (the same login on the same server): their answers
+    // depend on their text alone, and that server process answers them while this one works on the
+    // features. Groups on their way there, in the order of their records; a sync point follows every
+    // second group (and one is sent before a group behind none is read), so that a refused question
+    // costs only the questions up to the next one.
+    struct TQuestionGroup {
         std::vector<std::string> queries;
-        bool inTransaction;
         std::uint64_t record;
+        bool syncAfter;
     };
-    std::deque<TArcGroup> arcGroups;
-    // Questions went out since the last sync point (the pipeline cannot be left before one follows), and
-    // groups went into libpq's buffer since it was last pushed to the socket.
-    bool questionsUnsynced = false;
-    int groupsUnwritten = 0;
+    std::deque<TQuestionGroup> questionGroups;
+    PGconn* questions = nullptr; // the question session, in pipeline mode
+    // The main session it belongs to; a different one means a new question session.
+    TZConnection* questionsFor = nullptr;
+    PGconn* questionsForHandle = nullptr;
+    bool questionsRefused = false; // it could not be opened for that session: nothing is asked ahead
+    int groupsUnsynced = 0;
+    // Bytes of the features sent since the socket was last written to.
+    std::size_t unwrittenBytes = 0;
     // Answers read before their record is converted, by record; answers of records written already
     // (those up to doneThrough) are dropped.
     using TAnswerResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
@@ -180,6 +180,18 @@ struct TFeaturePipeline {
     // connection they were made for, so that their texts are read and their statements looked up once.
     std::unique_ptr<TZQuery> validQuery;
     std::unique_ptr<TZQuery> relationQuery;
+
+    void CloseQuestions() {
+        if (questions)
+            PQfinish(questions);
+        questions = nullptr;
+        questionsFor = nullptr;
+        questionsForHandle = nullptr;
+        questionsRefused = false;
+        questionGroups.clear();
+        groupsUnsynced = 0;
+    }
+    ~TFeaturePipeline() { CloseQuestions(); }
 };
 
 namespace {
@@ -196,11 +208,13 @@ TZQuery& KeptQuery(std::unique_ptr<TZQuery>& query, TZConnection* connection, co
 // Pending answers may hold a few megabytes of geometry text, never more.
 constexpr std::size_t kMaxPendingBytes = 8u << 20;
 
-// Transactions held back behind the one sent last; they cover the conversion of a geometry with arcs.
-constexpr std::size_t kHeldBack = 4;
+// The features go to the socket in pieces of about this size: large enough that a window costs a few
+// writes, small enough that the server starts on them soon.
+constexpr std::size_t kBytesPerWrite = 16u << 10;
 
-// Arc question groups per write to the socket, well below the records that wait behind the parser.
-constexpr int kGroupsPerWrite = 2;
+// Arc question groups per sync point (which also writes them to the socket), well below the records that
+// wait behind the parser.
+constexpr int kGroupsPerSync = 2;
 
 std::size_t WorkBytes(const TFeatureWork& w) {
     std::size_t n = w.wkt.size();
@@ -246,8 +260,7 @@ bool EnsureTransaction(TFeaturePipeline& fp, TZConnection& c) {
 // The sync point that ends the stretch sent last: the server answers it once everything before it is
 // done (or skipped after a failure).
 bool SendSync(TFeaturePipeline& fp) {
-    fp.questionsUnsynced = false;
-    fp.groupsUnwritten = 0;
+    fp.unwrittenBytes = 0;
     return PQpipelineSync(fp.handle) == 1;
 }
 
@@ -269,56 +282,58 @@ void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
         }
         w.synced = ok;
     }
-    // Nothing is pushed to the socket here: libpq writes its buffer when it passes 64 KB, at the next sync
-    // point (the arc questions have one) and before any answer is waited for, so a window of features
-    // costs a few writes instead of one per feature.
+    // libpq also writes its buffer at every sync point and before any answer is waited for.
     if (!ok)
         fp.aborted = true;
 }
 
-// Only answers that went through are kept: the conversion asks any other question again itself, after
-// the features have been finished, so that a refused arc is reported as when it is asked alone. A refused
-// question inside the transaction aborts it, and with it everything sent after it.
-void ReadArcAnswers(TFeaturePipeline& fp) {
-    const TFeaturePipeline::TArcGroup group = std::move(fp.arcGroups.front());
-    fp.arcGroups.pop_front();
+// Writes the features sent so far to the socket once a piece of kBytesPerWrite has come together.
+void WriteSome(TFeaturePipeline& fp, std::size_t bytes) {
+    fp.unwrittenBytes += bytes;
+    if (fp.unwrittenBytes < kBytesPerWrite)
+        return;
+    fp.unwrittenBytes = 0;
+    if (PQflush(fp.handle) != 0)
+        fp.aborted = true;
+}
 
-    // After a refused question the rest of its group come back aborted (or fail in the aborted
-    // transaction), and none of them is kept either way.
+// Reads the answers of the oldest group of the question session. Only answers that went through are
+// kept: the conversion asks any other question again itself, on the run's session, so that a refused arc
+// is reported as when it is asked alone. After a refused question the rest up to the next sync point come
+// back aborted, and none of them is kept either.
+void ReadQuestionGroup(TFeaturePipeline& fp) {
+    if (std::none_of(fp.questionGroups.begin(), fp.questionGroups.end(),
+                     [](const TFeaturePipeline::TQuestionGroup& g) { return g.syncAfter; })) {
+        // The server sends its answers at a sync point.
+        fp.questionGroups.back().syncAfter = PQpipelineSync(fp.questions) == 1;
+        fp.groupsUnsynced = 0;
+    }
+    const TFeaturePipeline::TQuestionGroup group = std::move(fp.questionGroups.front());
+    fp.questionGroups.pop_front();
     bool ok = true;
     bool syncSeen = false;
     for (const std::string& sql : group.queries) {
-        PGresult* answer = syncSeen ? nullptr : NextResult(fp.handle);
+        PGresult* answer = syncSeen ? nullptr : NextResult(fp.questions);
         if (answer && PQresultStatus(answer) == PGRES_PIPELINE_SYNC) {
             PQclear(answer);
             answer = nullptr;
             syncSeen = true;
         }
         ok = ok && answer && PQresultStatus(answer) == PGRES_TUPLES_OK;
-        if (ok && group.record > fp.doneThrough) {
+        if (ok && group.record > fp.doneThrough)
             fp.answers[group.record].emplace_back(sql, TFeaturePipeline::TAnswerResult(answer, &PQclear));
-        } else {
+        else
             PQclear(answer);
-            if (!ok && group.inTransaction)
-                fp.aborted = true;
-        }
     }
-    if (!group.inTransaction && !syncSeen)
-        DrainSync(fp.handle);
+    if (group.syncAfter && !syncSeen)
+        DrainSync(fp.questions);
+    if (PQstatus(fp.questions) != CONNECTION_OK)
+        fp.CloseQuestions(); // a lost question session only costs the questions
 }
 
-// Reads the answers of the features on their way up to pending[upTo), and the arc answers in their
-// place among them (those behind pending[upTo - 1] too).
+// Reads the answers of the features on their way up to pending[upTo).
 void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
-    if (fp.groupsUnwritten > 0) {
-        // What went since the last sync point or flush request may still wait on the server: ask for it
-        // (libpq sends the request before it waits).
-        fp.groupsUnwritten = 0;
-        PQsendFlushRequest(fp.handle);
-    }
     for (;;) {
-        while (!fp.arcGroups.empty() && fp.arcGroups.front().after == fp.answered)
-            ReadArcAnswers(fp);
         if (fp.answered >= upTo || fp.answered >= fp.sent)
             return;
         TFeatureWork& w = fp.pending[fp.answered++];
@@ -336,13 +351,11 @@ void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
 }
 
 bool InFlight(const TFeaturePipeline& fp) {
-    return !fp.pending.empty() || !fp.arcGroups.empty();
+    return !fp.pending.empty();
 }
 
 // After the pipeline: the connection's own way again, and back to the savepoint when something failed.
 void LeavePipeline(TFeaturePipeline& fp) {
-    if (fp.questionsUnsynced && SendSync(fp))
-        DrainSync(fp.handle);
     PQexitPipelineMode(fp.handle);
     if (fp.connection)
         fp.connection->Recover();
@@ -461,8 +474,12 @@ bool TfrmKelpora::QueueClosing(TFeatureWork&& w) {
 void TfrmKelpora::QueueInFlight(TFeatureWork&& w) {
     TFeaturePipeline& fp = *featurePipeline;
     fp.bytes += WorkBytes(w);
+    std::size_t sending = 0;
+    for (const TPreparedCall& st : w.batch)
+        sending += st.ValueBytes();
     fp.pending.push_back(std::move(w));
-    SendHeld(fp, kHeldBack);
+    SendHeld(fp, 0);
+    WriteSome(fp, sending);
     if (fp.aborted || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
         fp.bytes >= kMaxPendingBytes)
         FlushPendingFeatures();
@@ -471,6 +488,11 @@ void TfrmKelpora::QueueInFlight(TFeatureWork&& w) {
 void TfrmKelpora::StartPipelineFile() {
     if (featurePipeline)
         featurePipeline->ownUnits = false;
+}
+
+void TfrmKelpora::EndPipelineFile() {
+    if (featurePipeline)
+        featurePipeline->CloseQuestions();
 }
 
 void TfrmKelpora::FlushPendingFeatures() {
@@ -647,65 +669,78 @@ bool TfrmKelpora::ClaimPipeline(PGconn* h) {
     return true;
 }
 
+namespace {
+
+// Notices of the question session (there should be none) are not the run's to report.
+void DropNotice(void*, const PGresult*) {}
+
+// The question session of the run's session `c`, opened on first use: a second session of the same
+// login, in pipeline mode. nullptr when it cannot be had; the conversion then asks as always.
+PGconn* QuestionSession(TFeaturePipeline& fp, TZConnection& c) {
+    if (fp.questionsFor != &c || fp.questionsForHandle != c.Handle())
+        fp.CloseQuestions();
+    if (fp.questions || fp.questionsRefused)
+        return fp.questions;
+    fp.questionsFor = &c;
+    fp.questionsForHandle = c.Handle();
+    fp.questionsRefused = true;
+    std::string info;
+    try {
+        info = c.ConnectionString();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    PGconn* q = PQconnectdb(info.c_str());
+    if (!q || PQstatus(q) != CONNECTION_OK || PQenterPipelineMode(q) != 1) {
+        if (q)
+            PQfinish(q);
+        return nullptr;
+    }
+    PQsetNoticeReceiver(q, DropNotice, nullptr);
+    fp.questions = q;
+    fp.questionsRefused = false;
+    return q;
+}
+
+} // namespace
+
 bool TfrmKelpora::SendArcQuestions(const std::vector<std::string>& queries, std::uint64_t record) {
     if (queries.empty() || !conn || !conn->Handle())
         return false;
-    PGconn* const h = conn->Handle();
-    if ((featurePipeline && featurePipeline->flushing) || !ClaimPipeline(h))
-        return false;
+    if (!featurePipeline)
+        featurePipeline = std::make_shared<TFeaturePipeline>();
     TFeaturePipeline& fp = *featurePipeline;
-    TFeaturePipeline::TArcGroup group{fp.sent, {}, conn->Guarded(), record};
+    PGconn* const q = QuestionSession(fp, *conn);
+    if (!q)
+        return false;
+    TFeaturePipeline::TQuestionGroup group{{}, record, false};
     for (const std::string& sql : queries) {
-        if (!PQsendQueryParams(h, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
+        if (!PQsendQueryParams(q, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
             break;
         group.queries.push_back(sql);
     }
-    const bool sent = !group.queries.empty();
-    if (sent && !group.inTransaction) {
-        // When the sync point does not go out, the answers read as missing and the questions are asked
-        // again.
-        SendSync(fp);
-    } else if (sent) {
-        // The answers are needed when the record is written, several records later: the questions (and
-        // the features before them) go to the socket every few groups, not at each, with a request to
-        // send the answers so far (without a sync point the server keeps them until its output buffer
-        // fills).
-        fp.questionsUnsynced = true;
-        if (++fp.groupsUnwritten >= kGroupsPerWrite) {
-            fp.groupsUnwritten = 0;
-            PQsendFlushRequest(h);
-            PQflush(h);
-        }
+    if (group.queries.empty())
+        return false;
+    // The answers are needed when the record is written, several records later.
+    if (++fp.groupsUnsynced >= kGroupsPerSync) {
+        fp.groupsUnsynced = 0;
+        group.syncAfter = PQpipelineSync(q) == 1; // when it fails, the answers read as missing
     }
-    if (sent)
-        fp.arcGroups.push_back(std::move(group));
-    else if (!InFlight(fp))
-        LeavePipeline(fp);
-    return sent;
+    fp.questionGroups.push_back(std::move(group));
+    return true;
 }
 
 void TfrmKelpora::ReadArcAnswersOf(std::uint64_t record) {
-    if (!featurePipeline || featurePipeline->flushing || !conn)
+    if (!featurePipeline || !conn)
         return;
     TFeaturePipeline& fp = *featurePipeline;
     const auto unread = [&fp, record] {
-        for (const auto& group : fp.arcGroups)
-            if (group.record == record)
-                return true;
-        return false;
+        return std::any_of(
+            fp.questionGroups.begin(), fp.questionGroups.end(),
+            [record](const TFeaturePipeline::TQuestionGroup& g) { return g.record == record; });
     };
-    if (unread()) {
-        while (unread())
-            ReadAnswers(fp, fp.arcGroups.front().after);
-        if (!InFlight(fp)) {
-            LeavePipeline(fp);
-            fp.aborted = false;
-        } else if (fp.aborted) {
-            // Done again now, so that the questions whose answers were lost with the failure are asked
-            // after it.
-            FlushPendingFeatures();
-        }
-    }
+    while (fp.questions && unread())
+        ReadQuestionGroup(fp);
     // Only this record's answers wait for the conversion.
     conn->ClearPrefetched();
     if (auto it = fp.answers.find(record); it != fp.answers.end()) {
@@ -724,14 +759,10 @@ void TfrmKelpora::DropArcAnswersThrough(std::uint64_t record) {
 }
 
 void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
-    if (featurePipeline && !featurePipeline->arcGroups.empty())
-        return; // later records' questions are ahead: this one's are asked as always
+    // Asked on the question session, the answers come without waiting for the features in flight.
     const std::uint64_t record = ++arcRecordSerial;
     if (!SendArcQuestions(ArcQueriesOf(geometryRoot), record))
         return;
-    // The held-back features go right behind the questions: the server works on them while the
-    // conversion goes on with the answers. Their own answers are read later, in their order.
-    SendHeld(*featurePipeline, 0);
     ReadArcAnswersOf(record);
     DropArcAnswersThrough(record);
 }
