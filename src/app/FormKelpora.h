@@ -94,6 +94,10 @@ public:
     // ---- run state ------------------------------------------------------------------------------
     std::shared_ptr<TZConnection> conn;
     std::shared_ptr<TZQuery> cmd;
+    // The quality data routine's own statement, kept from feature to feature (a call that comes while
+    // it is in use makes one of its own).
+    std::shared_ptr<TZQuery> qualityQuery;
+    bool qualityQueryInUse = false;
     bool oTableExistsIdRefs = false;
     bool oNachFolien = false;
     bool oReferenzen = true;

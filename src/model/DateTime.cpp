@@ -71,9 +71,31 @@ TDateTime Now() {
            EncodeTime(local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
 }
 
+namespace {
+
+void PutDigits(char* at, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+        at[i] = static_cast<char>('0' + value % 10);
+}
+
+} // namespace
+
 std::string DateTimeToDbText(TDateTime value) {
     int y, mo, d, h, mi, s, ms;
     DecodeDateTime(value, y, mo, d, h, mi, s, ms);
+    // Every feature sends two of these and more: the usual years without going through printf.
+    if (y >= 0 && y <= 9999) {
+        char text[] = "0000-00-00 00:00:00";
+        PutDigits(text, y, 4);
+        PutDigits(text + 5, mo, 2);
+        PutDigits(text + 8, d, 2);
+        if (h == 0 && mi == 0 && s == 0)
+            return std::string(text, 10);
+        PutDigits(text + 11, h, 2);
+        PutDigits(text + 14, mi, 2);
+        PutDigits(text + 17, s, 2);
+        return std::string(text, 19);
+    }
     char buf[40];
     if (h == 0 && mi == 0 && s == 0)
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d);

@@ -124,6 +124,22 @@ void Apply(TZQuery& query, const TBinding& b) {
 
 } // namespace
 
+const TAttributList::TInsertColumns& TAttributList::InsertColumns() const {
+    if (!insertColumns) {
+        auto made = std::make_unique<TInsertColumns>();
+        for (int i = 0; i < Count(); ++i) {
+            std::string rest = ValueFromIndex(i), token;
+            GetNextToken(rest, "|", token);
+            TColumn c{Names(i), LowerCaseAscii(token), rest};
+            made->columnText += ", " + c.column;
+            made->valueText += ",:" + c.column + " ";
+            made->entries.push_back(std::move(c));
+        }
+        insertColumns = std::move(made);
+    }
+    return *insertColumns;
+}
+
 // The document the geometry routines read a feature's GML fragment from.
 std::unique_ptr<TXmlDocument> LoadPosition(const std::string& position) {
     return TXmlDocument::LoadXml(std::string("<position xmlns:gml=\"") + kGml32Namespace + "\">" + position +
@@ -409,21 +425,11 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             table = LowerCaseAscii(oa);
             columns = GetAttributList(oa, "");
         }
-        struct TColumn {
-            std::string attrart, column, typeCode;
-        };
-        std::vector<TColumn> entries;
-        std::string columnText, valueText;
-        if (columns) {
-            for (int i = 0; i < columns->Count(); ++i) {
-                std::string rest = columns->ValueFromIndex(i), token;
-                GetNextToken(rest, "|", token);
-                TColumn c{columns->Names(i), LowerCaseAscii(token), rest};
-                columnText += ", " + c.column;
-                valueText += ",:" + c.column + " ";
-                entries.push_back(std::move(c));
-            }
-        }
+        static const TAttributList::TInsertColumns kNoColumns;
+        const TAttributList::TInsertColumns& insertColumns = columns ? columns->InsertColumns() : kNoColumns;
+        const std::vector<TAttributList::TColumn>& entries = insertColumns.entries;
+        const std::string& columnText = insertColumns.columnText;
+        const std::string& valueText = insertColumns.valueText;
 
         // The statement, line by line.
         const std::string expr =
@@ -460,7 +466,8 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         // WriteLog on `cmd`; should that have taken `cmd` over, the INSERT and every parameter bound so far
         // are put back before the binding goes on, so the feature's INSERT stays whole.
         std::vector<TBinding>& bound = w.bound;
-        const auto bind = [this, &bound](TBinding b) {
+        bound.reserve(entries.size() + 6);
+        const auto bind = [this, &bound](TBinding&& b) {
             Apply(*cmd, b);
             bound.push_back(std::move(b));
         };
@@ -472,16 +479,15 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         bind({"tablename", TFieldType::ftString, false, table});
         if (hasGeometry)
             bind({"geo", TFieldType::ftWideString, false, wkt});
-        for (const TColumn& c : entries) {
+        for (const TAttributList::TColumn& c : entries) {
             const int line = r.attribute.IndexOfName(c.attrart);
             const bool present = line >= 0;
-            const std::string value = present ? r.attribute.ValueFromIndex(line) : std::string();
+            std::string value = present ? r.attribute.ValueFromIndex(line) : std::string();
             if (c.typeCode == "2") {
-                bind({c.column, TFieldType::ftInteger, false, present ? value : "-99"});
+                bind({c.column, TFieldType::ftInteger, false, present ? std::move(value) : "-99"});
             } else if (c.typeCode == "3") {
-                std::string decimal = value;
-                ReplaceAll(decimal, '.', ',');
-                bind({c.column, TFieldType::ftFloat, !present, decimal});
+                ReplaceAll(value, '.', ',');
+                bind({c.column, TFieldType::ftFloat, !present, std::move(value)});
             } else if (c.typeCode == "4") {
                 bind({c.column, TFieldType::ftInteger, false, (present && value == "true") ? "1" : "0"});
             } else if (c.typeCode == "6" && present) {
@@ -500,9 +506,9 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                     for (const TBinding& b : bound)
                         Apply(*cmd, b);
                 }
-                bind({c.column, TFieldType::ftString, false, steps});
+                bind({c.column, TFieldType::ftString, false, std::move(steps)});
             } else {
-                bind({c.column, TFieldType::ftString, false, value});
+                bind({c.column, TFieldType::ftString, false, std::move(value)});
             }
         }
 

@@ -548,7 +548,7 @@ void TZParam::SetAsFloat(double v) {
 
 const std::string& TZParam::WireText() {
     if (wireReady)
-        return wire;
+        return DataType == TFieldType::ftInteger || DataType == TFieldType::ftFloat ? wire : value;
     switch (DataType) {
     case TFieldType::ftInteger: {
         std::int64_t n = 0;
@@ -568,7 +568,9 @@ const std::string& TZParam::WireText() {
         // libpq takes C strings: a NUL inside would silently cut the value short.
         if (value.find('\0') != std::string::npos)
             throw EDatabaseError("The value of parameter " + name + " contains a NUL character");
-        wire = value;
+        // Text goes as it is: no copy of it.
+        wireReady = true;
+        return value;
     }
     wireReady = true;
     return wire;
