@@ -667,7 +667,8 @@ void TZQuery::SetSQL(const std::string& text) {
 }
 
 void TZQuery::EnsureParsed() {
-    if (!parsed || sql.Lines() != parsedLines)
+    // The lines last parsed are those of the most recent text.
+    if (!parsed || recentTexts.empty() || sql.Lines() != recentTexts.front().lines)
         Parse();
 }
 
@@ -795,34 +796,34 @@ const TScannedText& Scanned(const std::string& text) {
 
 void TZQuery::Parse() {
     Close();
-    parsedLines = sql.Lines();
-    std::string& text = joinedText;
-    text.clear();
-    for (std::size_t i = 0; i < parsedLines.size(); ++i) {
-        if (i)
-            text += '\n';
-        text += parsedLines[i];
-    }
-
+    const std::vector<std::string>& lines = sql.Lines();
     // A statement object that takes turns between a few texts (the shared statement of a run) finds
     // each of them among its recent ones, with the name of its server-side statement.
     auto it = std::find_if(recentTexts.begin(), recentTexts.end(),
-                           [&text](const TParsedText& t) { return t.text == text; });
+                           [&lines](const TParsedText& t) { return t.lines == lines; });
     if (it != recentTexts.end()) {
         std::rotate(recentTexts.begin(), it, it + 1);
     } else {
+        std::string& text = joinedText;
+        text.clear();
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (i)
+                text += '\n';
+            text += lines[i];
+        }
         const TScannedText& scanned = Scanned(text);
         constexpr std::size_t kRecentTexts = 8;
         if (recentTexts.size() == kRecentTexts)
             recentTexts.pop_back();
-        recentTexts.insert(recentTexts.begin(), TParsedText{text, scanned.serverSql, scanned.names});
+        recentTexts.insert(recentTexts.begin(), TParsedText{lines, scanned.serverSql, scanned.names});
     }
     const TParsedText& current = recentTexts.front();
 
     // A parameter keeps its value while its name stays in the text; the others start anew (from a
     // spare object, so that taking turns between texts allocates nothing).
-    std::vector<std::unique_ptr<TZParam>> old = std::move(params);
-    params.clear();
+    std::vector<std::unique_ptr<TZParam>>& old = leftParams;
+    old.clear();
+    old.swap(params);
     for (const std::string& name : current.names) {
         auto kept = std::find_if(old.begin(), old.end(),
                                  [&](const auto& p) { return p && SameTextAscii(p->Name(), name); });
@@ -840,6 +841,7 @@ void TZQuery::Parse() {
     for (auto& p : old)
         if (p && spareParams.size() < kMaxSpare)
             spareParams.push_back(std::move(p));
+    old.clear();
     serverSql = current.serverSql;
     multiStatementSafe = params.empty();
     stmtName = current.stmtName;

@@ -275,9 +275,9 @@ private:
 
     TZConnection* conn = nullptr;
     TStringList sql;
-    std::vector<std::string> parsedLines;
     struct TParsedText {
-        std::string text, serverSql;
+        std::vector<std::string> lines; // of the SQL text
+        std::string serverSql;
         std::vector<std::string> names; // of the parameters in "$n" order, as first written
         // Its server-side statement, when it had one on the connection of that generation.
         const std::string* stmtName = nullptr;
@@ -285,6 +285,7 @@ private:
     };
     std::vector<TParsedText> recentTexts;              // most recent first
     std::string joinedText;                            // the lines being parsed, its buffer kept
+    std::vector<std::unique_ptr<TZParam>> leftParams;  // those of the text left, while the next is set up
     std::vector<std::unique_ptr<TZParam>> spareParams; // of texts left, for the next text's new names
     bool parsed = false;
     std::string serverSql;
