@@ -153,6 +153,24 @@ BEGIN
 END
 $$;
 
+-- Runs the INSERT of staged rows into an object twin; geometry constraints that refuse them are dropped
+-- first (see kelpora_drop_geometry_constraints). Returns the rows inserted.
+CREATE OR REPLACE FUNCTION kelpora_insert_rows(target regclass, insert_sql text)
+RETURNS bigint LANGUAGE plpgsql AS $$
+DECLARE
+    moved bigint;
+BEGIN
+    BEGIN
+        EXECUTE insert_sql;
+    EXCEPTION WHEN check_violation THEN
+        PERFORM kelpora_drop_geometry_constraints(target);
+        EXECUTE insert_sql;
+    END;
+    GET DIAGNOSTICS moved = ROW_COUNT;
+    RETURN moved;
+END
+$$;
+
 -- Moves the rows of one staging object table into its twin. A version (gml_id, beginn) that the
 -- twin already holds, or that occurs twice in the staging table, is kept once: the first stored.
 -- Columns are matched by name, so a twin created under another parse configuration still takes
@@ -201,24 +219,35 @@ BEGIN
     IF empty_target THEN
         indexes := kelpora_drop_indexes(target, ARRAY['gml_id', 'beginn']);
     END IF;
-    insert_sql := format(
-        'INSERT INTO %1$s (%2$s) SELECT %3$s FROM ('
-        '  SELECT DISTINCT ON (gml_id, beginn) * FROM ONLY %4$s'
-        '  WHERE gml_id IS NOT NULL AND beginn IS NOT NULL ORDER BY gml_id, beginn, ctid) s',
-        target, column_list, value_list, staging);
-    IF indexes IS NULL THEN
-        insert_sql := insert_sql || format(
-            ' WHERE NOT EXISTS (SELECT 1 FROM ONLY %1$s p WHERE p.gml_id = s.gml_id AND p.beginn = s.beginn)'
-            ' ON CONFLICT DO NOTHING', target);
+    IF indexes IS NOT NULL THEN
+        -- A file mostly stages each version once: the rows go in as they were staged, and only when the
+        -- key refuses them (a version staged twice) is everything of this block undone and the rows
+        -- sorted, to keep the first of each.
+        BEGIN
+            moved := kelpora_insert_rows(target, format(
+                'INSERT INTO %1$s (%2$s) SELECT %3$s FROM ONLY %4$s s'
+                ' WHERE gml_id IS NOT NULL AND beginn IS NOT NULL',
+                target, column_list, value_list, staging));
+            PERFORM kelpora_restore_indexes(indexes);
+            indexes := ARRAY[]::text[];
+        EXCEPTION WHEN unique_violation THEN
+            NULL;
+        END;
     END IF;
-    BEGIN
-        EXECUTE insert_sql;
-    EXCEPTION WHEN check_violation THEN
-        PERFORM kelpora_drop_geometry_constraints(target);
-        EXECUTE insert_sql;
-    END;
-    GET DIAGNOSTICS moved = ROW_COUNT;
-    PERFORM kelpora_restore_indexes(indexes);
+    IF indexes IS NULL OR cardinality(indexes) > 0 THEN
+        insert_sql := format(
+            'INSERT INTO %1$s (%2$s) SELECT %3$s FROM ('
+            '  SELECT DISTINCT ON (gml_id, beginn) * FROM ONLY %4$s'
+            '  WHERE gml_id IS NOT NULL AND beginn IS NOT NULL ORDER BY gml_id, beginn, ctid) s',
+            target, column_list, value_list, staging);
+        IF indexes IS NULL THEN
+            insert_sql := insert_sql || format(
+                ' WHERE NOT EXISTS (SELECT 1 FROM ONLY %1$s p WHERE p.gml_id = s.gml_id AND p.beginn = s.beginn)'
+                ' ON CONFLICT DO NOTHING', target);
+        END IF;
+        moved := kelpora_insert_rows(target, insert_sql);
+        PERFORM kelpora_restore_indexes(indexes);
+    END IF;
 
     EXECUTE format('SELECT count(*) FROM ONLY %s WHERE gml_id IS NULL OR beginn IS NULL', staging)
     INTO left_behind;
