@@ -144,9 +144,10 @@ struct TFeaturePipeline {
     std::shared_ptr<TZQuery> scratch;
     // Arc questions go to a session of their own (the same login on the same server): their answers
     // depend on their text alone, and that server process answers them while this one works on the
-    // features. Groups on their way there, in the order of their records; a sync point follows every
-    // second group (and one is sent before a group behind none is read), so that a refused question
-    // costs only the questions up to the next one.
+    // features. Groups on their way there, in the order of their records; a sync point (which also
+    // writes them to the socket) follows once the oldest group behind none has waited for half the
+    // records behind the parser, and before a group behind none is read. A refused question costs only
+    // the questions up to the next one.
     struct TQuestionGroup {
         std::vector<std::string> queries;
         std::uint64_t record;
@@ -158,7 +159,10 @@ struct TFeaturePipeline {
     TZConnection* questionsFor = nullptr;
     PGconn* questionsForHandle = nullptr;
     bool questionsRefused = false; // it could not be opened for that session: nothing is asked ahead
-    int groupsUnsynced = 0;
+    // Records handed over so far, and when the oldest group behind no sync point went out.
+    std::uint64_t handovers = 0;
+    std::uint64_t unsyncedSince = 0;
+    bool unsynced = false;
     // Bytes of the features sent since the socket was last written to.
     std::size_t unwrittenBytes = 0;
     // Answers read before their record is converted, by record; answers of records written already
@@ -189,7 +193,7 @@ struct TFeaturePipeline {
         questionsForHandle = nullptr;
         questionsRefused = false;
         questionGroups.clear();
-        groupsUnsynced = 0;
+        unsynced = false;
     }
     ~TFeaturePipeline() { CloseQuestions(); }
 };
@@ -210,11 +214,7 @@ constexpr std::size_t kMaxPendingBytes = 8u << 20;
 
 // The features go to the socket in pieces of about this size: large enough that a window costs a few
 // writes, small enough that the server starts on them soon.
-constexpr std::size_t kBytesPerWrite = 16u << 10;
-
-// Arc question groups per sync point (which also writes them to the socket), well below the records that
-// wait behind the parser.
-constexpr int kGroupsPerSync = 2;
+constexpr std::size_t kBytesPerWrite = 32u << 10;
 
 std::size_t WorkBytes(const TFeatureWork& w) {
     std::size_t n = w.wkt.size();
@@ -306,7 +306,7 @@ void ReadQuestionGroup(TFeaturePipeline& fp) {
                      [](const TFeaturePipeline::TQuestionGroup& g) { return g.syncAfter; })) {
         // The server sends its answers at a sync point.
         fp.questionGroups.back().syncAfter = PQpipelineSync(fp.questions) == 1;
-        fp.groupsUnsynced = 0;
+        fp.unsynced = false;
     }
     const TFeaturePipeline::TQuestionGroup group = std::move(fp.questionGroups.front());
     fp.questionGroups.pop_front();
@@ -721,10 +721,10 @@ bool TfrmKelpora::SendArcQuestions(const std::vector<std::string>& queries, std:
     }
     if (group.queries.empty())
         return false;
-    // The answers are needed when the record is written, several records later.
-    if (++fp.groupsUnsynced >= kGroupsPerSync) {
-        fp.groupsUnsynced = 0;
-        group.syncAfter = PQpipelineSync(q) == 1; // when it fails, the answers read as missing
+    // The answers are needed when the record is written, several records later (see SyncQuestionsDue).
+    if (!fp.unsynced) {
+        fp.unsynced = true;
+        fp.unsyncedSince = fp.handovers;
     }
     fp.questionGroups.push_back(std::move(group));
     return true;
@@ -769,7 +769,7 @@ void TfrmKelpora::PrefetchArcQueries(const TXmlNode& geometryRoot) {
 
 // How many records wait behind the one being written: the arc questions of a record go out when the
 // parser hands it over, and their answers are back by the time it is written.
-constexpr std::size_t kRecordsAhead = 8;
+constexpr std::size_t kRecordsAhead = 16;
 // Fewer when they are large: the waiting records never hold more than this of geometry and attribute text.
 constexpr std::size_t kMaxQueuedBytes = 8u << 20;
 
@@ -781,6 +781,19 @@ std::size_t RecordBytes(const TAXObject& r) {
 }
 
 namespace {
+
+// Another record came: the questions that have waited for half the records behind the parser go out
+// with a sync point, so that their answers are back when their record is written. When it fails, the
+// answers read as missing.
+void SyncQuestionsDue(TFeaturePipeline& fp) {
+    ++fp.handovers;
+    if (!fp.questions || !fp.unsynced || fp.handovers - fp.unsyncedSince < kRecordsAhead / 2 ||
+        fp.questionGroups.empty())
+        return;
+    fp.questionGroups.back().syncAfter = PQpipelineSync(fp.questions) == 1;
+    fp.unsynced = false;
+}
+
 // Thrown into the parser when the connection is lost: the parse stops at this record.
 [[noreturn]] void StopForLostConnection() {
     throw EDatabaseError(kConnectionLostText);
@@ -821,6 +834,8 @@ void TfrmKelpora::WriteHandedOver(std::unique_ptr<TAXObject> record, bool isDele
     }
     queuedBytes += queued.bytes;
     recordQueue.push_back(std::move(queued));
+    if (featurePipeline)
+        SyncQuestionsDue(*featurePipeline);
     WriteQueuedRecords(kRecordsAhead);
 }
 
