@@ -379,6 +379,28 @@ void TBrenkoSaxReader::RecordTooLarge() {
     std::string().swap(sPendingText);
 }
 
+// The reference systems a run's files announce are kept for the run: real files name a few, each a short
+// name. A name past any real one's length, or more of them than any run announces, is passed over and
+// said once a file, so that no header can make the run hold without bound.
+bool TBrenkoSaxReader::TakesReferenceSystem(const std::string& code) {
+    constexpr std::size_t kMaxName = 255;
+    constexpr std::size_t kMaxSystems = 10'000;
+    const std::size_t held = frm->obKoRefs ? frm->obKoRefs->size() : 0;
+    if (code.size() <= kMaxName && held < kMaxSystems)
+        return true;
+    if (!oReferenceSystemsSaid) {
+        oReferenceSystemsSaid = true;
+        const std::string text =
+            "Koordinatenreferenzsystemangaben übergangen (" + Position() + "): " +
+            (code.size() > kMaxName ? "ein Name von mehr als " + GermanNumber(kMaxName) + " Zeichen"
+                                    : "mehr als " + GermanNumber(kMaxSystems) + " in einem Lauf") +
+            ".";
+        frm->AddLogLine(frm->TimeOfDay() + ": " + text);
+        frm->WriteLog(1, text);
+    }
+    return false;
+}
+
 void TBrenkoSaxReader::TextOutsideTooLarge() {
     std::string().swap(sPendingText);
     oDropText = true;
@@ -463,9 +485,11 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
             const std::string value = element.FAttributes.ValueFromIndex(href);
             if (StartsWith(value, kCrsPrefix)) {
                 const std::string code = value.substr(kCrsPrefix.size());
-                if (currPortion)
-                    currPortion->koordRefSys = code;
-                obCurrentKRS = std::make_unique<TKooRefSys>(code);
+                if (TakesReferenceSystem(code)) {
+                    if (currPortion)
+                        currPortion->koordRefSys = code;
+                    obCurrentKRS = std::make_unique<TKooRefSys>(code);
+                }
             }
         }
     } else if (name == TNasName::NBA) {

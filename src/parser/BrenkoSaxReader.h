@@ -177,6 +177,8 @@ private:
     void RecordTooLarge();
     // Text outside records past the bound is dropped, up to the next element boundary, and said once.
     void TextOutsideTooLarge();
+    // Whether an announced reference system is kept for the run (see the .cpp); says once a file when not.
+    bool TakesReferenceSystem(const std::string& code);
     // The first text of a file that holds no NAS data, for the message that says so.
     void NoteFirstText(const std::string& text);
     // "Zeile L, Spalte C" of the parse position.
@@ -234,6 +236,7 @@ private:
     bool oDropText = false;
     bool oProtocolDropped = false;
     bool oTextTooLargeSaid = false;
+    bool oReferenceSystemsSaid = false;
     // The root element is read (for oNoNasData), and the first text of a file without NAS data.
     bool oRootSeen = false;
     bool oFirstTextNoted = false;

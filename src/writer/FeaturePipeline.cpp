@@ -545,7 +545,7 @@ void TfrmKelpora::FinishFeaturesInFlight() {
     const TRestore restore{*this, fp, collectingWork};
     collectingWork = nullptr;
 
-    for (bool again = true; again;) {
+    for (bool again = true, resent = false; again; resent = again) {
         again = false;
         SendHeld(fp, 0);
         // The window is done when the savepoint moves past it.
@@ -591,7 +591,10 @@ void TfrmKelpora::FinishFeaturesInFlight() {
         // From here on the file's features go as units of their own: a failure then costs only itself.
         fp.ownUnits = true;
         PGconn* const h = fp.connection ? fp.connection->Handle() : nullptr;
-        const bool sendAgain = h && fp.generation == fp.connection->Generation() &&
+        // Sent again, the first of them has nothing before it that could take it down; should it go down
+        // all the same, the rest goes one statement at a time rather than round again.
+        const bool progress = !resent || i > 0;
+        const bool sendAgain = progress && h && fp.generation == fp.connection->Generation() &&
                                PQpipelineStatus(h) == PQ_PIPELINE_OFF && PQenterPipelineMode(h) == 1;
         if (!sendAgain) {
             // The statements' names are gone with the connection they were prepared on.

@@ -142,6 +142,15 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
     const std::string typeZeroRows =
         "SELECT string_agg(beschreibung, '|' ORDER BY ctid) FROM logs WHERE meldetyp = 0 AND beschreibung "
         "NOT LIKE '%-Tabelle'"; // the steps, without the reading of the lookup tables
+    const auto systems = [](int n, std::size_t nameLength) {
+        std::string blocks;
+        for (int i = 0; i < n; ++i)
+            blocks +=
+                "<koordinatenangaben><AA_Koordinatenreferenzsystemangaben><crs xlink:href=\"urn:adv:crs:" +
+                std::string(nameLength, 'A') + std::to_string(i) +
+                "\"/></AA_Koordinatenreferenzsystemangaben></koordinatenangaben>";
+        return blocks;
+    };
     // A file that began to be written and is rolled back says so.
     const std::string notApplied = "wurde nicht übernommen: nichts von ihr ist in der Datenbank.";
     std::string noGmlPrefix = Doc(sound);
@@ -318,6 +327,20 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          0,
          "",
          2},
+        {"a reference system of a name longer than any real one is passed over, said once",
+         Doc(systems(2, 300) + sound),
+         0,
+         0,
+         "",
+         "1/0",
+         {"): ein Name von mehr als 255 Zeichen."}},
+        {"more reference systems than any run announces: the rest is passed over, said once",
+         Doc(systems(10'002, 10) + sound),
+         0,
+         0,
+         "",
+         "1/0",
+         {"): mehr als 10.000 in einem Lauf."}},
         {"a file imported twice: its announced numbers count once",
          Doc(protocol + sound),
          0,
