@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
+#include <vector>
 
 #include "app/FormKelpora.h"
 #include "gml/GML2WKT.h"
@@ -81,8 +81,16 @@ enum class TNasName : std::uint8_t {
 namespace {
 
 TNasName NameOf(std::string_view localName) {
-    static const std::unordered_map<std::string_view, TNasName> names = [] {
-        std::unordered_map<std::string_view, TNasName> m = {
+    // Names by their length: most element names of a feature have a length no name here has, and the
+    // others meet one or two candidates.
+    struct TEntry {
+        std::string_view name;
+        TNasName kind;
+    };
+    constexpr std::size_t kLongest = 64;
+    static const std::vector<std::vector<TEntry>> byLength = [] {
+        std::vector<std::vector<TEntry>> table(kLongest + 1);
+        const TEntry names[] = {
             {"featureMember", TNasName::featureMember},
             {"Insert", TNasName::Insert},
             {"Delete", TNasName::Delete},
@@ -106,12 +114,22 @@ TNasName NameOf(std::string_view localName) {
             {"endet", TNasName::endet},
             {"advStandardModell", TNasName::advStandardModell},
         };
-        for (const std::string_view name : Datentypen)
-            m.emplace(name, TNasName::Datentyp);
-        return m;
+        for (const TEntry& e : names)
+            table[e.name.size()].push_back(e);
+        for (const std::string_view name : Datentypen) {
+            auto& bucket = table[name.size()];
+            if (std::none_of(bucket.begin(), bucket.end(),
+                             [name](const TEntry& e) { return e.name == name; }))
+                bucket.push_back({name, TNasName::Datentyp});
+        }
+        return table;
     }();
-    const auto it = names.find(localName);
-    return it == names.end() ? TNasName::Other : it->second;
+    if (localName.size() > kLongest)
+        return TNasName::Other;
+    for (const TEntry& e : byLength[localName.size()])
+        if (e.name == localName)
+            return e.kind;
+    return TNasName::Other;
 }
 
 // Elements that only switch a flag: on at their start, off at their end. `needs` is a flag that must be
