@@ -317,6 +317,14 @@ void TfrmKelpora::LockTableLayoutChoice(bool locked) {
 
 void TfrmKelpora::ProcessMessages() {
     QCoreApplication::processEvents();
+    messagesProcessed = std::chrono::steady_clock::now();
+}
+
+void TfrmKelpora::ProcessMessagesNowAndThen() {
+    // A window redraws at most every 16 ms or so; a click waits no longer than that.
+    constexpr auto kInterval = std::chrono::milliseconds(10);
+    if (std::chrono::steady_clock::now() - messagesProcessed >= kInterval)
+        ProcessMessages();
 }
 
 std::string TfrmKelpora::TimeOfDay() {

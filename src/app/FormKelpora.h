@@ -8,6 +8,7 @@
 // forward-declares the rest. Objects whose types belong to other subsystems are held by shared_ptr so
 // that the hub compiles against forward declarations alone.
 #include <QMainWindow>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -145,6 +146,9 @@ public:
     void LockTableLayoutChoice(bool locked);
     // Lets pending window messages through.
     void ProcessMessages();
+    // The same, called per feature: lets them through when the last time was a while ago, so that the
+    // window stays responsive without a look at the event queue (a system call) for every feature.
+    void ProcessMessagesNowAndThen();
     // The time of day as the log window writes it.
     static std::string TimeOfDay();
 
@@ -380,6 +384,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<TSRID>> srids; // the 17 entries of cboSRID
+    std::chrono::steady_clock::time_point messagesProcessed{};
 };
 
 // The one main window of the program (set while it exists).

@@ -145,8 +145,8 @@ struct TFeaturePipeline {
     // Arc questions go to a session of their own (the same login on the same server): their answers
     // depend on their text alone, and that server process answers them while this one works on the
     // features. Groups on their way there, in the order of their records; a sync point (which also
-    // writes them to the socket) follows once the oldest group behind none has waited for half the
-    // records behind the parser, and before a group behind none is read. A refused question costs only
+    // writes them to the socket) follows once the oldest group behind none has waited for three quarters of
+    // the records behind the parser, and before a group behind none is read. A refused question costs only
     // the questions up to the next one.
     struct TQuestionGroup {
         std::vector<std::string> queries;
@@ -785,12 +785,13 @@ std::size_t RecordBytes(const TAXObject& r) {
 
 namespace {
 
-// Another record came: the questions that have waited for half the records behind the parser go out
-// with a sync point, so that their answers are back when their record is written. When it fails, the
-// answers read as missing.
+// Another record came: the questions that have waited for three quarters of the records behind the
+// parser go out with a sync point, so that their answers are back when their record is written. Each
+// sync point wakes the question session's server process, the dearest part of asking. When it fails,
+// the answers read as missing.
 void SyncQuestionsDue(TFeaturePipeline& fp) {
     ++fp.handovers;
-    if (!fp.questions || !fp.unsynced || fp.handovers - fp.unsyncedSince < kRecordsAhead / 2 ||
+    if (!fp.questions || !fp.unsynced || fp.handovers - fp.unsyncedSince < kRecordsAhead * 3 / 4 ||
         fp.questionGroups.empty())
         return;
     fp.questionGroups.back().syncAfter = PQpipelineSync(fp.questions) == 1;

@@ -522,7 +522,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             sent = SendFeatureAtOnce(w);
         if (sent == TFeatureSend::fsPending) {
             // Its count, relations, progress and any report follow when its answer is read.
-            ProcessMessages();
+            ProcessMessagesNowAndThen();
             return result;
         }
         if (!FinishFeatureWork(w, sent == TFeatureSend::fsWritten))
@@ -543,6 +543,6 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     }
 
     ShowFileProgress();
-    ProcessMessages();
+    ProcessMessagesNowAndThen();
     return result;
 }

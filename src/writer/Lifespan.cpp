@@ -178,7 +178,7 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
     // With features in flight the closing travels with them: it waits for nobody, and the features
     // after it find the versions closed, as one statement after the other would leave them.
     if (!oOneStatementAtATime && iPipelineDepth > 0 && SendClosingAtOnce(closing)) {
-        ProcessMessages();
+        ProcessMessagesNowAndThen();
         return true;
     }
     return CloseStoredVersions(closing);
@@ -197,7 +197,7 @@ bool TfrmKelpora::CloseStoredVersions(const TClosing& c) {
     } catch (const std::exception& e) {
         // No table that holds versions: nothing is closed, not even relations.
         report("Fehler beim Löschen des Objektes ", e);
-        ProcessMessages();
+        ProcessMessagesNowAndThen();
         return false;
     }
     try {
@@ -222,7 +222,7 @@ bool TfrmKelpora::CloseStoredVersions(const TClosing& c) {
             report("Fehler beim Löschen der Referenzen des Objektes ", e);
         }
     }
-    ProcessMessages();
+    ProcessMessagesNowAndThen();
     return result;
 }
 

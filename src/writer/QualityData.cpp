@@ -131,6 +131,6 @@ std::string TfrmKelpora::WriteProcessSteps(const TXmlNode& element, const std::s
     // The next feature's call takes this statement up again (made anew for another connection).
     if (own && !inUse.was)
         qualityQuery = std::move(own);
-    ProcessMessages();
+    ProcessMessagesNowAndThen();
     return result;
 }
