@@ -31,6 +31,7 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "app/Application.h"
 #include "app/FormKelpora.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/dialogs/Dialogs.h"
@@ -120,6 +121,7 @@ double PeakRssMiB() {
 } // namespace
 
 int main(int argc, char** argv) {
+    KeepFreedHeap(); // as the program does
     TOptions opt;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];

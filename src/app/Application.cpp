@@ -5,6 +5,10 @@
 #include <QLocale>
 #include <QTranslator>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 void SetUpApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("Kelpora"));
     auto* qtTexts = new QTranslator(&app);
@@ -13,4 +17,11 @@ void SetUpApplication(QApplication& app) {
         QApplication::installTranslator(qtTexts);
     else
         delete qtTexts;
+}
+
+void KeepFreedHeap() {
+#ifdef __GLIBC__
+    mallopt(M_TRIM_THRESHOLD, 16 << 20);
+    mallopt(M_TOP_PAD, 2 << 20);
+#endif
 }

@@ -8,6 +8,7 @@
 #include "run/FormFiles.h"
 
 int main(int argc, char** argv) {
+    KeepFreedHeap();
     QApplication app(argc, argv);
     SetUpApplication(app);
     TfrmKelpora window;
