@@ -119,6 +119,8 @@ void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readMod
             "Lese Datei: " + BaseName(name) + " - Größe ca. " + FileSizeMBText(size, decimal) + " MB";
         form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
         form.WriteLog(0, text);
+        // The window shows which file is read, and a click on cancel from now on ends the run after it.
+        form.ProcessMessages();
         form.LoadDoc(name);
         form.ProcessMessages();
         if (form.oFileNotApplied) {
