@@ -680,7 +680,10 @@ void DropNotice(void*, const PGresult*) {}
 // The question session of the run's session `c`, opened on first use: a second session of the same
 // login, in pipeline mode. nullptr when it cannot be had; the conversion then asks as always.
 PGconn* QuestionSession(TFeaturePipeline& fp, TZConnection& c) {
-    if (fp.questionsFor != &c || fp.questionsForHandle != c.Handle())
+    // Another run session, or the server ended this one (its answers on the way are lost with it, and
+    // asked again by the conversion): a new one.
+    if (fp.questionsFor != &c || fp.questionsForHandle != c.Handle() ||
+        (fp.questions && PQstatus(fp.questions) != CONNECTION_OK))
         fp.CloseQuestions();
     if (fp.questions || fp.questionsRefused)
         return fp.questions;
