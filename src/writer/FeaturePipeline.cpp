@@ -163,8 +163,6 @@ struct TFeaturePipeline {
     std::uint64_t handovers = 0;
     std::uint64_t unsyncedSince = 0;
     bool unsynced = false;
-    // Bytes of the features sent since the socket was last written to.
-    std::size_t unwrittenBytes = 0;
     // Answers read before their record is converted, by record; answers of records written already
     // (those up to doneThrough) are dropped.
     using TAnswerResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
@@ -212,10 +210,6 @@ TZQuery& KeptQuery(std::unique_ptr<TZQuery>& query, TZConnection* connection, co
 // Pending answers may hold a few megabytes of geometry text, never more.
 constexpr std::size_t kMaxPendingBytes = 8u << 20;
 
-// The features go to the socket in pieces of about this size: large enough that a window costs a few
-// writes, small enough that the server starts on them soon.
-constexpr std::size_t kBytesPerWrite = 32u << 10;
-
 std::size_t WorkBytes(const TFeatureWork& w) {
     std::size_t n = w.wkt.size();
     for (const TBinding& b : w.bound)
@@ -257,13 +251,6 @@ bool EnsureTransaction(TFeaturePipeline& fp, TZConnection& c) {
     return true;
 }
 
-// The sync point that ends the stretch sent last: the server answers it once everything before it is
-// done (or skipped after a failure).
-bool SendSync(TFeaturePipeline& fp) {
-    fp.unwrittenBytes = 0;
-    return PQpipelineSync(fp.handle) == 1;
-}
-
 // Sends held-back features, oldest first, until `keep` are left; after failures each goes as a unit of
 // its own, as when it waits for its answer. Nothing goes out once the transaction is known to be aborted.
 void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
@@ -276,24 +263,15 @@ void SendHeld(TFeaturePipeline& fp, std::size_t keep) {
         if (w.ownUnit) {
             for (const TPreparedCall& st : fp.securePoint)
                 SendStatement(fp.handle, st, ok);
-            ok = ok && SendSync(fp);
+            ok = ok && PQpipelineSync(fp.handle) == 1;
         } else {
             fp.windowOpen = true;
         }
         w.synced = ok;
     }
-    // libpq also writes its buffer at every sync point and before any answer is waited for.
+    // libpq writes its buffer in blocks of 8 KB as they fill, at every sync point and before any answer
+    // is waited for: nothing waits on our side for long.
     if (!ok)
-        fp.aborted = true;
-}
-
-// Writes the features sent so far to the socket once a piece of kBytesPerWrite has come together.
-void WriteSome(TFeaturePipeline& fp, std::size_t bytes) {
-    fp.unwrittenBytes += bytes;
-    if (fp.unwrittenBytes < kBytesPerWrite)
-        return;
-    fp.unwrittenBytes = 0;
-    if (PQflush(fp.handle) != 0)
         fp.aborted = true;
 }
 
@@ -474,12 +452,8 @@ bool TfrmKelpora::QueueClosing(TFeatureWork&& w) {
 void TfrmKelpora::QueueInFlight(TFeatureWork&& w) {
     TFeaturePipeline& fp = *featurePipeline;
     fp.bytes += WorkBytes(w);
-    std::size_t sending = 0;
-    for (const TPreparedCall& st : w.batch)
-        sending += st.ValueBytes();
     fp.pending.push_back(std::move(w));
     SendHeld(fp, 0);
-    WriteSome(fp, sending);
     if (fp.aborted || static_cast<std::int32_t>(fp.pending.size()) >= iPipelineDepth ||
         fp.bytes >= kMaxPendingBytes)
         FlushPendingFeatures();
@@ -555,7 +529,7 @@ void TfrmKelpora::FinishFeaturesInFlight() {
             bool ok = !fp.aborted;
             for (const TPreparedCall& st : fp.securePoint)
                 SendStatement(fp.handle, st, ok);
-            ok = SendSync(fp) && ok;
+            ok = PQpipelineSync(fp.handle) == 1 && ok;
             fp.windowOpen = false;
             ReadAnswers(fp, fp.pending.size());
             const TAnswer secured = DrainPipeline(fp.handle, static_cast<int>(fp.securePoint.size()));
