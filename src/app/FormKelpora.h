@@ -204,6 +204,8 @@ public:
     // What it reads before its first file: model types, relation types, reference systems.
     void ReadRunLookups();
     void WriteLog(int meldetyp, const std::string& s);
+    // The log window line time of day + ": " + `text`, and the `logs` row of that type with `text`.
+    void LogAndWriteLog(int meldetyp, const std::string& text);
     // One row of `logs` for the current run, at the time given.
     void InsertLogRow(const std::string& zeitpunkt, int meldetyp, const std::string& s);
     // While a file's transaction is open, the rows WriteLog wrote in it, so that they can be written again

@@ -321,8 +321,7 @@ void TBrenkoSaxReader::Warning(const ESAXParseException& ParseError) {
     const std::string text = "Warnung beim Lesen der Datei (Zeile " +
                              std::to_string(ParseError.LineNumber()) + ", Spalte " +
                              std::to_string(ParseError.ColumnNumber()) + "): " + ParseError.Message();
-    frm->AddLogLine(frm->TimeOfDay() + ": " + text);
-    frm->WriteLog(0, text);
+    frm->LogAndWriteLog(0, text);
     if (++iWarnings == 1)
         frm->ShowError(TErrorBoxKind::ebWarning, ParseError);
 }
@@ -413,8 +412,7 @@ bool TBrenkoSaxReader::TakesReferenceSystem(const std::string& code) {
             (code.size() > kMaxName ? "ein Name von mehr als " + GermanNumber(kMaxName) + " Zeichen"
                                     : "mehr als " + GermanNumber(kMaxSystems) + " in einem Lauf") +
             ".";
-        frm->AddLogLine(frm->TimeOfDay() + ": " + text);
-        frm->WriteLog(1, text);
+        frm->LogAndWriteLog(1, text);
     }
     return false;
 }
@@ -433,8 +431,7 @@ void TBrenkoSaxReader::TextOutsideTooLarge() {
     const std::string text = "Ein Text außerhalb der Objekte ist zu groß: mehr als " +
                              GermanNumber(kMaxRecordBytes) + " Bytes liest der Parser nicht (" + Position() +
                              "); er wird übergangen.";
-    frm->AddLogLine(frm->TimeOfDay() + ": " + text);
-    frm->WriteLog(1, text);
+    frm->LogAndWriteLog(1, text);
 }
 
 void TBrenkoSaxReader::NoteFirstText(const std::string& text) {

@@ -85,11 +85,6 @@ bool ConfirmDatabaseSRID(TfrmKelpora& form) {
     return false;
 }
 
-void LogStep(TfrmKelpora& form, const std::string& text) {
-    form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
-    form.WriteLog(0, text);
-}
-
 // Sizes the chosen files, reads the lookup tables and loads the files one after the other, with the
 // progress by bytes in the status bar, until the last file or a cancel.
 void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readModellarten) {
@@ -117,8 +112,7 @@ void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readMod
                                   std::to_string(pct) + "%)");
         const std::string text =
             "Lese Datei: " + BaseName(name) + " - Größe ca. " + FileSizeMBText(size, decimal) + " MB";
-        form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
-        form.WriteLog(0, text);
+        form.LogAndWriteLog(0, text);
         // The window shows which file is read, and a click on cancel from now on ends the run after it.
         form.ProcessMessages();
         form.LoadDoc(name);
@@ -126,9 +120,9 @@ void LoadChosenFiles(TfrmKelpora& form, const TStringList& chosen, bool& readMod
         if (form.oFileNotApplied) {
             if (j < n) {
                 const int rest = n - j;
-                LogStep(form, rest == 1 ? std::string("Die weitere Datei wird nicht gelesen.")
-                                        : "Die " + std::to_string(rest) +
-                                              " weiteren Dateien werden nicht gelesen.");
+                form.LogAndWriteLog(0, rest == 1 ? std::string("Die weitere Datei wird nicht gelesen.")
+                                                 : "Die " + std::to_string(rest) +
+                                                       " weiteren Dateien werden nicht gelesen.");
             }
             break;
         }
@@ -195,11 +189,11 @@ void TfrmKelpora::ToolButton3Click() {
         if (outcome != mrOk)
             PostProcessing();
         if (import) {
-            LogStep(*this, "Erzeuge Log-Datei...");
+            LogAndWriteLog(0, "Erzeuge Log-Datei...");
             CreateRunReport();
         }
         const TRunEnding ending = RunEnding(RunHadFailures());
-        LogStep(*this, ending.logText);
+        LogAndWriteLog(0, ending.logText);
         ShowProgressBar(false);
         SetStatusText(0, ending.statusText);
     } catch (const std::exception& e) {

@@ -80,8 +80,7 @@ void EndFileIfConnectionLost(TfrmKelpora& form) {
 void ReportNotApplied(TfrmKelpora& form, const std::string& fileName) {
     const std::string text =
         "Die Datei " + fileName + " wurde nicht übernommen: nichts von ihr ist in der Datenbank.";
-    form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + text);
-    form.WriteLog(1, text);
+    form.LogAndWriteLog(1, text);
 }
 } // namespace
 
@@ -121,8 +120,7 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         const std::string text =
             "Die Datei " + fileName +
             " hat die Form der GeoInfoDok 7 (wfs:member, fes:ResourceId), die nicht gelesen wird.";
-        AddLogLine(TimeOfDay() + ": " + text);
-        WriteLog(1, text);
+        LogAndWriteLog(1, text);
         return;
     }
     if (parser->oNoNasData) {
@@ -131,8 +129,7 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         ++iFilesNotRead;
         const std::string text = "Die Datei " + fileName + " enthält keine NAS-Daten (" + parser->sNoNasData +
                                  ") und wird nicht gelesen.";
-        AddLogLine(TimeOfDay() + ": " + text);
-        WriteLog(1, text);
+        LogAndWriteLog(1, text);
         return;
     }
     bool applied = IntegrateTempData();
@@ -170,8 +167,7 @@ bool TfrmKelpora::IntegrateTempData() {
     const std::string step = "Temporäre Daten integrieren ...";
     SetStatusText(0, step + " ");
     SetStatusText(2, "");
-    AddLogLine(TimeOfDay() + ": " + step);
-    WriteLog(0, step);
+    LogAndWriteLog(0, step);
     try {
         TZQuery& q = SharedStatement(cmd);
         q.SQL().Clear();

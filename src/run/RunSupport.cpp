@@ -55,10 +55,8 @@ public:
             lines.push_back(std::to_string(further) + " weitere Warnungen der Datenbank");
         texts.clear();
         further = 0;
-        for (const std::string& line : lines) {
-            form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + line);
-            form.WriteLog(1, line);
-        }
+        for (const std::string& line : lines)
+            form.LogAndWriteLog(1, line);
     }
 
 private:

@@ -24,19 +24,6 @@ namespace {
 
 using TAnswer = TFeatureWork::TAnswer;
 
-// The next result of the pipeline; nullptr when there is none. Two ends of results in a row mean
-// nothing is on its way any more: nullptr rather than waiting for ever.
-PGresult* NextResult(PGconn* h) {
-    bool afterEnd = false;
-    for (;;) {
-        if (PGresult* res = PQgetResult(h))
-            return res;
-        if (PQstatus(h) != CONNECTION_OK || afterEnd)
-            return nullptr;
-        afterEnd = true; // the end of one statement's results
-    }
-}
-
 bool Succeeded(ExecStatusType status) {
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
@@ -57,7 +44,7 @@ TAnswer FailureOf(const PGresult* res) {
 TAnswer ReadStatements(PGconn* h, int statements, bool* syncSeen = nullptr) {
     TAnswer answer = TAnswer::taOk;
     for (int i = 0; i < statements; ++i) {
-        PGresult* res = NextResult(h);
+        PGresult* res = NextPipelineResult(h);
         if (!res)
             return TAnswer::taAborted;
         const ExecStatusType status = PQresultStatus(res);
@@ -74,25 +61,11 @@ TAnswer ReadStatements(PGconn* h, int statements, bool* syncSeen = nullptr) {
     return answer;
 }
 
-// Reads up to and including the next sync point; true when nothing but the sync point came.
-bool DrainSync(PGconn* h) {
-    for (bool ok = true;;) {
-        PGresult* res = NextResult(h);
-        if (!res)
-            return false;
-        const ExecStatusType status = PQresultStatus(res);
-        PQclear(res);
-        if (status == PGRES_PIPELINE_SYNC)
-            return ok;
-        ok = false;
-    }
-}
-
 // Reads every result up to the pipeline's sync point: the answer of its statements.
 TAnswer DrainPipeline(PGconn* h, int statements) {
     bool syncSeen = false;
     const TAnswer answer = ReadStatements(h, statements, &syncSeen);
-    const bool synced = syncSeen || DrainSync(h);
+    const bool synced = syncSeen || DrainToSync(h);
     return answer == TAnswer::taOk && !synced ? TAnswer::taAborted : answer;
 }
 
@@ -291,7 +264,7 @@ void ReadQuestionGroup(TFeaturePipeline& fp) {
     bool ok = true;
     bool syncSeen = false;
     for (const std::string& sql : group.queries) {
-        PGresult* answer = syncSeen ? nullptr : NextResult(fp.questions);
+        PGresult* answer = syncSeen ? nullptr : NextPipelineResult(fp.questions);
         if (answer && PQresultStatus(answer) == PGRES_PIPELINE_SYNC) {
             PQclear(answer);
             answer = nullptr;
@@ -304,7 +277,7 @@ void ReadQuestionGroup(TFeaturePipeline& fp) {
             PQclear(answer);
     }
     if (group.syncAfter && !syncSeen)
-        DrainSync(fp.questions);
+        DrainToSync(fp.questions);
     if (PQstatus(fp.questions) != CONNECTION_OK)
         fp.CloseQuestions(); // a lost question session only costs the questions
 }

@@ -34,7 +34,7 @@ public:
         data.reserve(bytes);
         starts.reserve(values);
     }
-    void AddValue(const char* value); // nullptr: NULL
+    void AddValue(const char* value, std::size_t length); // nullptr: NULL
     std::size_t ValueCount() const { return starts.size(); }
     // Bytes of all values.
     std::size_t ValueBytes() const { return data.size(); }

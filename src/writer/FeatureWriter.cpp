@@ -212,13 +212,13 @@ bool TfrmKelpora::CanDeferGeometryCheck(const std::string& oa, bool qualityRowsC
     return false;
 }
 
-void TPreparedCall::AddValue(const char* value) {
+void TPreparedCall::AddValue(const char* value, std::size_t length) {
     if (!value) {
         starts.push_back(-1);
         return;
     }
     starts.push_back(static_cast<std::int32_t>(data.size()));
-    data.append(value).push_back('\0');
+    data.append(value, length).push_back('\0');
 }
 
 void TPreparedCall::ValuePointers(std::vector<const char*>& out) const {
@@ -232,12 +232,17 @@ TPreparedCall TakePreparedCall(TZQuery& q) {
     thread_local std::vector<const char*> values;
     q.ParamValues(values);
     TPreparedCall call(q.PreparedStatementName());
+    // Each value's length is taken once: a geometry's text may run to megabytes.
+    thread_local std::vector<std::size_t> lengths;
+    lengths.clear();
     std::size_t bytes = 0;
-    for (const char* v : values)
-        bytes += v ? std::strlen(v) + 1 : 0;
+    for (const char* v : values) {
+        lengths.push_back(v ? std::strlen(v) : 0);
+        bytes += v ? lengths.back() + 1 : 0;
+    }
     call.Reserve(bytes, values.size());
-    for (const char* v : values)
-        call.AddValue(v);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        call.AddValue(values[i], lengths[i]);
     return call;
 }
 

@@ -76,6 +76,11 @@ std::int32_t TfrmKelpora::InitLogTable() {
 // The row goes through a statement of its own on the run's connection, so that a statement another
 // operation is binding on `cmd` (SQL text and parameters) stays as it was. The values are bound, so the
 // stored text equals `s` whatever quotes or line breaks it holds.
+void TfrmKelpora::LogAndWriteLog(int meldetyp, const std::string& text) {
+    AddLogLine(TimeOfDay() + ": " + text);
+    WriteLog(meldetyp, text);
+}
+
 void TfrmKelpora::WriteLog(int meldetyp, const std::string& s) {
     if (ConnectionLost()) {
         ReportConnectionLost();

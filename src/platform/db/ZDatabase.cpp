@@ -116,6 +116,28 @@ std::string FloatText(double v) {
 
 } // namespace
 
+PGresult* NextPipelineResult(PGconn* h) {
+    for (bool afterEnd = false;; afterEnd = true) {
+        if (PGresult* res = PQgetResult(h))
+            return res;
+        if (PQstatus(h) != CONNECTION_OK || afterEnd)
+            return nullptr;
+    }
+}
+
+bool DrainToSync(PGconn* h) {
+    for (bool ok = true;;) {
+        PGresult* res = NextPipelineResult(h);
+        if (!res)
+            return false;
+        const ExecStatusType status = PQresultStatus(res);
+        PQclear(res);
+        if (status == PGRES_PIPELINE_SYNC)
+            return ok;
+        ok = false;
+    }
+}
+
 // ---- TZConnection -----------------------------------------------------------------------------
 
 namespace {
@@ -234,17 +256,6 @@ namespace {
 
 const std::string kSavepoint = TZConnection::kStatementSavepoint;
 
-// The next result of a pipeline; nullptr when there is none. Two ends of results in a row mean nothing
-// is on its way any more.
-PGresult* NextPipelineResult(PGconn* h) {
-    for (bool afterEnd = false;; afterEnd = true) {
-        if (PGresult* res = PQgetResult(h))
-            return res;
-        if (PQstatus(h) != CONNECTION_OK || afterEnd)
-            return nullptr;
-    }
-}
-
 // The result of one statement of a pipeline, and the end of its results read.
 std::shared_ptr<PGresult> PipelineAnswer(PGconn* h) {
     PGresult* res = NextPipelineResult(h);
@@ -252,16 +263,6 @@ std::shared_ptr<PGresult> PipelineAnswer(PGconn* h) {
         while (PGresult* extra = PQgetResult(h))
             PQclear(extra);
     return Own(res);
-}
-
-// Reads up to and including the sync point of a pipeline.
-void DrainToSync(PGconn* h) {
-    while (PGresult* res = NextPipelineResult(h)) {
-        const bool sync = PQresultStatus(res) == PGRES_PIPELINE_SYNC;
-        PQclear(res);
-        if (sync)
-            return;
-    }
 }
 
 // Every result of a statement sent on its own: the first that failed, or the last.

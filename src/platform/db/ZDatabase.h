@@ -24,6 +24,12 @@ struct pg_result;
 using PGconn = pg_conn;
 using PGresult = pg_result;
 
+// The next result of a connection in pipeline mode; nullptr when there is none. Two ends of results in a
+// row mean nothing is on its way any more: nullptr rather than waiting for ever.
+PGresult* NextPipelineResult(PGconn* h);
+// Reads up to and including the next sync point; true when nothing but the sync point came.
+bool DrainToSync(PGconn* h);
+
 // Every failure of this layer. what() is the server's message text exactly (the primary message of the
 // error), or libpq's own text for failures without a server message (connection errors, lost
 // connections), or a text of this layer (unknown parameter or field, a value of the wrong form).
