@@ -60,20 +60,48 @@ bool IsReservedName(const std::string& table) {
     return false;
 }
 
-// Whether a data type of that name (geometry, box2d, text, ...) lives in a schema that names are looked up
-// in or that the tables go to: a table brings a row type of its own name, which would clash with it (in
-// public every later integration would fail) or hide it. Row types of existing relations are the
-// relations' own and are judged by the relation check.
-bool NamesDataType(TZQuery& q, const std::string& table) {
+// Names PostgreSQL keeps for its own catalogues ("pg_" and the schemas it brings), and the schemas the
+// import works in: a table of such a name would stand for a catalogue, or for a schema in the statements
+// that name both.
+bool IsDatabaseName(const std::string& table) {
+    static const char* const schemas[] = {"alkistemp", "public", "pg_catalog", "information_schema"};
+    if (table.starts_with("pg_"))
+        return true;
+    for (const char* name : schemas)
+        if (table == name)
+            return true;
+    return false;
+}
+
+// What the server itself makes of a name (in lower case, as the table name is).
+struct TServerName {
+    // A data type of that name (geometry, box2d, text, ...) lives in a schema that names are looked up
+    // in or that the tables go to: a table brings a row type of its own name, which would clash with it
+    // (in public every later integration would fail) or hide it. Row types of existing relations are the
+    // relations' own and are judged by the relation check.
+    bool dataType = false;
+    // An SQL key word that is not an ordinary identifier everywhere (select, user, left, integer, ...):
+    // the statements that name the table without quotes would fail on it, or read it as something
+    // else. Unreserved key words (action, data, ...) are plain names in every place and stay allowed.
+    bool keyWord = false;
+};
+
+TServerName ReadServerName(TZQuery& q, const std::string& table) {
     q.SQL().Clear();
-    q.SQL().Add("SELECT count(*) FROM pg_catalog.pg_type t JOIN pg_catalog.pg_namespace n ON n.oid = "
-                "t.typnamespace WHERE t.typname = :t AND t.typrelid = 0 AND (n.nspname = ANY "
-                "(pg_catalog.current_schemas(true)) OR n.nspname IN ('alkistemp', 'public'))");
+    q.SQL().Add("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_type t JOIN pg_catalog.pg_namespace n ON n.oid = "
+                "t.typnamespace WHERE t.typname = v.name AND t.typrelid = 0 AND (n.nspname = ANY "
+                "(pg_catalog.current_schemas(true)) OR n.nspname IN ('alkistemp', 'public'))), EXISTS "
+                "(SELECT 1 FROM pg_catalog.pg_get_keywords() k WHERE k.word = v.name AND k.catcode <> 'U') "
+                "FROM (SELECT CAST(:t AS text) AS name) v");
     q.Prepare();
     q.ParamByName("t").SetDataType(TFieldType::ftString);
     q.ParamByName("t").SetValue(table);
     q.Open();
-    const bool found = !q.Eof() && q.Fields(0).AsInteger() > 0;
+    TServerName found;
+    if (!q.Eof()) {
+        found.dataType = q.Fields(0).AsBoolean();
+        found.keyWord = q.Fields(1).AsBoolean();
+    }
     q.Close();
     return found;
 }
@@ -113,8 +141,13 @@ bool TfrmKelpora::EnsureObjectTable(const std::string& oa) {
         const std::string table = SqlIdentifier(T);
         if (IsReservedName(table))
             throw EDatabaseError("Name einer Tabelle der Datenbank, keine Objektart: " + T);
-        if (NamesDataType(SharedStatement(cmd), table))
+        if (IsDatabaseName(table))
+            throw EDatabaseError("Name ist der Datenbank vorbehalten, keine Objektart: " + T);
+        const TServerName serverName = ReadServerName(SharedStatement(cmd), table);
+        if (serverName.dataType)
             throw EDatabaseError("Name eines Datentyps der Datenbank, keine Objektart: " + T);
+        if (serverName.keyWord)
+            throw EDatabaseError("SQL-Schlüsselwort, keine Objektart: " + T);
         TNameUse staging;
         TNameUse integrated;
         bool keyNameFree = true;

@@ -200,3 +200,44 @@ TEST_F(ObjectTables, TypesNamedLikeDataTypesAreRefused) {
     EXPECT_TRUE(NewLogLines().empty());
     EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "0");
 }
+
+// Names the database keeps for itself: its catalogues ("pg_"), the schemas of the import and of the
+// server, and SQL key words that are no plain identifier. Refused in any letter case, like the names of
+// other relations; an unreserved key word is a plain name and gets its tables.
+TEST_F(ObjectTables, NamesTheDatabaseReservesAreRefused) {
+    const struct {
+        const char* name;
+        const char* reason;
+    } refused[] = {
+        {"pg_class", "Name ist der Datenbank vorbehalten"},
+        {"PG_Toast", "Name ist der Datenbank vorbehalten"},
+        {"pg_ax_gebaeude", "Name ist der Datenbank vorbehalten"},
+        {"alkistemp", "Name ist der Datenbank vorbehalten"},
+        {"Public", "Name ist der Datenbank vorbehalten"},
+        {"pg_catalog", "Name ist der Datenbank vorbehalten"},
+        {"information_schema", "Name ist der Datenbank vorbehalten"},
+        {"select", "SQL-Schlüsselwort"},
+        {"SELECT", "SQL-Schlüsselwort"},
+        {"User", "SQL-Schlüsselwort"},
+        {"left", "SQL-Schlüsselwort"},
+        {"between", "SQL-Schlüsselwort"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_FALSE(form->EnsureObjectTable(c.name)) << c.name;
+        const auto lines = NewLogLines();
+        ASSERT_EQ(lines.size(), 2u) << c.name;
+        EXPECT_TRUE(StartsWithTimeAnd(lines[0], "Fehler beim Anlegen der Tabelle")) << lines[0];
+        EXPECT_EQ(lines[1], "\t" + std::string(c.reason) + ", keine Objektart: " + c.name);
+        EXPECT_EQ(LogRows().back(), "1|Fehler beim Anlegen der Tabelle - " + std::string(c.reason) +
+                                        ", keine Objektart: " + c.name);
+    }
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_tables WHERE schemaname IN ('public', 'alkistemp') AND "
+                        "tablename IN ('pg_class', 'pg_toast', 'pg_ax_gebaeude', 'alkistemp', 'public', "
+                        "'pg_catalog', 'information_schema', 'select', 'user', 'left', 'between')"),
+              "0");
+    EXPECT_TRUE(form->obTables->Empty());
+    EXPECT_TRUE(form->EnsureObjectTable("Action"));
+    EXPECT_TRUE(NewLogLines().empty());
+    EXPECT_EQ(Tables("public", "action"), 1);
+    EXPECT_EQ(db.Scalar("SELECT temp2alkis()"), "0");
+}

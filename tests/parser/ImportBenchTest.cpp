@@ -106,11 +106,15 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
                                      "<AA_Lebenszeitintervall><beginnt>2024-01-10T08:00:00Z</beginnt>"
                                      "</AA_Lebenszeitintervall></lebenszeitintervall>"
                                      "<gebaeudefunktion>2000</gebaeudefunktion></AX_Gebaeude>");
-    const auto building = [](const std::string& id, const std::string& body) {
-        return Member("<AX_Gebaeude gml:id=\"" + id +
+    // A feature of any type name, as a file may bring it.
+    const auto feature = [](const std::string& type, const std::string& id, const std::string& body) {
+        return Member("<" + type + " gml:id=\"" + id +
                       "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2024-01-10T08:00:00Z"
                       "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>" +
-                      body + "</AX_Gebaeude>");
+                      body + "</" + type + ">");
+    };
+    const auto building = [&feature](const std::string& id, const std::string& body) {
+        return feature("AX_Gebaeude", id, body);
     };
     const auto dated = [](const std::string& id, const std::string& begin, const std::string& end) {
         return Member("<AX_Gebaeude gml:id=\"" + id +
@@ -327,6 +331,24 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          0,
          "",
          2},
+        {"object types named like the database's own names are refused, their tables not made, the rest "
+         "stored",
+         Doc(feature("pg_class", "DEHOST0000000002", "") + feature("select", "DEHOST0000000003", "") +
+             feature("alkistemp", "DEHOST0000000004", "") + sound),
+         0,
+         0,
+         "",
+         "1/0",
+         {"Fehler beim Anlegen der Tabelle - Name ist der Datenbank vorbehalten, keine Objektart: pg_class",
+          "Fehler beim Anlegen der Tabelle - SQL-Schlüsselwort, keine Objektart: select",
+          "Fehler beim Anlegen der Tabelle - Name ist der Datenbank vorbehalten, keine Objektart: alkistemp"},
+         0,
+         "",
+         1,
+         "",
+         "SELECT count(*) FROM pg_tables WHERE schemaname IN ('public', 'alkistemp') AND tablename IN "
+         "('pg_class', 'select', 'alkistemp')",
+         "0"},
         {"a reference system of a name longer than any real one is passed over, said once",
          Doc(systems(2, 300) + sound),
          0,
