@@ -134,19 +134,28 @@ $$;
 -- With grid_path naming an NTv2 grid file (for example BETA2007.gsb) geometries of 31468
 -- (DHDN / Gauss-Kruger zone 4) are transformed through that grid instead of the 7-parameter datum
 -- shift. Geometries without code (0) cannot be transformed and stay. A grid that cannot be used
--- is an error, so that nothing is transformed less precisely than asked for. Returns the number
--- of geometries transformed.
-CREATE OR REPLACE FUNCTION fkt_transformprj(target_srid integer, grid_path text)
-RETURNS bigint LANGUAGE plpgsql AS $$
+-- is an error, so that nothing is transformed less precisely than asked for.
+-- A geometry the target cannot take (a point outside its projection's domain, such as an easting
+-- with a zone prefix stored under the plain code) stays as it is, code and coordinates, and does
+-- not hold back the others: transformed counts the geometries transformed, failed those that stay,
+-- failed_ids names the first ten of them ("table gml_id", in table and identifier order) and failure
+-- is the error the first one gave.
+DROP FUNCTION IF EXISTS fkt_transformprj(integer, text); -- an earlier form returned the count alone
+CREATE FUNCTION fkt_transformprj(target_srid integer, grid_path text, OUT transformed bigint,
+                                 OUT failed bigint, OUT failed_ids text, OUT failure text)
+LANGUAGE plpgsql AS $$
 DECLARE
     obj record;
+    geometry_row record;
     source_srids integer[];
     source_srid integer;
     grid_proj text;
+    new_geo text;
     changed bigint;
     table_changed boolean := false;
-    total bigint := 0;
 BEGIN
+    transformed := 0;
+    failed := 0;
     IF NOT EXISTS (SELECT 1 FROM spatial_ref_sys WHERE srid = target_srid) THEN
         RAISE EXCEPTION 'Unbekanntes Zielsystem: %', target_srid;
     END IF;
@@ -172,16 +181,36 @@ BEGIN
         INTO source_srids;
         FOREACH source_srid IN ARRAY coalesce(source_srids, '{}') LOOP
             PERFORM kelpora_drop_geometry_constraints(obj.table_oid);
-            IF source_srid = 31468 AND grid_proj IS NOT NULL THEN
-                EXECUTE format('UPDATE ONLY %s SET geo = ST_Transform(geo, %L, %s) WHERE st_srid(geo) = 31468',
-                               obj.table_oid, grid_proj, target_srid);
-            ELSE
-                EXECUTE format('UPDATE ONLY %s SET geo = ST_Transform(geo, %s) WHERE st_srid(geo) = %s',
-                               obj.table_oid, target_srid, source_srid);
-            END IF;
-            GET DIAGNOSTICS changed = ROW_COUNT;
-            total := total + changed;
             table_changed := true;
+            IF source_srid = 31468 AND grid_proj IS NOT NULL THEN
+                new_geo := format('ST_Transform(geo, %L, %s)', grid_proj, target_srid);
+            ELSE
+                new_geo := format('ST_Transform(geo, %s)', target_srid);
+            END IF;
+            -- All geometries of the code in one statement; only when one of them fails, one at a time.
+            BEGIN
+                EXECUTE format('UPDATE ONLY %s SET geo = %s WHERE st_srid(geo) = %s',
+                               obj.table_oid, new_geo, source_srid);
+                GET DIAGNOSTICS changed = ROW_COUNT;
+                transformed := transformed + changed;
+            EXCEPTION WHEN OTHERS THEN
+                FOR geometry_row IN EXECUTE format(
+                    'SELECT ctid AS row_id, gml_id FROM ONLY %s WHERE st_srid(geo) = %s ORDER BY gml_id, ctid',
+                    obj.table_oid, source_srid) LOOP
+                    BEGIN
+                        EXECUTE format('UPDATE ONLY %s SET geo = %s WHERE ctid = $1', obj.table_oid, new_geo)
+                        USING geometry_row.row_id;
+                        transformed := transformed + 1;
+                    EXCEPTION WHEN OTHERS THEN
+                        failed := failed + 1;
+                        IF failed <= 10 THEN
+                            failed_ids := concat_ws(', ', failed_ids,
+                                                    obj.table_name || ' ' || coalesce(geometry_row.gml_id, ''));
+                        END IF;
+                        failure := coalesce(failure, SQLERRM);
+                    END;
+                END LOOP;
+            END;
         END LOOP;
         -- The constraints dropped for the update describe the table again, now with its new code.
         IF table_changed THEN
@@ -189,6 +218,5 @@ BEGIN
             table_changed := false;
         END IF;
     END LOOP;
-    RETURN total;
 END
 $$;

@@ -1,5 +1,6 @@
 // The post-processing sequence: one database function per step, each step reported, a failed step
 // reported and passed over.
+#include <string>
 #include <vector>
 
 #include "app/FormKelpora.h"
@@ -40,7 +41,7 @@ const TPostStep kAddGeometryColumns{"Bearbeite geometry_columns ... ",
 const TPostStep kTransformGeometries{"Transformiere Geometrien ... ",
                                      ": Transformiere Geometrien ...",
                                      "Transformiere Geometrien ... ",
-                                     "SELECT fkt_transformprj(:srid, :path)",
+                                     "SELECT * FROM fkt_transformprj(:srid, :path)",
                                      "Fehler beim Transformieren der Geometrien. ",
                                      "Fehler beim Transformieren der Geometrien\".  - "};
 const TPostStep kNachbereitungAFIS{"Nachbereitung ... ",
@@ -61,6 +62,19 @@ const TPostStep kAufbereitungALB{"Aufbereitung ALB ... ",
                                  "SELECT alb_nachbearbeitung()",
                                  "Fehler bei der Aufbereitung ALB ",
                                  "Fehler bei der Aufbereitung ALB.  - "};
+
+// The geometries the transformation could not take stay as they were; the others are transformed and
+// stay transformed, so the step has failed for these alone, and says which they are.
+std::string NotTransformedText(std::int32_t target, std::int64_t transformed, std::int64_t failed,
+                               const std::string& firstIds, const std::string& firstFailure) {
+    constexpr std::int64_t kIdsNamed = 10; // as many as the database function names
+    std::string text = std::to_string(failed) + " von " + std::to_string(transformed + failed) +
+                       " Geometrien lassen sich nicht nach SRID " + std::to_string(target) +
+                       " transformieren und bleiben unverändert: " + firstIds;
+    if (failed > kIdsNamed)
+        text += " und " + std::to_string(failed - kIdsNamed) + " weitere";
+    return text + " (Grund bei der ersten: " + firstFailure + ")";
+}
 
 TZQuery& Statement(const std::shared_ptr<TZQuery>& cmd) {
     if (!cmd)
@@ -119,7 +133,12 @@ void TfrmKelpora::TransformGeometries() {
         TZParam& path = q.ParamByName("path");
         path.SetDataType(TFieldType::ftString);
         path.SetValue(ini.ReadString("Transformation", "Path31468", ""));
-        q.ExecSQL();
+        q.Open();
+        const std::int64_t failed = q.FieldByName("failed").AsInteger();
+        if (failed > 0)
+            throw EDatabaseError(NotTransformedText(target, q.FieldByName("transformed").AsInteger(), failed,
+                                                    q.FieldByName("failed_ids").AsString(),
+                                                    q.FieldByName("failure").AsString()));
     });
 }
 

@@ -115,16 +115,16 @@ TEST(TransformPrj, TransformsEveryGeometryOfAnotherCode) {
     const std::string square = db.Scalar("SELECT ST_AsText(geo) FROM ax_gebaeude");
 
     // Sent as the post-processing sends it: parameters of unspecified type.
-    EXPECT_EQ(ExecPreparedError(db, "SELECT fkt_transformprj($1, $2)", {"25832", ""}), "");
+    EXPECT_EQ(ExecPreparedError(db, "SELECT * FROM fkt_transformprj($1, $2)", {"25832", ""}), "");
     EXPECT_EQ(
         db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(geo) FROM ax_aufnahmepunkt WHERE gml_id = 'GK2'"),
         "25832 " + expected);
     EXPECT_EQ(db.Scalar("SELECT ST_AsText(geo) FROM ax_gebaeude"), square);
     EXPECT_EQ(db.Scalar("SELECT ST_SRID(geo) FROM ax_aufnahmepunkt WHERE gml_id = 'NOCODE'"), "0");
-    EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(25832, '')"), "0");
+    EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(25832, '')"), "(0,0,,)");
 
     // Into a zone-prefixed system: same projection, easting + 32 000 000.
-    EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(35832, NULL)"), "2");
+    EXPECT_EQ(db.Scalar("SELECT transformed FROM fkt_transformprj(35832, NULL)"), "2");
     EXPECT_EQ(
         db.Scalar("SELECT ST_AsText(ST_SnapToGrid(geo, 0.001)) FROM ax_gebaeude"),
         "POLYGON((32363600 5614700,32363610 5614700,32363610 5614710,32363600 5614710,32363600 5614700))");
@@ -153,8 +153,73 @@ TEST(TransformPrj, UsesTheNtv2GridForGaussKruegerZone4) {
         "SELECT ST_AsText(ST_SnapToGrid(ST_Transform(" + point +
         ", '+proj=tmerc +lat_0=0 +lon_0=12 +k=1 +x_0=4500000 +y_0=0 +ellps=bessel +nadgrids=" + grid +
         " +units=m +no_defs', 25833), 0.001))");
-    EXPECT_EQ(db.Scalar("SELECT fkt_transformprj(25833, '" + grid + "')"), "1");
+    EXPECT_EQ(db.Scalar("SELECT transformed || '/' || failed FROM fkt_transformprj(25833, '" + grid + "')"),
+              "1/0");
     EXPECT_EQ(
         db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(ST_SnapToGrid(geo, 0.001)) FROM ax_grenzpunkt"),
         "25833 " + throughGrid);
+}
+
+// A geometry the target cannot take stays as it was and holds back no other: a real extract stores points
+// of a zone-prefixed system the crs table lacks as 25832 with an easting of 32 363 620, which lie outside
+// the domain of the projection into 4326. A table whose geometries all transform takes one UPDATE; only a
+// table with one that cannot goes row by row (a statement that fails changes nothing and is not counted).
+TEST(TransformPrj, GeometriesTheTargetCannotTakeStayAndAreNamed) {
+    const std::string utm = "ST_GeometryFromText('POINT(363620 5614700)', 25832)";
+    const std::string prefixed = "ST_GeometryFromText('POINT(32363620 5614700)', 25832)";
+    struct Case {
+        const char* what;
+        std::vector<std::string> pointIds; // "P..." a zone-prefixed point, others a sound one
+        const char* answer;                // transformed|failed|failed_ids|failure
+        const char* updates;               // UPDATE statements that changed ax_aufnahmepunkt
+        const char* registeredSrid;        // of ax_aufnahmepunkt in geometry_columns afterwards
+    };
+    const std::vector<Case> cases = {
+        {"all sound: one UPDATE per table, nothing failed", {"A1", "A2", "A3"}, "4|0||", "1", "4326"},
+        {"one prefixed among sound ones",
+         {"A1", "P1", "A2"},
+         "3|1|ax_aufnahmepunkt P1|transform: Point outside of projection domain (2050)",
+         "2",
+         "0"},
+        {"more prefixed than are named",
+         {"P12", "A1", "P01", "P02", "P03", "P04", "P05", "P06", "P07", "P08", "P09", "P10", "P11"},
+         "2|12|ax_aufnahmepunkt P01, ax_aufnahmepunkt P02, ax_aufnahmepunkt P03, ax_aufnahmepunkt P04, "
+         "ax_aufnahmepunkt P05, ax_aufnahmepunkt P06, ax_aufnahmepunkt P07, ax_aufnahmepunkt P08, "
+         "ax_aufnahmepunkt P09, ax_aufnahmepunkt P10|transform: Point outside of projection domain (2050)",
+         "1",
+         "0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TTestDatabase db;
+        CreateObjectTables(db, "AX_Aufnahmepunkt");
+        CreateObjectTables(db, "AX_Gebaeude");
+        std::string rows = Row("ax_gebaeude", "G1", "2024-10-15", "NULL", kUtmSquare);
+        for (const std::string& id : c.pointIds)
+            rows += Row("ax_aufnahmepunkt", id, "2024-10-15", "NULL", id[0] == 'P' ? prefixed : utm);
+        db.Exec(rows);
+        // Counts the UPDATE statements that change the table; a statement that fails counts none.
+        db.Exec("CREATE TABLE updates (n int); CREATE FUNCTION count_update() RETURNS trigger LANGUAGE "
+                "plpgsql AS $$ BEGIN INSERT INTO updates VALUES (1); RETURN NULL; END $$; CREATE TRIGGER "
+                "count_update AFTER UPDATE ON public.ax_aufnahmepunkt FOR EACH STATEMENT EXECUTE FUNCTION "
+                "count_update()");
+        db.Exec("SELECT fkt_add_geometry_column()");
+        const std::string expected = db.Scalar("SELECT ST_AsText(ST_Transform(" + utm + ", 4326))");
+
+        EXPECT_EQ(db.Scalar("SELECT concat_ws('|', transformed, failed, coalesce(failed_ids, ''), "
+                            "coalesce(failure, '')) FROM fkt_transformprj(4326, '')"),
+                  c.answer);
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM updates"), c.updates);
+        for (const std::string& id : c.pointIds)
+            EXPECT_EQ(db.Scalar("SELECT ST_SRID(geo) || ' ' || ST_AsText(geo) FROM ax_aufnahmepunkt WHERE "
+                                "gml_id = '" +
+                                id + "'"),
+                      id[0] == 'P' ? "25832 POINT(32363620 5614700)" : "4326 " + expected)
+                << id;
+        EXPECT_EQ(db.Scalar("SELECT ST_SRID(geo) FROM ax_gebaeude"), "4326");
+        // The table is registered again, with the code of its rows where they agree.
+        EXPECT_EQ(db.Scalar("SELECT srid FROM geometry_columns WHERE f_table_schema = 'public' AND "
+                            "f_table_name = 'ax_aufnahmepunkt'"),
+                  c.registeredSrid);
+    }
 }

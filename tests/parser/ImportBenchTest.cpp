@@ -349,6 +349,28 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          "SELECT count(*) FROM pg_tables WHERE schemaname IN ('public', 'alkistemp') AND tablename IN "
          "('pg_class', 'select', 'alkistemp')",
          "0"},
+        {"points of a zone-prefixed system the crs table lacks cannot go to 4326: they stay and are named, "
+         "the others are transformed, the run ends with failures",
+         Doc(standardUtm32 + point("DEHOST0000000002", "LOKAL_RP_UTM32000") +
+             building("DEHOST0000000003", "<position><gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\">"
+                                          "<gml:pos>349600.5 5500000.25</gml:pos></gml:Point></position>") +
+             sound),
+         1,
+         0,
+         "",
+         "3/0",
+         {"Das Bezugssystem LOKAL_RP_UTM32000 der Datei file steht nicht in der Tabelle crs",
+          "Fehler beim Transformieren der Geometrien\".  - 1 von 2 Geometrien lassen sich nicht nach SRID "
+          "4326 "
+          "transformieren und bleiben unverändert: ax_gebaeude DEHOST0000000002 (Grund bei der ersten: "
+          "transform: Point outside of projection domain (2050))"},
+         0,
+         "--post-processing --target-srid 4326",
+         1,
+         "",
+         "SELECT string_agg(gml_id || ' ' || ST_SRID(geo), ', ' ORDER BY gml_id) FROM ax_gebaeude WHERE geo "
+         "IS NOT NULL",
+         "DEHOST0000000002 25832, DEHOST0000000003 4326"},
         {"a reference system of a name longer than any real one is passed over, said once",
          Doc(systems(2, 300) + sound),
          0,

@@ -657,6 +657,60 @@ TEST_F(ImportCommand, RunWithFailuresEndsSayingSo) {
     }
 }
 
+// Points of a zone-prefixed system stored under the plain code (an easting of 32 363 620 in 25832) lie
+// outside what the projection into 4326 takes: the transformation says how many stay and which, with the
+// database's reason, transforms the others, and the run ends with failures. With every geometry
+// transformed the step says nothing more than its start.
+TEST_F(ImportCommand, GeometriesTheTransformationCannotTakeAreSaidAndTheRunEndsWithFailures) {
+    const std::string reason = "transform: Point outside of projection domain (2050)";
+    const struct {
+        const char* what;
+        std::vector<std::string> prefixed; // beside the sound point A1
+        std::vector<std::string> said;     // the log window lines from the step's start on
+    } cases[] = {
+        {"all transform", {}, {": Transformiere Geometrien ...", ": Import abgeschlossen."}},
+        {"two that cannot",
+         {"P2", "P1"},
+         {": Transformiere Geometrien ...", ": Fehler beim Transformieren der Geometrien. ",
+          "\t2 von 3 Geometrien lassen sich nicht nach SRID 4326 transformieren und bleiben unverändert: "
+          "ax_aufnahmepunkt P1, ax_aufnahmepunkt P2 (Grund bei der ersten: " +
+              reason + ")",
+          ": Import mit Fehlern abgeschlossen."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string rows = "('A1', '2024-10-15', ST_SetSRID(ST_MakePoint(363620, 5614700), 25832))";
+        for (const std::string& id : c.prefixed)
+            rows += ", ('" + id + "', '2024-10-15', ST_SetSRID(ST_MakePoint(32363620, 5614700), 25832))";
+        db->Exec("DROP TABLE IF EXISTS public.ax_aufnahmepunkt; CREATE TABLE public.ax_aufnahmepunkt () "
+                 "INHERITS (public.ax_objects); INSERT INTO public.ax_aufnahmepunkt (gml_id, beginn, geo) "
+                 "VALUES " +
+                 rows);
+        w->cboSRID->setCurrentIndex(0);
+        ASSERT_EQ(w->SelectedTargetSRID(), 4326);
+        ChooseFiles({}, true, "post");
+        w->ToolButton3Click();
+
+        const std::vector<std::string> lines = Lines();
+        const auto start = std::find(lines.rbegin(), lines.rend(), ": Transformiere Geometrien ...");
+        ASSERT_NE(start, lines.rend());
+        EXPECT_EQ(std::vector<std::string>(start.base() - 1, lines.end()), c.said);
+        std::vector<std::string> errorRows;
+        for (const std::string& row : LogRows(w->iLfdNrUmsetzung))
+            if (row.starts_with("1|"))
+                errorRows.push_back(row);
+        EXPECT_EQ(errorRows, c.prefixed.empty() ? std::vector<std::string>{}
+                                                : std::vector<std::string>{
+                                                      "1|Fehler beim Transformieren der Geometrien\".  - " +
+                                                      c.said[2].substr(1)});
+        EXPECT_EQ(db->Scalar("SELECT string_agg(gml_id || ' ' || ST_SRID(geo), ', ' ORDER BY gml_id) FROM "
+                             "public.ax_aufnahmepunkt"),
+                  c.prefixed.empty() ? "A1 4326" : "A1 4326, P1 25832, P2 25832");
+        EXPECT_TRUE(fake->errors.empty());
+        ExpectCleanedUp();
+    }
+}
+
 // The server ends the session in the middle of post-processing: the lost connection is said once, the
 // steps after it are skipped, and the run ends with failures, without an error box.
 TEST_F(ImportCommand, LostConnectionDuringPostProcessingSkipsTheRestAndEndsWithFailures) {

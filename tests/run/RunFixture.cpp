@@ -95,9 +95,11 @@ void RunFixture::TracePostProcessing() {
                  "() RETURNS void LANGUAGE sql AS $$ INSERT INTO calls(call) " + "VALUES ('" + f + "') $$");
     }
     db->Exec("DROP FUNCTION IF EXISTS fkt_transformprj(integer, text) CASCADE");
-    db->Exec("CREATE FUNCTION fkt_transformprj(srid integer, path text) RETURNS void LANGUAGE sql AS $$ "
+    // The answer of a transformation that found nothing it could not take.
+    db->Exec("CREATE FUNCTION fkt_transformprj(srid integer, path text, OUT transformed bigint, OUT failed "
+             "bigint, OUT failed_ids text, OUT failure text) LANGUAGE sql AS $$ "
              "INSERT INTO calls(call) VALUES ('fkt_transformprj(' || srid || ',' || quote_literal(path) || "
-             "')') $$");
+             "')') RETURNING 0::bigint, 0::bigint, NULL::text, NULL::text $$");
 }
 
 std::vector<std::string> RunFixture::TracedCalls() {
