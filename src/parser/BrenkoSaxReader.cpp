@@ -741,7 +741,7 @@ void TBrenkoSaxReader::SayUpdatePropertyIgnored(const std::string& name) {
     const std::string shown = Utf8Left(name, kSaidPropertyChars);
     frm->LogAndWriteLog(1, "Eigenschaft einer Aktualisierung übergangen (Zeile " +
                                std::to_string(LineNumber()) +
-                               "): " + (name.empty() ? std::string("ohne Namen") : shown) +
+                               "): " + (name.empty() ? std::string("eine Eigenschaft ohne Namen") : shown) +
                                (shown.size() < name.size() ? "…" : "") +
                                " ändert nichts; übernommen wird nur " + std::string(kEndetPath) + ".");
 }

@@ -259,6 +259,13 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+// Writes `text` as the file `name` of `dir`; its path.
+std::string WriteFile(const QTemporaryDir& dir, const std::string& name, const std::string& text) {
+    const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
 const char* kEnvelopeStart =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<AX_NutzerbezogeneBestandsdatenaktualisierung_NBA "
@@ -308,9 +315,7 @@ std::string ReplaceOfAddress(const std::string& oldBegin, const std::string& beg
 TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
     QTemporaryDir dir;
     const auto file = [&](const std::string& name, const std::string& text) {
-        const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return history::WriteFile(dir, name, text);
     };
     const std::string extract = file("extract.xml", history::Extract());
     const std::string first =
@@ -374,9 +379,7 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
 TEST_F(LoadDocTest, ATransactionWithADateThatIsNoneClosesNothing) {
     QTemporaryDir dir;
     const auto file = [&](const std::string& name, const std::string& text) {
-        const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return history::WriteFile(dir, name, text);
     };
     const std::string deleteOfBuilding =
         std::string(history::kEnvelopeStart) +
@@ -437,9 +440,7 @@ TEST_F(LoadDocTest, ATransactionWithADateThatIsNoneClosesNothing) {
 TEST_F(LoadDocTest, EveryFeatureOfAnInsertAndEveryIdOfADeleteAndAnUpdateTakeEffect) {
     QTemporaryDir dir;
     const auto file = [&](const std::string& name, const std::string& text) {
-        const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return history::WriteFile(dir, name, text);
     };
     const auto building = [](int n, const std::string& begin) {
         return history::Feature("AX_Gebaeude", "DEMULT000000000" + std::to_string(n), begin,

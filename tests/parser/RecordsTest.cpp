@@ -179,19 +179,22 @@ std::vector<TTransactionCase> TransactionCases() {
          {"Insert F S\nA P=s\n", "Update AX_Flurstueck DENW44AL00003IkM\nE 2011-04-29 07:06:35\n",
           "Update AX_Flurstueck DENW44AL00003IkN\nE 2011-04-29 07:06:35\n",
           "Update AX_Gebaeude DENW44AL00003IkO\nE 2012-01-02\n", "Insert F S\nA P=s\n"}},
-        {"other properties of an update change nothing and are said once per file and name; no endet, "
-         "nothing "
-         "handed over",
-         Update("adv:AX_Gebaeude",
-                {{"adv:gebaeudefunktion", "2000"},
-                 {"adv:position", "<gml:Point><gml:pos>1 2</gml:pos></gml:Point>"},
-                 {"anlass", "010102"}},
-                {"DENW44AL00003IkM"}) +
+        {"other properties of an update change nothing and are said once per file and name; without "
+         "endet nothing is handed over",
+         Update(
+             "adv:AX_Gebaeude",
+             {{"adv:gebaeudefunktion", "2000"},
+              {"adv:position", "<gml:Point><gml:pos>1 2</gml:pos></gml:Point>"},
+              {"anlass", "010102"},
+              // Values are data: what they hold opens nothing and is no part of this update.
+              {"adv:istTeilVon", "<wfs:Insert><F gml:id=\"Q\"><P>1</P></F></wfs:Insert><crs gml:id=\"R\"/>"},
+              {"adv:x", Update("Y", {{kEndet, "2011-01-01"}}, {"DENW44AL00003IkX"})}},
+             {"DENW44AL00003IkM"}) +
              sound +
              Update("AX_Gebaeude", {{"gebaeudefunktion", "1000"}, {kEndet, "2011-04-29T07:06:35Z"}},
                     {"DENW44AL00003IkN"}),
          {"Insert F S\nA P=s\n", "Update AX_Gebaeude DENW44AL00003IkN\nE 2011-04-29 07:06:35\n"},
-         {Said("gebaeudefunktion"), Said("position")}},
+         {Said("gebaeudefunktion"), Said("position"), Said("istTeilVon"), Said("x")}},
         {"an endet that is no date refuses the update's records; an update naming no object is refused",
          Update("AX_Flurstueck", {{kEndet, "morgen"}}, {"DENW44AL00003IkM", "DENW44AL00003IkN"}) +
              Update("AX_Flurstueck", {{kEndet, "2011-04-29T07:06:35Z"}}, {}),
