@@ -10,7 +10,8 @@
 #include "model/DateTime.h"
 #include "model/StringList.h"
 
-enum class TAAObjectType : std::uint8_t { twfsInsert = 0, twfsReplace = 1, twfsDelete = 2 };
+// twfsUpdate: a wfs:Update that ends the lifespan of the object it names at its dtEnde.
+enum class TAAObjectType : std::uint8_t { twfsInsert = 0, twfsReplace = 1, twfsDelete = 2, twfsUpdate = 3 };
 using enum TAAObjectType;
 
 // The target identifiers of one relation type of one feature, in the order added, duplicates kept.

@@ -12,7 +12,9 @@
 namespace {
 
 std::string EndText(const TAXObject& r) {
-    return DateTimeToDbText(r.wfsType == twfsReplace ? r.dtBegin : Now());
+    return DateTimeToDbText(r.wfsType == twfsReplace  ? r.dtBegin
+                            : r.wfsType == twfsUpdate ? r.dtEnde
+                                                      : Now());
 }
 
 // The open marker of the prepared database: no end, or the zero date-time.
