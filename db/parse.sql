@@ -44,17 +44,17 @@ INSERT INTO kelpora_attribute_type (attrart, attrtyp) VALUES
     ('gemeindezugehoerigkeit_kreis', 1), ('gemeindezugehoerigkeit_land', 1),
     ('gemeindezugehoerigkeit_regierungsbezirk', 1), ('gruendeDerAusgesetztenAbmarkung', 1),
     ('hafenkategorie', 1), ('hydrologischesMerkmal', 1), ('kennziffer_gemarkungsnummer', 1),
-    ('kennziffer_land', 1), ('klassifizierung', 1), ('koordinatenstatus', 1), ('kulturart', 1),
+    ('kennziffer_land', 1), ('klassifizierung', 1), ('koordinatenstatus', 1), ('kreis', 1), ('kulturart', 1),
     ('lagebezeichnung_verschluesselt_gemeinde', 1), ('lagebezeichnung_verschluesselt_kreis', 1),
     ('lagebezeichnung_verschluesselt_land', 1), ('lagebezeichnung_verschluesselt_regierungsbezirk', 1),
     ('lagergut', 1), ('lageZurErdoberflaeche', 1), ('lageZurOberflaeche', 1), ('landschaftstyp', 1),
     ('markierung', 1), ('merkmal', 1), ('nutzung', 1), ('oberflaechenmaterial', 1), ('primaerenergie', 1),
     ('produkt', 1), ('qualitaetsangaben_genauigkeitsstufe', 1), ('qualitaetsangaben_vertrauenswuerdigkeit', 1),
-    ('schluessel_gemarkung', 1), ('schluessel_gemarkungsnummer', 1), ('schluessel_gemeinde', 1),
-    ('schluessel_gemeindeteil', 1), ('schluessel_kreis', 1), ('schluessel_land', 1),
-    ('schluessel_regierungsbezirk', 1), ('schluessel_verwaltungsgemeinschaft', 1), ('speicherinhalt', 1),
-    ('sportart', 1), ('spurweite', 1), ('stellenart', 1), ('tidemerkmal', 1), ('vegetationsmerkmal', 1),
-    ('vermarkung_Marke', 1), ('widmung', 1), ('zone', 1), ('zustaendigeStelle_land', 1), ('zustand', 1),
+    ('regierungsbezirk', 1), ('schluessel_gemarkung', 1), ('schluessel_gemarkungsnummer', 1),
+    ('schluessel_gemeinde', 1), ('schluessel_gemeindeteil', 1), ('schluessel_kreis', 1), ('schluessel_land', 1),
+    ('schluessel_regierungsbezirk', 1), ('speicherinhalt', 1), ('sportart', 1), ('spurweite', 1),
+    ('stellenart', 1), ('tidemerkmal', 1), ('vegetationsmerkmal', 1), ('vermarkung_Marke', 1),
+    ('verwaltungsgemeinschaft', 1), ('widmung', 1), ('zone', 1), ('zustaendigeStelle_land', 1), ('zustand', 1),
     ('zustandsstufeOderBodenstufe', 1),
     -- integers
     ('anzahlDerFahrstreifen', 2), ('anzahlDerOberirdischenGeschosse', 2),
@@ -323,8 +323,8 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
     ('AX_Gemarkung', 73007, 'schluesselGesamt bezeichnung schluessel_land schluessel_gemarkungsnummer anlass'),
     ('AX_GemarkungsteilFlur', 73008, 'schluesselGesamt bezeichnung schluessel_land schluessel_gemarkung '
         'schluessel_gemarkungsteilFlur anlass'),
-    ('AX_Verwaltungsgemeinschaft', 73009, 'schluesselGesamt bezeichnung schluessel_land '
-        'schluessel_regierungsbezirk schluessel_kreis schluessel_verwaltungsgemeinschaft anlass'),
+    ('AX_Verwaltungsgemeinschaft', 73009, 'schluesselGesamt bezeichnung land regierungsbezirk kreis '
+        'verwaltungsgemeinschaft anlass'),
     ('AX_Buchungsblattbezirk', 73010, 'schluesselGesamt bezeichnung schluessel_land schluessel_bezirk '
         'gehoertZu_land gehoertZu_stelle anlass'),
     ('AX_Dienststelle', 73011, 'schluesselGesamt bezeichnung schluessel_land schluessel_stelle stellenart '

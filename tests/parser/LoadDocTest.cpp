@@ -649,9 +649,14 @@ TEST_F(LoadDocTest, AttributesOfTheWholeCatalogueAreStored) {
             "<gemeindekennzeichen><AX_Gemeindekennzeichen><land>07</land><regierungsbezirk>3"
             "</regierungsbezirk><kreis>14</kreis><gemeinde>000</gemeinde></AX_Gemeindekennzeichen>"
             "</gemeindekennzeichen>") +
+        // not a data type for the parser: the members of the key are lines of their own
+        feature("AX_Verwaltungsgemeinschaft", "DERP12AL0000Vwg1",
+                "<schluessel><AX_Verwaltungsgemeinschaft_Schluessel><land>07</land><regierungsbezirk>3"
+                "</regierungsbezirk><kreis>14</kreis><verwaltungsgemeinschaft>1234</verwaltungsgemeinschaft>"
+                "</AX_Verwaltungsgemeinschaft_Schluessel></schluessel>") +
         "</wfs:FeatureCollection></enthaelt>");
     form->LoadDoc(file);
-    EXPECT_EQ(form->iParsedFeatures, 6);
+    EXPECT_EQ(form->iParsedFeatures, 7);
 
     EXPECT_EQ(db.Scalar("SELECT concat_ws('|', schriftinhalt, art, drehwinkel, horizontaleausrichtung, "
                         "darstellungsprioritaet, anlass, st_astext(geo)) FROM public.ap_pto"),
@@ -674,6 +679,10 @@ TEST_F(LoadDocTest, AttributesOfTheWholeCatalogueAreStored) {
                   "trim(gemeindekennzeichen_regierungsbezirk), trim(gemeindekennzeichen_kreis), "
                   "trim(gemeindekennzeichen_gemeinde)) FROM public.ax_gemeinde"),
         "07314000|Ludwigshafen am Rhein|07|3|14|000");
+    EXPECT_EQ(
+        db.Scalar("SELECT concat_ws('|', land, trim(regierungsbezirk), trim(kreis), verwaltungsgemeinschaft) "
+                  "FROM public.ax_verwaltungsgemeinschaft"),
+        "07|3|14|1234");
     // Only the property the catalogue does not know is said, once.
     EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"),
               std::vector<std::string>{
