@@ -90,15 +90,16 @@ INSERT INTO kelpora_attribute_type (attrart, attrtyp) VALUES
     ('laufendeNummerNachDIN1421', 0), ('nachfolgerFlurstueckskennzeichen', 0), ('nachnameOderFirma', 0),
     ('name', 0), ('name_unverschluesselt', 0), ('namensbestandteil', 0), ('nivellementlinie', 0), ('nummer', 0),
     ('nummerDerBahnstrecke', 0), ('nummerDesSchutzgebietes', 0), ('nummerImAufteilungsplan', 0),
-    ('ort_Post', 0), ('ortsteil', 0), ('pos', 0), ('positionierungsregel', 0),
-    ('postleitzahlPostzustellung', 0), ('pseudonummer', 0), ('punktkennung', 0), ('schluessel_bezirk', 0),
-    ('schluessel_gemarkungsteilFlur', 0), ('schluessel_lage', 0), ('schluessel_stelle', 0),
-    ('schluesselGesamt', 0), ('schriftinhalt', 0), ('signaturnummer', 0), ('sonstigeAngaben', 0),
-    ('sonstigeEigenschaft', 0), ('stelle', 0), ('strasse', 0), ('tagesabschnittsnummer', 0), ('telefon', 0),
-    ('vertikaleAusrichtung', 0), ('vorgaengerFlurstueckskennzeichen', 0), ('vorname', 0),
-    ('weitereGebaeudefunktion', 0), ('wohnortOderSitz', 0), ('zeitpunktDerEintragung', 0),
-    ('zeitpunktDerEntstehung', 0), ('zeitpunktDerHistorisierung', 0), ('zusatzZurLagebezeichnung', 0),
-    ('zustaendigeStelle_stelle', 0), ('zweitname', 0),
+    ('ort_Post', 0), ('ortsteil', 0), ('pos', 0), ('positionierungsregel', 0), ('postfach', 0),
+    ('postleitzahlPostfach', 0), ('postleitzahlPostzustellung', 0), ('pseudonummer', 0), ('punktkennung', 0),
+    ('schluessel_bezirk', 0), ('schluessel_gemarkungsteilFlur', 0), ('schluessel_lage', 0),
+    ('schluessel_stelle', 0), ('schluesselGesamt', 0), ('schriftinhalt', 0), ('signaturnummer', 0),
+    ('sonstigeAngaben', 0), ('sonstigeEigenschaft', 0), ('stelle', 0), ('strasse', 0),
+    ('tagesabschnittsnummer', 0), ('telefon', 0), ('vertikaleAusrichtung', 0),
+    ('vorgaengerFlurstueckskennzeichen', 0), ('vorname', 0), ('weitereGebaeudefunktion', 0),
+    ('wohnortOderSitz', 0), ('zeitpunktDerEintragung', 0), ('zeitpunktDerEntstehung', 0),
+    ('zeitpunktDerHistorisierung', 0), ('zusatzZurLagebezeichnung', 0), ('zustaendigeStelle_stelle', 0),
+    ('zweitname', 0),
     -- heights taken from point geometries (comma as decimal separator, up to three values)
     ('hoehe_5783', 0), ('hoehe_7837', 0), ('DE_DHHN92_NH', 0), ('DE_DHHN2016_NH', 0), ('ETRS89_h', 0);
 
@@ -185,8 +186,8 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
         'hinweise vermarkung_Marke name anlass'),
     ('AX_Person', 21001, 'nachnameOderFirma vorname namensbestandteil akademischerGrad geburtsname '
         'geburtsdatum anrede wohnortOderSitz beruf anlass'),
-    ('AX_Anschrift', 21003, 'ort_Post postleitzahlPostzustellung strasse hausnummer bestimmungsbezirk '
-        'ortsteil telefon fax land anlass'),
+    ('AX_Anschrift', 21003, 'ort_Post postleitzahlPostzustellung postleitzahlPostfach postfach strasse '
+        'hausnummer bestimmungsbezirk ortsteil telefon fax land anlass'),
     ('AX_Namensnummer', 21006, 'laufendeNummerNachDIN1421 anteil_zaehler anteil_nenner '
         'artDerRechtsgemeinschaft beschriebDerRechtsgemeinschaft eigentuemerart nummer anlass'),
     ('AX_Buchungsblatt', 22001, 'buchungsblattkennzeichen buchungsblattbezirk_land '
@@ -202,7 +203,8 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
         'lageZurErdoberflaeche objekthoehe anlass'),
     ('AX_BesondereGebaeudelinie', 31003, 'beschaffenheit anlass'),
     ('AX_Firstlinie', 31004, 'art anlass'),
-    ('AX_BesondererGebaeudepunkt', 31005, 'punktkennung land stelle sonstigeEigenschaft art name anlass'),
+    ('AX_BesondererGebaeudepunkt', 31005, 'punktkennung land stelle zustaendigeStelle_land '
+        'zustaendigeStelle_stelle sonstigeEigenschaft art name anlass'),
     ('AX_Wohnbauflaeche', 41001, 'artDerBebauung zustand name zweitname anlass'),
     ('AX_IndustrieUndGewerbeflaeche', 41002, 'funktion name zustand foerdergut lagergut primaerenergie '
         'anlass'),
@@ -254,7 +256,8 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
     ('AX_HeilquelleGasquelle', 51008, 'art name anlass'),
     ('AX_SonstigesBauwerkOderSonstigeEinrichtung', 51009, 'bauwerksfunktion name bezeichnung anlass'),
     ('AX_EinrichtungInOeffentlichenBereichen', 51010, 'art kilometerangabe anlass'),
-    ('AX_BesondererBauwerkspunkt', 51011, 'punktkennung land stelle sonstigeEigenschaft anlass'),
+    ('AX_BesondererBauwerkspunkt', 51011, 'punktkennung land stelle zustaendigeStelle_land '
+        'zustaendigeStelle_stelle sonstigeEigenschaft anlass'),
     ('AX_Ortslage', 52001, 'name anlass'),
     ('AX_Hafen', 52002, 'hafenkategorie name nutzung anlass'),
     ('AX_Schleuse', 52003, 'name anlass'),

@@ -321,7 +321,8 @@ public:
     const TPortionFile* crsFallbackFile = nullptr;
     // A property of a feature that carries a value but has no column of its type (or group) in `parse`
     // is not stored: said once per file, object type and property, in the log window and as an error
-    // row, so that nothing of a delivery disappears without a word.
+    // row, so that nothing of a delivery disappears without a word (a thousand one by one, then the rest
+    // of the file in one line).
     void ReportPropertiesWithoutColumn(const std::string& oa, const TStringList& attribute,
                                        const TStringList& columns);
     std::set<std::string> columnlessReported; // object type and property said for the file below

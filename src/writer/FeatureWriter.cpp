@@ -287,15 +287,26 @@ void TfrmKelpora::ReportPropertiesWithoutColumn(const std::string& oa, const TSt
         columnlessFile = file;
         columnlessReported.clear();
     }
+    // A file of ever new element names would otherwise grow the list and the log without end.
+    constexpr std::size_t kMostReports = 1000;
     for (int i = 0; i < attribute.Count(); ++i) {
         // A line without a value (a data type's container, a repeat) loses nothing.
         if (!attribute.HasValue(i))
             continue;
         const std::string name = attribute.Names(i);
-        if (columns.IndexOfName(name) >= 0 || !columnlessReported.insert(oa + '\n' + name).second)
+        if (columns.IndexOfName(name) >= 0 || columnlessReported.count(oa + '\n' + name) > 0)
             continue;
-        const std::string text = "Die Eigenschaft " + name + " von " + oa + " der Datei " + sFileID +
-                                 " hat keine Spalte in der Tabelle parse und wird nicht gespeichert.";
+        std::string text;
+        if (columnlessReported.size() < kMostReports) {
+            columnlessReported.insert(oa + '\n' + name);
+            text = "Die Eigenschaft " + name + " von " + oa + " der Datei " + sFileID +
+                   " hat keine Spalte in der Tabelle parse und wird nicht gespeichert.";
+        } else if (columnlessReported.insert(std::string()).second) {
+            text = "Weitere Eigenschaften ohne Spalte in der Tabelle parse werden in der Datei " + sFileID +
+                   " nicht mehr einzeln genannt; auch sie werden nicht gespeichert.";
+        } else {
+            return;
+        }
         AddLogLine(text);
         WriteLog(1, text);
     }

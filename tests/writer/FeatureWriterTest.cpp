@@ -602,6 +602,23 @@ TEST_F(FeatureWriter, PropertyWithoutColumnIsSaidOncePerFileTypeAndProperty) {
     EXPECT_EQ(ErrorRows(), std::vector<std::string>{text("fremd", "AX_Prueftyp", "og")});
     EXPECT_EQ(Log().back(), text("fremd", "AX_Prueftyp", "og"));
     EXPECT_EQ(db.Scalar("SELECT extra FROM alkistemp.og_99 WHERE gml_id = 'G1'"), "8");
+
+    // A file of ever new names: a thousand are said one by one, the rest at once.
+    db.Exec("DELETE FROM logs");
+    form->obFiles.push_back(std::make_unique<TPortionFile>("viele"));
+    form->sFileID = "viele";
+    for (int feature = 0; feature < 3; ++feature) {
+        auto many = Record("AX_Prueftyp", "M" + std::to_string(feature));
+        for (int k = 0; k < (feature == 0 ? 999 : 2); ++k)
+            many->attribute.Add("p" + std::to_string(feature) + "_" + std::to_string(k) + "=1");
+        EXPECT_TRUE(form->WriteToDB(many.get()));
+    }
+    const std::vector<std::string> rows = ErrorRows();
+    ASSERT_EQ(rows.size(), 1001u);
+    EXPECT_EQ(rows[998], text("p0_998", "AX_Prueftyp", "viele"));
+    EXPECT_EQ(rows[999], text("p1_0", "AX_Prueftyp", "viele"));
+    EXPECT_EQ(rows[1000], "Weitere Eigenschaften ohne Spalte in der Tabelle parse werden in der Datei viele "
+                          "nicht mehr einzeln genannt; auch sie werden nicht gespeichert.");
 }
 
 TEST_F(FeatureWriter, DuplicateKeyIsReportedAsPresentObject) {
