@@ -294,11 +294,14 @@ void TfrmKelpora::ReportPropertiesWithoutColumn(const std::string& oa, const TSt
         if (!attribute.HasValue(i))
             continue;
         const std::string name = attribute.Names(i);
-        if (columns.IndexOfName(name) >= 0 || columnlessReported.count(oa + '\n' + name) > 0)
+        if (columns.IndexOfName(name) >= 0)
+            continue;
+        std::string key = oa + '\n' + name;
+        if (columnlessReported.count(key) > 0)
             continue;
         std::string text;
         if (columnlessReported.size() < kMostReports) {
-            columnlessReported.insert(oa + '\n' + name);
+            columnlessReported.insert(std::move(key));
             text = "Die Eigenschaft " + name + " von " + oa + " der Datei " + sFileID +
                    " hat keine Spalte in der Tabelle parse und wird nicht gespeichert.";
         } else if (columnlessReported.insert(std::string()).second) {
