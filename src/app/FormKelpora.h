@@ -319,6 +319,14 @@ public:
     void ReportCrsFallback(const std::string& crs, const std::string& standardCrs, std::int32_t srid);
     std::set<std::string> crsFallbacksReported; // names said for the file below
     const TPortionFile* crsFallbackFile = nullptr;
+    // A property of a feature that carries a value but has no column of its type (or group) in `parse`
+    // is not stored: said once per file, object type and property, in the log window and as an error
+    // row, so that nothing of a delivery disappears without a word (a thousand one by one, then the rest
+    // of the file in one line).
+    void ReportPropertiesWithoutColumn(const std::string& oa, const TStringList& attribute,
+                                       const TStringList& columns);
+    std::set<std::string> columnlessReported; // object type and property said for the file below
+    const TPortionFile* columnlessFile = nullptr;
     // The failure report of the INSERT of a feature (duplicate or any other error).
     void ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error);
     // The progress step that ends every call that got as far as its INSERT.

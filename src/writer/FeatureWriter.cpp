@@ -280,6 +280,41 @@ void TfrmKelpora::ReportCrsFallback(const std::string& crs, const std::string& s
     WriteLog(1, text);
 }
 
+void TfrmKelpora::ReportPropertiesWithoutColumn(const std::string& oa, const TStringList& attribute,
+                                                const TStringList& columns) {
+    const TPortionFile* const file = obFiles.empty() ? nullptr : obFiles.back().get();
+    if (file != columnlessFile) {
+        columnlessFile = file;
+        columnlessReported.clear();
+    }
+    // A file of ever new element names would otherwise grow the list and the log without end.
+    constexpr std::size_t kMostReports = 1000;
+    for (int i = 0; i < attribute.Count(); ++i) {
+        // A line without a value (a data type's container, a repeat) loses nothing.
+        if (!attribute.HasValue(i))
+            continue;
+        const std::string name = attribute.Names(i);
+        if (columns.IndexOfName(name) >= 0)
+            continue;
+        std::string key = oa + '\n' + name;
+        if (columnlessReported.count(key) > 0)
+            continue;
+        std::string text;
+        if (columnlessReported.size() < kMostReports) {
+            columnlessReported.insert(std::move(key));
+            text = "Die Eigenschaft " + name + " von " + oa + " der Datei " + sFileID +
+                   " hat keine Spalte in der Tabelle parse und wird nicht gespeichert.";
+        } else if (columnlessReported.insert(std::string()).second) {
+            text = "Weitere Eigenschaften ohne Spalte in der Tabelle parse werden in der Datei " + sFileID +
+                   " nicht mehr einzeln genannt; auch sie werden nicht gespeichert.";
+        } else {
+            return;
+        }
+        AddLogLine(text);
+        WriteLog(1, text);
+    }
+}
+
 void TfrmKelpora::ShowFileProgress() {
     if (obStatistics.Empty())
         return;
@@ -430,6 +465,8 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             table = LowerCaseAscii(oa);
             columns = GetAttributList(oa, "");
         }
+        if (columns)
+            ReportPropertiesWithoutColumn(oa, r.attribute, *columns);
         static const TAttributList::TInsertColumns kNoColumns;
         const TAttributList::TInsertColumns& insertColumns = columns ? columns->InsertColumns() : kNoColumns;
         const std::vector<TAttributList::TColumn>& entries = insertColumns.entries;

@@ -80,6 +80,27 @@ TEST(Install, RunningItTwiceKeepsDataAndLocalConfiguration) {
     db.Exec("SELECT temp2alkis()");
 }
 
+// A database prepared before the catalogue grew gains the rows it lacks on the next install; the rows
+// it has, with local changes, stay as they are.
+TEST(Install, RunningItAgainAddsTheMissingCatalogueRows) {
+    TTestDatabase db;
+    const std::string rows = "SELECT count(*) FROM parse WHERE oa = 'AX_Bewertung' OR "
+                             "(oa = 'AX_Gemeinde' AND attrart LIKE 'gemeindekennzeichen%')";
+    const std::string all = db.Scalar("SELECT count(*) FROM parse");
+    EXPECT_EQ(db.Scalar(rows), "7"); // klassifizierung, anlass and five key members
+    db.Exec("DELETE FROM parse WHERE oa = 'AX_Bewertung' OR "
+            "(oa = 'AX_Gemeinde' AND attrart LIKE 'gemeindekennzeichen%')");
+    db.Exec("UPDATE parse SET attrtyp = 0 WHERE oa = 'AX_Gebaeude' AND attrart = 'gebaeudefunktion'");
+
+    ASSERT_EQ(RunInstallAgain(db), 0);
+
+    EXPECT_EQ(db.Scalar(rows), "7");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM parse"), all);
+    EXPECT_EQ(
+        db.Scalar("SELECT attrtyp FROM parse WHERE oa = 'AX_Gebaeude' AND attrart = 'gebaeudefunktion'"),
+        "0");
+}
+
 // The statements the importer sends to the prepared tables, as it sends them.
 TEST(Install, AcceptsTheImportersStatementsOnThePreparedTables) {
     TTestDatabase db;

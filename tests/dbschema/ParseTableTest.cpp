@@ -1,5 +1,9 @@
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -8,12 +12,22 @@
 #include "TestDatabase.h"
 
 namespace {
-// The object types of the real Bonn data: one slice file per type.
+// The object types of the real Bonn data: one slice file per type, and the features the composed
+// extracts and updates hold (the element after the one that opens a feature).
 std::vector<std::string> RealObjectTypes() {
     std::vector<std::string> types;
     for (const auto& entry : std::filesystem::directory_iterator(TestDataDir() + "/slices"))
         if (entry.path().extension() == ".xml")
             types.push_back(entry.path().stem().string());
+    const std::regex feature(
+        R"(<(?:\w+:)?(?:featureMember|member|Insert|Replace)(?:\s[^>]*)?>\s*<(?:\w+:)?(\w+))");
+    for (const auto& entry : std::filesystem::directory_iterator(TestDataDir()))
+        if (entry.path().extension() == ".xml") {
+            std::ifstream in(entry.path());
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            for (std::sregex_iterator m(text.begin(), text.end(), feature), end; m != end; ++m)
+                types.push_back((*m)[1]);
+        }
     return types;
 }
 
@@ -25,7 +39,8 @@ std::string Quote(const std::string& text) {
 TEST(ParseTable, CoversTheRealObjectTypesAndTheCommonAlkisTypes) {
     TTestDatabase db;
     std::vector<std::string> types = RealObjectTypes();
-    ASSERT_GE(types.size(), 12u);
+    ASSERT_GE(std::set<std::string>(types.begin(), types.end()).size(), 12u);
+    ASSERT_GE(types.size(), 12u + 12u * 2 + 2u); // the extracts' features and the updates' insert and replace
     for (const char* common : {"AX_Flurstueck",
                                "AX_Gebaeude",
                                "AX_LagebezeichnungMitHausnummer",
@@ -59,6 +74,30 @@ TEST(ParseTable, CoversTheRealObjectTypesAndTheCommonAlkisTypes) {
                                "AX_StehendesGewaesser",
                                "AX_Hoehenfestpunkt"})
         types.push_back(common);
+    // beside them in real deliveries (a Rheinland-Pfalz extract)
+    for (const char* delivered : {"AP_PTO",
+                                  "AP_PPO",
+                                  "AP_LPO",
+                                  "AP_LTO",
+                                  "AP_Darstellung",
+                                  "AX_Bewertung",
+                                  "AX_Bodenschaetzung",
+                                  "AX_HistorischesFlurstueckALB",
+                                  "AX_BesondererGebaeudepunkt",
+                                  "AX_BesondereGebaeudelinie",
+                                  "AX_Bauteil",
+                                  "AX_GrablochDerBodenschaetzung",
+                                  "AX_MusterLandesmusterUndVergleichsstueck",
+                                  "AX_BauwerkOderAnlageFuerIndustrieUndGewerbe",
+                                  "AX_SonstigesBauwerkOderSonstigeEinrichtung",
+                                  "AX_BauwerkImVerkehrsbereich",
+                                  "AX_KlassifizierungNachStrassenrecht",
+                                  "AX_Denkmalschutzrecht",
+                                  "AX_Gemeindeteil",
+                                  "AX_Verwaltungsgemeinschaft",
+                                  "AX_Gewann",
+                                  "AX_KommunalesGebiet"})
+        types.push_back(delivered);
     for (const std::string& type : types) {
         EXPECT_NE(db.Scalar("SELECT count(*) FROM parse WHERE oa = " + Quote(type)), "0") << type;
         // "nach Objektartengruppen" needs exactly one group per type.
@@ -72,6 +111,8 @@ TEST(ParseTable, CoversTheRealObjectTypesAndTheCommonAlkisTypes) {
     }
     EXPECT_EQ(db.Scalar("SELECT DISTINCT oakennung FROM parse WHERE oa = 'AX_Flurstueck'"), "11001");
     EXPECT_EQ(db.Scalar("SELECT DISTINCT oakennung FROM parse WHERE oa = 'AX_Gebaeude'"), "31001");
+    EXPECT_EQ(db.Scalar("SELECT DISTINCT oakennung FROM parse WHERE oa = 'AX_Bewertung'"), "72004");
+    EXPECT_EQ(db.Scalar("SELECT DISTINCT oakennung FROM parse WHERE oa = 'AX_Gemeinde'"), "73005");
 }
 
 TEST(ParseTable, NamesTheAttributeLinesOfTheRealDataAsTheParserBuildsThem) {
@@ -115,12 +156,62 @@ TEST(ParseTable, NamesTheAttributeLinesOfTheRealDataAsTheParserBuildsThem) {
         {"AX_Turm", "bauwerksfunktion", "bauwerksfunktion", 1},
         {"AX_Wald", "vegetationsmerkmal", "vegetationsmerkmal", 1},
         {"AX_Hoehenfestpunkt", "hoehe_7837", "hoehe_7837", 0},
+        {"AX_Gebaeude", "qualitaetsangaben_herkunft", "qualitaetsangaben_herkunft", 6},
+        {"AX_Turm", "qualitaetsangaben_herkunft", "qualitaetsangaben_herkunft", 6},
+        // attributes every object type inherits
+        {"AX_Flurstueck", "anlass", "anlass", 0},
+        {"AP_PTO", "anlass", "anlass", 0},
+        // the object types of real deliveries beside them
+        {"AP_PTO", "schriftinhalt", "schriftinhalt", 0},
+        {"AP_PTO", "drehwinkel", "drehwinkel", 3},
+        {"AP_PTO", "horizontaleAusrichtung", "horizontaleausrichtung", 0}, // "linksbündig"
+        {"AP_PTO", "darstellungsprioritaet", "darstellungsprioritaet", 2},
+        {"AP_PPO", "signaturnummer", "signaturnummer", 0},
+        {"AX_Bewertung", "klassifizierung", "klassifizierung", 1},
+        {"AX_Bodenschaetzung", "kulturart", "kulturart", 1},
+        {"AX_Bodenschaetzung", "entstehungsartOderKlimastufeWasserverhaeltnisse",
+         "entstehungsartoderklimastufewasserverhaeltnisse", 0}, // repeatable
+        {"AX_Bodenschaetzung", "bodenzahlOderGruenlandgrundzahl", "bodenzahlodergruenlandgrundzahl", 0},
+        {"AX_HistorischesFlurstueckALB", "flurstueckskennzeichen", "flurstueckskennzeichen", 0},
+        {"AX_HistorischesFlurstueckALB", "flurstuecksnummer_zaehler", "flurstuecksnummer_zaehler", 2},
+        {"AX_HistorischesFlurstueckALB", "nachfolgerFlurstueckskennzeichen",
+         "nachfolgerflurstueckskennzeichen", 0},
+        {"AX_BesondererGebaeudepunkt", "punktkennung", "punktkennung", 0},
+        {"AX_Gemeinde", "gemeindekennzeichen_land", "gemeindekennzeichen_land", 1},
+        {"AX_Gemeinde", "gemeindekennzeichen_regierungsbezirk", "gemeindekennzeichen_regierungsbezirk", 1},
+        {"AX_Gemeinde", "gemeindekennzeichen_kreis", "gemeindekennzeichen_kreis", 1},
+        {"AX_Gemeinde", "gemeindekennzeichen_gemeinde", "gemeindekennzeichen_gemeinde", 1},
+        {"AX_Gemeinde", "schluesselGesamt", "schluesselgesamt", 0},
+        // a data type the parser does not flatten: its members are lines of their own
+        {"AX_Verwaltungsgemeinschaft", "verwaltungsgemeinschaft", "verwaltungsgemeinschaft", 1},
+        {"AX_Verwaltungsgemeinschaft", "land", "land", 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(db.Scalar(std::string("SELECT attrartkennung || '|' || attrtyp FROM parse WHERE oa = '") +
                             c.oa + "' AND attrart = '" + c.attrart + "'"),
                   std::string(c.column) + "|" + std::to_string(c.attrtyp))
             << c.oa << " " << c.attrart;
+}
+
+// A column has one name, one spelling of its line and one type in every object type, so that a group's
+// table gets it once and a value fits it in every type.
+TEST(ParseTable, OneColumnHasOneTypeEverywhere) {
+    TTestDatabase db;
+    EXPECT_EQ(
+        db.Scalar("SELECT coalesce(string_agg(attrartkennung, ', '), '') FROM (SELECT attrartkennung FROM "
+                  "parse GROUP BY attrartkennung HAVING count(DISTINCT attrtyp) > 1 OR "
+                  "count(DISTINCT attrart) > 1) c"),
+        "");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM (SELECT oa FROM parse GROUP BY oa, attrartkennung "
+                        "HAVING count(*) > 1) d"),
+              "0");
+}
+
+// db/parse.sql is the script's output from the catalogue source, as committed.
+TEST(ParseTable, IsGeneratedFromTheCatalogueSource) {
+    if (std::system("python3 --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3 is needed to check db/parse.sql against db/parse_catalogue.txt";
+    EXPECT_EQ(std::system("python3 '" KELPORA_SOURCE_DIR "/db/parse_generate.py' --check"), 0);
 }
 
 // The importer builds its CREATE statements from parse without quoting; every object type and every
@@ -170,6 +261,16 @@ TEST(ParseTable, RealValuesFitTheirColumns) {
         {"AX_PunktortAU", "ETRS89_h", "45,1 56,2 12,3"},
         {"AX_Gebaeude", "gebaeudefunktion", "2500"},
         {"AX_Wald", "vegetationsmerkmal", "1100"},
+        {"AP_PTO", "schriftinhalt", "Ludwigshafen am Rhein"},
+        {"AP_PTO", "horizontaleAusrichtung", "linksbündig"},
+        {"AP_PTO", "drehwinkel", "12.5"},
+        {"AX_Bewertung", "klassifizierung", "1100"},
+        {"AX_Bodenschaetzung", "entstehungsartOderKlimastufeWasserverhaeltnisse", "1100|7100"},
+        {"AX_Bodenschaetzung", "sonstigeAngaben", "1100|2100"},
+        {"AX_HistorischesFlurstueckALB", "nachfolgerFlurstueckskennzeichen",
+         "071234003000180000__|071234003000190000__"},
+        {"AX_Gemeinde", "gemeindekennzeichen_gemeinde", "000"},
+        {"AX_Gemeinde", "schluesselGesamt", "07314000"},
     };
     std::set<std::string> created;
     for (const Case& c : cases) {

@@ -650,3 +650,94 @@ TEST_F(LoadDocTest, ObjectTypeNamedLikeAnotherRelationIsRefusedAndLaterFilesInte
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_gebaeude WHERE gml_id = 'DENW36AL0000Cln1'"), "1");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
 }
+
+// Object types that real deliveries hold beside the parcels and buildings keep their attributes: label
+// texts, valuations, soil estimation, historical parcels, building points and the key of a Gemeinde. A
+// property the catalogue lacks is said, not dropped without a word.
+TEST_F(LoadDocTest, AttributesOfTheWholeCatalogueAreStored) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto feature = [](const std::string& type, const std::string& id, const std::string& body) {
+        return Member("<" + type + " gml:id=\"" + id +
+                      "\"><lebenszeitintervall><AA_Lebenszeitintervall>"
+                      "<beginnt>2024-10-15T07:55:13Z</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>"
+                      "<anlass>000000</anlass>" +
+                      body + "</" + type + ">");
+    };
+    const std::string point = "<position><gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos>"
+                              "363609.477 5614790.107</gml:pos></gml:Point></position>";
+    const std::string file = dir.path().toStdString() + "/katalog.xml";
+    std::ofstream(file, std::ios::binary) << Doc(
+        "<enthaelt><wfs:FeatureCollection>" +
+        feature("AP_PTO", "DERP12AL0000PTO1",
+                point +
+                    "<schriftinhalt>Am Rhein</schriftinhalt><art>Strasse</art><drehwinkel>12.5</drehwinkel>"
+                    "<horizontaleAusrichtung>linksbündig</horizontaleAusrichtung>"
+                    "<darstellungsprioritaet>200</darstellungsprioritaet>") +
+        feature("AX_Bewertung", "DERP12AL0000Bew1",
+                "<klassifizierung>1100</klassifizierung><eigenschaftOhneSpalte>x</eigenschaftOhneSpalte>") +
+        feature("AX_Bodenschaetzung", "DERP12AL0000Bod1",
+                "<kulturart>1000</kulturart><bodenart>4100</bodenart>"
+                "<entstehungsartOderKlimastufeWasserverhaeltnisse>1100"
+                "</entstehungsartOderKlimastufeWasserverhaeltnisse>"
+                "<entstehungsartOderKlimastufeWasserverhaeltnisse>7100"
+                "</entstehungsartOderKlimastufeWasserverhaeltnisse>"
+                "<bodenzahlOderGruenlandgrundzahl>65</bodenzahlOderGruenlandgrundzahl>"
+                "<ackerzahlOderGruenlandzahl>63</ackerzahlOderGruenlandzahl>") +
+        feature("AX_HistorischesFlurstueckALB", "DERP12AL0000Alb1",
+                "<gemarkung><AX_Gemarkung_Schluessel><land>07</land><gemarkungsnummer>1234</gemarkungsnummer>"
+                "</AX_Gemarkung_Schluessel></gemarkung>"
+                "<flurstuecksnummer><AX_Flurstuecksnummer><zaehler>17</zaehler><nenner>2</nenner>"
+                "</AX_Flurstuecksnummer></flurstuecksnummer>"
+                "<flurstueckskennzeichen>071234003000170002__</flurstueckskennzeichen>"
+                "<amtlicheFlaeche>512</amtlicheFlaeche>"
+                "<nachfolgerFlurstueckskennzeichen>071234003000180000__</nachfolgerFlurstueckskennzeichen>"
+                "<nachfolgerFlurstueckskennzeichen>071234003000190000__</nachfolgerFlurstueckskennzeichen>") +
+        feature("AX_BesondererGebaeudepunkt", "DERP12AL0000Gpk1",
+                "<punktkennung>323635614440465</punktkennung>") +
+        feature(
+            "AX_Gemeinde", "DERP12AL0000Gem1",
+            "<schluesselGesamt>07314000</schluesselGesamt><bezeichnung>Ludwigshafen am Rhein</bezeichnung>"
+            "<gemeindekennzeichen><AX_Gemeindekennzeichen><land>07</land><regierungsbezirk>3"
+            "</regierungsbezirk><kreis>14</kreis><gemeinde>000</gemeinde></AX_Gemeindekennzeichen>"
+            "</gemeindekennzeichen>") +
+        // not a data type for the parser: the members of the key are lines of their own
+        feature("AX_Verwaltungsgemeinschaft", "DERP12AL0000Vwg1",
+                "<schluessel><AX_Verwaltungsgemeinschaft_Schluessel><land>07</land><regierungsbezirk>3"
+                "</regierungsbezirk><kreis>14</kreis><verwaltungsgemeinschaft>1234</verwaltungsgemeinschaft>"
+                "</AX_Verwaltungsgemeinschaft_Schluessel></schluessel>") +
+        "</wfs:FeatureCollection></enthaelt>");
+    form->LoadDoc(file);
+    EXPECT_EQ(form->iParsedFeatures, 7);
+
+    EXPECT_EQ(db.Scalar("SELECT concat_ws('|', schriftinhalt, art, drehwinkel, horizontaleausrichtung, "
+                        "darstellungsprioritaet, anlass, st_astext(geo)) FROM public.ap_pto"),
+              "Am Rhein|Strasse|12.5|linksbündig|200|000000|POINT(363609.477 5614790.107)");
+    EXPECT_EQ(db.Scalar("SELECT klassifizierung FROM public.ax_bewertung"), "1100");
+    EXPECT_EQ(
+        db.Scalar(
+            "SELECT concat_ws('|', kulturart, bodenart, entstehungsartoderklimastufewasserverhaeltnisse, "
+            "bodenzahlodergruenlandgrundzahl, ackerzahlodergruenlandzahl) FROM public.ax_bodenschaetzung"),
+        "1000|4100|1100|7100|65|63");
+    EXPECT_EQ(
+        db.Scalar(
+            "SELECT concat_ws('|', trim(gemarkung_land), gemarkung_gemarkungsnummer, "
+            "flurstuecksnummer_zaehler, flurstuecksnummer_nenner, flurstueckskennzeichen, amtlicheflaeche, "
+            "nachfolgerflurstueckskennzeichen) FROM public.ax_historischesflurstueckalb"),
+        "07|1234|17|2|071234003000170002__|512|071234003000180000__|071234003000190000__");
+    EXPECT_EQ(db.Scalar("SELECT punktkennung FROM public.ax_besonderergebaeudepunkt"), "323635614440465");
+    EXPECT_EQ(
+        db.Scalar("SELECT concat_ws('|', schluesselgesamt, bezeichnung, trim(gemeindekennzeichen_land), "
+                  "trim(gemeindekennzeichen_regierungsbezirk), trim(gemeindekennzeichen_kreis), "
+                  "trim(gemeindekennzeichen_gemeinde)) FROM public.ax_gemeinde"),
+        "07314000|Ludwigshafen am Rhein|07|3|14|000");
+    EXPECT_EQ(
+        db.Scalar("SELECT concat_ws('|', land, trim(regierungsbezirk), trim(kreis), verwaltungsgemeinschaft) "
+                  "FROM public.ax_verwaltungsgemeinschaft"),
+        "07|3|14|1234");
+    // Only the property the catalogue does not know is said, once.
+    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"),
+              std::vector<std::string>{
+                  "Die Eigenschaft eigenschaftOhneSpalte von AX_Bewertung der Datei katalog hat "
+                  "keine Spalte in der Tabelle parse und wird nicht gespeichert."});
+}
