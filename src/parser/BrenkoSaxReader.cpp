@@ -551,7 +551,7 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
             r.identifikator = Utf8Left(element.FAttributes.Value("gml:id"), 16);
         r.SetObjektart(LocalName);
         RecordTakes(r.identifikator.size() + LocalName.size());
-    } else if (oInPosition) {
+    } else if (InPosition()) {
         StartElementInPosition(QName, element);
     } else if (oReadSubObject) {
         AppendToAttribute(ElementStartTag(QName, element));
@@ -702,7 +702,7 @@ void TBrenkoSaxReader::UseText(const std::string& chunk) {
 
 void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
     TAXObject& r = *obCurrentInsert;
-    if (oInPosition) {
+    if (InPosition()) {
         // Text beside the copied geometry belongs to nothing.
         if (oReadGeometry && RecordTakes(EscapedSize(chunk)))
             AppendEscaped(r.position, chunk);
@@ -788,7 +788,7 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
     const TNasName name = NameOf(LocalName);
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
-        if (oInPosition) {
+        if (InPosition()) {
             EndElementInPosition(QName);
         } else if (oReadSubObject) {
             AppendToAttribute("</" + QName + ">");

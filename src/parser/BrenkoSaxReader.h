@@ -174,6 +174,8 @@ private:
     void ReadLifespanDate(TDateTime& date, const std::string& text, const char* element);
     // The end of a lifespan element (flag tfLZIbeginnt or tfLZIendet) that may have held no text.
     void EndLifespanDate(TAXObjTagFlag flag);
+    // Inside the "position" of the open record (a record opened inside a position has none open).
+    bool InPosition() const { return oInPosition && iPositionRecord == iCreate; }
     // Element start and end inside "position".
     void StartElementInPosition(const std::string& QName, const TElement& element);
     void EndElementInPosition(const std::string& QName);

@@ -252,6 +252,10 @@ std::vector<ConversionCase> ConversionCases() {
          "<gml:LineString srsDimension=\"3\"><gml:pos>1 2 3</gml:pos><gml:pos>4 5 "
          "6</gml:pos></gml:LineString>",
          "LineString(1 2 3,4 5 6)", 1},
+        {"3-D arc string, taken as straight points",
+         CurveOf("<gml:ArcString><gml:posList srsDimension=\"3\">0 0 1 1 1 2 2 0 "
+                 "3</gml:posList></gml:ArcString>"),
+         "LineString(0 0 1,1 1 2,2 0 3)", 1},
         {"a height point keeps its one value, declared or not",
          "<gml:Point srsName=\"urn:adv:crs:DE_DHHN92_NH\"><gml:pos>123.456</gml:pos></gml:Point><gml:Point "
          "srsName=\"urn:adv:crs:DE_DHHN92_NH\" srsDimension=\"1\"><gml:pos>7.5</gml:pos></gml:Point>",
