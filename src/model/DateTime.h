@@ -14,9 +14,9 @@ void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour,
 TDateTime Now();
 
 // The text a date-time goes to the database as, whatever the machine's regional settings:
-// "yyyy-mm-dd", then " hh:nn:ss" unless hour, minute and second are all 0, and ".zzz" for a fraction of a
-// second (to the millisecond), which also brings the time of a midnight. A whole second keeps the text
-// it had without the fraction. The value 0 gives "1899-12-30".
+// "yyyy-mm-dd", then " hh:nn:ss" unless hour, minute, second and millisecond are all 0, then ".zzz" when
+// the millisecond is not 0; a value of whole seconds has no fraction in its text. The value 0 gives
+// "1899-12-30".
 std::string DateTimeToDbText(TDateTime value);
 
 // The time of day in the user's locale long time format (as the log window shows it).
