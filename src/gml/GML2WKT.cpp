@@ -189,8 +189,9 @@ std::string NodeText(const TXmlNode& node) {
     return std::string(TrimmedText(node));
 }
 
-void PosListToPoints(const TXmlNode& node, TGMLPointList& points) {
-    const std::string_view text = TrimmedText(node);
+namespace {
+
+std::vector<std::string_view> SplitValues(std::string_view text) {
     std::vector<std::string_view> values;
     std::size_t i = 0;
     while (i < text.size()) {
@@ -202,20 +203,76 @@ void PosListToPoints(const TXmlNode& node, TGMLPointList& points) {
         if (i > start)
             values.push_back(text.substr(start, i - start));
     }
-    if (values.size() % 2 != 0)
-        return;
-    points.reserve(points.size() + values.size() / 2);
-    for (std::size_t k = 0; k < values.size(); k += 2) {
-        std::string& p = points.emplace_back();
-        p.reserve(values[k].size() + 1 + values[k + 1].size());
-        p.append(values[k]).append(1, ' ').append(values[k + 1]);
+    return values;
+}
+
+// The value of an srsDimension attribute (a positive integer, white space and a "+" allowed); 0 when it
+// is none.
+int DimensionValue(std::string_view value) {
+    while (!value.empty() && IsBlank(value.front()))
+        value.remove_prefix(1);
+    while (!value.empty() && IsBlank(value.back()))
+        value.remove_suffix(1);
+    if (!value.empty() && value.front() == '+')
+        value.remove_prefix(1);
+    while (value.size() > 1 && value.front() == '0')
+        value.remove_prefix(1);
+    return value.size() == 1 && value[0] >= '1' && value[0] <= '9' ? value[0] - '0' : 0;
+}
+
+} // namespace
+
+int SrsDimension(const TXmlNode& node, int lowest) {
+    for (TXmlNode n = node; !n.IsNull() && n.IsElement(); n = n.Parent()) {
+        if (!n.HasAttribute("srsDimension"))
+            continue;
+        const std::string value = n.Attribute("srsDimension");
+        const int dimension = DimensionValue(value);
+        if (dimension < lowest || dimension > 3)
+            throw EGMLError("srsDimension=\"" + value + "\" an " + n.NodeName() + " für " + node.NodeName() +
+                            " wird nicht unterstützt: ein Punkt hat " + (lowest == 1 ? "1, " : "") +
+                            "2 oder 3 Koordinaten.");
+        return dimension;
     }
+    return 0;
+}
+
+void PosListToPoints(const TXmlNode& node, TGMLPointList& points) {
+    const std::vector<std::string_view> values = SplitValues(TrimmedText(node));
+    const int declared = SrsDimension(node, 2);
+    const std::size_t dimension = declared == 0 ? 2 : static_cast<std::size_t>(declared);
+    if (values.size() % dimension != 0)
+        throw EGMLError("Die Koordinaten von " + node.NodeName() +
+                        " lassen sich nicht in Punkte teilen: " + std::to_string(values.size()) + " Werte, " +
+                        std::to_string(dimension) + " je Punkt.");
+    points.reserve(points.size() + values.size() / dimension);
+    for (std::size_t k = 0; k < values.size(); k += dimension) {
+        std::string& p = points.emplace_back();
+        for (std::size_t c = 0; c < dimension; ++c) {
+            if (c > 0)
+                p += ' ';
+            p.append(values[k + c]);
+        }
+    }
+}
+
+std::string PosText(const TXmlNode& node) {
+    const std::string_view text = TrimmedText(node);
+    // A point without a declared dimension keeps the values it has: a height point carries one, an
+    // ellipsoidal one three, and the writer reads both from the text.
+    const int dimension = SrsDimension(node, 1);
+    const std::size_t count = dimension == 0 ? 0 : SplitValues(text).size();
+    if (dimension != 0 && count != static_cast<std::size_t>(dimension))
+        throw EGMLError("Der Punkt " + node.NodeName() + " hat " + std::to_string(count) +
+                        " Koordinaten, srsDimension verlangt " + std::to_string(dimension) + ".");
+    return std::string(text);
 }
 
 TGMLPointList ChildTexts(const TXmlNode& node) {
     TGMLPointList texts;
     for (TXmlNode child = node.FirstChild(); !child.IsNull(); child = child.NextSibling())
-        texts.push_back(NodeText(child));
+        texts.push_back(child.PrefixView() == "gml" && child.LocalNameView() == "pos" ? PosText(child)
+                                                                                      : NodeText(child));
     return texts;
 }
 
@@ -278,7 +335,8 @@ TGmlName Classify(const TXmlNode& node) {
     return TGmlName::Other;
 }
 
-const std::string_view kLineStringPrefix = "LINESTRING(";
+// The database writes a line of three coordinates per point as "LINESTRING Z (".
+const std::string_view kLineStringPrefixes[] = {"LINESTRING(", "LINESTRING Z ("};
 
 // A circular arc is linearised by PostGIS; its points come back in PostGIS' own number format.
 void AddArc(const TXmlNode& arc, TGMLGeometry& geometry) {
@@ -306,10 +364,12 @@ void AddArc(const TXmlNode& arc, TGMLGeometry& geometry) {
     sql += ")')))";
 
     const std::string answer = ExecPostGISSQL(sql);
-    if (answer.find(kLineStringPrefix) == std::string::npos || answer.size() < kLineStringPrefix.size() + 1)
+    std::string_view inner;
+    for (const std::string_view prefix : kLineStringPrefixes)
+        if (answer.starts_with(prefix) && answer.ends_with(')'))
+            inner = std::string_view(answer).substr(prefix.size(), answer.size() - prefix.size() - 1);
+    if (inner.empty())
         return;
-    const std::string_view inner = std::string_view(answer).substr(
-        kLineStringPrefix.size(), answer.size() - kLineStringPrefix.size() - 1);
     TGMLPointList linePoints;
     std::size_t start = 0;
     while (true) {
@@ -325,7 +385,7 @@ void AddArc(const TXmlNode& arc, TGMLGeometry& geometry) {
 
 void AddPosChildren(const TXmlNode& node, const TXmlNode& pos, bool& posTaken, TGMLGeometry& geometry) {
     if (pos.NextSibling().IsNull() && node.FirstChild() == pos) {
-        geometry.AddPoints(TGMLPointList{NodeText(pos)});
+        geometry.AddPoints(TGMLPointList{PosText(pos)});
         return;
     }
     // Several children: the texts of all of them form one point list, taken at the first "gml:pos".

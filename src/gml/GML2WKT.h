@@ -75,7 +75,8 @@ inline std::string PointsToText(const TGMLPointList& points) {
 // Deletes a last character ",".
 void RemoveTrailingComma(std::string& text);
 
-// A GML element that should carry a text but does not (or holds elements); ends the conversion.
+// A GML element that should carry a text but does not (or holds elements), or coordinates that make no
+// points; ends the conversion, and the writer reports its message in the feature's error row.
 class EGMLError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -111,9 +112,17 @@ void ParseGeometryNode(const TXmlNode& node, TGMLGeometry& geometry);
 // The element's single text, with leading and trailing characters up to code 32 removed. Throws
 // EGMLError for an element without text or with element children.
 std::string NodeText(const TXmlNode& node);
-// Appends the coordinate pairs of a "gml:posList" as point texts; nothing for an odd number of values.
+// The number of coordinates per point that the "srsDimension" of `node` or of the nearest element
+// around it gives; 0 when none gives one. Throws EGMLError for a value outside `lowest` to 3.
+int SrsDimension(const TXmlNode& node, int lowest);
+// Appends the points of a "gml:posList" as point texts, their values joined by one blank: as many values
+// per point as SrsDimension says (2 or 3; 2 when nothing says). Throws EGMLError for a number of values
+// that is no multiple of it.
 void PosListToPoints(const TXmlNode& node, TGMLPointList& points);
-// NodeText of each child of `node`, in order.
+// The text of a "gml:pos" (NodeText). When a dimension is declared (1, 2 or 3: a height point has one)
+// the number of values must equal it, or EGMLError is thrown.
+std::string PosText(const TXmlNode& node);
+// NodeText of each child of `node`, in order (PosText for a "gml:pos").
 TGMLPointList ChildTexts(const TXmlNode& node);
 // Attaches the ring to the current polygon of the geometry, or drops it.
 void AddRing(TGMLGeometry& geometry, TGMLRing ring);

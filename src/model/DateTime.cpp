@@ -63,12 +63,13 @@ void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour,
 }
 
 TDateTime Now() {
-    std::timespec ts{};
-    std::timespec_get(&ts, TIME_UTC);
+    const std::time_t t = std::time(nullptr);
     std::tm local{};
-    localtime_r(&ts.tv_sec, &local);
+    localtime_r(&t, &local);
+    // To the second: the moments the system stores for itself (log rows, a deleted version's end) keep
+    // the whole-second text they always had.
     return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
-           EncodeTime(local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+           EncodeTime(local.tm_hour, local.tm_min, local.tm_sec, 0);
 }
 
 namespace {
@@ -85,22 +86,27 @@ std::string DateTimeToDbText(TDateTime value) {
     DecodeDateTime(value, y, mo, d, h, mi, s, ms);
     // Every feature sends two of these and more: the usual years without going through printf.
     if (y >= 0 && y <= 9999) {
-        char text[] = "0000-00-00 00:00:00";
+        char text[] = "0000-00-00 00:00:00.000";
         PutDigits(text, y, 4);
         PutDigits(text + 5, mo, 2);
         PutDigits(text + 8, d, 2);
-        if (h == 0 && mi == 0 && s == 0)
+        if (h == 0 && mi == 0 && s == 0 && ms == 0)
             return std::string(text, 10);
         PutDigits(text + 11, h, 2);
         PutDigits(text + 14, mi, 2);
         PutDigits(text + 17, s, 2);
-        return std::string(text, 19);
+        if (ms == 0)
+            return std::string(text, 19);
+        PutDigits(text + 20, ms, 3);
+        return std::string(text, 23);
     }
-    char buf[40];
-    if (h == 0 && mi == 0 && s == 0)
+    char buf[48];
+    if (h == 0 && mi == 0 && s == 0 && ms == 0)
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d);
-    else
+    else if (ms == 0)
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+    else
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
     return buf;
 }
 

@@ -10,12 +10,13 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
 // Splits a value into its parts; the value is rounded to the millisecond first.
 void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute, int& second,
                     int& millisecond);
-// The current local date and time.
+// The current local date and time, to the second.
 TDateTime Now();
 
 // The text a date-time goes to the database as, whatever the machine's regional settings:
-// "yyyy-mm-dd", then " hh:nn:ss" unless hour, minute and second are all 0. Fractions of a second are
-// never written. The value 0 gives "1899-12-30".
+// "yyyy-mm-dd", then " hh:nn:ss" unless hour, minute, second and millisecond are all 0, then ".zzz" when
+// the millisecond is not 0; a value of whole seconds has no fraction in its text. The value 0 gives
+// "1899-12-30".
 std::string DateTimeToDbText(TDateTime value);
 
 // The time of day in the user's locale long time format (as the log window shows it).

@@ -429,6 +429,7 @@ void TBrenkoSaxReader::RefuseRecord(const std::string& reason) {
 
 // A date that is none refuses its record: nothing of it is stored, a replace closes nothing.
 void TBrenkoSaxReader::ReadLifespanDate(TDateTime& date, const std::string& text, const char* element) {
+    oLifespanText = true;
     try {
         date = NasTextToDateTime(text);
     } catch (const EConvertError& e) {
@@ -436,6 +437,18 @@ void TBrenkoSaxReader::ReadLifespanDate(TDateTime& date, const std::string& text
         RefuseRecord(std::string(e.what()) + " (" + element + ", Zeile " +
                      std::to_string(locator ? locator->GetLineNumber() : -1) + ")");
     }
+}
+
+// A "beginnt" or "endet" without text is no date either (it would leave the zero date, which marks an
+// open version).
+void TBrenkoSaxReader::EndLifespanDate(TAXObjTagFlag flag) {
+    if ((flag != tfLZIbeginnt && flag != tfLZIendet) || !AXObjTagFlags.Contains(flag) || oLifespanText)
+        return;
+    TAXObject& r = *obCurrentInsert;
+    if (flag == tfLZIbeginnt)
+        ReadLifespanDate(r.dtBegin, "", "beginnt");
+    else
+        ReadLifespanDate(r.dtEnde, "", "endet");
 }
 
 bool TBrenkoSaxReader::RecordTakes(std::size_t bytes) {
@@ -753,20 +766,19 @@ void TBrenkoSaxReader::SayUpdatePropertyIgnored(const std::string& name) {
 void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const std::string& QName,
                                             const TElement& element, TNasName name) {
     TAXObject& r = *obCurrentInsert;
-    if (oReadGeometry) {
-        if (sGeomTag.empty())
-            sGeomTag = LocalName;
-        // Built at the end of the fragment: a record that cannot take it drops its fragment whole.
-        if (!oRecordTooLarge) {
-            const std::size_t before = r.position.size();
-            AppendElementStartTag(r.position, QName, element);
-            RecordTakes(r.position.size() - before);
-        }
+    if (InPosition()) {
+        StartElementInPosition(QName, element);
     } else if (oReadSubObject) {
         AppendToAttribute(ElementStartTag(QName, element));
     } else if (name == TNasName::position) {
-        oReadGeometry = true;
-        sGeomTag.clear();
+        oInPosition = true;
+        iPositionDepth = 0;
+        // A feature has one geometry: a second position is refused, and nothing of it copied.
+        oReadGeometry = iPositionRecord != iCreate;
+        iPositionRecord = iCreate;
+        if (!oReadGeometry)
+            RefuseRecord("Das Objekt hat mehr als eine Geometrie: eine zweite Eigenschaft position (" +
+                         Position() + ").");
     } else if (name == TNasName::LI_Lineage) {
         oReadSubObject = true;
         if (RecordTakes(sAttrTag.size() + LocalName.size() + kLineBytes))
@@ -781,6 +793,8 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
     } else if (const TFlagElement* block = FindFlagElement(kRecordElements, name);
                block && (block->needs == tfPosition || AXObjTagFlags.Contains(block->needs))) {
         AXObjTagFlags.Include(block->flag);
+        if (block->flag == tfLZIbeginnt || block->flag == tfLZIendet)
+            oLifespanText = false;
     } else if (name == TNasName::Datentyp) {
         AXObjTagFlags.Include(AXObjTagFlags.Contains(tfKatalog) ? tfStruktur : tfKatalog);
     } else if (AXObjTagFlags.Contains(tfLebensZeitIntervall) || AXObjTagFlags.Contains(tfModellart) ||
@@ -809,6 +823,40 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
         sBeforeTag = sAttrTag;
         oReadAttribute = true;
     }
+}
+
+// The first element inside "position" is copied with everything in it; any element after it is a second
+// geometry, which refuses the record.
+void TBrenkoSaxReader::StartElementInPosition(const std::string& QName, const TElement& element) {
+    ++iPositionDepth;
+    if (!oReadGeometry) {
+        RefuseRecord("Das Objekt hat mehr als eine Geometrie: ein weiteres Element " + QName +
+                     " in position (" + Position() + ").");
+        return;
+    }
+    // Built at the end of the fragment: a record that cannot take it drops its fragment whole.
+    if (!oRecordTooLarge) {
+        TAXObject& r = *obCurrentInsert;
+        const std::size_t before = r.position.size();
+        AppendElementStartTag(r.position, QName, element);
+        RecordTakes(r.position.size() - before);
+    }
+}
+
+void TBrenkoSaxReader::EndElementInPosition(const std::string& QName) {
+    if (iPositionDepth == 0) {
+        // The position's own end (also of one that held no element).
+        oInPosition = false;
+        oReadGeometry = false;
+        return;
+    }
+    --iPositionDepth;
+    if (!oReadGeometry)
+        return;
+    if (RecordTakes(QName.size() + 3))
+        obCurrentInsert->position.append("</").append(QName).push_back('>');
+    if (iPositionDepth == 0)
+        oReadGeometry = false; // the copy of the first element is whole
 }
 
 void TBrenkoSaxReader::AppendToAttribute(const std::string& text) {
@@ -886,8 +934,9 @@ void TBrenkoSaxReader::UseText(const std::string& chunk) {
 
 void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
     TAXObject& r = *obCurrentInsert;
-    if (oReadGeometry) {
-        if (RecordTakes(EscapedSize(chunk)))
+    if (InPosition()) {
+        // Text beside the copied geometry belongs to nothing.
+        if (oReadGeometry && RecordTakes(EscapedSize(chunk)))
             AppendEscaped(r.position, chunk);
     } else if (AXObjTagFlags.Contains(tfLZIbeginnt)) {
         ReadLifespanDate(r.dtBegin, chunk, "beginnt");
@@ -976,17 +1025,8 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
     const TNasName name = NameOf(LocalName);
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
-        if (oReadGeometry) {
-            if (sGeomTag.empty()) {
-                // The position closed before any geometry element began: nothing to copy, and the
-                // copy must not run on into the properties and features that follow.
-                oReadGeometry = false;
-            } else {
-                if (RecordTakes(QName.size() + 3))
-                    r.position.append("</").append(QName).push_back('>');
-                if (LocalName == sGeomTag)
-                    oReadGeometry = false;
-            }
+        if (InPosition()) {
+            EndElementInPosition(QName);
         } else if (oReadSubObject) {
             AppendToAttribute("</" + QName + ">");
             if (LocalName == sSubObjectTag) {
@@ -1007,6 +1047,7 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
         } else if (LocalName == r.objektart()) {
             HandOverRecord(false);
         } else if (const TFlagElement* block = FindFlagElement(kRecordElements, name)) {
+            EndLifespanDate(block->flag);
             AXObjTagFlags.Exclude(block->flag);
         }
     } else if (const TFlagElement* header = FindFlagElement(kHeaderElements, name)) {

@@ -27,12 +27,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reads a lifespan date-time from a NAS text: the first digit starts a date "year-month-day" (blanks
-// allowed around the numbers and separators, at most four digits each, a one- or two-digit year in the
-// current century), then, from the next digit on (unless that digit ends the text), the time
-// "hours[:minutes[:seconds]]"; whatever follows the time (fractions, "Z", an offset) is ignored, no zone
-// conversion. A text without a date is read as a time alone (on 1899-12-30). Raises EConvertError
-// "'<text>' ist keine gültige Datums- und Uhrzeitangabe" for anything else and for impossible values.
+// Reads a lifespan date-time from a NAS text as an xs:dateTime, exactly:
+// "YYYY-MM-DDThh:mm:ss[.fraction][Z|(+|-)hh:mm]", white space around it allowed. The year has four
+// digits (0001 to 9999), month and day make a real date, hours run to 23 (24:00:00 is the next day's
+// midnight), minutes and seconds to 59; a fraction is kept to the millisecond. A value with an offset
+// (at most 14:00) is converted to UTC, one without a zone taken as written. Raises EConvertError
+// "'<text>' ist keine gültige Datums- und Uhrzeitangabe" for anything else.
 TDateTime NasTextToDateTime(const std::string& text);
 
 // Where an element stands, as far as the parser needs to know (the order is part of the contract).
@@ -174,6 +174,13 @@ private:
     // reports it in its place among the other records.
     void RefuseRecord(const std::string& reason);
     void ReadLifespanDate(TDateTime& date, const std::string& text, const char* element);
+    // The end of a lifespan element (flag tfLZIbeginnt or tfLZIendet) that may have held no text.
+    void EndLifespanDate(TAXObjTagFlag flag);
+    // Inside the "position" of the open record (a record opened inside a position has none open).
+    bool InPosition() const { return oInPosition && iPositionRecord == iCreate; }
+    // Element start and end inside "position".
+    void StartElementInPosition(const std::string& QName, const TElement& element);
+    void EndElementInPosition(const std::string& QName);
     // Whether the open record may grow by `bytes`; past its bound it is refused and what it holds dropped.
     bool RecordTakes(std::size_t bytes);
     void RecordTooLarge();
@@ -231,7 +238,14 @@ private:
     bool oReadCData = false;
     bool oEntity = false;
     std::string sElemTag;
-    std::string sGeomTag;
+    // Inside "position": the element depth below it, and the record (by iCreate) whose position it is.
+    // oReadGeometry is on from the position's start to the end of its first element, whose copy is the
+    // record's geometry.
+    bool oInPosition = false;
+    std::int32_t iPositionDepth = 0;
+    std::int32_t iPositionRecord = 0;
+    // Some text of the open "beginnt" or "endet" arrived: an empty one is no date.
+    bool oLifespanText = false;
     std::string sAttrTag;
     std::string sBeforeTag;
     std::string sSubObjectTag;

@@ -1,66 +1,37 @@
-// The lifespan date-time rule of NAS texts ("2010-02-12T10:07:36Z" and the forms around it).
-#include <cctype>
-#include <ctime>
+// The lifespan date-time of NAS texts: an xs:dateTime such as "2010-02-12T10:07:36Z", read exactly.
+#include <string_view>
 
 #include "parser/BrenkoSaxReader.h"
 
 namespace {
 
+constexpr long long kMsPerDay = 86'400'000LL;
+
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-void SkipBlanks(const std::string& s, std::size_t& i) {
-    while (i < s.size() && s[i] == ' ')
-        ++i;
+bool IsXmlBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Reads a decimal number at `i`: digits while the value read so far is below 1000 (so at most four
-// significant digits). `digits` gets the number of digits read.
-bool ReadNumber(const std::string& s, std::size_t& i, int& value, int& digits) {
-    SkipBlanks(s, i);
-    value = 0;
-    digits = 0;
-    while (i < s.size() && IsDigit(s[i]) && value < 1000) {
-        value = value * 10 + (s[i] - '0');
-        ++digits;
-        ++i;
-    }
-    return digits > 0;
-}
-
-bool ReadSeparator(const std::string& s, std::size_t& i, char sep) {
-    SkipBlanks(s, i);
-    if (i < s.size() && s[i] == sep) {
-        ++i;
-        return true;
-    }
-    return false;
-}
-
-bool ReadDate(const std::string& s, std::size_t& i, int& y, int& m, int& d, int& yearDigits) {
-    int digits = 0;
-    return ReadNumber(s, i, y, yearDigits) && ReadSeparator(s, i, '-') && ReadNumber(s, i, m, digits) &&
-           ReadSeparator(s, i, '-') && ReadNumber(s, i, d, digits);
-}
-
-// hours, optionally ":" minutes, optionally ":" seconds.
-bool ReadTime(const std::string& s, std::size_t& i, int& h, int& mi, int& sec) {
-    int digits = 0;
-    mi = sec = 0;
-    if (!ReadNumber(s, i, h, digits))
+// Reads exactly `digits` digits at `i`.
+bool ReadDigits(std::string_view s, std::size_t& i, int digits, int& value) {
+    if (s.size() - i < static_cast<std::size_t>(digits))
         return false;
-    std::size_t at = i;
-    if (ReadSeparator(s, at, ':')) {
-        if (!ReadNumber(s, at, mi, digits))
+    value = 0;
+    for (int k = 0; k < digits; ++k, ++i) {
+        if (!IsDigit(s[i]))
             return false;
-        i = at;
-        if (ReadSeparator(s, at, ':')) {
-            if (!ReadNumber(s, at, sec, digits))
-                return false;
-            i = at;
-        }
+        value = value * 10 + (s[i] - '0');
     }
+    return true;
+}
+
+bool ReadChar(std::string_view s, std::size_t& i, char c) {
+    if (i >= s.size() || s[i] != c)
+        return false;
+    ++i;
     return true;
 }
 
@@ -70,55 +41,89 @@ bool IsLeap(int y) {
 
 bool ValidDate(int y, int m, int d) {
     static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1)
+    if (y < 1 || m < 1 || m > 12 || d < 1)
         return false;
     return d <= days[m - 1] + (m == 2 && IsLeap(y) ? 1 : 0);
 }
 
-bool ValidTime(int h, int mi, int s) {
-    return h < 24 && mi < 60 && s < 60;
+// Milliseconds since 1899-12-30 00:00 of a day and a time of day.
+long long MsOf(int y, int m, int d, long long msOfDay) {
+    return static_cast<long long>(EncodeDate(y, m, d)) * kMsPerDay + msOfDay;
 }
 
-int CurrentCentury() {
-    const std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return (local.tm_year + 1900) / 100 * 100;
+// The date-time of a count of milliseconds since 1899-12-30 00:00. Before that day the whole days count
+// backwards but the time of day forwards, so the fraction is taken away instead of added.
+TDateTime FromMs(long long ms) {
+    long long day = ms / kMsPerDay;
+    long long rest = ms % kMsPerDay;
+    if (rest < 0) {
+        rest += kMsPerDay;
+        --day;
+    }
+    const double fraction = static_cast<double>(rest) / kMsPerDay;
+    return day >= 0 ? static_cast<double>(day) + fraction : static_cast<double>(day) - fraction;
 }
 
-[[noreturn]] void Fail(const std::string& text) {
-    throw EConvertError("'" + text + "' ist keine gültige Datums- und Uhrzeitangabe");
+// "YYYY-MM-DDThh:mm:ss[.fraction][Z|(+|-)hh:mm]" into milliseconds since 1899-12-30 00:00 UTC (a value
+// without zone as written); false for anything else.
+bool ReadXsDateTime(std::string_view s, long long& ms) {
+    std::size_t i = 0;
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+    // The year has exactly four digits: a sign or a fifth digit makes the text no date of this kind.
+    if (!ReadDigits(s, i, 4, y) || !ReadChar(s, i, '-') || !ReadDigits(s, i, 2, mo) || !ReadChar(s, i, '-') ||
+        !ReadDigits(s, i, 2, d) || !ReadChar(s, i, 'T') || !ReadDigits(s, i, 2, h) || !ReadChar(s, i, ':') ||
+        !ReadDigits(s, i, 2, mi) || !ReadChar(s, i, ':') || !ReadDigits(s, i, 2, sec))
+        return false;
+    if (!ValidDate(y, mo, d))
+        return false;
+    // A fraction of a second is kept to the millisecond; further digits are dropped.
+    int millis = 0;
+    bool fractionZero = true;
+    if (ReadChar(s, i, '.')) {
+        const std::size_t first = i;
+        for (; i < s.size() && IsDigit(s[i]); ++i) {
+            if (i - first < 3)
+                millis = millis * 10 + (s[i] - '0');
+            fractionZero = fractionZero && s[i] == '0';
+        }
+        if (i == first)
+            return false;
+        for (std::size_t k = i - first; k < 3; ++k)
+            millis *= 10;
+    }
+    // 24:00:00 is the midnight that ends the day.
+    const bool endOfDay = h == 24 && mi == 0 && sec == 0 && fractionZero;
+    if ((h > 23 && !endOfDay) || mi > 59 || sec > 59)
+        return false;
+    long long offsetMinutes = 0;
+    if (i < s.size() && s[i] == 'Z') {
+        ++i;
+    } else if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        const int sign = s[i] == '-' ? -1 : 1;
+        ++i;
+        int oh = 0, om = 0;
+        if (!ReadDigits(s, i, 2, oh) || !ReadChar(s, i, ':') || !ReadDigits(s, i, 2, om) || om > 59 ||
+            oh * 60 + om > 14 * 60)
+            return false;
+        offsetMinutes = sign * (oh * 60 + om);
+    }
+    if (i != s.size())
+        return false;
+    ms = MsOf(y, mo, d, ((h * 60LL + mi) * 60 + sec) * 1000 + millis) - offsetMinutes * 60'000;
+    // What an offset or 24:00 moved out of the years 0001 to 9999 is none of them.
+    return ms >= MsOf(1, 1, 1, 0) && ms < MsOf(9999, 12, 31, kMsPerDay);
 }
 
 } // namespace
 
 TDateTime NasTextToDateTime(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && !IsDigit(text[i]))
-        ++i;
-    int y = 0, m = 0, d = 0, yearDigits = 0;
-    if (i < text.size() && ReadDate(text, i, y, m, d, yearDigits)) {
-        if (yearDigits <= 2)
-            y += CurrentCentury();
-        if (!ValidDate(y, m, d))
-            Fail(text);
-        const TDateTime date = EncodeDate(y, m, d);
-        while (i < text.size() && !IsDigit(text[i]))
-            ++i;
-        if (i + 1 >= text.size())
-            return date;
-        int h = 0, mi = 0, s = 0;
-        if (!ReadTime(text, i, h, mi, s) || !ValidTime(h, mi, s))
-            Fail(text);
-        return date + EncodeTime(h, mi, s, 0);
-    }
-    // No date at all: the whole text must be a time.
-    i = 0;
-    int h = 0, mi = 0, s = 0;
-    if (!ReadTime(text, i, h, mi, s) || !ValidTime(h, mi, s))
-        Fail(text);
-    SkipBlanks(text, i);
-    if (i != text.size())
-        Fail(text);
-    return EncodeTime(h, mi, s, 0);
+    std::string_view s = text;
+    while (!s.empty() && IsXmlBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsXmlBlank(s.back()))
+        s.remove_suffix(1);
+    long long ms = 0;
+    if (!ReadXsDateTime(s, ms))
+        throw EConvertError("'" + text + "' ist keine gültige Datums- und Uhrzeitangabe");
+    return FromMs(ms);
 }

@@ -4,8 +4,8 @@
 // Arbitrary bytes as the GML fragment of a feature, wrapped and loaded the way the writer does it, then
 // the srsName search and the conversion. An input holding an "adv:position" element (the real NAS files of
 // the seed corpus) gives the content of the first one, as the parser would hand it over. Malformed XML and
-// coordinate elements without text are expected failures; anything else escaping, or a crash, is a
-// finding.
+// coordinates that make no points (no text, a count or srsDimension that does not fit) are expected
+// failures; anything else escaping, or a crash, is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -208,7 +208,8 @@ TEST(GMLGeometryToWKTPostGIS, EverySliceGivesAValidGeometry) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
-TEST(GMLGeometryToWKTPostGIS, ArcWithOddValuesIsRejectedByTheDatabase) {
+// An arc of odd values is no arc: the conversion fails before it asks the database anything.
+TEST(GMLGeometryToWKTPostGIS, ArcWithOddValuesAsksNothing) {
     TTestDatabase db;
     TPostGIS pg(db.ConnInfo());
     TExecutorScope scope(pg.Executor());
@@ -216,9 +217,26 @@ TEST(GMLGeometryToWKTPostGIS, ArcWithOddValuesIsRejectedByTheDatabase) {
         WrapFragment("<gml:Curve><gml:segments><gml:LineStringSegment><gml:posList>5 5 0 0</gml:posList>"
                      "</gml:LineStringSegment><gml:Arc><gml:posList>0 0 1 1 2</gml:posList></gml:Arc>"
                      "</gml:segments></gml:Curve>"));
-    EXPECT_EQ(GMLGeometryToWKT(doc->Root()), "LineString(5 5,0 0)");
-    ASSERT_EQ(pg.failures.size(), 1u);
-    EXPECT_NE(pg.failures[0].find("parse error"), std::string::npos) << pg.failures[0];
+    EXPECT_THROW(GMLGeometryToWKT(doc->Root()), EGMLError);
+    EXPECT_TRUE(pg.queries.empty());
+}
+
+// A 3-D arc is linearised by the database with its third values, and the line joins the 3-D segment.
+TEST(GMLGeometryToWKTPostGIS, ThreeDimensionalArcKeepsItsHeights) {
+    TTestDatabase db;
+    TPostGIS pg(db.ConnInfo());
+    TExecutorScope scope(pg.Executor());
+    const auto doc = TXmlDocument::LoadXml(WrapFragment(
+        "<gml:Curve srsDimension=\"3\"><gml:segments><gml:LineStringSegment><gml:posList>5 5 1 0 0 1"
+        "</gml:posList></gml:LineStringSegment><gml:Arc><gml:posList>0 0 1 1 1 2 2 0 "
+        "3</gml:posList></gml:Arc>"
+        "</gml:segments></gml:Curve>"));
+    const std::string wkt = GMLGeometryToWKT(doc->Root());
+    EXPECT_TRUE(pg.failures.empty()) << (pg.failures.empty() ? "" : pg.failures[0]);
+    EXPECT_EQ(wkt.rfind("LineString(5 5 1,0 0 1,", 0), 0u) << wkt;
+    EXPECT_EQ(pg.Value("SELECT ST_NDims(ST_GeomFromText($1))", {wkt}), "3") << wkt;
+    EXPECT_GT(std::stoi(pg.Value("SELECT ST_NPoints(ST_GeomFromText($1))", {wkt})), 5) << wkt;
+    EXPECT_EQ(pg.Value("SELECT ST_AsText(ST_EndPoint(ST_GeomFromText($1)))", {wkt}), "POINT Z (2 0 3)");
 }
 
 TEST(GMLGeometryToWKTPostGIS, ArcValuesCannotRunSQL) {

@@ -229,8 +229,45 @@ std::vector<ConversionCase> ConversionCases() {
          "<gml:LineString><gml:pos>1 2</gml:pos><gml:pos>3 4</gml:pos><gml:pos>5 "
          "6</gml:pos></gml:LineString>",
          "LineString(1 2,3 4,5 6)", 1},
-        {"posList with five values gives no points",
-         "<gml:LineString><gml:posList>1 2 3 4 5</gml:posList></gml:LineString>", "", 1},
+        {"3-D posList: three values a point",
+         "<gml:LineString><gml:posList srsDimension=\"3\">1 2 3\n4 5 6</gml:posList></gml:LineString>",
+         "LineString(1 2 3,4 5 6)", 1},
+        {"3-D pos", "<gml:Point><gml:pos srsDimension=\"3\">1 2 3</gml:pos></gml:Point>", "Point(1 2 3)", 0},
+        {"3-D polygon, the dimension inherited from the polygon",
+         PolygonOf("363620 5614800 1 363630 5614800 2 363630 5614810 3 363620 5614800 1",
+                   " srsDimension=\"3\""),
+         "Polygon((363620 5614800 1,363630 5614800 2,363630 5614810 3,363620 5614800 1))", 2},
+        {"3-D surface: the dimension inherited from the surface through patch and ring",
+         "<gml:Surface srsDimension=\"3\"><gml:patches><gml:PolygonPatch><gml:exterior>" +
+             Ring("0 0 9 1 0 9 1 1 9 0 0 9") +
+             "</gml:exterior></gml:PolygonPatch></gml:patches></gml:Surface>",
+         "Polygon((0 0 9,1 0 9,1 1 9,0 0 9))", 2},
+        {"the nearest dimension counts, and a declared 2 is the default",
+         "<gml:MultiCurve srsDimension=\"3\"><gml:curveMember><gml:LineString srsDimension=\" +2 \">"
+         "<gml:posList>1 2 3 4</gml:posList></gml:LineString></gml:curveMember><gml:curveMember>"
+         "<gml:LineString><gml:posList>5 6 7 8 9 10</gml:posList></gml:LineString></gml:curveMember>"
+         "</gml:MultiCurve>",
+         "MultiLineString((1 2,3 4),(5 6 7,8 9 10))", 1},
+        {"3-D pos children of a line",
+         "<gml:LineString srsDimension=\"3\"><gml:pos>1 2 3</gml:pos><gml:pos>4 5 "
+         "6</gml:pos></gml:LineString>",
+         "LineString(1 2 3,4 5 6)", 1},
+        {"3-D arc string, taken as straight points",
+         CurveOf("<gml:ArcString><gml:posList srsDimension=\"3\">0 0 1 1 1 2 2 0 "
+                 "3</gml:posList></gml:ArcString>"),
+         "LineString(0 0 1,1 1 2,2 0 3)", 1},
+        {"a height point keeps its one value, declared or not",
+         "<gml:Point srsName=\"urn:adv:crs:DE_DHHN92_NH\"><gml:pos>123.456</gml:pos></gml:Point><gml:Point "
+         "srsName=\"urn:adv:crs:DE_DHHN92_NH\" srsDimension=\"1\"><gml:pos>7.5</gml:pos></gml:Point>",
+         "Point(7.5)", 0, "urn:adv:crs:DE_DHHN92_NH"},
+        {"3-D arc: the database's line of three values a point",
+         "<gml:Curve srsDimension=\"3\"><gml:segments>" + Segment("5 5 1 0 0 1") + Arc("0 0 1 1 1 2 2 0 3") +
+             "</gml:segments></gml:Curve>",
+         "LineString(5 5 1,0 0 1,0.5 0.9 1.5,1 1 2,2 0 3)",
+         1,
+         "",
+         "",
+         {{ArcQuery("0 0 1,1 1 2,2 0 3"), "LINESTRING Z (0 0 1,0.5 0.9 1.5,1 1 2,2 0 3)"}}},
         {"posList split at any white space, paired two by two",
          "<gml:LineString><gml:posList>\n1 2 3\t4  5 6\r\n</gml:posList></gml:LineString>",
          "LineString(1 2,3 4,5 6)", 1},
@@ -334,13 +371,6 @@ std::vector<ConversionCase> ConversionCases() {
          "<gml:MultiSurface srsName=\"\"><gml:surfaceMember>" + PolygonOf(kSquare, " srsName=\"B\"") +
              "</gml:surfaceMember></gml:MultiSurface>",
          "MultiPolygon(((0 0,1 0,1 1,0 0)))", 2, ""},
-        {"arc with odd values sends a query the database rejects",
-         CurveOf(Arc("0 0 1 1 2")),
-         "",
-         1,
-         "",
-         "",
-         {{"SELECT ST_AsText(ST_CurveToLine(ST_GeomFromText('CIRCULARSTRING)')))", ""}}},
         {"arc of pos elements is skipped",
          CurveOf("<gml:Arc><gml:pos>0 0</gml:pos><gml:pos>1 1</gml:pos><gml:pos>2 0</gml:pos></gml:Arc>") +
              "<gml:Curve><gml:segments><gml:Arc/></gml:segments></gml:Curve>",
@@ -396,7 +426,7 @@ TEST(GMLGeometryToWKT, ConvertsTheGeometryForms) {
 
 TEST(GMLGeometryToWKT, KeepsTheCallersValuesWhenNothingIsConverted) {
     TFakeDialogs dialogs;
-    for (const char* fragment : {"", "<gml:LineString><gml:posList>1 2 3</gml:posList></gml:LineString>"}) {
+    for (const char* fragment : {"", "<gml:LineString/>"}) {
         SCOPED_TRACE(fragment);
         const auto doc = TXmlDocument::LoadXml(WrapFragment(fragment));
         int kind = 7;
@@ -441,6 +471,73 @@ TEST(GMLGeometryToWKT, MissingCoordinateTextFailsTheConversion) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
+// Coordinates that make no points, and dimensions no geometry has, end the conversion with a message that
+// names the element and the counts (the writer reports it in the feature's error row); no arc is asked.
+TEST(GMLGeometryToWKT, CoordinatesThatMakeNoPointsFailTheConversion) {
+    const struct {
+        const char* name;
+        std::string fragment;
+        std::string message;
+    } cases[] = {
+        {"odd number of values, 2 a point by default",
+         "<gml:LineString><gml:posList>1 2 3 4 5</gml:posList></gml:LineString>",
+         "Die Koordinaten von gml:posList lassen sich nicht in Punkte teilen: 5 Werte, 2 je Punkt."},
+        {"3-D surface, a count that is no multiple of 3",
+         "<gml:Surface srsDimension=\"3\"><gml:patches><gml:PolygonPatch><gml:exterior>" +
+             Ring("0 0 9 1 0 9 1 1 9 0 0") + "</gml:exterior></gml:PolygonPatch></gml:patches></gml:Surface>",
+         "Die Koordinaten von gml:posList lassen sich nicht in Punkte teilen: 11 Werte, 3 je Punkt."},
+        {"3-D values in a 2-D list are no multiple of 2",
+         PolygonOf("363620 5614800 1 363630 5614800 2 363630 5614810 3"),
+         "Die Koordinaten von gml:posList lassen sich nicht in Punkte teilen: 9 Werte, 2 je Punkt."},
+        {"arc of odd values", CurveOf(Segment("5 5 0 0") + Arc("0 0 1 1 2")),
+         "Die Koordinaten von gml:posList lassen sich nicht in Punkte teilen: 5 Werte, 2 je Punkt."},
+        {"3-D arc of eight values",
+         "<gml:Curve srsDimension=\"3\"><gml:segments>" + Arc("0 0 1 1 1 2 2 0") +
+             "</gml:segments></gml:Curve>",
+         "Die Koordinaten von gml:posList lassen sich nicht in Punkte teilen: 8 Werte, 3 je Punkt."},
+        {"dimension 4",
+         "<gml:LineString srsDimension=\"4\"><gml:posList>1 2 3 4 5 6 7 8</gml:posList></gml:LineString>",
+         "srsDimension=\"4\" an gml:LineString für gml:posList wird nicht unterstützt: ein Punkt hat 2 oder "
+         "3 "
+         "Koordinaten."},
+        {"dimension 1 on a list",
+         "<gml:LineString><gml:posList srsDimension=\"1\">1 2</gml:posList></gml:LineString>",
+         "srsDimension=\"1\" an gml:posList für gml:posList wird nicht unterstützt: ein Punkt hat 2 oder 3 "
+         "Koordinaten."},
+        {"a dimension that is no number", PolygonOf(kSquare, " srsDimension=\"zwei\""),
+         "srsDimension=\"zwei\" an gml:Polygon für gml:posList wird nicht unterstützt: ein Punkt hat 2 oder "
+         "3 "
+         "Koordinaten."},
+        {"a point of two values where 3 are declared",
+         "<gml:Point srsDimension=\"3\"><gml:pos>1 2</gml:pos></gml:Point>",
+         "Der Punkt gml:pos hat 2 Koordinaten, srsDimension verlangt 3."},
+        {"a point of four values where 2 are declared",
+         "<gml:Point><gml:pos srsDimension=\"2\">1 2 3 4</gml:pos></gml:Point>",
+         "Der Punkt gml:pos hat 4 Koordinaten, srsDimension verlangt 2."},
+        {"a point of dimension 4", "<gml:Point srsDimension=\"4\"><gml:pos>1 2 3 4</gml:pos></gml:Point>",
+         "srsDimension=\"4\" an gml:Point für gml:pos wird nicht unterstützt: ein Punkt hat 1, 2 oder 3 "
+         "Koordinaten."},
+        {"one pos of a 3-D line short of a value",
+         "<gml:LineString srsDimension=\"3\"><gml:pos>1 2 3</gml:pos><gml:pos>4 5</gml:pos></gml:LineString>",
+         "Der Punkt gml:pos hat 2 Koordinaten, srsDimension verlangt 3."},
+    };
+    TFakeDialogs dialogs;
+    TFakeExecutor executor;
+    TExecutorScope scope(executor.Func());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto doc = TXmlDocument::LoadXml(WrapFragment(c.fragment));
+        try {
+            GMLGeometryToWKT(doc->Root());
+            ADD_FAILURE() << "no error";
+        } catch (const EGMLError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+    EXPECT_TRUE(executor.queries.empty());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
 TEST(GMLGeometryToWKT, ArcWithoutExecutorAddsNothing) {
     TExecutorScope scope(nullptr);
     const auto doc = TXmlDocument::LoadXml(WrapFragment(CurveOf(Segment("5 5 0 0") + Arc("0 0 1 1 2 0"))));
@@ -449,15 +546,20 @@ TEST(GMLGeometryToWKT, ArcWithoutExecutorAddsNothing) {
 
 TEST(GMLHelpers, NodeTextPosListAndChildTexts) {
     const auto doc = TXmlDocument::LoadXml(
-        "<r><a> \t1 2\n</a><b>1 2 3 4 5 6</b><c>1 2 3</c><d><a>x</a><a> y </a></d><e/><f><g/></f></r>");
+        "<r><a> \t1 2\n</a><b>1 2 3 4 5 6</b><c>1 2 3</c><d><a>x</a><a> y </a></d><e/><f><g/></f>"
+        "<h srsDimension=\"3\">1 2 3 4 5 6</h></r>");
     const auto children = doc->Root().ChildNodes();
     EXPECT_EQ(NodeText(children[0]), "1 2");
 
     TGMLPointList points{"kept"};
     PosListToPoints(children[1], points);
     EXPECT_EQ(points, (TGMLPointList{"kept", "1 2", "3 4", "5 6"}));
-    PosListToPoints(children[2], points);
-    EXPECT_EQ(points.size(), 4u) << "odd number of values";
+    EXPECT_THROW(PosListToPoints(children[2], points), EGMLError) << "odd number of values";
+    EXPECT_EQ(points.size(), 4u);
+    PosListToPoints(children[6], points);
+    EXPECT_EQ(points, (TGMLPointList{"kept", "1 2", "3 4", "5 6", "1 2 3", "4 5 6"}));
+    EXPECT_EQ(SrsDimension(children[6], 2), 3);
+    EXPECT_EQ(SrsDimension(children[1], 2), 0);
 
     EXPECT_EQ(ChildTexts(children[3]), (TGMLPointList{"x", "y"}));
     EXPECT_EQ(ChildTexts(children[4]), TGMLPointList{});

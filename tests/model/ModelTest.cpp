@@ -146,14 +146,21 @@ TEST(DateTime, DatabaseText) {
         {EncodeDate(2024, 10, 16), "2024-10-16"},
         {EncodeDate(2024, 10, 16) + EncodeTime(8, 0, 0, 0), "2024-10-16 08:00:00"},
         {EncodeDate(2024, 2, 29) + EncodeTime(23, 59, 59, 0), "2024-02-29 23:59:59"},
-        // fractions are not written and do not count as time; 999.6 ms rounds up to the next second
-        {EncodeDate(2011, 4, 29) + EncodeTime(0, 0, 0, 400), "2011-04-29"},
+        // a fraction is written to the millisecond, also at midnight; 999.6 ms rounds up to the next second
+        {EncodeDate(2011, 4, 29) + EncodeTime(0, 0, 0, 400), "2011-04-29 00:00:00.400"},
+        {EncodeDate(2011, 4, 29) + EncodeTime(7, 6, 35, 5), "2011-04-29 07:06:35.005"},
+        {EncodeDate(12011, 4, 29) + EncodeTime(7, 6, 35, 120), "12011-04-29 07:06:35.120"},
         {EncodeDate(2011, 4, 29) + EncodeTime(7, 6, 35, 999) + 0.6 / 86400000.0, "2011-04-29 07:06:36"},
         {EncodeDate(2011, 4, 29) + EncodeTime(23, 59, 59, 999) + 0.6 / 86400000.0, "2011-04-30"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(DateTimeToDbText(c.value), c.text);
     EXPECT_EQ(EncodeDate(1900, 1, 1), 2.0);
+    // The moments the system takes for itself are whole seconds, so their text has no fraction.
+    int y, mo, d, h, mi, s, ms;
+    DecodeDateTime(Now(), y, mo, d, h, mi, s, ms);
+    EXPECT_EQ(ms, 0);
+    EXPECT_EQ(DateTimeToDbText(Now()).find('.'), std::string::npos);
 }
 
 TEST(StringList, NameValueLines) {

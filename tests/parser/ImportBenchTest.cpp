@@ -135,6 +135,11 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
         return building(id, "<position><gml:Point srsName=\"urn:adv:crs:" + srs +
                                 "\"><gml:pos>32349600.5 5500000.25</gml:pos></gml:Point></position>");
     };
+    const auto position3d = [](const std::string& posList) {
+        return "<position><gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\" srsDimension=\"3\"><gml:exterior>"
+               "<gml:LinearRing><gml:posList>" +
+               posList + "</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></position>";
+    };
     const std::string standardUtm32 =
         "<koordinatenangaben><AA_Koordinatenreferenzsystemangaben><crs "
         "xlink:href=\"urn:adv:crs:ETRS89_UTM32\"/>"
@@ -210,6 +215,67 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
           "Fehler beim Import bei AX_Gebaeude: DEHOST0000000004 - '2024-13-45T00:00:00Z' ist keine gültige "
           "Datums- und Uhrzeitangabe (endet, Zeile 2)",
           "Fehler beim Import bei AX_Gebaeude: DEHOST0000000005 - "}},
+        {"dates that are no xs:dateTime refuse their features alone: a text after the date, an empty one, a "
+         "short year; an offset goes to UTC",
+         Doc(dated("DEHOST0000000002", "2011-01-01'; drop table logs; --", "") +
+             dated("DEHOST0000000003", "", "") + dated("DEHOST0000000004", "1-01-01T00:00:00Z", "") +
+             dated("DEHOST0000000005", "2024-01-10T09:00:00+01:00", "2024-01-11T00:00:00+14:00") + sound),
+         0,
+         0,
+         "",
+         "2/0",
+         {"Fehler beim Import bei AX_Gebaeude: DEHOST0000000002 - '2011-01-01'; drop table logs; --' ist "
+          "keine "
+          "gültige Datums- und Uhrzeitangabe (beginnt, Zeile 2)",
+          "Fehler beim Import bei AX_Gebaeude: DEHOST0000000003 - '' ist keine gültige Datums- und "
+          "Uhrzeitangabe (beginnt, Zeile 2)",
+          "Fehler beim Import bei AX_Gebaeude: DEHOST0000000004 - '1-01-01T00:00:00Z' ist keine gültige "
+          "Datums- und Uhrzeitangabe (beginnt, Zeile 2)"},
+         0,
+         "",
+         1,
+         "",
+         "SELECT beginn || '/' || ende FROM public.ax_objects WHERE gml_id = 'DEHOST0000000005'",
+         "2024-01-10 08:00:00/2024-01-10 10:00:00"},
+        {"a 3-D polygon is stored with its third values",
+         Doc(building("DEHOST0000000002", position3d("363620 5614800 1 363630 5614800 2 363630 5614810 3 "
+                                                     "363620 5614800 1")) +
+             sound),
+         0,
+         0,
+         "",
+         "2/0",
+         {},
+         0,
+         "",
+         1,
+         "",
+         "SELECT ST_AsText(geo) FROM public.ax_objects WHERE gml_id = 'DEHOST0000000002'",
+         "POLYGON Z ((363620 5614800 1,363630 5614800 2,363630 5614810 3,363620 5614800 1))"},
+        {"a 3-D coordinate list whose count is no multiple of 3 refuses its feature alone",
+         Doc(building("DEHOST0000000002",
+                      position3d("363620 5614800 1 363630 5614800 2 363630 5614810 363620 5614800 1")) +
+             sound),
+         0,
+         0,
+         "",
+         "1/0",
+         {"Fehler beim Import bei AX_Gebaeude: DEHOST0000000002 - Die Koordinaten von gml:posList lassen "
+          "sich "
+          "nicht in Punkte teilen: 11 Werte, 3 je Punkt."}},
+        {"two geometries in one feature refuse it alone",
+         Doc(building(
+                 "DEHOST0000000002",
+                 "<position><gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos>363620 5614800</gml:pos>"
+                 "</gml:Point><gml:Point><gml:pos>1 2</gml:pos></gml:Point></position>") +
+             sound),
+         0,
+         0,
+         "",
+         "1/0",
+         {"Fehler beim Import bei AX_Gebaeude: DEHOST0000000002 - Das Objekt hat mehr als eine Geometrie: "
+          "ein "
+          "weiteres Element gml:Point in position (Zeile 2, Spalte "}},
         {"a thousand warnings show one box, each is a row, and the file is read",
          Doc(building("DEHOST0000000002", warnings) + sound),
          0,

@@ -36,7 +36,7 @@ std::vector<TRecordCase> RecordCases() {
         {"lifespan, model types and identifier blocks read only their own elements",
          Member("<F gml:id=\"I\"><gml:identifier codeSpace=\"c\">urn:adv:oid:I</gml:identifier>"
                 "<lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2010-02-12T10:07:36Z</beginnt>"
-                "<endet>2011-03-04</endet></AA_Lebenszeitintervall></lebenszeitintervall>"
+                "<endet>2011-03-04T00:00:00Z</endet></AA_Lebenszeitintervall></lebenszeitintervall>"
                 "<modellart><AA_Modellart><advStandardModell>DLKM</advStandardModell>"
                 "<advStandardModell>DKKM1000</advStandardModell><sonstigesModell>X</sonstigesModell>"
                 "</AA_Modellart></modellart><beginnt>frei</beginnt></F>"),
@@ -51,9 +51,26 @@ std::vector<TRecordCase> RecordCases() {
                 "<gml:pos>1 &amp; 2</gml:pos></gml:Point></position></F>"),
          {"Insert F I\nP <gml:Point gml:id=\"a&amp;&quot;b&lt;\"><gml:pos>1 &amp; "
           "2</gml:pos></gml:Point>\n"}},
-        {"a nested element of the geometry's own name ends the copy",
-         Member("<F gml:id=\"I\"><position><gml:X><gml:X>1</gml:X><P>2</P></gml:X></position></F>"),
-         {"Insert F I\nA P=2\nP <gml:X><gml:X>1</gml:X>\n"}},
+        {"a nested element of the geometry's own name is copied with it: the copy ends with the first "
+         "element",
+         Member("<F gml:id=\"I\"><position><gml:X><gml:X>1</gml:X><P>2</P></gml:X></position><Q>3</Q></F>"),
+         {"Insert F I\nA Q=3\nP <gml:X><gml:X>1</gml:X><P>2</P></gml:X>\n"}},
+        {"a second geometry in the position refuses the record; the next record's geometry is its own",
+         Member("<F gml:id=\"I\"><position><gml:Point><gml:pos>1 2</gml:pos></gml:Point>"
+                "<gml:Point><gml:pos>3 4</gml:pos></gml:Point></position><P>1</P></F>") +
+             Member("<F gml:id=\"J\"><position><gml:Point><gml:pos>5 6</gml:pos></gml:Point></position></F>"),
+         {"Insert F I\nA P=1\nP <gml:Point><gml:pos>1 2</gml:pos></gml:Point>\nX Das Objekt hat mehr als "
+          "eine Geometrie: ein weiteres Element gml:Point in position (Zeile 2, Spalte 541).\n",
+          "Insert F J\nP <gml:Point><gml:pos>5 6</gml:pos></gml:Point>\n"}},
+        {"a second position refuses the record, also after an empty one",
+         Member("<F gml:id=\"I\"><position><gml:Point><gml:pos>1 2</gml:pos></gml:Point></position><P>1</P>"
+                "<position><gml:Point><gml:pos>3 4</gml:pos></gml:Point></position><Q>2</Q></F>") +
+             Member("<F gml:id=\"J\"><position/>\n<position><gml:Point><gml:pos>5 6</gml:pos></gml:Point>"
+                    "</position></F>"),
+         {"Insert F I\nA P=1\nA Q=2\nP <gml:Point><gml:pos>1 2</gml:pos></gml:Point>\nX Das Objekt hat mehr "
+          "als eine Geometrie: eine zweite Eigenschaft position (Zeile 2, Spalte 559).\n",
+          "Insert F J\nX Das Objekt hat mehr als eine Geometrie: eine zweite Eigenschaft position (Zeile 3, "
+          "Spalte 10).\n"}},
         {"an empty position, also one that only refers, gives no geometry and ends the copy at once",
          Member("<F gml:id=\"I\"><position/><P>1</P></F>") +
              Member("<F gml:id=\"J\"><P>2</P><position xlink:href=\"#x\"/></F>") +
@@ -80,6 +97,20 @@ std::vector<TRecordCase> RecordCases() {
              Member("<F gml:id=\"J\"><P>2</P></F>"),
          {"Insert F I\nA P=1\nX 'gestern' ist keine gültige Datums- und Uhrzeitangabe (beginnt, Zeile 2)\n",
           "Insert F J\nA P=2\n"}},
+        {"an empty begin or end, also one of white space only, is no date: its record is refused",
+         Member("<F gml:id=\"I\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt/>"
+                "</AA_Lebenszeitintervall></lebenszeitintervall><P>1</P></F>") +
+             Member("<F gml:id=\"J\"><lebenszeitintervall><AA_Lebenszeitintervall>"
+                    "<beginnt>2010-02-12T10:07:36+01:00</beginnt><endet> \n </endet>"
+                    "</AA_Lebenszeitintervall></lebenszeitintervall></F>") +
+             Member(
+                 "<F gml:id=\"K\"><beginnt/><lebenszeitintervall><AA_Lebenszeitintervall>"
+                 "<beginnt> 2010-02-12T10:07:36.25Z </beginnt></AA_Lebenszeitintervall></lebenszeitintervall>"
+                 "</F>"),
+         {"Insert F I\nA P=1\nX '' ist keine gültige Datums- und Uhrzeitangabe (beginnt, Zeile 2)\n",
+          "Insert F J\nB 2010-02-12 09:07:36\nX '' ist keine gültige Datums- und Uhrzeitangabe (endet, Zeile "
+          "3)\n",
+          "Insert F K\nA beginnt=\nB 2010-02-12 10:07:36.250\n"}},
         {"an impossible end refuses a replace whole; the first bad value counts",
          "<wfsext:Replace><F gml:id=\"DEBBAL000000000120241016T080000Z\"><lebenszeitintervall>"
          "<AA_Lebenszeitintervall><beginnt>2024-10-16T08:00:00Z</beginnt>\n<endet>2024-13-45T00:00:00Z"
@@ -395,38 +426,67 @@ TEST_F(ParserTest, ARecordPastItsBoundIsRefusedAndTheNextOneIsRead) {
 
 // ---- the date rule -------------------------------------------------------------------------------------
 
-TEST(NasDateTime, ReadsTheFormsOfTheRule) {
-    const int century = [] {
-        const std::time_t t = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&t, &local);
-        return (local.tm_year + 1900) / 100 * 100;
-    }();
+// A lifespan value is an xs:dateTime, read exactly: offsets go to UTC, a value without zone stays as
+// written, 24:00:00 is the next day's midnight, a fraction stays to the millisecond.
+TEST(NasDateTime, ReadsAnXsDateTime) {
     const struct {
         const char* text;
-        TDateTime expected;
+        const char* stored; // as the database receives it
     } cases[] = {
-        {"2010-02-12T10:07:36Z", EncodeDate(2010, 2, 12) + EncodeTime(10, 7, 36, 0)},
-        {"2010-02-12T10:07:36.123+02:00", EncodeDate(2010, 2, 12) + EncodeTime(10, 7, 36, 0)},
-        {"2010-02-12", EncodeDate(2010, 2, 12)},
-        {"2010-02-12T1", EncodeDate(2010, 2, 12)},
-        {"2010-02-12T10", EncodeDate(2010, 2, 12) + EncodeTime(10, 0, 0, 0)},
-        {"2010-02-12 10:07", EncodeDate(2010, 2, 12) + EncodeTime(10, 7, 0, 0)},
-        {"  am 2010 - 2 - 3", EncodeDate(2010, 2, 3)},
-        {"10-02-12", EncodeDate(century + 10, 2, 12)},
-        {"2024-02-29", EncodeDate(2024, 2, 29)},
-        {"10:07:36", EncodeTime(10, 7, 36, 0)},
-        {" 10:07 ", EncodeTime(10, 7, 0, 0)},
+        {"2010-02-12T10:07:36Z", "2010-02-12 10:07:36"},
+        {"2010-02-12T10:07:36", "2010-02-12 10:07:36"},
+        {"2010-02-12T00:00:00Z", "2010-02-12"},
+        {"2010-02-12T10:07:36+02:00", "2010-02-12 08:07:36"},
+        {"2010-02-12T00:30:00+01:00", "2010-02-11 23:30:00"},
+        {"2010-02-12T10:00:00+14:00", "2010-02-11 20:00:00"},
+        {"2010-02-12T23:30:00-14:00", "2010-02-13 13:30:00"},
+        {"2010-02-12T10:07:36-00:00", "2010-02-12 10:07:36"},
+        {"2010-03-01T01:00:00+05:30", "2010-02-28 19:30:00"},
+        {"2024-03-01T00:00:00+01:00", "2024-02-29 23:00:00"},
+        {"2024-02-29T12:00:00Z", "2024-02-29 12:00:00"},
+        {"2000-02-29T12:00:00Z", "2000-02-29 12:00:00"},
+        {"2010-12-31T24:00:00Z", "2011-01-01"},
+        {"2010-02-12T24:00:00.000+01:00", "2010-02-12 23:00:00"},
+        {"2010-02-12T10:07:36.5Z", "2010-02-12 10:07:36.500"},
+        {"2010-02-12T10:07:36.123+02:00", "2010-02-12 08:07:36.123"},
+        {"2010-02-12T10:07:36.1239Z", "2010-02-12 10:07:36.123"},
+        {"2010-02-12T00:00:00.040Z", "2010-02-12 00:00:00.040"},
+        {"2010-02-12T10:07:36.000Z", "2010-02-12 10:07:36"},
+        {" \n\t2010-02-12T10:07:36Z \r\n", "2010-02-12 10:07:36"},
+        {"1850-06-01T06:00:00Z", "1850-06-01 06:00:00"},
+        {"1899-12-30T12:00:00Z", "1899-12-30 12:00:00"},
+        {"0001-01-01T00:00:00Z", "0001-01-01"},
+        {"9999-12-31T23:59:59.999Z", "9999-12-31 23:59:59.999"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_DOUBLE_EQ(NasTextToDateTime(c.text), c.expected);
+        std::string stored;
+        EXPECT_NO_THROW(stored = DateTimeToDbText(NasTextToDateTime(c.text)));
+        EXPECT_EQ(stored, c.stored);
     }
+    EXPECT_DOUBLE_EQ(NasTextToDateTime("2010-02-12T10:07:36Z"),
+                     EncodeDate(2010, 2, 12) + EncodeTime(10, 7, 36, 0));
 }
 
-TEST(NasDateTime, RejectsWhatIsNoDateTime) {
-    for (const char* text : {"", "gestern", "2010-13-01", "2023-02-29", "2010-02-12T25:00:00",
-                             "2010-02-12T10:61", "10:07:36Z", "12345-01-01"}) {
+TEST(NasDateTime, RefusesWhatIsNoXsDateTime) {
+    for (const char* text :
+         {"", "   ", "gestern",
+          // a year of fewer or more than four digits, signed, or outside 0001 to 9999
+          "1-01-01T00:00:00Z", "10-02-12T00:00:00Z", "12010-02-12T10:00:00Z", "-2010-02-12T10:00:00Z",
+          "+2010-02-12T10:00:00Z", "0000-01-01T00:00:00Z", "0001-01-01T00:30:00+01:00",
+          "9999-12-31T24:00:00Z", "9999-12-31T23:30:00-01:00",
+          // something after the value, or a part missing
+          "2011-01-01'; drop table logs; --", "0044-03-15T00:00:00Z BC", "2010-02-12T10:07:36Z junk",
+          "2010-02-12", "2010-02-12T10:07", "2010-02-12T10", "10:07:36", "10:00+14:00", "2010-02-12 10:07:36",
+          "2010-02-12t10:07:36", "2010-02-12T10:07:36z", "2010-2-12T10:07:36Z", "2010-02-12T10:07:36.Z",
+          "2010-02-12T10:07:36+0100", "2010-02-12T10:07:36+01", "2010 - 02 - 12T10:07:36Z",
+          "  am 2010 - 2 - 3", "2010-02-12T1", " 10:07 ", "10:07:36Z", "12345-01-01",
+          // impossible dates and times
+          "2010-13-01T00:00:00Z", "2010-00-10T00:00:00Z", "2010-04-31T00:00:00Z", "2023-02-29T00:00:00Z",
+          "1900-02-29T00:00:00Z", "2010-02-12T25:00:00Z", "2010-02-12T24:00:01Z", "2010-02-12T24:00:00.5Z",
+          "2010-02-12T10:60:00Z", "2010-02-12T10:00:60Z",
+          // offsets past 14:00 or with impossible minutes
+          "2010-02-12T10:00:00+14:01", "2010-02-12T10:00:00-15:00", "2010-02-12T10:00:00+01:60"}) {
         SCOPED_TRACE(text);
         try {
             NasTextToDateTime(text);
