@@ -204,7 +204,7 @@ std::vector<TTransactionCase> TransactionCases() {
              Update("adv:AX_Flurstueck", {{kEndet, "2011-04-29T07:06:35Z"}, {"adv:anlass", "010102"}},
                     {"DENW44AL00003IkM20110429T070635Z", "DENW44AL00003IkN"}) +
              Update("AX_Gebaeude",
-                    {{" lebenszeitintervall/AA_Lebenszeitintervall/endet\n", "\n2012-01-02\n"}},
+                    {{" lebenszeitintervall/AA_Lebenszeitintervall/endet\n", "\n2012-01-02T00:00:00Z\n"}},
                     {"DENW44AL00003IkO"}) +
              sound,
          {"Insert F S\nA P=s\n", "Update AX_Flurstueck DENW44AL00003IkM\nE 2011-04-29 07:06:35\n",
@@ -249,7 +249,7 @@ std::vector<TTransactionCase> TransactionCases() {
         {"an empty or overlong fid refuses its own delete or update record",
          "<wfs:Delete typeName=\"AX_Turm\"><ogc:Filter><ogc:FeatureId fid=\"" + b300 +
              "\"/><ogc:FeatureId/><ogc:FeatureId fid=\"DENW36ALVk00002s\"/></ogc:Filter></wfs:Delete>" +
-             Update("AX_Turm", {{kEndet, "2011-04-29"}}, {b300, "DENW36ALVk00003s"}),
+             Update("AX_Turm", {{kEndet, "2011-04-29T00:00:00Z"}}, {b300, "DENW36ALVk00003s"}),
          {"Delete AX_Turm " + b300.substr(0, 40) +
               "…\nX Der Identifikator ist länger als 255 Zeichen (300)\n",
           "Delete AX_Turm \nX Der Identifikator ist leer\n", "Delete AX_Turm DENW36ALVk00002s\n",
