@@ -62,21 +62,84 @@ BEGIN
 END
 $$;
 
--- Closes what the file being read staged of an object before its replace or delete, by the rules of the
--- closings in public: the open versions in `staging` begun before `ende`, and, with `relations`, the
--- open staged relations of the object begun before `ende` (a replace) or those from and to the object
--- begun by it (a delete). The staging tables grow while the file is read: each statement is planned
--- when it runs, for the rows staged by then, so that it finds them through the closing indexes.
-CREATE OR REPLACE FUNCTION kelpora_close_staged(staging regclass, object_id text, ende timestamp,
-                                                is_replace boolean, relations boolean)
-RETURNS void LANGUAGE plpgsql AS $$
+-- The schema-qualified name of an object table of `schema_name` (a table inheriting from that schema's
+-- ax_objects); anything else (the relation table, a catalogue or configuration table) is refused, so
+-- that a closing never changes rows that are no versions.
+CREATE OR REPLACE FUNCTION kelpora_object_table_name(tbl regclass, schema_name text)
+RETURNS text LANGUAGE plpgsql STABLE AS $$
+DECLARE
+    qualified text;
 BEGIN
-    IF staging IS NOT NULL THEN
-        EXECUTE format('UPDATE %s SET ende = $2 WHERE gml_id = $1 AND (ende IS NULL OR ende = %L)'
-                       ' AND beginn < $2', staging, '1899-12-30 00:00:00')
-        USING object_id, ende;
+    SELECT format('%I.%I', n.nspname, c.relname) INTO qualified
+    FROM pg_class c
+    JOIN pg_namespace n ON n.oid = c.relnamespace
+    WHERE c.oid = tbl AND c.relkind = 'r' AND n.nspname = schema_name
+      AND EXISTS (SELECT 1 FROM pg_inherits i JOIN pg_class p ON p.oid = i.inhparent
+                  WHERE i.inhrelid = c.oid AND p.relname = 'ax_objects' AND p.relnamespace = c.relnamespace);
+    IF qualified IS NULL THEN
+        RAISE EXCEPTION 'Keine Objekttabelle: %', tbl;
     END IF;
-    IF relations AND to_regclass('alkistemp.id_refs') IS NOT NULL THEN
+    RETURN qualified;
+END
+$$;
+
+-- A replace or delete of an object ends its open versions begun before `ende`: those integrated in
+-- `integrated` (public) and those the file being read staged in `staging` (either may be NULL). Returns
+-- how many it ended, and leaves the object's identifier for kelpora_close_relations() when that is more
+-- than none: an object without an open version (an update imported again, a delete of an object deleted
+-- before) keeps its relations as they are. The staging tables grow while the file is read: each
+-- statement is planned when it runs, for the rows staged by then, so that it finds them through the
+-- closing indexes.
+CREATE OR REPLACE FUNCTION kelpora_close_versions(integrated regclass, staging regclass, object_id text,
+                                                  ende timestamp)
+RETURNS bigint LANGUAGE plpgsql AS $$
+DECLARE
+    closed bigint := 0;
+    n bigint;
+    item record;
+BEGIN
+    FOR item IN
+        SELECT kelpora_object_table_name(t.tbl, t.schema_name) AS qualified
+        FROM (VALUES (integrated, 'public'), (staging, 'alkistemp')) AS t(tbl, schema_name)
+        WHERE t.tbl IS NOT NULL
+    LOOP
+        EXECUTE format('UPDATE %s SET ende = $2 WHERE gml_id = $1 AND (ende IS NULL OR ende = %L)'
+                       ' AND beginn < $2', item.qualified, '1899-12-30 00:00:00')
+        USING object_id, ende;
+        GET DIAGNOSTICS n = ROW_COUNT;
+        closed := closed + n;
+    END LOOP;
+    PERFORM set_config('kelpora.closed_object', CASE WHEN closed > 0 THEN object_id ELSE '' END, false);
+    RETURN closed;
+END
+$$;
+
+-- The relations of an object whose versions kelpora_close_versions() just ended, by the same end: a
+-- replace ends the object's own open relations begun before `ende` (its new version brings its own),
+-- a delete also those pointing to it, begun by `ende`; in public.id_refs and, with `staged`, among the
+-- relations the file staged. Nothing when the versions' closing ended none. Returns the relations ended.
+CREATE OR REPLACE FUNCTION kelpora_close_relations(object_id text, ende timestamp, is_replace boolean,
+                                                   staged boolean)
+RETURNS bigint LANGUAGE plpgsql AS $$
+DECLARE
+    closed bigint := 0;
+    n bigint;
+BEGIN
+    IF current_setting('kelpora.closed_object', true) IS DISTINCT FROM object_id THEN
+        RETURN 0;
+    END IF;
+    PERFORM set_config('kelpora.closed_object', '', false);
+    IF is_replace THEN
+        UPDATE public.id_refs r SET ende = kelpora_close_relations.ende
+        WHERE r.gml_id = object_id AND (r.ende IS NULL OR r.ende = '1899-12-30 00:00:00')
+          AND r.beginn < kelpora_close_relations.ende;
+    ELSE
+        UPDATE public.id_refs r SET ende = kelpora_close_relations.ende
+        WHERE (r.gml_id = object_id OR r.id_ref = object_id) AND (r.ende IS NULL OR r.ende = '1899-12-30 00:00:00')
+          AND r.beginn <= kelpora_close_relations.ende;
+    END IF;
+    GET DIAGNOSTICS closed = ROW_COUNT;
+    IF staged AND to_regclass('alkistemp.id_refs') IS NOT NULL THEN
         EXECUTE CASE WHEN is_replace
                      THEN 'UPDATE alkistemp.id_refs SET ende = $2 WHERE gml_id = $1'
                           ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn < $2'
@@ -84,9 +147,15 @@ BEGIN
                           ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn <= $2'
                 END
         USING object_id, ende;
+        GET DIAGNOSTICS n = ROW_COUNT;
+        closed := closed + n;
     END IF;
+    RETURN closed;
 END
 $$;
+
+-- Replaced by the two functions above.
+DROP FUNCTION IF EXISTS kelpora_close_staged(regclass, text, timestamp, boolean, boolean);
 
 CREATE OR REPLACE FUNCTION kelpora_drop_closing_indexes()
 RETURNS void LANGUAGE plpgsql AS $$

@@ -10,7 +10,7 @@
 #include "model/DateTime.h"
 #include "model/StringList.h"
 
-enum class TAAObjectType : std::uint8_t { twfsInsert = 0, twfsReplace = 1, twfsDelete = 2 };
+enum class TAAObjectType : std::uint8_t { twfsInsert = 0, twfsReplace = 1, twfsDelete = 2, twfsUpdate = 3 };
 using enum TAAObjectType;
 
 // The target identifiers of one relation type of one feature, in the order added, duplicates kept.

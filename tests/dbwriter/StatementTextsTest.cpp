@@ -33,12 +33,12 @@ const std::vector<TTextCase>& Cases() {
              f.oReferenzen = false;
              f.DeleteFromDB(Replace("AX_Gebaeude").get());
          },
-         {"UPDATE ax_gebaeude SET ende=:ende WHERE gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 "
-          "00:00:00') AND beginn < CAST(:ende AS timestamp)"}},
+         {"SELECT kelpora_close_versions(CAST(:integrated AS regclass), CAST(:staging AS regclass), :gml_id, "
+          "CAST(:ende AS timestamp))"}},
         {"closing its relations",
          [](TfrmKelpora& f, TTestDatabase&) { f.DeleteFromDB(Replace("AX_Gebaeude").get()); },
-         {"UPDATE id_refs SET ende=:ende WHERE gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 "
-          "00:00:00') AND beginn < CAST(:ende AS timestamp)"}},
+         {"SELECT kelpora_close_relations(:gml_id, CAST(:ende AS timestamp), CAST(:replace AS boolean), "
+          "CAST(:staged AS boolean))"}},
         {"invalids present: counted only",
          [](TfrmKelpora& f, TTestDatabase& db) {
              db.Exec("CREATE TABLE invalids(gml_id varchar, geo geometry)");
