@@ -84,31 +84,44 @@ END
 $$;
 
 -- A replace or delete of an object ends its open versions begun before `ende`: those integrated in
--- `integrated` (public) and those the file being read staged in `staging` (either may be NULL). Returns
--- how many it ended, and leaves the object's identifier for kelpora_close_relations() when that is more
--- than none: an object without an open version (an update imported again, a delete of an object deleted
--- before) keeps its relations as they are. The staging tables grow while the file is read: each
--- statement is planned when it runs, for the rows staged by then, so that it finds them through the
--- closing indexes.
+-- `integrated` (public) and those the file being read staged in `staging` (either may be NULL; both name
+-- the same object table). Returns how many versions it ended, and leaves the object's identifier for
+-- kelpora_close_relations() when that is more than none: an object without an open version (an update
+-- imported again, a delete of an object deleted before) keeps its relations as they are. A staged version
+-- that public holds already (the file is imported again) is dropped by the integration and does not
+-- count. The staging tables grow while the file is read: each statement is planned when it runs, for the
+-- rows staged by then, so that it finds them through the closing indexes.
 CREATE OR REPLACE FUNCTION kelpora_close_versions(integrated regclass, staging regclass, object_id text,
                                                   ende timestamp)
 RETURNS bigint LANGUAGE plpgsql AS $$
 DECLARE
     closed bigint := 0;
     n bigint;
-    item record;
+    public_name text;
+    staging_name text;
+    open_before constant text := format('gml_id = $1 AND (ende IS NULL OR ende = %L) AND beginn < $2',
+                                        '1899-12-30 00:00:00');
 BEGIN
-    FOR item IN
-        SELECT kelpora_object_table_name(t.tbl, t.schema_name) AS qualified
-        FROM (VALUES (integrated, 'public'), (staging, 'alkistemp')) AS t(tbl, schema_name)
-        WHERE t.tbl IS NOT NULL
-    LOOP
-        EXECUTE format('UPDATE %s SET ende = $2 WHERE gml_id = $1 AND (ende IS NULL OR ende = %L)'
-                       ' AND beginn < $2', item.qualified, '1899-12-30 00:00:00')
-        USING object_id, ende;
-        GET DIAGNOSTICS n = ROW_COUNT;
+    IF integrated IS NOT NULL THEN
+        public_name := kelpora_object_table_name(integrated, 'public');
+        EXECUTE format('UPDATE %s SET ende = $2 WHERE %s', public_name, open_before) USING object_id, ende;
+        GET DIAGNOSTICS closed = ROW_COUNT;
+    END IF;
+    IF staging IS NOT NULL THEN
+        staging_name := kelpora_object_table_name(staging, 'alkistemp');
+        IF public_name IS NULL THEN
+            EXECUTE format('UPDATE %s SET ende = $2 WHERE %s', staging_name, open_before)
+            USING object_id, ende;
+            GET DIAGNOSTICS n = ROW_COUNT;
+        ELSE
+            EXECUTE format('WITH ended AS (UPDATE %s SET ende = $2 WHERE %s RETURNING beginn) '
+                           'SELECT count(*) FROM ended e WHERE NOT EXISTS '
+                           '(SELECT 1 FROM %s p WHERE p.gml_id = $1 AND p.beginn = e.beginn)',
+                           staging_name, open_before, public_name)
+            INTO n USING object_id, ende;
+        END IF;
         closed := closed + n;
-    END LOOP;
+    END IF;
     PERFORM set_config('kelpora.closed_object', CASE WHEN closed > 0 THEN object_id ELSE '' END, false);
     RETURN closed;
 END
