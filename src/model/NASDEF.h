@@ -10,6 +10,7 @@
 #include "model/DateTime.h"
 #include "model/StringList.h"
 
+// twfsUpdate: a wfs:Update that ends the lifespan of the object it names at its dtEnde.
 enum class TAAObjectType : std::uint8_t { twfsInsert = 0, twfsReplace = 1, twfsDelete = 2, twfsUpdate = 3 };
 using enum TAAObjectType;
 

@@ -57,6 +57,7 @@ enum class TNasName : std::uint8_t {
     Insert,
     Delete,
     Replace,
+    Update,
     crs,
     NBA,
     Bestandsdatenauszug,
@@ -95,6 +96,7 @@ TNasName NameOf(std::string_view localName) {
             {"Insert", TNasName::Insert},
             {"Delete", TNasName::Delete},
             {"Replace", TNasName::Replace},
+            {"Update", TNasName::Update},
             {"crs", TNasName::crs},
             {"AX_NutzerbezogeneBestandsdatenaktualisierung_NBA", TNasName::NBA},
             {"AX_Bestandsdatenauszug", TNasName::Bestandsdatenauszug},
@@ -186,6 +188,69 @@ std::string ObjectIdentifier(const std::string& id) {
             return id;
     }
     return id.substr(0, kObjectId);
+}
+
+// Identifiers are stored in columns of an index whose entries the server bounds: past this many characters
+// an identifier is none the database can hold (nor a real one), and of such an identifier a report quotes
+// the beginning.
+constexpr std::size_t kMaxIdentifierChars = 255;
+constexpr std::size_t kQuotedIdentifierChars = 40;
+
+// Why `id` cannot identify a record; empty when it can.
+std::string IdentifierFault(const std::string& id) {
+    if (id.empty())
+        return "Der Identifikator ist leer";
+    const std::size_t chars = Utf8Length(id);
+    if (chars <= kMaxIdentifierChars)
+        return {};
+    return "Der Identifikator ist länger als " + std::to_string(kMaxIdentifierChars) + " Zeichen (" +
+           std::to_string(chars) + ")";
+}
+
+// An identifier as a report may quote it: a long one by its beginning.
+std::string QuotedIdentifier(const std::string& id) {
+    const std::string shown = Utf8Left(id, kQuotedIdentifierChars);
+    return shown.size() < id.size() ? shown + "…" : id;
+}
+
+// A name without its namespace prefix: "adv:AX_Gebaeude" names the type AX_Gebaeude.
+std::string WithoutPrefix(const std::string& name) {
+    const std::size_t colon = name.rfind(':');
+    return colon == std::string::npos ? name : name.substr(colon + 1);
+}
+
+// The only property of an Update the import applies: the end of the named object's lifespan.
+constexpr std::string_view kEndetPath = "lebenszeitintervall/AA_Lebenszeitintervall/endet";
+// Of the name and value texts of an Update's property this many characters are kept: a date and a
+// property path are far shorter, and a report quotes no more.
+constexpr std::size_t kUpdateTextChars = 1024;
+// A report names a property an Update cannot apply by at most this many characters, and names at most
+// this many properties a file.
+constexpr std::size_t kSaidPropertyChars = 100;
+constexpr std::size_t kMaxUpdatePropertiesSaid = 1000;
+
+// The path an Update's wfs:Name gives, each step without its prefix and the whole without surrounding
+// white space: "adv:lebenszeitintervall/adv:AA_Lebenszeitintervall/adv:endet" is kEndetPath.
+std::string PropertyPath(const std::string& name) {
+    const std::size_t first = name.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    const std::string trimmed = name.substr(first, name.find_last_not_of(" \t\r\n") - first + 1);
+    std::string path;
+    for (std::size_t from = 0;;) {
+        const std::size_t slash = trimmed.find('/', from);
+        path += WithoutPrefix(trimmed.substr(from, slash == std::string::npos ? slash : slash - from));
+        if (slash == std::string::npos)
+            return path;
+        path += '/';
+        from = slash + 1;
+    }
+}
+
+void AppendBounded(std::string& to, const std::string& text, std::size_t chars) {
+    const std::size_t held = Utf8Length(to);
+    if (held < chars)
+        to += Utf8Left(text, chars - held);
 }
 
 // A text with no character above the blank carries nothing.
@@ -452,6 +517,11 @@ std::string TBrenkoSaxReader::Position() const {
            std::to_string(locator->GetColumnNumber());
 }
 
+std::int32_t TBrenkoSaxReader::LineNumber() const {
+    const TInterfacePtr<ISAXLocator> locator = Supports<ISAXLocator>(FSAXReader.get());
+    return locator ? locator->GetLineNumber() : -1;
+}
+
 void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::string& LocalName,
                                     const std::string& QName, ISAXAttributes* Attributes) {
     if (!oRootSeen) {
@@ -485,16 +555,24 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     // feature in that form.
     if (NamespaceURI == kWfs20Namespace || NamespaceURI == kFes20Namespace)
         oGeoInfoDok7Form = true;
-    if (name == TNasName::featureMember || name == TNasName::Insert) {
-        OpenRecord();
-    } else if (name == TNasName::Delete) {
-        OpenRecord();
-        obCurrentInsert->wfsType = twfsDelete;
-        obCurrentInsert->SetObjektart(element.FAttributes.Value("typeName"));
-    } else if (name == TNasName::Replace) {
-        OpenRecord();
-        obCurrentInsert->wfsType = twfsReplace;
-    } else if (name == TNasName::crs) {
+    if (transaction == TTransaction::Update) {
+        ++iTransactionDepth;
+        StartElementInUpdate(LocalName, element, name);
+        return;
+    }
+    if (name == TNasName::featureMember || name == TNasName::Insert || name == TNasName::Delete ||
+        name == TNasName::Replace || name == TNasName::Update) {
+        OpenTransaction(name, element);
+        return;
+    }
+    if (transaction == TTransaction::Insert)
+        ++iTransactionDepth;
+    // Before the header cases: a feature may be named like any of them.
+    if (obCurrentInsert && !obCurrentInsert->Initialized()) {
+        TakeFeatureElement(LocalName, element);
+        return;
+    }
+    if (name == TNasName::crs) {
         const int href = element.FAttributes.IndexOfName("xlink:href");
         if (href >= 0 && AXObjTagFlags.Contains(tfCRS)) {
             const std::string value = element.FAttributes.ValueFromIndex(href);
@@ -528,17 +606,150 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     }
 }
 
+void TBrenkoSaxReader::OpenTransaction(TNasName name, const TElement& element) {
+    OpenRecord();
+    TAXObject& r = *obCurrentInsert;
+    featureIds.clear();
+    transaction = TTransaction::None;
+    iTransactionDepth = 1;
+    switch (name) {
+    case TNasName::Insert:
+        transaction = TTransaction::Insert;
+        break;
+    case TNasName::Delete:
+        r.wfsType = twfsDelete;
+        r.SetObjektart(WithoutPrefix(element.FAttributes.Value("typeName")));
+        break;
+    case TNasName::Replace:
+        r.wfsType = twfsReplace;
+        break;
+    case TNasName::Update:
+        r.wfsType = twfsUpdate;
+        r.SetObjektart(WithoutPrefix(element.FAttributes.Value("typeName")));
+        transaction = TTransaction::Update;
+        updateText = TUpdateText::None;
+        oUpdateProperty = oUpdateEndet = false;
+        break;
+    default:
+        break;
+    }
+}
+
+void TBrenkoSaxReader::TakeFeatureElement(const std::string& LocalName, const TElement& element) {
+    TAXObject& r = *obCurrentInsert;
+    const std::string raw = element.FAttributes.Value("gml:id");
+    // A replace names the object it replaces by its 16 characters; an insert stores the object
+    // identifier of a version's identifier.
+    TakeIdentifier(raw, r.wfsType == twfsReplace ? Utf8Left(raw, 16) : ObjectIdentifier(raw));
+    r.SetObjektart(LocalName);
+    RecordTakes(r.identifikator.size() + LocalName.size());
+}
+
+void TBrenkoSaxReader::TakeIdentifier(const std::string& raw, const std::string& id) {
+    const std::string fault = IdentifierFault(raw);
+    obCurrentInsert->identifikator = fault.empty() ? id : QuotedIdentifier(raw);
+    if (!fault.empty())
+        RefuseRecord(fault);
+}
+
+void TBrenkoSaxReader::NoteFeatureId(const std::string& fid) {
+    TFeatureId noted{Utf8Left(fid, 16), IdentifierFault(fid)};
+    if (!noted.refusal.empty())
+        noted.identifikator = QuotedIdentifier(fid);
+    if (RecordTakes(noted.identifikator.size() + noted.refusal.size() + kLineBytes))
+        featureIds.push_back(std::move(noted));
+}
+
+// Each object a Delete or Update names is a record of its own, with what the transaction read (its type,
+// its lifespan, why it is refused). One that names none is refused, as is one past the record's bound
+// (which drops the identifiers it noted).
+void TBrenkoSaxReader::HandOverPerFeatureId() {
+    std::vector<TFeatureId> ids;
+    ids.swap(featureIds);
+    if (ids.empty() || oRecordTooLarge)
+        ids.assign(1, {std::string(), IdentifierFault(std::string())});
+    const std::unique_ptr<TAXObject> transactionRecord = std::move(obCurrentInsert);
+    const TAXObject& t = *transactionRecord;
+    for (TFeatureId& id : ids) {
+        OpenRecord();
+        TAXObject& r = *obCurrentInsert;
+        r.wfsType = t.wfsType;
+        r.SetObjektart(t.objektart());
+        r.identifikator = std::move(id.identifikator);
+        r.dtBegin = t.dtBegin;
+        r.dtEnde = t.dtEnde;
+        r.refusal = t.refusal.empty() ? std::move(id.refusal) : t.refusal;
+        HandOverRecord(true);
+    }
+}
+
+void TBrenkoSaxReader::StartElementInUpdate(const std::string& LocalName, const TElement& element,
+                                            TNasName name) {
+    // The depth of the element begun: the Update is 1, its properties 2, their name and value 3.
+    if (iTransactionDepth == 2 && LocalName == "Property") {
+        oUpdateProperty = true;
+        sUpdateName.clear();
+        sUpdateValue.clear();
+    } else if (iTransactionDepth == 3 && oUpdateProperty && LocalName == "Name") {
+        updateText = TUpdateText::Name;
+    } else if (iTransactionDepth == 3 && oUpdateProperty && LocalName == "Value") {
+        updateText = TUpdateText::Value;
+    } else if (!oUpdateProperty && name == TNasName::FeatureId) {
+        NoteFeatureId(element.FAttributes.Value("fid"));
+    }
+}
+
+void TBrenkoSaxReader::EndElementInUpdate() {
+    if (iTransactionDepth == 3)
+        updateText = TUpdateText::None;
+    else if (iTransactionDepth == 2 && oUpdateProperty)
+        EndUpdateProperty();
+    if (--iTransactionDepth > 0)
+        return;
+    transaction = TTransaction::None;
+    if (oUpdateEndet) {
+        HandOverPerFeatureId();
+    } else {
+        // Without an end it changes nothing; what it could not apply is said.
+        obCurrentInsert.reset();
+        featureIds.clear();
+    }
+}
+
+void TBrenkoSaxReader::EndUpdateProperty() {
+    oUpdateProperty = false;
+    const std::string path = PropertyPath(sUpdateName);
+    if (path == kEndetPath) {
+        oUpdateEndet = true;
+        ReadLifespanDate(obCurrentInsert->dtEnde, sUpdateValue, "endet");
+    } else if (path != "anlass") {
+        SayUpdatePropertyIgnored(path);
+    }
+}
+
+void TBrenkoSaxReader::SayUpdatePropertyIgnored(const std::string& name) {
+    if (updatePropertiesSaid.count(name) || oMoreUpdatePropertiesSaid)
+        return;
+    if (updatePropertiesSaid.size() >= kMaxUpdatePropertiesSaid) {
+        oMoreUpdatePropertiesSaid = true;
+        frm->LogAndWriteLog(1, "Weitere Eigenschaften von Aktualisierungen, die nichts ändern, werden nicht "
+                               "mehr einzeln genannt (Zeile " +
+                                   std::to_string(LineNumber()) + ").");
+        return;
+    }
+    updatePropertiesSaid.insert(name);
+    const std::string shown = Utf8Left(name, kSaidPropertyChars);
+    frm->LogAndWriteLog(1, "Eigenschaft einer Aktualisierung übergangen (Zeile " +
+                               std::to_string(LineNumber()) +
+                               "): " + (name.empty() ? std::string("eine Eigenschaft ohne Namen") : shown) +
+                               (shown.size() < name.size() ? "…" : "") +
+                               " ändert nichts; übernommen wird nur " + std::string(kEndetPath) + ".");
+}
+
 void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const std::string& QName,
                                             const TElement& element, TNasName name) {
     TAXObject& r = *obCurrentInsert;
-    if (!r.Initialized()) {
-        if (r.wfsType == twfsInsert)
-            r.identifikator = ObjectIdentifier(element.FAttributes.Value("gml:id"));
-        else if (r.wfsType == twfsReplace)
-            r.identifikator = Utf8Left(element.FAttributes.Value("gml:id"), 16);
-        r.SetObjektart(LocalName);
-        RecordTakes(r.identifikator.size() + LocalName.size());
-    } else if (oReadGeometry) {
+    if (oReadGeometry) {
         if (sGeomTag.empty())
             sGeomTag = LocalName;
         // Built at the end of the fragment: a record that cannot take it drops its fragment whole.
@@ -558,7 +769,11 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
             r.attribute.SetValue(sAttrTag, "<gmd:" + LocalName + ">");
         sSubObjectTag = "LI_Lineage";
     } else if (name == TNasName::FeatureId) {
-        r.identifikator = Utf8Left(element.FAttributes.Value("fid"), 16);
+        const std::string fid = element.FAttributes.Value("fid");
+        if (r.wfsType == twfsDelete)
+            NoteFeatureId(fid);
+        else
+            TakeIdentifier(fid, Utf8Left(fid, 16));
     } else if (const TFlagElement* block = FindFlagElement(kRecordElements, name);
                block && (block->needs == tfPosition || AXObjTagFlags.Contains(block->needs))) {
         AXObjTagFlags.Include(block->flag);
@@ -573,8 +788,14 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
             std::string target = element.FAttributes.ValueFromIndex(href);
             if (StartsWith(target, kOidPrefix))
                 target.erase(0, kOidPrefix.size());
-            if (RecordTakes(LocalName.size() + target.size() + kLineBytes))
-                r.AddRelation(LocalName, ObjectIdentifier(target));
+            target = ObjectIdentifier(target);
+            // The relation table indexes its targets as the object tables their identifiers.
+            if (const std::size_t chars = Utf8Length(target); chars > kMaxIdentifierChars)
+                RefuseRecord("Ein Verweisziel (" + LocalName + ") ist länger als " +
+                             std::to_string(kMaxIdentifierChars) + " Zeichen (" + std::to_string(chars) +
+                             ")");
+            else if (RecordTakes(LocalName.size() + target.size() + kLineBytes))
+                r.AddRelation(LocalName, target);
         }
     } else {
         sAttrTag = AXObjTagFlags.Contains(tfKatalog) && !sBeforeTag.empty() ? sBeforeTag + "_" + LocalName
@@ -646,6 +867,13 @@ void TBrenkoSaxReader::FlushText() {
 void TBrenkoSaxReader::UseText(const std::string& chunk) {
     if (IsBlankText(chunk))
         return;
+    if (transaction == TTransaction::Update) {
+        // Only the text directly inside a property's name or value counts.
+        if (iTransactionDepth == 3 && updateText != TUpdateText::None)
+            AppendBounded(updateText == TUpdateText::Name ? sUpdateName : sUpdateValue, chunk,
+                          kUpdateTextChars);
+        return;
+    }
     if (obCurrentInsert)
         UseTextInRecord(chunk);
     else
@@ -736,6 +964,11 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
     if (oNoNasData)
         return;
     FlushText();
+    if (transaction == TTransaction::Update) {
+        EndElementInUpdate();
+        sElemTag.clear();
+        return;
+    }
     const TNasName name = NameOf(LocalName);
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
@@ -765,8 +998,8 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
             sAttrTag.clear();
             oReadAttribute = false;
             oEntity = false;
-        } else if (name == TNasName::Delete) {
-            HandOverRecord(true);
+        } else if (name == TNasName::Delete && r.wfsType == twfsDelete) {
+            HandOverPerFeatureId();
         } else if (LocalName == r.objektart()) {
             HandOverRecord(false);
         } else if (const TFlagElement* block = FindFlagElement(kRecordElements, name)) {
@@ -786,7 +1019,20 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
     } else if (name == TNasName::erlaeuterung) {
         HandOverProtocol();
     }
+    if (transaction == TTransaction::Insert)
+        EndElementInInsert();
     sElemTag.clear();
+}
+
+void TBrenkoSaxReader::EndElementInInsert() {
+    if (--iTransactionDepth == 0) {
+        transaction = TTransaction::None;
+        // No feature followed the last one.
+        if (obCurrentInsert && !obCurrentInsert->Initialized())
+            obCurrentInsert.reset();
+    } else if (iTransactionDepth == 1 && !obCurrentInsert) {
+        OpenRecord();
+    }
 }
 
 // ---- CDATA and entities --------------------------------------------------------------------------------

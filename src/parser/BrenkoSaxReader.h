@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/NASDEF.h"
 #include "model/StringList.h"
@@ -183,6 +185,7 @@ private:
     void NoteFirstText(const std::string& text);
     // "Zeile L, Spalte C" of the parse position.
     std::string Position() const;
+    std::int32_t LineNumber() const;
     void HandOverRecord(bool isDelete);
     void HandOverProtocol();
     void ShortenNamePath();
@@ -193,6 +196,23 @@ private:
     // what the local name is to the state machine.
     void StartElementInRecord(const std::string& LocalName, const std::string& QName, const TElement& element,
                               TNasName name);
+    // featureMember, Insert, Delete, Replace and Update open a record (and a transaction's state).
+    void OpenTransaction(TNasName name, const TElement& element);
+    // The first element of a record is its feature element, whatever its name.
+    void TakeFeatureElement(const std::string& LocalName, const TElement& element);
+    // Sets the open record's identifier to `id`, the form `raw` of the file takes; a record whose `raw`
+    // is empty or past the bound of the database's identifiers is refused.
+    void TakeIdentifier(const std::string& raw, const std::string& id);
+    // A FeatureId of a Delete or Update: one record each, handed over at the transaction's end.
+    void NoteFeatureId(const std::string& fid);
+    void HandOverPerFeatureId();
+    // Inside an Update only its properties and FeatureIds are read; nothing of it is an attribute line.
+    void StartElementInUpdate(const std::string& LocalName, const TElement& element, TNasName name);
+    void EndElementInUpdate();
+    void EndUpdateProperty();
+    void SayUpdatePropertyIgnored(const std::string& name);
+    // After the element ends that the Insert's depth counts; the next feature of the Insert gets a record.
+    void EndElementInInsert();
 
     TElement FElement; // the holder of the element start being read
     ISAXLocator* FLocator = nullptr;
@@ -237,6 +257,30 @@ private:
     bool oProtocolDropped = false;
     bool oTextTooLargeSaid = false;
     bool oReferenceSystemsSaid = false;
+
+    // The transaction whose content is being read, when its elements are counted: the features of an
+    // Insert are its children, and the properties and FeatureIds of an Update are known by their depth.
+    // iTransactionDepth counts the open elements from the transaction's own on.
+    enum class TTransaction : std::uint8_t { None, Insert, Update };
+    TTransaction transaction = TTransaction::None;
+    std::int32_t iTransactionDepth = 0;
+    // The FeatureIds of the open Delete or Update: the object identifier, or why it cannot be one.
+    struct TFeatureId {
+        std::string identifikator;
+        std::string refusal;
+    };
+    std::vector<TFeatureId> featureIds;
+    // The Update's property being read: its name and value texts, and which of them takes text.
+    enum class TUpdateText : std::uint8_t { None, Name, Value };
+    TUpdateText updateText = TUpdateText::None;
+    bool oUpdateProperty = false;
+    bool oUpdateEndet = false; // the Update has an endet: only then it hands records over
+    std::string sUpdateName;
+    std::string sUpdateValue;
+    // The properties updates of this file could not apply that were said; past their bound, once that
+    // more are not named.
+    std::set<std::string> updatePropertiesSaid;
+    bool oMoreUpdatePropertiesSaid = false;
     // The root element is read (for oNoNasData), and the first text of a file without NAS data.
     bool oRootSeen = false;
     bool oFirstTextNoted = false;

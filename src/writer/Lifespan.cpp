@@ -12,9 +12,9 @@
 namespace {
 
 std::string EndText(const TAXObject& r) {
-    if (r.wfsType == twfsUpdate)
-        return DateTimeToDbText(r.dtEnde);
-    return DateTimeToDbText(r.wfsType == twfsReplace ? r.dtBegin : Now());
+    return DateTimeToDbText(r.wfsType == twfsReplace  ? r.dtBegin
+                            : r.wfsType == twfsUpdate ? r.dtEnde
+                                                      : Now());
 }
 
 void BindText(TZQuery& q, const std::string& name, const std::string& value) {

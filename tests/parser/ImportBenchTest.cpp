@@ -232,6 +232,49 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          "2/0",
          {"Fehler beim Import bei AX_Gebaeude: DEHOST0000000002 - Das Objekt ist zu groß: mehr als "
           "20.000.000 Bytes liest der Parser für ein Objekt nicht (Zeile 2, Spalte "}},
+        {"a namespace prefix on typeName is dropped: the delete and the update close what they name",
+         Doc(sound + building("DEHOST0000000002", "") + building("DEHOST0000000003", "") +
+             "<wfs:Delete typeName=\"adv:AX_Gebaeude\"><ogc:Filter><ogc:FeatureId fid=\"DEHOST0000000002\"/>"
+             "</ogc:Filter></wfs:Delete><wfs:Update typeName=\"adv:AX_Gebaeude\"><wfs:Property><wfs:Name>"
+             "adv:lebenszeitintervall/adv:AA_Lebenszeitintervall/adv:endet</wfs:Name><wfs:Value>"
+             "2024-02-01T00:00:00Z</wfs:Value></wfs:Property><ogc:Filter><ogc:FeatureId "
+             "fid=\"DEHOST000000000320240110T080000Z\"/></ogc:Filter></wfs:Update>"),
+         0,
+         0,
+         "",
+         "3/0",
+         {},
+         0,
+         "",
+         1,
+         "",
+         "SELECT string_agg(gml_id || ' ' || CASE WHEN ende = '1899-12-30' THEN 'open' WHEN ende = "
+         "'2024-02-01' THEN 'endet' ELSE 'closed' END, ',' ORDER BY gml_id) FROM public.ax_gebaeude",
+         "DEHOST0000000001 open,DEHOST0000000002 closed,DEHOST0000000003 endet"},
+        {"an overlong gml:id refuses its feature alone, quoted cut; the rest of the file is stored",
+         Doc(sound + building(std::string(3000, 'L'), "") + building(std::string(1'000'000, 'M'), "") +
+             building("DEHOST0000000003", "")),
+         0,
+         0,
+         "",
+         "2/0",
+         {"Fehler beim Import bei AX_Gebaeude: " + std::string(40, 'L') +
+              "… - Der Identifikator ist länger als 255 Zeichen (3000)",
+          "Fehler beim Import bei AX_Gebaeude: " + std::string(40, 'M') +
+              "… - Der Identifikator ist länger als 255 Zeichen (1000000)"}},
+        {"a feature element named like a header element is the feature, not a header",
+         Doc(sound +
+             Member(
+                 "<crs gml:id=\"DEHOST0000000002\"><gml:identifier "
+                 "codeSpace=\"x\">urn:adv:oid:DEHOST0000000002"
+                 "</gml:identifier><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2024-01-10T08:00:00Z"
+                 "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall></crs>") +
+             building("DEHOST0000000003", "")),
+         0,
+         0,
+         "",
+         "2/0",
+         {"Fehler beim Anlegen der Tabelle - Name bereits von einer anderen Relation belegt: crs"}},
         {"a geometry of some 9 MB loads",
          Doc(sound + building("DEHOST0000000002", LargePolygon(380'000))),
          0,

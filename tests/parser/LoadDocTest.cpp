@@ -259,6 +259,13 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+// Writes `text` as the file `name` of `dir`; its path.
+std::string WriteFile(const QTemporaryDir& dir, const std::string& name, const std::string& text) {
+    const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
 const char* kEnvelopeStart =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<AX_NutzerbezogeneBestandsdatenaktualisierung_NBA "
@@ -308,9 +315,7 @@ std::string ReplaceOfAddress(const std::string& oldBegin, const std::string& beg
 TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
     QTemporaryDir dir;
     const auto file = [&](const std::string& name, const std::string& text) {
-        const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return history::WriteFile(dir, name, text);
     };
     const std::string extract = file("extract.xml", history::Extract());
     const std::string first =
@@ -374,9 +379,7 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
 TEST_F(LoadDocTest, ATransactionWithADateThatIsNoneClosesNothing) {
     QTemporaryDir dir;
     const auto file = [&](const std::string& name, const std::string& text) {
-        const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return history::WriteFile(dir, name, text);
     };
     const std::string deleteOfBuilding =
         std::string(history::kEnvelopeStart) +
@@ -430,6 +433,55 @@ TEST_F(LoadDocTest, ATransactionWithADateThatIsNoneClosesNothing) {
         db.Exec("UPDATE public.ax_objects SET ende = '1899-12-30' WHERE gml_id = 'DEHIST0000ADDR01'");
     }
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// One update file whose Insert holds two features, whose Delete names two objects and whose Update ends two
+// (one of them inserted by the same file) at its endet: every one of them takes effect, in file order.
+TEST_F(LoadDocTest, EveryFeatureOfAnInsertAndEveryIdOfADeleteAndAnUpdateTakeEffect) {
+    QTemporaryDir dir;
+    const auto file = [&](const std::string& name, const std::string& text) {
+        return history::WriteFile(dir, name, text);
+    };
+    const auto building = [](int n, const std::string& begin) {
+        return history::Feature("AX_Gebaeude", "DEMULT000000000" + std::to_string(n), begin,
+                                "<gebaeudefunktion>" + std::to_string(1000 + n) + "</gebaeudefunktion>");
+    };
+    std::string extract = std::string(history::kEnvelopeStart) + "<enthaelt><wfs:FeatureCollection>";
+    for (int n = 1; n <= 4; ++n)
+        extract += "<gml:featureMember>" + building(n, "2024-01-10T08:00:00Z") + "</gml:featureMember>";
+    extract += "</wfs:FeatureCollection></enthaelt></AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+    const std::string update =
+        std::string(history::kEnvelopeStart) + "<geaenderteObjekte><wfs:Transaction><wfs:Insert>" +
+        building(5, "2024-03-01T09:00:00Z") + building(6, "2024-03-01T09:00:00Z") +
+        "</wfs:Insert><wfs:Delete typeName=\"adv:AX_Gebaeude\"><ogc:Filter>"
+        "<ogc:FeatureId fid=\"DEMULT000000000120240110T080000Z\"/>"
+        "<ogc:FeatureId fid=\"DEMULT000000000220240110T080000Z\"/></ogc:Filter></wfs:Delete>"
+        "<wfs:Update typeName=\"adv:AX_Gebaeude\"><wfs:Property><wfs:Name>"
+        "adv:lebenszeitintervall/adv:AA_Lebenszeitintervall/adv:endet</wfs:Name>"
+        "<wfs:Value>2024-03-02T10:00:00Z</wfs:Value></wfs:Property><wfs:Property><wfs:Name>adv:anlass"
+        "</wfs:Name><wfs:Value>010102</wfs:Value></wfs:Property><ogc:Filter>"
+        "<ogc:FeatureId fid=\"DEMULT000000000320240110T080000Z\"/>"
+        "<ogc:FeatureId fid=\"DEMULT000000000620240301T090000Z\"/></ogc:Filter></wfs:Update>"
+        "</wfs:Transaction></geaenderteObjekte></AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+
+    form->LoadDoc(file("extract.xml", extract));
+    const std::string before = db.Scalar("SELECT date_trunc('second', localtimestamp)");
+    form->LoadDoc(file("update.xml", update));
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"), std::vector<std::string>{});
+    EXPECT_EQ(Column(db, "SELECT gml_id || ' ' || beginn || ' ' || CASE WHEN ende = '1899-12-30' THEN 'open' "
+                         "WHEN ende >= '" +
+                             before +
+                             "' AND ende <= localtimestamp THEN 'now' ELSE ende::text END || ' ' || "
+                             "gebaeudefunktion FROM public.ax_gebaeude ORDER BY 1"),
+              (std::vector<std::string>{
+                  "DEMULT0000000001 2024-01-10 08:00:00 now 1001",
+                  "DEMULT0000000002 2024-01-10 08:00:00 now 1002",
+                  "DEMULT0000000003 2024-01-10 08:00:00 2024-03-02 10:00:00 1003",
+                  "DEMULT0000000004 2024-01-10 08:00:00 open 1004",
+                  "DEMULT0000000005 2024-03-01 09:00:00 open 1005",
+                  "DEMULT0000000006 2024-03-01 09:00:00 2024-03-02 10:00:00 1006",
+              }));
 }
 
 // The server ends the session in the middle of an update, after the replace closed the old version and

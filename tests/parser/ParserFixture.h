@@ -42,7 +42,7 @@ inline std::string Member(const std::string& feature) {
 // relation target ("R type target"), model type ("M "), set lifespan date ("B "/"E "), the fragment
 // ("P ") and why the writer is to refuse it ("X ").
 inline std::string Dump(const TAXObject& r) {
-    static const char* kinds[] = {"Insert", "Replace", "Delete"};
+    static const char* kinds[] = {"Insert", "Replace", "Delete", "Update"};
     std::string out =
         std::string(kinds[static_cast<int>(r.wfsType)]) + " " + r.objektart() + " " + r.identifikator + "\n";
     for (const std::string& line : r.attribute.Lines())
