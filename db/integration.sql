@@ -83,33 +83,30 @@ BEGIN
 END
 $$;
 
--- A replace or delete of an object ends its open versions begun before `ende`: those integrated in
--- `integrated` (public) and those the file being read staged in `staging` (either may be NULL; both name
--- the same object table). Returns how many versions it ended, and leaves the object's identifier for
--- kelpora_close_relations() when that is more than none: an object without an open version (an update
--- imported again, a delete of an object deleted before) keeps its relations as they are. A staged version
--- that public holds already (the file is imported again) is dropped by the integration and does not
--- count. The staging tables grow while the file is read: each statement is planned when it runs, for the
--- rows staged by then, so that it finds them through the closing indexes.
-CREATE OR REPLACE FUNCTION kelpora_close_versions(integrated regclass, staging regclass, object_id text,
-                                                  ende timestamp)
+-- A replace or delete of an object ends its open versions begun before `ende`. The importer ends those
+-- in public itself (`integrated_ended` of them) in the same statement; this ends those the file being read
+-- staged in `staging` (NULL when it staged none), and leaves the object's identifier as the setting
+-- kelpora.closed_object when the two ended any, for the statements that end the object's relations: an
+-- object without an open version (an update imported again, a delete of an object deleted before) keeps
+-- its relations as they are. A staged version that public holds already (the file is imported again) is
+-- dropped by the integration and does not count. The staging tables grow while the file is read: each
+-- statement on them is planned when it runs, for the rows staged by then, so that it finds them through
+-- the closing indexes. Returns the versions ended.
+CREATE OR REPLACE FUNCTION kelpora_close_versions(staging regclass, object_id text, ende timestamp,
+                                                  integrated_ended bigint)
 RETURNS bigint LANGUAGE plpgsql AS $$
 DECLARE
-    closed bigint := 0;
+    closed bigint := coalesce(integrated_ended, 0);
     n bigint;
-    public_name text;
     staging_name text;
+    twin regclass;
     open_before constant text := format('gml_id = $1 AND (ende IS NULL OR ende = %L) AND beginn < $2',
                                         '1899-12-30 00:00:00');
 BEGIN
-    IF integrated IS NOT NULL THEN
-        public_name := kelpora_object_table_name(integrated, 'public');
-        EXECUTE format('UPDATE %s SET ende = $2 WHERE %s', public_name, open_before) USING object_id, ende;
-        GET DIAGNOSTICS closed = ROW_COUNT;
-    END IF;
     IF staging IS NOT NULL THEN
         staging_name := kelpora_object_table_name(staging, 'alkistemp');
-        IF public_name IS NULL THEN
+        twin := kelpora_public_table((SELECT relname::text FROM pg_class WHERE oid = staging));
+        IF twin IS NULL THEN
             EXECUTE format('UPDATE %s SET ende = $2 WHERE %s', staging_name, open_before)
             USING object_id, ende;
             GET DIAGNOSTICS n = ROW_COUNT;
@@ -117,7 +114,7 @@ BEGIN
             EXECUTE format('WITH ended AS (UPDATE %s SET ende = $2 WHERE %s RETURNING beginn) '
                            'SELECT count(*) FROM ended e WHERE NOT EXISTS '
                            '(SELECT 1 FROM %s p WHERE p.gml_id = $1 AND p.beginn = e.beginn)',
-                           staging_name, open_before, public_name)
+                           staging_name, open_before, kelpora_object_table_name(twin, 'public'))
             INTO n USING object_id, ende;
         END IF;
         closed := closed + n;
@@ -127,47 +124,32 @@ BEGIN
 END
 $$;
 
--- The relations of an object whose versions kelpora_close_versions() just ended, by the same end: a
--- replace ends the object's own open relations begun before `ende` (its new version brings its own),
--- a delete also those pointing to it, begun by `ende`; in public.id_refs and, with `staged`, among the
--- relations the file staged. Nothing when the versions' closing ended none. Returns the relations ended.
-CREATE OR REPLACE FUNCTION kelpora_close_relations(object_id text, ende timestamp, is_replace boolean,
-                                                   staged boolean)
+-- The relations the file staged of an object whose versions kelpora_close_versions() just ended, by the
+-- rules of the importer's closing of those in public: a replace ends the object's own open relations
+-- begun before `ende` (its new version brings its own), a delete also those pointing to it, begun by
+-- `ende`. Nothing when the versions' closing ended none. Returns the relations ended.
+CREATE OR REPLACE FUNCTION kelpora_close_staged_relations(object_id text, ende timestamp, is_replace boolean)
 RETURNS bigint LANGUAGE plpgsql AS $$
 DECLARE
     closed bigint := 0;
-    n bigint;
 BEGIN
-    IF current_setting('kelpora.closed_object', true) IS DISTINCT FROM object_id THEN
+    IF current_setting('kelpora.closed_object', true) IS DISTINCT FROM object_id
+       OR to_regclass('alkistemp.id_refs') IS NULL THEN
         RETURN 0;
     END IF;
-    PERFORM set_config('kelpora.closed_object', '', false);
-    IF is_replace THEN
-        UPDATE public.id_refs r SET ende = kelpora_close_relations.ende
-        WHERE r.gml_id = object_id AND (r.ende IS NULL OR r.ende = '1899-12-30 00:00:00')
-          AND r.beginn < kelpora_close_relations.ende;
-    ELSE
-        UPDATE public.id_refs r SET ende = kelpora_close_relations.ende
-        WHERE (r.gml_id = object_id OR r.id_ref = object_id) AND (r.ende IS NULL OR r.ende = '1899-12-30 00:00:00')
-          AND r.beginn <= kelpora_close_relations.ende;
-    END IF;
+    EXECUTE CASE WHEN is_replace
+                 THEN 'UPDATE alkistemp.id_refs SET ende = $2 WHERE gml_id = $1'
+                      ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn < $2'
+                 ELSE 'UPDATE alkistemp.id_refs SET ende = $2 WHERE (gml_id = $1 OR id_ref = $1)'
+                      ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn <= $2'
+            END
+    USING object_id, ende;
     GET DIAGNOSTICS closed = ROW_COUNT;
-    IF staged AND to_regclass('alkistemp.id_refs') IS NOT NULL THEN
-        EXECUTE CASE WHEN is_replace
-                     THEN 'UPDATE alkistemp.id_refs SET ende = $2 WHERE gml_id = $1'
-                          ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn < $2'
-                     ELSE 'UPDATE alkistemp.id_refs SET ende = $2 WHERE (gml_id = $1 OR id_ref = $1)'
-                          ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn <= $2'
-                END
-        USING object_id, ende;
-        GET DIAGNOSTICS n = ROW_COUNT;
-        closed := closed + n;
-    END IF;
     RETURN closed;
 END
 $$;
 
--- Replaced by the two functions above.
+-- Replaced by the functions above.
 DROP FUNCTION IF EXISTS kelpora_close_staged(regclass, text, timestamp, boolean, boolean);
 
 CREATE OR REPLACE FUNCTION kelpora_drop_closing_indexes()

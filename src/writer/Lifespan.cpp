@@ -23,7 +23,7 @@ void BindText(TZQuery& q, const std::string& name, const std::string& value) {
     p.SetValue(value);
 }
 
-// A table of the plan by its schema-qualified name, or NULL for none.
+// The staging table of the plan by its schema-qualified name, or NULL for none.
 void BindTable(TZQuery& q, const std::string& name, const std::string& table) {
     TZParam& p = q.ParamByName(name);
     p.SetDataType(TFieldType::ftString);
@@ -32,6 +32,13 @@ void BindTable(TZQuery& q, const std::string& name, const std::string& table) {
     else
         p.SetValue(table);
 }
+
+// The open marker of the prepared database: no end, or the zero date-time.
+const std::string kOpen = "(ende IS NULL OR ende = '1899-12-30 00:00:00')";
+const std::string kOpenAndBegunBefore = kOpen + " AND beginn < CAST(:ende AS timestamp)";
+const std::string kOpenAndBegunBy = kOpen + " AND beginn <= CAST(:ende AS timestamp)";
+// Set by the closing of the versions to the object's identifier when it ended any.
+const std::string kVersionsEnded = "current_setting('kelpora.closed_object', true) = :gml_id";
 
 // The table the versions of an object type are closed in.
 std::string ClosingTable(const TfrmKelpora& form, const std::string& oa) {
@@ -43,12 +50,21 @@ std::string ClosingTable(const TfrmKelpora& form, const std::string& oa) {
 
 // Only versions still open and begun before the end close: a version closed by an earlier replace keeps
 // its end, and a new version that is already stored (the same update imported again) stays current. The
-// tables go by their schema-qualified names, and the database refuses any that is no object table.
+// integrated table goes by its schema-qualified name in a statement of its own text, so that its plan is
+// kept; the staged versions are ended by the database function, which refuses any table that is no
+// object table of the staging schema, and counts what both ended.
 void SetUpCloseVersions(TZQuery& q, const TClosing& c, const TClosingPlan& plan) {
     q.SQL().Clear();
-    q.SQL().Add("SELECT kelpora_close_versions(CAST(:integrated AS regclass), CAST(:staging AS regclass), "
-                ":gml_id, CAST(:ende AS timestamp))");
-    BindTable(q, "integrated", plan.integrated);
+    if (plan.integrated.empty()) {
+        q.SQL().Add(
+            "SELECT kelpora_close_versions(CAST(:staging AS regclass), :gml_id, CAST(:ende AS timestamp), "
+            "0)");
+    } else {
+        q.SQL().Add("WITH ended AS (UPDATE " + plan.integrated +
+                    " SET ende=CAST(:ende AS timestamp) WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore +
+                    " RETURNING 1) SELECT kelpora_close_versions(CAST(:staging AS regclass), :gml_id, "
+                    "CAST(:ende AS timestamp), (SELECT count(*) FROM ended))");
+    }
     BindTable(q, "staging", plan.staging);
     BindText(q, "gml_id", c.id);
     BindText(q, "ende", c.endText);
@@ -58,15 +74,36 @@ void SetUpCloseVersions(TZQuery& q, const TClosing& c, const TClosingPlan& plan)
 // ends (its new version brings its own, which begin when the old ones end), a delete also those that
 // point to the object; and only when the statement before ended a version of the object, so that an
 // update imported again, or the delete of an object that is gone already, ends no relation brought since.
-void SetUpCloseRelations(TZQuery& q, const TClosing& c, const TClosingPlan& plan) {
+void SetUpCloseRelations(TZQuery& q, const TClosing& c) {
     q.SQL().Clear();
-    q.SQL().Add(
-        "SELECT kelpora_close_relations(:gml_id, CAST(:ende AS timestamp), CAST(:replace AS boolean), "
-        "CAST(:staged AS boolean))");
+    q.SQL().Add(c.isReplace
+                    ? "UPDATE public.id_refs SET ende=CAST(:ende AS timestamp) WHERE " + kVersionsEnded +
+                          " AND gml_id=:gml_id AND " + kOpenAndBegunBefore
+                    : "UPDATE public.id_refs SET ende=CAST(:ende AS timestamp) WHERE " + kVersionsEnded +
+                          " AND (gml_id=:gml_id OR id_ref=:gml_id) AND " + kOpenAndBegunBy);
+    BindText(q, "ende", c.endText);
+    BindText(q, "gml_id", c.id);
+}
+
+// The same for the relations the file staged.
+void SetUpCloseStagedRelations(TZQuery& q, const TClosing& c) {
+    q.SQL().Clear();
+    q.SQL().Add("SELECT kelpora_close_staged_relations(:gml_id, CAST(:ende AS timestamp), CAST(:replace AS "
+                "boolean))");
     BindText(q, "gml_id", c.id);
     BindText(q, "ende", c.endText);
     BindText(q, "replace", c.isReplace ? "true" : "false");
-    BindText(q, "staged", plan.stagedRelations ? "true" : "false");
+}
+
+// The relation statements of a closing, one after the other on `q`.
+template <typename TRun>
+void ForEachRelationStatement(TZQuery& q, const TClosing& c, const TClosingPlan& plan, TRun&& run) {
+    SetUpCloseRelations(q, c);
+    run();
+    if (plan.stagedRelations) {
+        SetUpCloseStagedRelations(q, c);
+        run();
+    }
 }
 
 } // namespace
@@ -118,7 +155,7 @@ TClosingPlan TfrmKelpora::PlanClosing(const TClosing& c) {
     if (standing.publicOther || (!standing.publicObjectTable && !staged))
         throw EDatabaseError("Keine Objekttabelle: " + table);
     if (standing.publicObjectTable)
-        plan.integrated = "public." + table;
+        plan.integrated = "public.\"" + table + "\"";
     const bool ownStaged = stagedObjects.MayHold(c.id);
     if (staged && ownStaged) {
         if (!standing.stagingIndexed) {
@@ -218,8 +255,7 @@ bool TfrmKelpora::CloseStoredVersions(const TClosing& c, const TClosingPlan& pla
     if (plan.relations && versionsClosed) {
         try {
             TZQuery& q = SharedStatement(cmd);
-            SetUpCloseRelations(q, c, plan);
-            q.ExecSQL();
+            ForEachRelationStatement(q, c, plan, [&q] { q.ExecSQL(); });
         } catch (const std::exception& e) {
             ReportClosingFailure(*this, "Fehler beim Löschen der Referenzen des Objektes ", c, e);
         }
@@ -235,10 +271,8 @@ void AddClosingCalls(TZConnection* connection, const TClosing& c, const TClosing
     TZQuery q(connection);
     SetUpCloseVersions(q, c, plan);
     batch.push_back(TakePreparedCall(q));
-    if (plan.relations) {
-        SetUpCloseRelations(q, c, plan);
-        batch.push_back(TakePreparedCall(q));
-    }
+    if (plan.relations)
+        ForEachRelationStatement(q, c, plan, [&q, &batch] { batch.push_back(TakePreparedCall(q)); });
 }
 
 bool TfrmKelpora::SendClosingAtOnce(const TClosing& c) {

@@ -33,12 +33,19 @@ const std::vector<TTextCase>& Cases() {
              f.oReferenzen = false;
              f.DeleteFromDB(Replace("AX_Gebaeude").get());
          },
-         {"SELECT kelpora_close_versions(CAST(:integrated AS regclass), CAST(:staging AS regclass), :gml_id, "
-          "CAST(:ende AS timestamp))"}},
+         {"WITH ended AS (UPDATE public.\"ax_gebaeude\" SET ende=CAST(:ende AS timestamp) WHERE "
+          "gml_id=:gml_id AND "
+          "(ende IS NULL OR ende = '1899-12-30 00:00:00') AND beginn < CAST(:ende AS timestamp) RETURNING 1) "
+          "SELECT kelpora_close_versions(CAST(:staging AS regclass), :gml_id, CAST(:ende AS timestamp), "
+          "(SELECT "
+          "count(*) FROM ended))"}},
         {"closing its relations",
          [](TfrmKelpora& f, TTestDatabase&) { f.DeleteFromDB(Replace("AX_Gebaeude").get()); },
-         {"SELECT kelpora_close_relations(:gml_id, CAST(:ende AS timestamp), CAST(:replace AS boolean), "
-          "CAST(:staged AS boolean))"}},
+         {"UPDATE public.id_refs SET ende=CAST(:ende AS timestamp) WHERE "
+          "current_setting('kelpora.closed_object', "
+          "true) = :gml_id AND gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 00:00:00') AND beginn "
+          "< "
+          "CAST(:ende AS timestamp)"}},
         {"invalids present: counted only",
          [](TfrmKelpora& f, TTestDatabase& db) {
              db.Exec("CREATE TABLE invalids(gml_id varchar, geo geometry)");

@@ -32,7 +32,8 @@ namespace {
 
 // ---- the operations of a delivery ----------------------------------------------------------------------
 
-enum class TKind { Insert, Replace, Delete };
+// Update: a wfs:Update that sets the end of the object's lifespan ("begin" holds that end).
+enum class TKind { Insert, Replace, Delete, Update };
 
 // The geometry of a building's new version: a valid square, or one that cannot be stored (a ring crossing
 // itself, a coordinate that is no number or too large for one, an arc whose points lie on one line and
@@ -48,6 +49,8 @@ struct TOp {
     bool stampedId = false;      // the version named by object identifier and time stamp (32 characters)
     bool stampedTargets = false; // the references too
     TGeo geo = TGeo::Valid;
+    // Travels in the same wfs:Insert, wfs:Delete or wfs:Update as the operation before it.
+    bool joined = false;
 };
 
 struct TFile {
@@ -133,24 +136,51 @@ const char* const kNamespaces = "xmlns=\"http://www.adv-online.de/namespaces/adv
                                 "xmlns:wfsext=\"http://www.adv-online.de/namespaces/adv/gid/wfsext\" "
                                 "xmlns:ogc=\"http://www.adv-online.de/namespaces/adv/gid/ogc\"";
 
+// The beginning and the end of the transaction element an operation travels in.
+std::pair<std::string, std::string> TransactionElement(const TOp& op) {
+    switch (op.kind) {
+    case TKind::Insert:
+        return {"<wfs:Insert>", "</wfs:Insert>\n"};
+    case TKind::Replace:
+        return {"<wfsext:Replace vendorId=\"AdV\" safeToIgnore=\"false\">", "</wfsext:Replace>\n"};
+    case TKind::Delete:
+        return {"<wfs:Delete typeName=\"" + op.type + "\"><ogc:Filter>", "</ogc:Filter></wfs:Delete>\n"};
+    case TKind::Update:
+        // With the namespace prefix real updates carry.
+        return {"<wfs:Update typeName=\"adv:" + op.type +
+                    "\"><wfs:Property><wfs:Name>adv:lebenszeitintervall/adv:AA_Lebenszeitintervall/adv:endet"
+                    "</wfs:Name><wfs:Value>" +
+                    IsoTime(op.begin) + "</wfs:Value></wfs:Property><ogc:Filter>",
+                "</ogc:Filter></wfs:Update>\n"};
+    }
+    return {};
+}
+
 std::string FileText(const TFile& file) {
     std::string body;
     int serial = 0;
+    std::string closing;
     for (const TOp& op : file.ops) {
         ++serial;
         // The filter names the stored version; only its first 16 characters, the object, count.
-        const std::string filter =
-            "<ogc:Filter><ogc:FeatureId fid=\"" + op.oid + "20240101T000000Z\"/></ogc:Filter>";
-        if (file.extract)
+        const std::string featureId = "<ogc:FeatureId fid=\"" + op.oid + "20240101T000000Z\"/>";
+        if (file.extract) {
             body += "<gml:featureMember>" + FeatureText(op, serial) + "</gml:featureMember>\n";
-        else if (op.kind == TKind::Insert)
-            body += "<wfs:Insert>" + FeatureText(op, serial) + "</wfs:Insert>\n";
+            continue;
+        }
+        if (!op.joined || op.kind == TKind::Replace) {
+            const auto [begins, ends] = TransactionElement(op);
+            body += closing + begins;
+            closing = ends;
+        }
+        if (op.kind == TKind::Insert)
+            body += FeatureText(op, serial);
         else if (op.kind == TKind::Replace)
-            body += "<wfsext:Replace vendorId=\"AdV\" safeToIgnore=\"false\">" + FeatureText(op, serial) +
-                    filter + "</wfsext:Replace>\n";
+            body += FeatureText(op, serial) + "<ogc:Filter>" + featureId + "</ogc:Filter>";
         else
-            body += "<wfs:Delete typeName=\"" + op.type + "\">" + filter + "</wfs:Delete>\n";
+            body += featureId;
     }
+    body += closing;
     const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     if (file.extract)
         return head + "<AX_Bestandsdatenauszug " + kNamespaces +
@@ -225,10 +255,16 @@ struct TModel {
                     if (key[0] == op.oid && end == kOpen && key[3] < op.begin)
                         end = op.begin;
             Insert(op);
-        } else if (EndVersions(op.oid, "", kDeleted)) {
+        } else if (op.kind == TKind::Delete) {
+            if (EndVersions(op.oid, "", kDeleted))
+                for (auto& [key, end] : relations)
+                    if ((key[0] == op.oid || key[1] == op.oid) && end == kOpen)
+                        end = kDeleted;
+        } else if (EndVersions(op.oid, op.begin, op.begin)) {
+            // An update ends the object at its end as a delete would now.
             for (auto& [key, end] : relations)
-                if ((key[0] == op.oid || key[1] == op.oid) && end == kOpen)
-                    end = kDeleted;
+                if ((key[0] == op.oid || key[1] == op.oid) && end == kOpen && key[3] <= op.begin)
+                    end = op.begin;
         }
     }
     std::vector<std::string> Lines() const {
@@ -339,7 +375,25 @@ std::vector<TFile> HandMadeChain() {
     add(third, Make(TKind::Replace, kAddress, a(1), "2025-02-02 10:00:00"));
     add(third, Make(TKind::Replace, kAddress, a(1), "2025-02-02 10:05:00"), true);
     add(third, Make(TKind::Delete, kAddress, a(4), ""));
-    return {extract, first, second, third};
+
+    TFile fourth{"update4", false, {}};
+    const auto join = [&add](TFile& f, TOp op) {
+        op.joined = true;
+        add(f, std::move(op));
+    };
+    // Several features in one Insert, several objects in one Delete and in one Update (which ends them at
+    // its end), an Update of an object deleted before, and a relation to an object the Update ended.
+    add(fourth, Make(TKind::Insert, kAddress, a(30), "2025-02-03 08:00:00"));
+    join(fourth, Make(TKind::Insert, kBuilding, b(30), "2025-02-03 08:00:00", {{"zeigtAuf", a(30)}}));
+    join(fourth, Make(TKind::Insert, kBuilding, b(31), "2025-02-03 08:00:00", {{"zeigtAuf", a(11)}}));
+    add(fourth, Make(TKind::Delete, kAddress, a(11), ""));
+    join(fourth, Make(TKind::Delete, kAddress, a(12), ""));
+    add(fourth, Make(TKind::Update, kBuilding, b(12), "2025-02-03 12:00:00"));
+    join(fourth, Make(TKind::Update, kBuilding, b(30), "2025-02-03 12:00:00"));
+    join(fourth, Make(TKind::Update, kBuilding, b(2), "2025-02-03 12:00:00"));
+    add(fourth, Make(TKind::Update, kAddress, a(30), "2025-02-03 12:30:00"));
+    add(fourth, Make(TKind::Insert, kBuilding, b(32), "2025-02-03 13:00:00", {{"zeigtAuf", a(30)}}));
+    return {extract, first, second, third, fourth};
 }
 
 // Random operations over a pool of objects, on days two files share: seeded, so every run meets the same.
@@ -384,17 +438,28 @@ std::vector<TFile> RandomChain(unsigned seed) {
             } else {
                 const std::size_t which = static_cast<std::size_t>(pick(static_cast<int>(objects.size())));
                 const auto [oid, type] = objects[which];
-                op = Make(choice < 8 ? TKind::Replace : TKind::Delete, type, oid, choice < 8 ? begin : "");
+                const TKind kind = choice < 8 ? TKind::Replace : choice == 8 ? TKind::Delete : TKind::Update;
+                op = Make(kind, type, oid, kind == TKind::Delete ? "" : begin);
                 op.stampedId = op.kind == TKind::Replace && pick(3) == 0;
-                if (op.kind == TKind::Delete) {
+                if (op.kind == TKind::Delete || op.kind == TKind::Update) {
                     gone.push_back(oid);
                     objects.erase(objects.begin() + static_cast<std::ptrdiff_t>(which));
                 }
             }
+            // Inserts, deletes and updates of one type join the one before them now and then (updates
+            // taking its end).
+            const TOp* before = file.ops.empty() ? nullptr : &file.ops.back();
+            if (before && before->kind == op.kind && op.kind != TKind::Replace &&
+                (op.kind == TKind::Insert || before->type == op.type) && pick(2) == 0) {
+                op.joined = true;
+                if (op.kind == TKind::Update)
+                    op.begin = before->begin;
+            }
+            const bool ends = op.kind == TKind::Delete || op.kind == TKind::Update;
             // Now and then a new version that cannot be stored, or a relation to a deleted object.
-            if (op.kind != TKind::Delete && op.type == kBuilding && pick(8) == 0)
+            if (!ends && op.type == kBuilding && pick(8) == 0)
                 op.geo = static_cast<TGeo>(1 + pick(4));
-            if (op.kind != TKind::Delete)
+            if (!ends)
                 for (int r = pick(3); r > 0; --r)
                     op.relations.push_back(
                         {r == 1 ? "zeigtAuf" : "beziehtSichAuchAuf",
