@@ -85,11 +85,11 @@ $$;
 
 -- A replace or delete of an object ends its open versions begun before `ende`. The importer ends those
 -- in public itself (`integrated_ended` of them) in the same statement; this ends those the file being read
--- staged in `staging` (NULL when it staged none), and leaves the object's identifier as the setting
--- kelpora.closed_object when the two ended any, for the statements that end the object's relations: an
--- object without an open version (an update imported again, a delete of an object deleted before) keeps
--- its relations as they are. A staged version that public holds already (the file is imported again) is
--- dropped by the integration and does not count. The staging tables grow while the file is read: each
+-- staged in `staging` (NULL when it staged none), and leaves "ended:" and the object's identifier as the
+-- setting kelpora.closed_object when the two ended any, for the statements that end the object's
+-- relations: an object without an open version (an update imported again, a delete of an object deleted
+-- before) keeps its relations as they are. A staged version that public holds already (the file is
+-- imported again) is dropped by the integration and does not count. The staging tables grow while the file is read: each
 -- statement on them is planned when it runs, for the rows staged by then, so that it finds them through
 -- the closing indexes. Returns the versions ended.
 CREATE OR REPLACE FUNCTION kelpora_close_versions(staging regclass, object_id text, ende timestamp,
@@ -119,7 +119,9 @@ BEGIN
         END IF;
         closed := closed + n;
     END IF;
-    PERFORM set_config('kelpora.closed_object', CASE WHEN closed > 0 THEN object_id ELSE '' END, false);
+    -- Marked, so that no identifier (not even an empty one) matches the setting of a closing that ended none.
+    PERFORM set_config('kelpora.closed_object', CASE WHEN closed > 0 THEN 'ended:' || object_id ELSE '' END,
+                       false);
     RETURN closed;
 END
 $$;
@@ -133,7 +135,7 @@ RETURNS bigint LANGUAGE plpgsql AS $$
 DECLARE
     closed bigint := 0;
 BEGIN
-    IF current_setting('kelpora.closed_object', true) IS DISTINCT FROM object_id
+    IF current_setting('kelpora.closed_object', true) IS DISTINCT FROM 'ended:' || object_id
        OR to_regclass('alkistemp.id_refs') IS NULL THEN
         RETURN 0;
     END IF;

@@ -38,7 +38,7 @@ const std::string kOpen = "(ende IS NULL OR ende = '1899-12-30 00:00:00')";
 const std::string kOpenAndBegunBefore = kOpen + " AND beginn < CAST(:ende AS timestamp)";
 const std::string kOpenAndBegunBy = kOpen + " AND beginn <= CAST(:ende AS timestamp)";
 // Set by the closing of the versions to the object's identifier when it ended any.
-const std::string kVersionsEnded = "current_setting('kelpora.closed_object', true) = :gml_id";
+const std::string kVersionsEnded = "current_setting('kelpora.closed_object', true) = 'ended:' || :gml_id";
 
 // The table the versions of an object type are closed in.
 std::string ClosingTable(const TfrmKelpora& form, const std::string& oa) {

@@ -43,7 +43,8 @@ const std::vector<TTextCase>& Cases() {
          [](TfrmKelpora& f, TTestDatabase&) { f.DeleteFromDB(Replace("AX_Gebaeude").get()); },
          {"UPDATE public.id_refs SET ende=CAST(:ende AS timestamp) WHERE "
           "current_setting('kelpora.closed_object', "
-          "true) = :gml_id AND gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 00:00:00') AND beginn "
+          "true) = 'ended:' || :gml_id AND gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 00:00:00') "
+          "AND beginn "
           "< "
           "CAST(:ende AS timestamp)"}},
         {"invalids present: counted only",
