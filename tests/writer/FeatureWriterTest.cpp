@@ -593,6 +593,68 @@ TEST_F(FeatureWriter, ReplaceAndDelete) {
     EXPECT_FALSE(form->WriteToDB(nullptr));
 }
 
+// A replace is one operation: when its new version cannot be stored (an invalid geometry, a geometry that
+// does not convert, an INSERT the database refuses), the old version stays open with its relations and the
+// error row names the object; one statement at a time, sent with the INSERT, and with features in flight.
+TEST_F(FeatureWriter, ReplaceWhoseNewVersionIsRefusedLeavesTheOldOneOpen) {
+    ASSERT_TRUE(form->EnsureObjectTable("AX_Prueftyp"));
+    const struct {
+        const char* name;
+        std::string position;
+        std::string attribute;
+        std::string reason; // "" = the error's own text
+    } cases[] = {
+        {"invalid geometry",
+         "<gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:exterior><gml:LinearRing><gml:posList>0 0 "
+         "10 "
+         "10 10 0 0 10 0 0</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon>",
+         "", "ungültige Geometrie (in der Tabelle invalids)"},
+        {"geometry that does not convert",
+         "<gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos/></gml:Point>", "", ""},
+        {"INSERT refused", Point("urn:adv:crs:ETRS89_UTM32", "1 2"), "zahl=keine Zahl", ""},
+    };
+    const struct {
+        const char* name;
+        bool oneAtATime;
+        int depth;
+    } modes[] = {
+        {"one statement at a time", true, 0}, {"sent with the INSERT", false, 0}, {"in flight", false, 256}};
+    int n = 0;
+    for (const auto& mode : modes) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(mode.name) + ": " + c.name);
+            const std::string id = "RV" + std::to_string(++n);
+            db.Exec("DELETE FROM logs; INSERT INTO public.ax_prueftyp(gml_id, beginn) VALUES ('" + id +
+                    "', '2018-01-01'); INSERT INTO id_refs (gml_id, id_ref, typ, beginn) VALUES ('" + id +
+                    "', 'ZIEL', 1, '2018-01-01'), ('HALTER', '" + id + "', 1, '2018-01-01')");
+            form->oOneStatementAtATime = mode.oneAtATime;
+            form->iPipelineDepth = mode.depth;
+            auto r = Record("AX_Prueftyp", id);
+            r->wfsType = twfsReplace;
+            r->position = c.position;
+            if (!c.attribute.empty())
+                r->attribute.Add(c.attribute);
+            form->WriteToDB(r.get());
+            form->FlushPendingFeatures();
+            EXPECT_EQ(
+                db.Scalar("SELECT coalesce(ende::text, 'open') FROM public.ax_prueftyp WHERE gml_id = '" +
+                          id + "'"),
+                "open");
+            EXPECT_EQ(db.Scalar("SELECT count(*) FROM id_refs WHERE (gml_id = '" + id + "' OR id_ref = '" +
+                                id + "') AND ende IS NULL"),
+                      "2");
+            EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_prueftyp WHERE gml_id = '" + id + "'"),
+                      "0");
+            const std::vector<std::string> rows = ErrorRows();
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(rows[0].rfind("Fehler beim Import bei AX_Prueftyp: " + id + " - ", 0), 0u) << rows[0];
+            if (!c.reason.empty()) {
+                EXPECT_EQ(rows[0], "Fehler beim Import bei AX_Prueftyp: " + id + " - " + c.reason);
+            }
+        }
+    }
+}
+
 TEST_F(FeatureWriter, QualityFailureLeavesTheInsertWhole) {
     db.Exec("INSERT INTO parse(oa, oakennung, attrart, attrartkennung, attrtyp) VALUES "
             "('AX_Prueftyp', '99001', 'herkunft', 'herkunft', 6);"
