@@ -565,7 +565,7 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
         OpenTransaction(name, element);
         return;
     }
-    if (transaction == TTransaction::Insert)
+    if (transaction == TTransaction::OneFeature || transaction == TTransaction::Insert)
         ++iTransactionDepth;
     // Before the header cases: a feature may be named like any of them.
     if (obCurrentInsert && !obCurrentInsert->Initialized()) {
@@ -613,6 +613,9 @@ void TBrenkoSaxReader::OpenTransaction(TNasName name, const TElement& element) {
     transaction = TTransaction::None;
     iTransactionDepth = 1;
     switch (name) {
+    case TNasName::featureMember:
+        transaction = TTransaction::OneFeature;
+        break;
     case TNasName::Insert:
         transaction = TTransaction::Insert;
         break;
@@ -622,6 +625,7 @@ void TBrenkoSaxReader::OpenTransaction(TNasName name, const TElement& element) {
         break;
     case TNasName::Replace:
         r.wfsType = twfsReplace;
+        transaction = TTransaction::OneFeature;
         break;
     case TNasName::Update:
         r.wfsType = twfsUpdate;
@@ -1019,18 +1023,18 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
     } else if (name == TNasName::erlaeuterung) {
         HandOverProtocol();
     }
-    if (transaction == TTransaction::Insert)
-        EndElementInInsert();
+    if (transaction == TTransaction::OneFeature || transaction == TTransaction::Insert)
+        EndElementInWrapper();
     sElemTag.clear();
 }
 
-void TBrenkoSaxReader::EndElementInInsert() {
+void TBrenkoSaxReader::EndElementInWrapper() {
     if (--iTransactionDepth == 0) {
         transaction = TTransaction::None;
-        // No feature followed the last one.
+        // No feature came (after the last one): what follows the wrapper is none of its features.
         if (obCurrentInsert && !obCurrentInsert->Initialized())
             obCurrentInsert.reset();
-    } else if (iTransactionDepth == 1 && !obCurrentInsert) {
+    } else if (iTransactionDepth == 1 && !obCurrentInsert && transaction == TTransaction::Insert) {
         OpenRecord();
     }
 }

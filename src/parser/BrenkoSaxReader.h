@@ -211,8 +211,9 @@ private:
     void EndElementInUpdate();
     void EndUpdateProperty();
     void SayUpdatePropertyIgnored(const std::string& name);
-    // After the element ends that the Insert's depth counts; the next feature of the Insert gets a record.
-    void EndElementInInsert();
+    // After an element inside a featureMember, Insert or Replace ends: the next feature of an Insert gets a
+    // record, and a record none of whose features came is dropped at the end of its wrapper.
+    void EndElementInWrapper();
 
     TElement FElement; // the holder of the element start being read
     ISAXLocator* FLocator = nullptr;
@@ -258,10 +259,11 @@ private:
     bool oTextTooLargeSaid = false;
     bool oReferenceSystemsSaid = false;
 
-    // The transaction whose content is being read, when its elements are counted: the features of an
-    // Insert are its children, and the properties and FeatureIds of an Update are known by their depth.
-    // iTransactionDepth counts the open elements from the transaction's own on.
-    enum class TTransaction : std::uint8_t { None, Insert, Update };
+    // The transaction whose content is being read, when its elements are counted: the feature of a
+    // featureMember or Replace (OneFeature) and the features of an Insert are their children, and the
+    // properties and FeatureIds of an Update are known by their depth. iTransactionDepth counts the open
+    // elements from the transaction's own on.
+    enum class TTransaction : std::uint8_t { None, OneFeature, Insert, Update };
     TTransaction transaction = TTransaction::None;
     std::int32_t iTransactionDepth = 0;
     // The FeatureIds of the open Delete or Update: the object identifier, or why it cannot be one.

@@ -337,10 +337,16 @@ TEST_F(ParserTest, EntityAtTheStartOfARepeatedPropertyJoinsWithoutSeparator) {
     EXPECT_EQ(records[0], "Insert F I\nA P=aEE c\nA P=\n");
 }
 
-TEST_F(ParserTest, EmptyInsertInsertsNothing) {
-    // Its features are the elements inside it: the element after it is none of them.
-    ASSERT_TRUE(Parse(Doc("<wfs:Insert/><X/>" + Member("<F gml:id=\"I\"/>")))) << parseError;
+TEST_F(ParserTest, AnEmptyInsertFeatureMemberOrReplaceHoldsNoFeature) {
+    // Their features are the elements inside them: the elements after them, header ones too, are none.
+    ASSERT_TRUE(
+        Parse(Doc("<wfs:Insert/><X/><gml:featureMember> </gml:featureMember><antragsnummer>A1</antragsnummer>"
+                  "<wfsext:Replace/><laufendeNummerVonGesamtzahl>3</laufendeNummerVonGesamtzahl>" +
+                  Member("<F gml:id=\"I\"/>"))))
+        << parseError;
     EXPECT_EQ(records, (std::vector<std::string>{"Insert F I\n"}));
+    EXPECT_EQ(portion.antragsnr, "A1");
+    EXPECT_EQ(portion.lfdNr, "3");
 }
 
 // A record holds at most 20,000,000 bytes of text: past that it is refused where the bound was crossed,
