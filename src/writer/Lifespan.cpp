@@ -37,7 +37,7 @@ void BindTable(TZQuery& q, const std::string& name, const std::string& table) {
 const std::string kOpen = "(ende IS NULL OR ende = '1899-12-30 00:00:00')";
 const std::string kOpenAndBegunBefore = kOpen + " AND beginn < CAST(:ende AS timestamp)";
 const std::string kOpenAndBegunBy = kOpen + " AND beginn <= CAST(:ende AS timestamp)";
-// Set by the closing of the versions to the object's identifier when it ended any.
+// Set by the closing of the versions to "ended:" and the object's identifier when it ended any.
 const std::string kVersionsEnded = "current_setting('kelpora.closed_object', true) = 'ended:' || :gml_id";
 
 // The table the versions of an object type are closed in.
