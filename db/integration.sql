@@ -62,31 +62,97 @@ BEGIN
 END
 $$;
 
--- Closes what the file being read staged of an object before its replace or delete, by the rules of the
--- closings in public: the open versions in `staging` begun before `ende`, and, with `relations`, the
--- open staged relations of the object begun before `ende` (a replace) or those from and to the object
--- begun by it (a delete). The staging tables grow while the file is read: each statement is planned
--- when it runs, for the rows staged by then, so that it finds them through the closing indexes.
-CREATE OR REPLACE FUNCTION kelpora_close_staged(staging regclass, object_id text, ende timestamp,
-                                                is_replace boolean, relations boolean)
-RETURNS void LANGUAGE plpgsql AS $$
+-- The schema-qualified name of an object table of `schema_name` (a table inheriting from that schema's
+-- ax_objects); anything else (the relation table, a catalogue or configuration table) is refused, so
+-- that a closing never changes rows that are no versions.
+CREATE OR REPLACE FUNCTION kelpora_object_table_name(tbl regclass, schema_name text)
+RETURNS text LANGUAGE plpgsql STABLE AS $$
+DECLARE
+    qualified text;
 BEGIN
-    IF staging IS NOT NULL THEN
-        EXECUTE format('UPDATE %s SET ende = $2 WHERE gml_id = $1 AND (ende IS NULL OR ende = %L)'
-                       ' AND beginn < $2', staging, '1899-12-30 00:00:00')
-        USING object_id, ende;
+    SELECT format('%I.%I', n.nspname, c.relname) INTO qualified
+    FROM pg_class c
+    JOIN pg_namespace n ON n.oid = c.relnamespace
+    WHERE c.oid = tbl AND c.relkind = 'r' AND n.nspname = schema_name
+      AND EXISTS (SELECT 1 FROM pg_inherits i JOIN pg_class p ON p.oid = i.inhparent
+                  WHERE i.inhrelid = c.oid AND p.relname = 'ax_objects' AND p.relnamespace = c.relnamespace);
+    IF qualified IS NULL THEN
+        RAISE EXCEPTION 'Keine Objekttabelle: %', tbl;
     END IF;
-    IF relations AND to_regclass('alkistemp.id_refs') IS NOT NULL THEN
-        EXECUTE CASE WHEN is_replace
-                     THEN 'UPDATE alkistemp.id_refs SET ende = $2 WHERE gml_id = $1'
-                          ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn < $2'
-                     ELSE 'UPDATE alkistemp.id_refs SET ende = $2 WHERE (gml_id = $1 OR id_ref = $1)'
-                          ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn <= $2'
-                END
-        USING object_id, ende;
-    END IF;
+    RETURN qualified;
 END
 $$;
+
+-- A replace or delete of an object ends its open versions begun before `ende`. The importer ends those
+-- in public itself (`integrated_ended` of them) in the same statement; this ends those the file being read
+-- staged in `staging` (NULL when it staged none), and leaves "ended:" and the object's identifier as the
+-- setting kelpora.closed_object when the two ended any, for the statements that end the object's
+-- relations: an object without an open version (an update imported again, a delete of an object deleted
+-- before) keeps its relations as they are. A staged version that public holds already (the file is
+-- imported again) is dropped by the integration and does not count. The staging tables grow while the file is read: each
+-- statement on them is planned when it runs, for the rows staged by then, so that it finds them through
+-- the closing indexes. Returns the versions ended.
+CREATE OR REPLACE FUNCTION kelpora_close_versions(staging regclass, object_id text, ende timestamp,
+                                                  integrated_ended bigint)
+RETURNS bigint LANGUAGE plpgsql AS $$
+DECLARE
+    closed bigint := coalesce(integrated_ended, 0);
+    n bigint;
+    staging_name text;
+    twin regclass;
+    open_before constant text := format('gml_id = $1 AND (ende IS NULL OR ende = %L) AND beginn < $2',
+                                        '1899-12-30 00:00:00');
+BEGIN
+    IF staging IS NOT NULL THEN
+        staging_name := kelpora_object_table_name(staging, 'alkistemp');
+        twin := kelpora_public_table((SELECT relname::text FROM pg_class WHERE oid = staging));
+        IF twin IS NULL THEN
+            EXECUTE format('UPDATE %s SET ende = $2 WHERE %s', staging_name, open_before)
+            USING object_id, ende;
+            GET DIAGNOSTICS n = ROW_COUNT;
+        ELSE
+            EXECUTE format('WITH ended AS (UPDATE %s SET ende = $2 WHERE %s RETURNING beginn) '
+                           'SELECT count(*) FROM ended e WHERE NOT EXISTS '
+                           '(SELECT 1 FROM %s p WHERE p.gml_id = $1 AND p.beginn = e.beginn)',
+                           staging_name, open_before, kelpora_object_table_name(twin, 'public'))
+            INTO n USING object_id, ende;
+        END IF;
+        closed := closed + n;
+    END IF;
+    -- Marked, so that no identifier (not even an empty one) matches the setting of a closing that ended none.
+    PERFORM set_config('kelpora.closed_object', CASE WHEN closed > 0 THEN 'ended:' || object_id ELSE '' END,
+                       false);
+    RETURN closed;
+END
+$$;
+
+-- The relations the file staged of an object whose versions kelpora_close_versions() just ended, by the
+-- rules of the importer's closing of those in public: a replace ends the object's own open relations
+-- begun before `ende` (its new version brings its own), a delete also those pointing to it, begun by
+-- `ende`. Nothing when the versions' closing ended none. Returns the relations ended.
+CREATE OR REPLACE FUNCTION kelpora_close_staged_relations(object_id text, ende timestamp, is_replace boolean)
+RETURNS bigint LANGUAGE plpgsql AS $$
+DECLARE
+    closed bigint := 0;
+BEGIN
+    IF current_setting('kelpora.closed_object', true) IS DISTINCT FROM 'ended:' || object_id
+       OR to_regclass('alkistemp.id_refs') IS NULL THEN
+        RETURN 0;
+    END IF;
+    EXECUTE CASE WHEN is_replace
+                 THEN 'UPDATE alkistemp.id_refs SET ende = $2 WHERE gml_id = $1'
+                      ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn < $2'
+                 ELSE 'UPDATE alkistemp.id_refs SET ende = $2 WHERE (gml_id = $1 OR id_ref = $1)'
+                      ' AND (ende IS NULL OR ende = ''1899-12-30 00:00:00'') AND beginn <= $2'
+            END
+    USING object_id, ende;
+    GET DIAGNOSTICS closed = ROW_COUNT;
+    RETURN closed;
+END
+$$;
+
+-- Replaced by the functions above.
+DROP FUNCTION IF EXISTS kelpora_close_staged(regclass, text, timestamp, boolean, boolean);
 
 CREATE OR REPLACE FUNCTION kelpora_drop_closing_indexes()
 RETURNS void LANGUAGE plpgsql AS $$

@@ -44,6 +44,7 @@ class ESAXParseException; // sax/SAX.h
 // writer/FeatureWork.h, writer/FeatureWriter.cpp
 struct TFeatureWork;
 struct TClosing;
+struct TClosingPlan;
 struct TFeaturePipeline;
 
 // A row of the run log table `logs` as it was written.
@@ -156,22 +157,30 @@ public:
     bool WriteToDB(TAXObject* obAXObject);
     void EnsureInvalidsTable();
     bool CheckGeometry(const std::string& id, const std::string& wkt);
+    // What the validity check found: valid, invalid (and kept in "invalids", or not), or no answer (the
+    // check failed and was reported).
+    enum class TGeometryAnswer { gaValid, gaInvalidKept, gaInvalid, gaUnchecked };
+    TGeometryAnswer CheckGeometryAnswer(const std::string& id, const std::string& wkt);
+    // The check of a feature's geometry: a feature skipped for it gets the per-object error row.
+    bool CheckFeatureGeometry(const std::string& oa, const std::string& id, const std::string& wkt);
     std::string PostGISCommand(const std::string& sql);
     std::int32_t GetEPSG(const std::string& crs);
     bool DeleteFromDB(TAXObject* obAXObject);
     // The closing of DeleteFromDB, one statement at a time, with its reports.
     bool CloseStoredVersions(const TClosing& closing);
+    // The same by a plan made before (a replace plans its closing before its INSERT is set up).
+    bool CloseStoredVersions(const TClosing& closing, const TClosingPlan& plan);
     // Sends the closing with the features in flight instead; false when it cannot go that way (then the
     // caller closes one statement at a time).
     bool SendClosingAtOnce(const TClosing& closing);
-    // The tables a closing updates, in order: the object table in public and the file's staging table of
-    // the type (when it staged versions of it), then the relation tables alike. Throws when the name
-    // stands for no object table.
-    struct TClosingPlan {
-        std::vector<std::string> versionTables;
-        std::vector<std::string> relationTables;
-    };
+    // The closing of a record that ends versions (a replace, a delete, an update setting the end).
+    TClosing ClosingOf(const TAXObject& record);
+    // The tables a closing updates: the object table in public and the file's staging table of the type
+    // (when it staged versions of it), then the relation tables alike. Throws when the name stands for no
+    // object table of public or of the file's staging tables.
     TClosingPlan PlanClosing(const TClosing& closing);
+    // The same with the per-object report of a refused name; false then.
+    bool PlanClosingOrReport(const TClosing& closing, TClosingPlan& plan);
     // The index by identifier a staging table gets for the closings of a file.
     void EnsureClosingIndex(const std::string& stagingTable);
     // Per file: how public holds the tables closings name, and whether their staging table is indexed.

@@ -361,6 +361,10 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
             batch.push_back(std::move(row));
         w.qualityRows.clear();
         batch.push_back(TakePreparedCall(*cmd));
+        // A replace ends the old versions in the same unit: should the new one not be stored, the rollback
+        // leaves them open.
+        if (w.replaces)
+            AddClosingCalls(conn.get(), w.closing, w.closingPlan, batch);
         if (w.withRelations) {
             // The relation row exactly as WriteIdRef writes it.
             TZQuery& rel = KeptQuery(fp.relationQuery, conn.get(), kInsertIdRefSql);
@@ -454,7 +458,7 @@ void TfrmKelpora::FlushPendingFeatures() {
 void TfrmKelpora::CompleteWork(TFeatureWork& w, bool written) {
     if (w.closesOnly) {
         if (!written)
-            CloseStoredVersions(w.closing);
+            CloseStoredVersions(w.closing, w.closingPlan);
         return;
     }
     if (written)

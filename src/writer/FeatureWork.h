@@ -56,10 +56,26 @@ struct TClosing {
     bool referenzen = true;
 };
 
+// Where a closing ends versions and relations: the object table in public and the file's staging table
+// of the type (each empty when there is none to look at), and whether the relations in public.id_refs
+// and among those the file staged are ended with them.
+struct TClosingPlan {
+    std::string integrated;
+    std::string staging;
+    bool relations = false;
+    bool stagedRelations = false;
+    bool ClosesNothing() const { return integrated.empty() && staging.empty(); }
+};
+
 struct TFeatureWork {
     // Only the closing of stored versions (the statements of DeleteFromDB), no feature of its own.
     bool closesOnly = false;
+    // A replace: the closing goes with the new version's INSERT, as one unit, right after it (it ends
+    // only versions and relations begun before the new one), so that a new version that cannot be
+    // stored leaves the old one open.
+    bool replaces = false;
     TClosing closing;
+    TClosingPlan closingPlan;
     std::string oa;
     std::string id;
     TDateTime dtBegin = 0;
@@ -96,6 +112,9 @@ struct TFeatureWork {
 extern const char* const kInsertIdRefSql;
 void BindIdRef(TZQuery& q, const std::string& gmlId, const std::string& idRef, std::int32_t typ,
                const std::string& beginText);
+// The statements of a closing by its plan, ready to be sent on `connection`; throws EDatabaseError.
+void AddClosingCalls(TZConnection* connection, const TClosing& closing, const TClosingPlan& plan,
+                     std::vector<TPreparedCall>& batch);
 // The statement and the current values of `q`; throws EDatabaseError like the statement would.
 TPreparedCall TakePreparedCall(TZQuery& q);
 // The document the geometry routines read a feature's GML fragment from.

@@ -342,7 +342,7 @@ void TfrmKelpora::WriteCollectedQualityData(TFeatureWork& w) {
 bool TfrmKelpora::FinishFeatureWork(TFeatureWork& w, bool written) {
     if (!written) {
         // One statement at a time, in the order of the steps.
-        if (w.deferredCheck && !CheckGeometry(w.id, w.wkt))
+        if (w.deferredCheck && !CheckFeatureGeometry(w.oa, w.id, w.wkt))
             return false;
         WriteCollectedQualityData(w);
         if (w.deferredCheck || cmd->SQL().Lines() != w.insertSql) {
@@ -354,6 +354,9 @@ bool TfrmKelpora::FinishFeatureWork(TFeatureWork& w, bool written) {
                 Apply(*cmd, b);
         }
         cmd->ExecSQL();
+        // Only a new version that is stored ends the old ones.
+        if (w.replaces)
+            CloseStoredVersions(w.closing, w.closingPlan);
     }
     CountInsert(w.oa);
     if (w.referenzen && !(written && w.withRelations))
@@ -376,11 +379,16 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     }
     if (!EnsureObjectTable(oa))
         return false;
-    if (r.wfsType == twfsDelete)
+    if (r.wfsType == twfsDelete || r.wfsType == twfsUpdate)
         return DeleteFromDB(obAXObject);
     bool result = false;
-    if (r.wfsType == twfsReplace)
-        result = DeleteFromDB(obAXObject);
+    TFeatureWork w;
+    // A replace is one operation: its closing is planned now, for what is stored before it, and done
+    // with its new version, so that a new version that cannot be stored leaves the old one open.
+    if (r.wfsType == twfsReplace) {
+        w.closing = ClosingOf(r);
+        w.replaces = PlanClosingOrReport(w.closing, w.closingPlan);
+    }
     TuneImportConnection();
     // From here on the file may stage a version of the object and its relations.
     stagedObjects.Add(r.identifikator);
@@ -391,7 +399,6 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     // With answers in flight, the validity question and the quality data rows always travel with the
     // INSERT: until it is sent, nothing of the feature reaches the server or the log (see the catch).
     const bool inFlight = !oOneStatementAtATime && iPipelineDepth > 0;
-    TFeatureWork w;
     const TWriteSettings settings = WriteSettings();
     w.referenzen = settings.referenzen;
     bool unsent = false; // the deferred check and the collected rows are still this call's to do
@@ -447,7 +454,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 // INSERT can show: the attribute columns are known already, and no quality data get
                 // written (or their rows travel in the same transaction).
                 deferredCheck = !oOneStatementAtATime && CanDeferGeometryCheck(oa, inFlight);
-                if (!deferredCheck && !CheckGeometry(r.identifikator, wkt))
+                if (!deferredCheck && !CheckFeatureGeometry(oa, r.identifikator, wkt))
                     return result;
                 hasGeometry = true;
             }
@@ -573,7 +580,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
     } catch (const std::exception& e) {
         if (unsent) {
             // What the one-at-a-time way did before it met this error comes first.
-            if (w.deferredCheck && !CheckGeometry(w.id, w.wkt))
+            if (w.deferredCheck && !CheckFeatureGeometry(w.oa, w.id, w.wkt))
                 return result;
             try {
                 WriteCollectedQualityData(w);

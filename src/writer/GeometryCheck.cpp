@@ -27,7 +27,11 @@ void TfrmKelpora::EnsureInvalidsTable() {
 // An invalid geometry whose "invalids" row cannot be written still gives False: the check did find the
 // geometry invalid, and the writer must not store it; the lost row is reported.
 bool TfrmKelpora::CheckGeometry(const std::string& id, const std::string& wkt) {
-    bool answer = false;
+    return CheckGeometryAnswer(id, wkt) == TGeometryAnswer::gaValid;
+}
+
+TfrmKelpora::TGeometryAnswer TfrmKelpora::CheckGeometryAnswer(const std::string& id, const std::string& wkt) {
+    TGeometryAnswer answer = TGeometryAnswer::gaUnchecked;
     try {
         TZQuery& q = SharedStatement(cmd);
         q.SQL().Clear();
@@ -39,9 +43,9 @@ bool TfrmKelpora::CheckGeometry(const std::string& id, const std::string& wkt) {
         bool valid = true;
         for (; !q.Eof(); q.Next())
             valid = q.Fields(0).ValueAsBoolean();
-        answer = true;
+        answer = TGeometryAnswer::gaValid;
         if (!valid) {
-            answer = false;
+            answer = TGeometryAnswer::gaInvalid;
             q.SQL().Clear();
             q.SQL().Add("INSERT INTO invalids (gml_id, geo) VALUES(:gml_id, :geo)");
             q.ParamByName("gml_id").SetDataType(TFieldType::ftString);
@@ -49,13 +53,31 @@ bool TfrmKelpora::CheckGeometry(const std::string& id, const std::string& wkt) {
             q.ParamByName("geo").SetDataType(TFieldType::ftWideString);
             q.ParamByName("geo").SetValue(wkt);
             q.ExecSQL();
+            answer = TGeometryAnswer::gaInvalidKept;
         }
     } catch (const std::exception& e) {
         const std::string M = "Fehler beim Prüfen der Geometrie von Objekt mit gml_id: " + id;
         ReportFailure(M, e.what());
-        return false;
     }
     return answer;
+}
+
+// A feature is never skipped without a word: the row names it and why, next to its "invalids" row.
+bool TfrmKelpora::CheckFeatureGeometry(const std::string& oa, const std::string& id, const std::string& wkt) {
+    switch (CheckGeometryAnswer(id, wkt)) {
+    case TGeometryAnswer::gaValid:
+        return true;
+    case TGeometryAnswer::gaInvalidKept:
+        ReportWriteFailure(oa, id, "ungültige Geometrie (in der Tabelle invalids)");
+        break;
+    case TGeometryAnswer::gaInvalid:
+        ReportWriteFailure(oa, id, "ungültige Geometrie");
+        break;
+    case TGeometryAnswer::gaUnchecked:
+        ReportWriteFailure(oa, id, "Geometrie nicht prüfbar");
+        break;
+    }
+    return false;
 }
 
 std::string TfrmKelpora::PostGISCommand(const std::string& sql) {

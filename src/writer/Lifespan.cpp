@@ -17,16 +17,28 @@ std::string EndText(const TAXObject& r) {
                                                       : Now());
 }
 
-// The open marker of the prepared database: no end, or the zero date-time.
-const std::string kOpen = "(ende IS NULL OR ende = '1899-12-30 00:00:00')";
-const std::string kOpenAndBegunBefore = kOpen + " AND beginn < CAST(:ende AS timestamp)";
-const std::string kOpenAndBegunBy = kOpen + " AND beginn <= CAST(:ende AS timestamp)";
-
 void BindText(TZQuery& q, const std::string& name, const std::string& value) {
     TZParam& p = q.ParamByName(name);
     p.SetDataType(TFieldType::ftString);
     p.SetValue(value);
 }
+
+// The staging table of the plan by its schema-qualified name, or NULL for none.
+void BindTable(TZQuery& q, const std::string& name, const std::string& table) {
+    TZParam& p = q.ParamByName(name);
+    p.SetDataType(TFieldType::ftString);
+    if (table.empty())
+        p.SetNull();
+    else
+        p.SetValue(table);
+}
+
+// The open marker of the prepared database: no end, or the zero date-time.
+const std::string kOpen = "(ende IS NULL OR ende = '1899-12-30 00:00:00')";
+const std::string kOpenAndBegunBefore = kOpen + " AND beginn < CAST(:ende AS timestamp)";
+const std::string kOpenAndBegunBy = kOpen + " AND beginn <= CAST(:ende AS timestamp)";
+// Set by the closing of the versions to "ended:" and the object's identifier when it ended any.
+const std::string kVersionsEnded = "current_setting('kelpora.closed_object', true) = 'ended:' || :gml_id";
 
 // The table the versions of an object type are closed in.
 std::string ClosingTable(const TfrmKelpora& form, const std::string& oa) {
@@ -36,56 +48,62 @@ std::string ClosingTable(const TfrmKelpora& form, const std::string& oa) {
     return SqlIdentifier(t);
 }
 
-const std::string kStaging = "alkistemp.";
-
-bool IsStaging(const std::string& table) {
-    return table.compare(0, kStaging.size(), kStaging) == 0;
+// Only versions still open and begun before the end close: a version closed by an earlier replace keeps
+// its end, and a new version that is already stored (the same update imported again) stays current. The
+// integrated table goes by its schema-qualified name in a statement of its own text, so that its plan is
+// kept; the staged versions are ended by the database function, which refuses any table that is no
+// object table of the staging schema, and counts what both ended.
+void SetUpCloseVersions(TZQuery& q, const TClosing& c, const TClosingPlan& plan) {
+    q.SQL().Clear();
+    if (plan.integrated.empty()) {
+        q.SQL().Add(
+            "SELECT kelpora_close_versions(CAST(:staging AS regclass), :gml_id, CAST(:ende AS timestamp), "
+            "0)");
+    } else {
+        q.SQL().Add("WITH ended AS (UPDATE " + plan.integrated +
+                    " SET ende=CAST(:ende AS timestamp) WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore +
+                    " RETURNING 1) SELECT kelpora_close_versions(CAST(:staging AS regclass), :gml_id, "
+                    "CAST(:ende AS timestamp), (SELECT count(*) FROM ended))");
+    }
+    BindTable(q, "staging", plan.staging);
+    BindText(q, "gml_id", c.id);
+    BindText(q, "ende", c.endText);
 }
 
-// What the file staged is closed by the same rules through kelpora_close_staged(): the staging tables grow
-// while the file is read, so its statements are planned anew each time, for the rows there are by then (a
-// plan the session kept from the file's first closing would read the whole table at every later one).
-void SetUpCloseStaged(TZQuery& q, const std::string& table, const TClosing& c, bool relations) {
+// A relation addresses an object, not a version: a replace closes only the relations of the versions it
+// ends (its new version brings its own, which begin when the old ones end), a delete also those that
+// point to the object; and only when the statement before ended a version of the object, so that an
+// update imported again, or the delete of an object that is gone already, ends no relation brought since.
+void SetUpCloseRelations(TZQuery& q, const TClosing& c) {
     q.SQL().Clear();
-    q.SQL().Add(relations
-                    ? "SELECT kelpora_close_staged(NULL, :gml_id, CAST(:ende AS timestamp), CAST(:replace "
-                      "AS boolean), true)"
-                    : "SELECT kelpora_close_staged(CAST(:t AS regclass), :gml_id, CAST(:ende AS "
-                      "timestamp), CAST(:replace AS boolean), false)");
-    if (!relations)
-        BindText(q, "t", table);
+    q.SQL().Add(c.isReplace
+                    ? "UPDATE public.id_refs SET ende=CAST(:ende AS timestamp) WHERE " + kVersionsEnded +
+                          " AND gml_id=:gml_id AND " + kOpenAndBegunBefore
+                    : "UPDATE public.id_refs SET ende=CAST(:ende AS timestamp) WHERE " + kVersionsEnded +
+                          " AND (gml_id=:gml_id OR id_ref=:gml_id) AND " + kOpenAndBegunBy);
+    BindText(q, "ende", c.endText);
+    BindText(q, "gml_id", c.id);
+}
+
+// The same for the relations the file staged.
+void SetUpCloseStagedRelations(TZQuery& q, const TClosing& c) {
+    q.SQL().Clear();
+    q.SQL().Add("SELECT kelpora_close_staged_relations(:gml_id, CAST(:ende AS timestamp), CAST(:replace AS "
+                "boolean))");
     BindText(q, "gml_id", c.id);
     BindText(q, "ende", c.endText);
     BindText(q, "replace", c.isReplace ? "true" : "false");
 }
 
-// Only versions still open and begun before the end close: a version closed by an earlier replace keeps
-// its end, and a new version that is already stored (the same update imported again) stays current.
-void SetUpCloseVersions(TZQuery& q, const std::string& table, const TClosing& c) {
-    if (IsStaging(table))
-        return SetUpCloseStaged(q, table, c, false);
-    q.SQL().Clear();
-    q.SQL().Add("UPDATE " + table + " SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore);
-    BindText(q, "ende", c.endText);
-    BindText(q, "gml_id", c.id);
-}
-
-// A relation addresses an object, not a version: a replace closes only the relations of the versions it
-// ends (its new version brings its own, which begin when the old ones end), a delete also those that
-// point to the object.
-void SetUpCloseRelations(TZQuery& q, const std::string& table, const TClosing& c) {
-    if (IsStaging(table))
-        return SetUpCloseStaged(q, table, c, true);
-    q.SQL().Clear();
-    q.SQL().Add(c.isReplace
-                    ? "UPDATE " + table + " SET ende=:ende WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore
-                    : "UPDATE " + table +
-                          " SET ende=:ende WHERE ((gml_id=:gml_id) or (id_ref=:gml_id1)) AND " +
-                          kOpenAndBegunBy);
-    BindText(q, "ende", c.endText);
-    BindText(q, "gml_id", c.id);
-    if (!c.isReplace)
-        BindText(q, "gml_id1", c.id);
+// The relation statements of a closing, one after the other on `q`.
+template <typename TRun>
+void ForEachRelationStatement(TZQuery& q, const TClosing& c, const TClosingPlan& plan, TRun&& run) {
+    SetUpCloseRelations(q, c);
+    run();
+    if (plan.stagedRelations) {
+        SetUpCloseStagedRelations(q, c);
+        run();
+    }
 }
 
 } // namespace
@@ -104,9 +122,10 @@ void BindIdRef(TZQuery& q, const std::string& gmlId, const std::string& idRef, s
 
 // The operations of a file take effect in their order, as if each were a file of its own: a replace or
 // delete closes the versions and relations the integrated tables hold and those the file staged before
-// it. A name that public holds for anything but an object table (a configuration table, the relation
-// table, the run log) is refused: closing there would change rows that are no versions.
-TfrmKelpora::TClosingPlan TfrmKelpora::PlanClosing(const TClosing& c) {
+// it. Only object tables of public and of the staging schema are closed in: any other name (a
+// configuration table, the relation table, the run log, a catalogue table, a type never imported) is
+// refused, and nothing is closed for it, relations included.
+TClosingPlan TfrmKelpora::PlanClosing(const TClosing& c) {
     TClosingPlan plan;
     const std::string table = ClosingTable(*this, c.oa);
     auto known = closingTables.find(table);
@@ -128,34 +147,32 @@ TfrmKelpora::TClosingPlan TfrmKelpora::PlanClosing(const TClosing& c) {
         known = closingTables.emplace(table, standing).first;
     }
     TClosingTable& standing = known->second;
-    if (standing.publicOther)
-        throw EDatabaseError("Keine Objekttabelle: " + table);
     const std::string groupOrType = oNachFolien ? table : c.oa;
     const bool staged = obTables && std::any_of(obTables->Lines().begin(), obTables->Lines().end(),
                                                 [&groupOrType](const std::string& t) {
                                                     return SameTextAscii(t, groupOrType);
                                                 });
-    // A type neither integrated nor staged: the statement on its name fails and says so.
-    if (standing.publicObjectTable || !staged)
-        plan.versionTables.push_back(table);
+    if (standing.publicOther || (!standing.publicObjectTable && !staged))
+        throw EDatabaseError("Keine Objekttabelle: " + table);
+    if (standing.publicObjectTable)
+        plan.integrated = "public.\"" + table + "\"";
     const bool ownStaged = stagedObjects.MayHold(c.id);
     if (staged && ownStaged) {
         if (!standing.stagingIndexed) {
             EnsureClosingIndex("alkistemp." + table);
             standing.stagingIndexed = true;
         }
-        plan.versionTables.push_back("alkistemp." + table);
+        plan.staging = "alkistemp." + table;
     }
-    if (c.referenzen) {
-        plan.relationTables.push_back("id_refs");
-        // A relation is staged with its holder's version; a delete also ends those pointing to it.
-        if (oTableExistsIdRefs && (ownStaged || (!c.isReplace && stagedTargets.MayHold(c.id)))) {
-            if (!stagedRelationsIndexed) {
-                EnsureClosingIndex("alkistemp.id_refs");
-                stagedRelationsIndexed = true;
-            }
-            plan.relationTables.push_back("alkistemp.id_refs");
+    plan.relations = c.referenzen && !plan.ClosesNothing();
+    // A relation is staged with its holder's version; a delete also ends those pointing to it.
+    if (plan.relations && oTableExistsIdRefs &&
+        (ownStaged || (!c.isReplace && stagedTargets.MayHold(c.id)))) {
+        if (!stagedRelationsIndexed) {
+            EnsureClosingIndex("alkistemp.id_refs");
+            stagedRelationsIndexed = true;
         }
+        plan.stagedRelations = true;
     }
     return plan;
 }
@@ -171,12 +188,15 @@ void TfrmKelpora::EnsureClosingIndex(const std::string& stagingTable) {
     q.ExecSQL();
 }
 
+TClosing TfrmKelpora::ClosingOf(const TAXObject& r) {
+    return TClosing{r.objektart(), r.identifikator, r.wfsType == twfsReplace, EndText(r),
+                    WriteSettings().referenzen};
+}
+
 bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
     if (!obAXObject)
         return false;
-    const TAXObject& r = *obAXObject;
-    const TClosing closing{r.objektart(), r.identifikator, r.wfsType == twfsReplace, EndText(r),
-                           WriteSettings().referenzen};
+    const TClosing closing = ClosingOf(*obAXObject);
     // With features in flight the closing travels with them: it waits for nobody, and the features
     // after it find the versions closed, as one statement after the other would leave them.
     if (!oOneStatementAtATime && iPipelineDepth > 0 && SendClosingAtOnce(closing)) {
@@ -186,46 +206,73 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
     return CloseStoredVersions(closing);
 }
 
-bool TfrmKelpora::CloseStoredVersions(const TClosing& c) {
-    bool result = false;
-    // Per-object form: no time of day, no tab.
-    const auto report = [&](const std::string& prefix, const std::exception& e) {
-        const std::string M = prefix + c.oa + ": " + c.id;
-        ReportFailure(M, M + " - " + e.what(), e.what(), false);
-    };
-    TClosingPlan plan;
+namespace {
+
+// Per-object form: no time of day, no tab.
+void ReportClosingFailure(TfrmKelpora& form, const std::string& prefix, const TClosing& c,
+                          const std::exception& e) {
+    const std::string M = prefix + c.oa + ": " + c.id;
+    form.ReportFailure(M, M + " - " + e.what(), e.what(), false);
+}
+
+} // namespace
+
+bool TfrmKelpora::PlanClosingOrReport(const TClosing& c, TClosingPlan& plan) {
     try {
         plan = PlanClosing(c);
+        return true;
     } catch (const std::exception& e) {
         // No table that holds versions: nothing is closed, not even relations.
-        report("Fehler beim Löschen des Objektes ", e);
+        ReportClosingFailure(*this, "Fehler beim Löschen des Objektes ", c, e);
+        return false;
+    }
+}
+
+bool TfrmKelpora::CloseStoredVersions(const TClosing& c) {
+    TClosingPlan plan;
+    if (!PlanClosingOrReport(c, plan)) {
         ProcessMessagesNowAndThen();
         return false;
     }
-    try {
-        TZQuery& q = SharedStatement(cmd);
-        for (const std::string& table : plan.versionTables) {
-            SetUpCloseVersions(q, table, c);
-            q.ExecSQL();
-        }
-        result = true;
-    } catch (const std::exception& e) {
-        report("Fehler beim Löschen des Objektes ", e);
-    }
-    if (!plan.relationTables.empty()) {
+    return CloseStoredVersions(c, plan);
+}
+
+bool TfrmKelpora::CloseStoredVersions(const TClosing& c, const TClosingPlan& plan) {
+    bool result = plan.ClosesNothing(); // nothing of the object can be stored: nothing to do
+    bool versionsClosed = false;
+    if (!plan.ClosesNothing()) {
         try {
             TZQuery& q = SharedStatement(cmd);
-            for (const std::string& table : plan.relationTables) {
-                SetUpCloseRelations(q, table, c);
-                q.ExecSQL();
-            }
+            SetUpCloseVersions(q, c, plan);
+            q.ExecSQL();
+            versionsClosed = true;
             result = true;
         } catch (const std::exception& e) {
-            report("Fehler beim Löschen der Referenzen des Objektes ", e);
+            ReportClosingFailure(*this, "Fehler beim Löschen des Objektes ", c, e);
+        }
+    }
+    // The relations follow the versions the statement before ended: after its failure there are none.
+    if (plan.relations && versionsClosed) {
+        try {
+            TZQuery& q = SharedStatement(cmd);
+            ForEachRelationStatement(q, c, plan, [&q] { q.ExecSQL(); });
+        } catch (const std::exception& e) {
+            ReportClosingFailure(*this, "Fehler beim Löschen der Referenzen des Objektes ", c, e);
         }
     }
     ProcessMessagesNowAndThen();
     return result;
+}
+
+void AddClosingCalls(TZConnection* connection, const TClosing& c, const TClosingPlan& plan,
+                     std::vector<TPreparedCall>& batch) {
+    if (plan.ClosesNothing())
+        return;
+    TZQuery q(connection);
+    SetUpCloseVersions(q, c, plan);
+    batch.push_back(TakePreparedCall(q));
+    if (plan.relations)
+        ForEachRelationStatement(q, c, plan, [&q, &batch] { batch.push_back(TakePreparedCall(q)); });
 }
 
 bool TfrmKelpora::SendClosingAtOnce(const TClosing& c) {
@@ -235,19 +282,13 @@ bool TfrmKelpora::SendClosingAtOnce(const TClosing& c) {
     w.oa = c.oa;
     w.id = c.id;
     try {
-        const TClosingPlan plan = PlanClosing(c);
-        TZQuery q(conn.get());
-        for (const std::string& table : plan.versionTables) {
-            SetUpCloseVersions(q, table, c);
-            w.batch.push_back(TakePreparedCall(q));
-        }
-        for (const std::string& table : plan.relationTables) {
-            SetUpCloseRelations(q, table, c);
-            w.batch.push_back(TakePreparedCall(q));
-        }
+        w.closingPlan = PlanClosing(c);
+        AddClosingCalls(conn.get(), c, w.closingPlan, w.batch);
     } catch (const std::exception&) {
         return false; // the one-at-a-time way meets the same error and reports it
     }
+    if (w.batch.empty())
+        return true; // nothing to close
     return QueueClosing(std::move(w));
 }
 

@@ -65,7 +65,7 @@ TEST_F(Lifespan, FailuresOfEitherStepAreReportedPerObject) {
         {"AX_NieImportiert",
          false,
          true,
-         true,
+         false,
          {"Fehler beim Löschen des Objektes AX_NieImportiert: DEBWL0010000001a"}},
         {"AX_NieImportiert",
          false,
@@ -77,7 +77,11 @@ TEST_F(Lifespan, FailuresOfEitherStepAreReportedPerObject) {
          false,
          false,
          {"Fehler beim Löschen des Objektes AX_Gebaeude; DROP TABLE id_refs: DEBWL0010000001a"}},
-        {"AX_Gebaeude", true, true, true, {"Fehler beim Löschen des Objektes AX_Gebaeude: DEBWL0010000001a"}},
+        {"AX_Gebaeude",
+         true,
+         true,
+         false,
+         {"Fehler beim Löschen des Objektes AX_Gebaeude: DEBWL0010000001a"}},
     };
     for (const auto& c : cases) {
         form->oNachFolien = c.groups;
@@ -98,6 +102,8 @@ TEST_F(Lifespan, FailuresOfEitherStepAreReportedPerObject) {
     }
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM ax_gebaeude WHERE ende > '2019-01-01'"), "0");
     EXPECT_EQ(db.Scalar("SELECT to_regclass('public.id_refs') IS NOT NULL"), "t");
+    // A type without an object table closes no relation of the object either.
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM id_refs WHERE ende IS NOT NULL"), "0");
 
     // The relations' own step failing is reported with its own text.
     db.Exec("DELETE FROM logs; ALTER TABLE id_refs RENAME TO id_refs_alt");
@@ -108,12 +114,13 @@ TEST_F(Lifespan, FailuresOfEitherStepAreReportedPerObject) {
     const auto lines = NewLogLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "Fehler beim Löschen der Referenzen des Objektes AX_Gebaeude: DEBWL0010000002b");
-    EXPECT_EQ(lines[1], "relation \"id_refs\" does not exist");
+    EXPECT_EQ(lines[1], "relation \"public.id_refs\" does not exist");
 }
 
 // A replace or delete whose type names a table that holds no versions (the relation table, the run log,
-// a configuration table, the parent of all object tables) is refused with the per-object report: nothing
-// is closed there, nor in the relation table.
+// a configuration table, the parent of all object tables, a catalogue table the search path would find, a
+// data type, a type never imported) is refused with the per-object report: nothing is closed there, nor
+// in the relation table.
 TEST_F(Lifespan, NamesOfOtherTablesAreRefusedAndCloseNothing) {
     const auto contents = [&] {
         return Ends("SELECT concat_ws('|', gml_id, id_ref, beginn, ende) FROM id_refs UNION ALL SELECT "
@@ -121,8 +128,9 @@ TEST_F(Lifespan, NamesOfOtherTablesAreRefusedAndCloseNothing) {
     };
     const std::vector<std::string> before = contents();
     for (const char* type :
-         {"id_refs", "ID_REFS", "ax_objects", "logs", "parse", "statistics", "spatial_ref_sys"}) {
-        for (const TAAObjectType kind : {twfsDelete, twfsReplace}) {
+         {"id_refs", "ID_REFS", "ax_objects", "logs", "parse", "statistics", "spatial_ref_sys",
+          "AX_GibtEsNicht", "pg_class", "pg_toast", "pg_namespace", "geometry", "AX_Lagebezeichnung"}) {
+        for (const TAAObjectType kind : {twfsDelete, twfsReplace, twfsUpdate}) {
             SCOPED_TRACE(type);
             db.Exec("DELETE FROM logs");
             auto r = Record(type, "DEBWL0010000001a", kind);
@@ -173,5 +181,56 @@ TEST_F(Lifespan, RelationTableCreatedOncePerRun) {
     form->oTableExistsIdRefs = false;
     form->WriteIdRef("DEBWL0010000003c", "DEBWL0010000009z", begin, 1);
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.id_refs"), "1");
+    EXPECT_TRUE(NewLogLines().empty());
+}
+
+// A closing changes something only where it ends an open version: the delete of an object whose versions
+// are all closed (deleted before, the same update imported again), or of one never stored, and a replace
+// that finds no open version begun before it, leave every relation as it is, also those brought since.
+TEST_F(Lifespan, ObjectsWithoutAnOpenVersionKeepTheirRelations) {
+    db.Exec("INSERT INTO ax_gebaeude (gml_id, beginn, ende) VALUES "
+            "('DEBWL0010000003c', '2005-01-01', '2010-01-01'), ('DEBWL0010000005e', '2020-01-01', NULL);"
+            "INSERT INTO id_refs (gml_id, id_ref, typ, beginn) VALUES "
+            "('DEBWL0010000003c', 'DEBWL0010000009z', 1, '2012-01-01'), "
+            "('DEBWL0010000007x', 'DEBWL0010000003c', 2, '2012-01-01'), "
+            "('DEBWL0010000006w', 'DEBWL0010000004d', 2, '2012-01-01'), "
+            "('DEBWL0010000005e', 'DEBWL0010000009z', 1, '2010-01-01');");
+    const auto contents = [&] {
+        return Ends("SELECT concat_ws('|', gml_id, id_ref, beginn, ende) FROM id_refs UNION ALL SELECT "
+                    "concat_ws('|', gml_id, beginn, ende) FROM ax_gebaeude ORDER BY 1");
+    };
+    const std::vector<std::string> before = contents();
+    struct Case {
+        const char* id;
+        TAAObjectType kind;
+    } cases[] = {
+        {"DEBWL0010000003c", twfsDelete}, {"DEBWL0010000003c", twfsReplace},
+        {"DEBWL0010000003c", twfsUpdate}, {"DEBWL0010000004d", twfsDelete},
+        {"DEBWL0010000004d", twfsUpdate}, {"DEBWL0010000005e", twfsReplace}, // begun after the replace
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.id) + " " + std::to_string(static_cast<int>(c.kind)));
+        auto r = Record("AX_Gebaeude", c.id, c.kind);
+        r->dtEnde = EncodeDate(2019, 5, 6);
+        EXPECT_TRUE(form->DeleteFromDB(r.get()));
+        EXPECT_EQ(contents(), before);
+        EXPECT_TRUE(NewLogLines().empty());
+    }
+}
+
+// An update that sets the end of an object's lifespan ends its open versions at that end, with the
+// relations from and to the object, as a delete would.
+TEST_F(Lifespan, UpdateWithAnEndClosesAtThatEnd) {
+    auto r = Record("AX_Gebaeude", "DEBWL0010000001a", twfsUpdate);
+    r->dtEnde = EncodeDate(2020, 5, 6) + EncodeTime(11, 12, 13, 0);
+    EXPECT_TRUE(form->DeleteFromDB(r.get()));
+    EXPECT_EQ(Ends("SELECT concat_ws('|', gml_id, beginn, ende) FROM ax_gebaeude ORDER BY gml_id, beginn"),
+              (std::vector<std::string>{"DEBWL0010000001a|2005-01-01 00:00:00|2010-01-01 00:00:00",
+                                        "DEBWL0010000001a|2010-01-01 00:00:00|2020-05-06 11:12:13",
+                                        "DEBWL0010000002b|2010-01-01 00:00:00"}));
+    EXPECT_EQ(Ends("SELECT concat_ws('|', gml_id, id_ref, ende::date) FROM id_refs ORDER BY gml_id"),
+              (std::vector<std::string>{"DEBWL0010000001a|DEBWL0010000009z|2020-05-06",
+                                        "DEBWL0010000002b|DEBWL0010000009z",
+                                        "DEBWL0010000008y|DEBWL0010000001a|2020-05-06"}));
     EXPECT_TRUE(NewLogLines().empty());
 }

@@ -33,12 +33,20 @@ const std::vector<TTextCase>& Cases() {
              f.oReferenzen = false;
              f.DeleteFromDB(Replace("AX_Gebaeude").get());
          },
-         {"UPDATE ax_gebaeude SET ende=:ende WHERE gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 "
-          "00:00:00') AND beginn < CAST(:ende AS timestamp)"}},
+         {"WITH ended AS (UPDATE public.\"ax_gebaeude\" SET ende=CAST(:ende AS timestamp) WHERE "
+          "gml_id=:gml_id AND "
+          "(ende IS NULL OR ende = '1899-12-30 00:00:00') AND beginn < CAST(:ende AS timestamp) RETURNING 1) "
+          "SELECT kelpora_close_versions(CAST(:staging AS regclass), :gml_id, CAST(:ende AS timestamp), "
+          "(SELECT "
+          "count(*) FROM ended))"}},
         {"closing its relations",
          [](TfrmKelpora& f, TTestDatabase&) { f.DeleteFromDB(Replace("AX_Gebaeude").get()); },
-         {"UPDATE id_refs SET ende=:ende WHERE gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 "
-          "00:00:00') AND beginn < CAST(:ende AS timestamp)"}},
+         {"UPDATE public.id_refs SET ende=CAST(:ende AS timestamp) WHERE "
+          "current_setting('kelpora.closed_object', "
+          "true) = 'ended:' || :gml_id AND gml_id=:gml_id AND (ende IS NULL OR ende = '1899-12-30 00:00:00') "
+          "AND beginn "
+          "< "
+          "CAST(:ende AS timestamp)"}},
         {"invalids present: counted only",
          [](TfrmKelpora& f, TTestDatabase& db) {
              db.Exec("CREATE TABLE invalids(gml_id varchar, geo geometry)");

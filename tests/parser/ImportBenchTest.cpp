@@ -321,6 +321,34 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          "SELECT string_agg(gml_id || ' ' || CASE WHEN ende = '1899-12-30' THEN 'open' WHEN ende = "
          "'2024-02-01' THEN 'endet' ELSE 'closed' END, ',' ORDER BY gml_id) FROM public.ax_gebaeude",
          "DEHOST0000000001 open,DEHOST0000000002 closed,DEHOST0000000003 endet"},
+        {"deletes whose typeName names no object table close nothing, not even the relations to the object",
+         Doc(sound + building("DEHOST0000000002", "<zeigtAuf xlink:href=\"urn:adv:oid:DEHOST0000000001\"/>") +
+             [] {
+                 std::string text;
+                 for (const char* type : {"pg_class", "pg_toast", "AX_GibtEsNicht", "AX_Lagebezeichnung"})
+                     text +=
+                         std::string("<wfs:Delete typeName=\"") + type +
+                         "\"><ogc:Filter><ogc:FeatureId fid=\"DEHOST0000000001\"/></ogc:Filter></wfs:Delete>";
+                 return text;
+             }()),
+         0,
+         0,
+         "",
+         "2/0",
+         {"Fehler beim Löschen des Objektes pg_class: DEHOST0000000001 - Keine Objekttabelle: pg_class",
+          "Fehler beim Löschen des Objektes pg_toast: DEHOST0000000001 - Keine Objekttabelle: pg_toast",
+          "Fehler beim Löschen des Objektes AX_GibtEsNicht: DEHOST0000000001 - Keine Objekttabelle: "
+          "ax_gibtesnicht",
+          "Fehler beim Löschen des Objektes AX_Lagebezeichnung: DEHOST0000000001 - Keine Objekttabelle: "
+          "ax_lagebezeichnung"},
+         0,
+         "",
+         1,
+         "",
+         "SELECT (SELECT count(*) FROM public.ax_objects WHERE ende <> '1899-12-30') || '/' || (SELECT "
+         "count(*) "
+         "FROM public.id_refs) || '/' || (SELECT count(*) FROM public.id_refs WHERE ende IS NOT NULL)",
+         "0/1/0"},
         {"an overlong gml:id refuses its feature alone, quoted cut; the rest of the file is stored",
          Doc(sound + building(std::string(3000, 'L'), "") + building(std::string(1'000'000, 'M'), "") +
              building("DEHOST0000000003", "")),

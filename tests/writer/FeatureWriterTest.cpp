@@ -289,7 +289,7 @@ std::vector<TWriteCase> Cases() {
          "",
          {},
          0},
-        {"invalid geometry is skipped",
+        {"invalid geometry is skipped and said",
          "<gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:exterior><gml:LinearRing><gml:posList>0 0 "
          "10 10 10 0 "
          "0 10 0 0</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon>",
@@ -300,7 +300,7 @@ std::vector<TWriteCase> Cases() {
          25832,
          "<none>",
          "",
-         {},
+         {"Fehler beim Import bei AX_Prueftyp: ID - ungültige Geometrie (in der Tabelle invalids)"},
          1},
         {"value too long for its column",
          "",
@@ -646,17 +646,23 @@ TEST_F(FeatureWriter, ReplaceAndDelete) {
     EXPECT_EQ(db.Scalar("SELECT ende FROM public.ax_prueftyp WHERE gml_id = 'V1'"), "2019-03-14 10:07:02");
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_prueftyp WHERE gml_id = 'V1' AND zahl = 2"), "1");
 
-    // A replace whose geometry is invalid closes the old version and writes no new one.
+    // A replace whose geometry is invalid writes no new version and leaves the one it would replace (the
+    // version the first replace staged) open, and says so.
     auto broken = Record("AX_Prueftyp", "V1");
     broken->wfsType = twfsReplace;
     broken->dtBegin = EncodeDate(2020, 5, 5);
     broken->position =
         "<gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:exterior><gml:LinearRing><gml:posList>"
         "0 0 10 10 10 0 0 10 0 0</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon>";
-    EXPECT_TRUE(form->WriteToDB(broken.get()));
+    db.Exec("DELETE FROM logs");
+    EXPECT_FALSE(form->WriteToDB(broken.get()));
     // The stored version was closed by the first replace and keeps that end.
     EXPECT_EQ(db.Scalar("SELECT ende FROM public.ax_prueftyp WHERE gml_id = 'V1'"), "2019-03-14 10:07:02");
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_prueftyp WHERE gml_id = 'V1'"), "2");
+    EXPECT_EQ(db.Scalar("SELECT string_agg(beginn || ' ' || ende, ', ' ORDER BY beginn) FROM "
+                        "alkistemp.ax_prueftyp WHERE gml_id = 'V1'"),
+              "2018-01-01 00:00:00 2019-03-14 10:07:02, 2019-03-14 10:07:02 1899-12-30 00:00:00");
+    EXPECT_EQ(ErrorRows(), std::vector<std::string>{"Fehler beim Import bei AX_Prueftyp: V1 - ungültige "
+                                                    "Geometrie (in der Tabelle invalids)"});
     EXPECT_EQ(form->obInserts.Value("AX_Prueftyp"), "2");
 
     // A delete only closes.
@@ -667,6 +673,68 @@ TEST_F(FeatureWriter, ReplaceAndDelete) {
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_prueftyp WHERE gml_id = 'V1'"), "2");
     EXPECT_EQ(form->obInserts.Value("AX_Prueftyp"), "2");
     EXPECT_FALSE(form->WriteToDB(nullptr));
+}
+
+// A replace is one operation: when its new version cannot be stored (an invalid geometry, a geometry that
+// does not convert, an INSERT the database refuses), the old version stays open with its relations and the
+// error row names the object; one statement at a time, sent with the INSERT, and with features in flight.
+TEST_F(FeatureWriter, ReplaceWhoseNewVersionIsRefusedLeavesTheOldOneOpen) {
+    ASSERT_TRUE(form->EnsureObjectTable("AX_Prueftyp"));
+    const struct {
+        const char* name;
+        std::string position;
+        std::string attribute;
+        std::string reason; // "" = the error's own text
+    } cases[] = {
+        {"invalid geometry",
+         "<gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:exterior><gml:LinearRing><gml:posList>0 0 "
+         "10 "
+         "10 10 0 0 10 0 0</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon>",
+         "", "ungültige Geometrie (in der Tabelle invalids)"},
+        {"geometry that does not convert",
+         "<gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos/></gml:Point>", "", ""},
+        {"INSERT refused", Point("urn:adv:crs:ETRS89_UTM32", "1 2"), "zahl=keine Zahl", ""},
+    };
+    const struct {
+        const char* name;
+        bool oneAtATime;
+        int depth;
+    } modes[] = {
+        {"one statement at a time", true, 0}, {"sent with the INSERT", false, 0}, {"in flight", false, 256}};
+    int n = 0;
+    for (const auto& mode : modes) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(mode.name) + ": " + c.name);
+            const std::string id = "RV" + std::to_string(++n);
+            db.Exec("DELETE FROM logs; INSERT INTO public.ax_prueftyp(gml_id, beginn) VALUES ('" + id +
+                    "', '2018-01-01'); INSERT INTO id_refs (gml_id, id_ref, typ, beginn) VALUES ('" + id +
+                    "', 'ZIEL', 1, '2018-01-01'), ('HALTER', '" + id + "', 1, '2018-01-01')");
+            form->oOneStatementAtATime = mode.oneAtATime;
+            form->iPipelineDepth = mode.depth;
+            auto r = Record("AX_Prueftyp", id);
+            r->wfsType = twfsReplace;
+            r->position = c.position;
+            if (!c.attribute.empty())
+                r->attribute.Add(c.attribute);
+            form->WriteToDB(r.get());
+            form->FlushPendingFeatures();
+            EXPECT_EQ(
+                db.Scalar("SELECT coalesce(ende::text, 'open') FROM public.ax_prueftyp WHERE gml_id = '" +
+                          id + "'"),
+                "open");
+            EXPECT_EQ(db.Scalar("SELECT count(*) FROM id_refs WHERE (gml_id = '" + id + "' OR id_ref = '" +
+                                id + "') AND ende IS NULL"),
+                      "2");
+            EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_prueftyp WHERE gml_id = '" + id + "'"),
+                      "0");
+            const std::vector<std::string> rows = ErrorRows();
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(rows[0].rfind("Fehler beim Import bei AX_Prueftyp: " + id + " - ", 0), 0u) << rows[0];
+            if (!c.reason.empty()) {
+                EXPECT_EQ(rows[0], "Fehler beim Import bei AX_Prueftyp: " + id + " - " + c.reason);
+            }
+        }
+    }
 }
 
 TEST_F(FeatureWriter, QualityFailureLeavesTheInsertWhole) {
@@ -767,12 +835,15 @@ TEST_F(FeatureWriter, ValidityTravelsWithTheInsert) {
     EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM alkistemp.ax_qualitaet"), "Q1,Q3");
     EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',' ORDER BY ctid) FROM AX_LI_ProcessStep_Punktort"),
               "Q1,Q3");
-    // AX_Prueftyp has no column for the quality data: said once, for its first feature.
-    const std::vector<std::string> said = {
-        "Die Eigenschaft herkunft von AX_Prueftyp der Datei  hat keine Spalte "
-        "in der Tabelle parse und wird nicht gespeichert."};
-    EXPECT_EQ(Log(), said);
-    EXPECT_EQ(ErrorRows(), said);
+    // AX_Prueftyp has no column for the quality data: said once, for its first feature; both ways name
+    // the skipped features alike.
+    const std::string said = "Die Eigenschaft herkunft von AX_Prueftyp der Datei  hat keine Spalte "
+                             "in der Tabelle parse und wird nicht gespeichert.";
+    const std::string reason = " - ungültige Geometrie (in der Tabelle invalids)";
+    EXPECT_EQ(ErrorRows(), (std::vector<std::string>{said, "Fehler beim Import bei AX_Prueftyp: X1" + reason,
+                                                     "Fehler beim Import bei AX_Qualitaet: Q2" + reason}));
+    ASSERT_FALSE(Log().empty());
+    EXPECT_EQ(Log().front(), said);
 }
 
 // A fragment that does not load and one that does not convert are import failures of their feature,
@@ -811,7 +882,7 @@ TEST_F(FeatureWriter, UnreadableGeometryIsAnImportFailure) {
 }
 
 // An error while the statement is built, with the validity question still waiting for the INSERT: the
-// question is asked first, so an invalid geometry is skipped without a report, as when asked up front.
+// question is asked first, so an invalid geometry is skipped with its own report, as when asked up front.
 TEST_F(FeatureWriter, BuildErrorAfterADeferredCheckAsksItFirst) {
     // A column code that is no parameter name: the statement cannot be bound.
     db.Exec("CREATE TABLE alkistemp.ax_sonder () INHERITS (alkistemp.ax_objects);"
@@ -829,8 +900,10 @@ TEST_F(FeatureWriter, BuildErrorAfterADeferredCheckAsksItFirst) {
                        "<gml:Polygon srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:exterior><gml:LinearRing>"
                        "<gml:posList>0 0 10 10 10 0 0 10 0 0</gml:posList></gml:LinearRing></gml:exterior>"
                        "</gml:Polygon>"));
-    EXPECT_EQ(ErrorRows().size(), 1u);
+    ASSERT_EQ(ErrorRows().size(), 2u);
+    EXPECT_EQ(ErrorRows()[1],
+              "Fehler beim Import bei AX_Sonder: S2 - ungültige Geometrie (in der Tabelle invalids)");
     EXPECT_EQ(db.Scalar("SELECT string_agg(gml_id, ',') FROM invalids"), "S2");
     EXPECT_FALSE(write("S3", Point("urn:adv:crs:ETRS89_UTM32", "1 2")));
-    EXPECT_EQ(ErrorRows().size(), 2u);
+    EXPECT_EQ(ErrorRows().size(), 3u);
 }
