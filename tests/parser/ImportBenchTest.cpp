@@ -493,4 +493,43 @@ TEST(ImportBench, LostConnectionEndsTheRunWithStatusOne) {
     EXPECT_EQ(out.find("nba_bonn.xml"), std::string::npos) << out;
 }
 
+// The disk fills up while the first of two files is staged (from the third row on, every staging table
+// refuses its rows with the server's SQLSTATE 53100): the file ends with one report and is rolled back, the
+// second file is not read, and the run ends with failures, status 1.
+TEST(ImportBench, FullDiskEndsTheFileAndTheRunWithStatusOne) {
+    TTestDatabase db;
+    const std::string conninfo = "--db " + Quoted(db.ConnInfo()) + " --no-relations ";
+    int status = 0;
+    RunBench(conninfo + TestDataDir() + "/bestand_bonn.xml", status); // makes the staging tables
+    ASSERT_EQ(status, 0);
+    const std::string stored = db.Scalar("SELECT count(*) FROM public.ax_objects");
+    const std::string diskFull = "could not extend file \"base/16384/16385\": No space left on device";
+    db.Exec("CREATE SEQUENCE staged_rows");
+    db.Exec("CREATE FUNCTION disk_full() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "IF nextval('staged_rows') >= 3 THEN RAISE EXCEPTION '" +
+            diskFull + "' USING ERRCODE = '53100'; END IF; RETURN NEW; END $$");
+    db.Exec("DO $$ DECLARE t text; BEGIN FOR t IN SELECT c.relname FROM pg_inherits i JOIN pg_class c ON "
+            "c.oid = i.inhrelid WHERE i.inhparent = 'alkistemp.ax_objects'::regclass LOOP EXECUTE "
+            "format('CREATE TRIGGER disk_full BEFORE INSERT ON alkistemp.%I FOR EACH ROW EXECUTE FUNCTION "
+            "disk_full()', t); END LOOP; END $$");
+    const std::string rowsBefore = db.Scalar("SELECT count(*) FROM logs");
+
+    const std::string out = RunBench(
+        conninfo + TestDataDir() + "/bestand_bonn.xml " + TestDataDir() + "/nba_bonn.xml", status, "&1");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_EQ(out.find("nba_bonn.xml"), std::string::npos) << out;
+    EXPECT_NE(out.find("Import mit Fehlern abgeschlossen."), std::string::npos) << out;
+    std::vector<std::string> errorRows;
+    for (const auto& row : db.Query("SELECT beschreibung FROM logs WHERE meldetyp = 1 ORDER BY ctid"))
+        errorRows.push_back(row[0].value_or(""));
+    ASSERT_EQ(errorRows.size(), 2u) << out;
+    EXPECT_NE(errorRows[0].find(diskFull), std::string::npos) << errorRows[0];
+    EXPECT_NE(errorRows[1].find("wurde nicht übernommen: nichts von ihr ist in der Datenbank."),
+              std::string::npos)
+        << errorRows[1];
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), stored);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
+    EXPECT_GT(std::stoll(db.Scalar("SELECT count(*) FROM logs")), std::stoll(rowsBefore));
+}
+
 } // namespace
