@@ -154,6 +154,9 @@ struct TFeaturePipeline {
     bool ownUnits = false;
     bool aborted = false;
     bool localTransaction = false;
+    // The feature in pending whose answer brought the server's failure (see TZConnection::ServerFailure),
+    // when one did.
+    std::optional<std::size_t> serverFailureAt;
     // The validity question and the relation row of every feature, kept from feature to feature on the
     // connection they were made for, so that their texts are read and their statements looked up once.
     std::unique_ptr<TZQuery> validQuery;
@@ -290,6 +293,7 @@ void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
     for (;;) {
         if (fp.answered >= upTo || fp.answered >= fp.sent)
             return;
+        const bool serverFailedBefore = fp.connection && fp.connection->ServerFailure();
         TFeatureWork& w = fp.pending[fp.answered++];
         if (!w.synced) {
             w.answer = TAnswer::taAborted;
@@ -301,6 +305,8 @@ void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
         }
         if (w.answer != TAnswer::taOk)
             fp.aborted = true;
+        if (!serverFailedBefore && fp.connection && fp.connection->ServerFailure())
+            fp.serverFailureAt = fp.answered - 1;
     }
 }
 
@@ -525,15 +531,13 @@ void TfrmKelpora::FinishFeaturesInFlight() {
         fp.sent = 0;
         fp.answered = 0;
         fp.bytes = 0;
+        const std::optional<std::size_t> failedAt = std::exchange(fp.serverFailureAt, std::nullopt);
         if (serverFailed()) {
             // Nothing is done again: the failure is said once, in the place of the feature that met it
             // (the file's end says it otherwise).
-            const auto failed = std::find_if(works.begin(), works.end(), [](const TFeatureWork& w) {
-                return w.answer == TAnswer::taFailed && !w.closesOnly;
-            });
             const EDatabaseError& e = *fp.connection->ServerFailure();
-            if (failed != works.end())
-                ReportWriteFailure(failed->oa, failed->id, e.what(), e.SqlState());
+            if (failedAt && *failedAt < works.size() && !works[*failedAt].closesOnly)
+                ReportWriteFailure(works[*failedAt].oa, works[*failedAt].id, e.what(), e.SqlState());
             break;
         }
         // In order: what is done is finished, a feature whose own statement failed is done one statement

@@ -139,6 +139,12 @@ std::vector<TCase> Cases() {
              db.Exec(ServerErrorOnEveryTable("public", "BEFORE UPDATE", "53100", kDiskFull));
          },
          [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, kDiskFull},
+        {"the disk full while the update's relations are staged",
+         [](TTestDatabase& db) {
+             db.Exec(Trigger("alkistemp.id_refs",
+                             std::string("RAISE EXCEPTION '") + kDiskFull + "' USING ERRCODE = '53100'"));
+         },
+         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, kDiskFull},
         {"the server's input and output failing in the integration",
          [](TTestDatabase& db) {
              db.Exec(ServerErrorOnEveryTable("public", "BEFORE INSERT", "58030", "could not write block 7"));
