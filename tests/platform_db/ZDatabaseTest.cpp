@@ -211,28 +211,21 @@ TEST_F(ZDatabaseTest, ServerErrorsCarryThePrimaryMessageExactly) {
 }
 
 // What a failure means is told by its SQLSTATE alone, whatever language the server words its message in.
+// XX000 is what PostGIS raises for a geometry it cannot read: the statement's own failure.
 TEST(FailureKind, ToldBySqlStateAlone) {
     const struct {
         const char* state;
         TFailureKind kind;
     } cases[] = {
-        {"23505", TFailureKind::fkDuplicateKey},
-        {"23503", TFailureKind::fkStatement},
-        {"22012", TFailureKind::fkStatement},
-        {"42P01", TFailureKind::fkStatement},
-        {"25P02", TFailureKind::fkStatement},
-        {"40P01", TFailureKind::fkStatement},
-        {"08006", TFailureKind::fkConnection},
-        {"08000", TFailureKind::fkConnection},
-        {"53100", TFailureKind::fkServer},
-        {"53200", TFailureKind::fkServer},
-        {"53300", TFailureKind::fkServer},
-        {"57014", TFailureKind::fkServer},
-        {"57P01", TFailureKind::fkServer},
-        {"58030", TFailureKind::fkServer},
-        {"XX000", TFailureKind::fkServer},
-        {"XX001", TFailureKind::fkServer},
-        {"", TFailureKind::fkClient},
+        {"23505", TFailureKind::fkDuplicateKey}, {"23503", TFailureKind::fkStatement},
+        {"22012", TFailureKind::fkStatement},    {"42P01", TFailureKind::fkStatement},
+        {"25P02", TFailureKind::fkStatement},    {"40P01", TFailureKind::fkStatement},
+        {"08006", TFailureKind::fkConnection},   {"08000", TFailureKind::fkConnection},
+        {"53100", TFailureKind::fkServer},       {"53200", TFailureKind::fkServer},
+        {"53300", TFailureKind::fkServer},       {"57014", TFailureKind::fkServer},
+        {"57P01", TFailureKind::fkServer},       {"58030", TFailureKind::fkServer},
+        {"XX000", TFailureKind::fkStatement},    {"XX001", TFailureKind::fkServer},
+        {"XX002", TFailureKind::fkServer},       {"", TFailureKind::fkClient},
         {"5310", TFailureKind::fkClient},
     };
     for (const auto& c : cases)

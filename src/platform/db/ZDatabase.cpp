@@ -110,7 +110,8 @@ TFailureKind FailureKindOf(const std::string& sqlState) {
     const std::string_view errorClass = std::string_view(sqlState).substr(0, 2);
     if (errorClass == "08")
         return TFailureKind::fkConnection;
-    if (errorClass == "53" || errorClass == "57" || errorClass == "58" || errorClass == "XX")
+    if (errorClass == "53" || errorClass == "57" || errorClass == "58" || sqlState == "XX001" ||
+        sqlState == "XX002")
         return TFailureKind::fkServer;
     return TFailureKind::fkStatement;
 }

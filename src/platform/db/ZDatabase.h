@@ -51,8 +51,10 @@ enum class TFailureKind {
     fkDuplicateKey, // unique_violation (23505): the row is there already
     fkConnection,   // connection_exception (class 08): nothing reaches the server any more
     // The server's resources or state: insufficient resources (class 53, a full disk, no memory), operator
-    // intervention (57, a shutdown or a cancel), a system error (58, I/O) or an internal error (XX). Every
-    // further statement of the work would fail the same way.
+    // intervention (57, a shutdown or a cancel), a system error (58, I/O) or corrupted data or index (XX001,
+    // XX002). Every further statement of the work would fail the same way. Not XX000: it is the SQLSTATE of
+    // every error raised without one of its own, such as PostGIS's "parse error - invalid geometry", which
+    // costs only its statement.
     fkServer,
     fkClient, // no SQLSTATE: raised on the client side (libpq's lost connection, a value of the wrong form)
 };
