@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -38,7 +37,7 @@ TAnswer FailureOf(const PGresult* res, TZConnection* c) {
     if (c)
         c->NoteFailure(res);
     const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
-    return state && std::strcmp(state, "25P02") == 0 ? TAnswer::taAborted : TAnswer::taFailed;
+    return state && FailureKindOf(state) == TFailureKind::fkAborted ? TAnswer::taAborted : TAnswer::taFailed;
 }
 
 // Reads the results of `statements` statements: the answer of the first that did not succeed, or

@@ -217,15 +217,16 @@ TEST(FailureKind, ToldBySqlStateAlone) {
         const char* state;
         TFailureKind kind;
     } cases[] = {
-        {"23505", TFailureKind::fkDuplicateKey}, {"23503", TFailureKind::fkStatement},
-        {"22012", TFailureKind::fkStatement},    {"42P01", TFailureKind::fkStatement},
-        {"25P02", TFailureKind::fkStatement},    {"40P01", TFailureKind::fkStatement},
-        {"08006", TFailureKind::fkConnection},   {"08000", TFailureKind::fkConnection},
-        {"53100", TFailureKind::fkServer},       {"53200", TFailureKind::fkServer},
-        {"53300", TFailureKind::fkServer},       {"57014", TFailureKind::fkServer},
-        {"57P01", TFailureKind::fkServer},       {"58030", TFailureKind::fkServer},
-        {"XX000", TFailureKind::fkStatement},    {"XX001", TFailureKind::fkServer},
-        {"XX002", TFailureKind::fkServer},       {"", TFailureKind::fkClient},
+        {"23505", TFailureKind::fkDuplicateKey},   {"23503", TFailureKind::fkStatement},
+        {"22012", TFailureKind::fkStatement},      {"42P01", TFailureKind::fkStatement},
+        {"25P02", TFailureKind::fkAborted},        {"26000", TFailureKind::fkStaleStatement},
+        {"0A000", TFailureKind::fkStaleStatement}, {"40P01", TFailureKind::fkStatement},
+        {"08006", TFailureKind::fkConnection},     {"08000", TFailureKind::fkConnection},
+        {"53100", TFailureKind::fkServer},         {"53200", TFailureKind::fkServer},
+        {"53300", TFailureKind::fkServer},         {"57014", TFailureKind::fkServer},
+        {"57P01", TFailureKind::fkServer},         {"58030", TFailureKind::fkServer},
+        {"XX000", TFailureKind::fkStatement},      {"XX001", TFailureKind::fkServer},
+        {"XX002", TFailureKind::fkServer},         {"", TFailureKind::fkClient},
         {"5310", TFailureKind::fkClient},
     };
     for (const auto& c : cases)

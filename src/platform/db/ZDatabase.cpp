@@ -44,8 +44,7 @@ bool Succeeded(const PGresult* r) {
 // Errors after which a cached statement is stale: its plan no longer fits the tables it reads, or the
 // session lost it (DEALLOCATE / DISCARD run by someone else).
 bool StaleStatement(const EDatabaseError& e) {
-    return e.SqlState() == "26000" ||
-           (e.SqlState() == "0A000" && std::string(e.what()).find("cached plan") != std::string::npos);
+    return FailureKindOf(e.SqlState()) == TFailureKind::fkStaleStatement;
 }
 
 // libpq's notice receiver: hands the notice to the connection's callback. Nothing may escape into libpq.
@@ -107,6 +106,10 @@ TFailureKind FailureKindOf(const std::string& sqlState) {
         return TFailureKind::fkClient;
     if (sqlState == "23505")
         return TFailureKind::fkDuplicateKey;
+    if (sqlState == "25P02")
+        return TFailureKind::fkAborted;
+    if (sqlState == "26000" || sqlState == "0A000")
+        return TFailureKind::fkStaleStatement;
     const std::string_view errorClass = std::string_view(sqlState).substr(0, 2);
     if (errorClass == "08")
         return TFailureKind::fkConnection;

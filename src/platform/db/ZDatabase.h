@@ -49,7 +49,12 @@ private:
 enum class TFailureKind {
     fkStatement,    // the statement's own failure (a value, a constraint, its text): it costs only itself
     fkDuplicateKey, // unique_violation (23505): the row is there already
-    fkConnection,   // connection_exception (class 08): nothing reaches the server any more
+    // in_failed_sql_transaction (25P02): a statement before it aborted the transaction; it did not run
+    fkAborted,
+    // A prepared statement the session lost (26000), or whose plan no longer fits the tables it reads
+    // (0A000, as "cached plan must not change result type"): prepared again, it may run.
+    fkStaleStatement,
+    fkConnection, // connection_exception (class 08): nothing reaches the server any more
     // The server's resources or state: insufficient resources (class 53, a full disk, no memory), operator
     // intervention (57, a shutdown or a cancel), a system error (58, I/O) or corrupted data or index (XX001,
     // XX002). Every further statement of the work would fail the same way. Not XX000: it is the SQLSTATE of
