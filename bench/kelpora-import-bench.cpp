@@ -17,7 +17,8 @@
 // file also gives the objects written, which leaves out features the writer skipped (invalid geometry). Exit
 // status 0 when every file parsed, 1 on a parse failure or a lost connection (its message on stderr; the
 // files after it and the post-processing are left out), when a file could not be applied (its integration
-// or commit failed; the files after it are not read), when a file's form is not read (GeoInfoDok 7; the
+// or commit failed, or a failure of the server's resources such as a full disk ended it; the files after it
+// are not read), when a file's form is not read (GeoInfoDok 7; the
 // files after it are) and when a post-processing step failed (the run's ending on stderr), 2 on bad
 // arguments or no connection.
 #include <QApplication>

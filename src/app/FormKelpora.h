@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <map>
 #include <memory>
 #include <set>
@@ -236,6 +237,19 @@ public:
     // every failure report after it adds nothing, as each would only repeat it.
     void ReportConnectionLost();
     bool connectionLostReported = false;
+    // Whether the file's transaction met a failure of the server's resources or state (a full disk, no
+    // memory, a shutdown; see TZConnection::ServerFailure): nothing more of the file can succeed. The file
+    // then ends at once and is rolled back, and the files after it are not read (see LoadDoc).
+    bool ServerFailed() const;
+    // Said once a file: the first failure report from then on is that failure's, the rest would only
+    // repeat it.
+    bool serverFailureReported = false;
+    // Whether a failure report is to be made now: not after the lost connection (whose one report this
+    // makes) nor after the file's server failure was said.
+    bool FailureToBeSaid();
+    // Whether `e` is a failure of the server's resources or state after the file's one was said: a
+    // report of it would add nothing.
+    bool ServerFailureSaid(const std::exception& e) const;
     bool IB_Protokoll(const std::string& sXML);
     void WriteStatistics();
     std::int32_t GetFileProgress();
@@ -337,7 +351,8 @@ public:
     std::set<std::string> columnlessReported; // object type and property said for the file below
     const TPortionFile* columnlessFile = nullptr;
     // The failure report of the INSERT of a feature (duplicate or any other error).
-    void ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error);
+    void ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error,
+                            const std::string& sqlState = {});
     // The progress step that ends every call that got as far as its INSERT.
     void ShowFileProgress();
     // Features whose database work went in one round trip.

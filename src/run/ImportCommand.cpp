@@ -161,6 +161,7 @@ void TfrmKelpora::ToolButton3Click() {
         return;
     bool readModellarten = false;
     connectionLostReported = false;
+    serverFailureReported = false;
     runBusy = true;
     // The table layout (per object type or per group) is fixed for the run: the group table is read
     // only at its start.

@@ -82,11 +82,34 @@ void ReportNotApplied(TfrmKelpora& form, const std::string& fileName) {
         "Die Datei " + fileName + " wurde nicht übernommen: nichts von ihr ist in der Datenbank.";
     form.LogAndWriteLog(1, text);
 }
+// Half a file would leave replaced objects without their new versions: all of it goes. The files after
+// it are not read, since an update may build on it.
+void EndFileNotApplied(TfrmKelpora& form, TFileImport& file, const std::string& fileName) {
+    file.RollBack();
+    ++form.iFilesNotRead;
+    form.oFileNotApplied = true;
+    ReportNotApplied(form, fileName);
+}
+// A failure of the server's resources or state (a full disk, no memory, a shutdown) ends the file at
+// once, as a failed integration does: every further statement of it would fail the same way. It is said
+// once (here, when no operation said it), and the run log rows go in after the rollback.
+bool EndFileIfServerFailed(TfrmKelpora& form, TFileImport& file, const std::string& fileName) {
+    if (!form.ServerFailed())
+        return false;
+    form.recordQueue.clear();
+    form.queuedBytes = 0;
+    const std::string failure = form.conn->ServerFailure()->what();
+    if (form.FailureToBeSaid())
+        form.ReportFailure("Fehler beim Import der Datei " + fileName, failure);
+    EndFileNotApplied(form, file, fileName);
+    return true;
+}
 } // namespace
 
 void TfrmKelpora::LoadDoc(const std::string& fileName) {
     if (!ConnectionLost())
         connectionLostReported = false; // a connection made again may be lost again
+    serverFailureReported = false;
     oFileNotApplied = false;
     sFileID = FileIdOf(fileName);
     // Released on every way out, also when the parse or the integration raises.
@@ -105,6 +128,8 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         } catch (...) {
             FlushPendingFeatures();
             EndFileIfConnectionLost(*this);
+            if (EndFileIfServerFailed(*this, file, fileName))
+                return; // the reading of files ends as after a failed integration, not the run
             file.RollBack();
             ReportNotApplied(*this, fileName);
             throw;
@@ -112,6 +137,8 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
         FlushPendingFeatures();
     }
     EndFileIfConnectionLost(*this);
+    if (EndFileIfServerFailed(*this, file, fileName))
+        return;
     if (parser->oGeoInfoDok7Form) {
         // Nothing in such a file is read; an import that looks like any other would leave the user
         // believing it was.
@@ -143,14 +170,8 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
             applied = false;
         }
     }
-    if (!applied) {
-        // Half a file would leave replaced objects without their new versions: all of it goes. The files
-        // after it are not read, since an update may build on it.
-        file.RollBack();
-        ++iFilesNotRead;
-        oFileNotApplied = true;
-        ReportNotApplied(*this, fileName);
-    }
+    if (!applied)
+        EndFileNotApplied(*this, file, fileName);
 }
 
 void TfrmKelpora::ResetFileCaches() {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -30,18 +29,21 @@ bool Succeeded(ExecStatusType status) {
 
 // How a statement that did not succeed failed: on its own, or only because the transaction was aborted
 // by a statement before it (the server skips what follows a failure up to the next sync point, and after
-// it refuses everything until the transaction is rolled back to its savepoint).
-TAnswer FailureOf(const PGresult* res) {
+// it refuses everything until the transaction is rolled back to its savepoint). The connection learns of
+// a failure of the server itself, which ends the work rather than have it done again.
+TAnswer FailureOf(const PGresult* res, TZConnection* c) {
     if (PQresultStatus(res) == PGRES_PIPELINE_ABORTED)
         return TAnswer::taAborted;
+    if (c)
+        c->NoteFailure(res);
     const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
-    return state && std::strcmp(state, "25P02") == 0 ? TAnswer::taAborted : TAnswer::taFailed;
+    return state && FailureKindOf(state) == TFailureKind::fkAborted ? TAnswer::taAborted : TAnswer::taFailed;
 }
 
 // Reads the results of `statements` statements: the answer of the first that did not succeed, or
 // taOk. A sync point before the last of them means one never went out (taAborted), and `syncSeen` tells
 // that the sync point is read.
-TAnswer ReadStatements(PGconn* h, int statements, bool* syncSeen = nullptr) {
+TAnswer ReadStatements(PGconn* h, TZConnection* c, int statements, bool* syncSeen = nullptr) {
     TAnswer answer = TAnswer::taOk;
     for (int i = 0; i < statements; ++i) {
         PGresult* res = NextPipelineResult(h);
@@ -55,16 +57,16 @@ TAnswer ReadStatements(PGconn* h, int statements, bool* syncSeen = nullptr) {
             return answer == TAnswer::taOk ? TAnswer::taAborted : answer;
         }
         if (answer == TAnswer::taOk && !Succeeded(status))
-            answer = FailureOf(res);
+            answer = FailureOf(res, c);
         PQclear(res);
     }
     return answer;
 }
 
 // Reads every result up to the pipeline's sync point: the answer of its statements.
-TAnswer DrainPipeline(PGconn* h, int statements) {
+TAnswer DrainPipeline(PGconn* h, TZConnection* c, int statements) {
     bool syncSeen = false;
-    const TAnswer answer = ReadStatements(h, statements, &syncSeen);
+    const TAnswer answer = ReadStatements(h, c, statements, &syncSeen);
     const bool synced = syncSeen || DrainToSync(h);
     return answer == TAnswer::taOk && !synced ? TAnswer::taAborted : answer;
 }
@@ -151,6 +153,9 @@ struct TFeaturePipeline {
     bool ownUnits = false;
     bool aborted = false;
     bool localTransaction = false;
+    // The feature in pending whose answer brought the server's failure (see TZConnection::ServerFailure),
+    // when one did.
+    std::optional<std::size_t> serverFailureAt;
     // The validity question and the relation row of every feature, kept from feature to feature on the
     // connection they were made for, so that their texts are read and their statements looked up once.
     std::unique_ptr<TZQuery> validQuery;
@@ -287,17 +292,20 @@ void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
     for (;;) {
         if (fp.answered >= upTo || fp.answered >= fp.sent)
             return;
+        const bool serverFailedBefore = fp.connection && fp.connection->ServerFailure();
         TFeatureWork& w = fp.pending[fp.answered++];
         if (!w.synced) {
             w.answer = TAnswer::taAborted;
         } else if (w.ownUnit) {
             const int secure = static_cast<int>(fp.securePoint.size());
-            w.answer = DrainPipeline(fp.handle, w.statements + secure);
+            w.answer = DrainPipeline(fp.handle, fp.connection, w.statements + secure);
         } else {
-            w.answer = ReadStatements(fp.handle, w.statements);
+            w.answer = ReadStatements(fp.handle, fp.connection, w.statements);
         }
         if (w.answer != TAnswer::taOk)
             fp.aborted = true;
+        if (!serverFailedBefore && fp.connection && fp.connection->ServerFailure())
+            fp.serverFailureAt = fp.answered - 1;
     }
 }
 
@@ -328,7 +336,7 @@ void LeavePipeline(TFeaturePipeline& fp) {
 // of stored objects it reads is that of the one-at-a-time way.
 TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
     PGconn* const h = conn ? conn->Handle() : nullptr;
-    if (!h || w.collectFailed)
+    if (!h || w.collectFailed || ServerFailed())
         return TFeatureSend::fsNotWritten;
     if (!featurePipeline)
         featurePipeline = std::make_shared<TFeaturePipeline>();
@@ -391,7 +399,7 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
         if (guarded)
             batch.insert(batch.end(), fp.securePoint.begin(), fp.securePoint.end());
         w.statements = static_cast<int>(batch.size());
-        const bool ok = SendUnit(h, batch) && DrainPipeline(h, w.statements) == TAnswer::taOk;
+        const bool ok = SendUnit(h, batch) && DrainPipeline(h, conn.get(), w.statements) == TAnswer::taOk;
         PQexitPipelineMode(h);
         if (!ok)
             conn->Recover();
@@ -412,7 +420,7 @@ TfrmKelpora::TFeatureSend TfrmKelpora::SendFeatureAtOnce(TFeatureWork& w) {
 
 bool TfrmKelpora::QueueClosing(TFeatureWork&& w) {
     PGconn* const h = conn ? conn->Handle() : nullptr;
-    if (!h || iPipelineDepth <= 0 || (featurePipeline && featurePipeline->flushing))
+    if (!h || iPipelineDepth <= 0 || (featurePipeline && featurePipeline->flushing) || ServerFailed())
         return false;
     if (!featurePipeline)
         featurePipeline = std::make_shared<TFeaturePipeline>();
@@ -468,7 +476,7 @@ void TfrmKelpora::CompleteWork(TFeatureWork& w, bool written) {
         if (!FinishFeatureWork(w, written))
             return; // invalid geometry: skipped, no progress
     } catch (const std::exception& e) {
-        ReportWriteFailure(w.oa, w.id, e.what());
+        ReportWriteFailure(w.oa, w.id, e.what(), SqlStateOf(e));
     }
     ShowFileProgress();
 }
@@ -495,6 +503,9 @@ void TfrmKelpora::FinishFeaturesInFlight() {
     std::swap(cmd, fp.scratch);
     const TRestore restore{*this, fp, collectingWork};
     collectingWork = nullptr;
+    // A failure of the server's resources or state ends the file's work at once: every feature after it
+    // would fail the same way, one statement at a time.
+    const auto serverFailed = [&fp] { return fp.connection && fp.connection->ServerFailure(); };
 
     for (bool again = true, resent = false; again; resent = again) {
         again = false;
@@ -509,7 +520,8 @@ void TfrmKelpora::FinishFeaturesInFlight() {
             ok = PQpipelineSync(fp.handle) == 1 && ok;
             fp.windowOpen = false;
             ReadAnswers(fp, fp.pending.size());
-            const TAnswer secured = DrainPipeline(fp.handle, static_cast<int>(fp.securePoint.size()));
+            const TAnswer secured =
+                DrainPipeline(fp.handle, fp.connection, static_cast<int>(fp.securePoint.size()));
             windowSecured = ok && secured == TAnswer::taOk;
         } else {
             ReadAnswers(fp, fp.pending.size());
@@ -522,12 +534,22 @@ void TfrmKelpora::FinishFeaturesInFlight() {
         fp.sent = 0;
         fp.answered = 0;
         fp.bytes = 0;
+        const std::optional<std::size_t> failedAt = std::exchange(fp.serverFailureAt, std::nullopt);
+        if (serverFailed()) {
+            // Nothing is done again: the failure is said once, in the place of the feature that met it
+            // (the file's end says it otherwise).
+            const EDatabaseError& e = *fp.connection->ServerFailure();
+            if (failedAt && *failedAt < works.size() && !works[*failedAt].closesOnly)
+                ReportWriteFailure(works[*failedAt].oa, works[*failedAt].id, e.what(), e.SqlState());
+            break;
+        }
         // In order: what is done is finished, a feature whose own statement failed is done one statement
         // at a time, and from the first that went down with a failure before it, the rest goes again.
         std::size_t i = 0;
         for (; i < works.size(); ++i) {
-            // Nothing of the rest can reach the server: their one report is that of the lost connection.
-            if (ConnectionLost()) {
+            // Nothing of the rest can reach the server (or succeed there): their one report is that of the
+            // lost connection or of the server's failure.
+            if (ConnectionLost() || serverFailed()) {
                 works.clear();
                 break;
             }
@@ -549,7 +571,7 @@ void TfrmKelpora::FinishFeaturesInFlight() {
                                PQpipelineStatus(h) == PQ_PIPELINE_OFF && PQenterPipelineMode(h) == 1;
         if (!sendAgain) {
             // The statements' names are gone with the connection they were prepared on.
-            for (; i < works.size() && !ConnectionLost(); ++i)
+            for (; i < works.size() && !ConnectionLost() && !serverFailed(); ++i)
                 CompleteWork(works[i], false);
             break;
         }
@@ -568,7 +590,8 @@ void TfrmKelpora::FinishFeaturesInFlight() {
         try {
             fp.connection->CommitGuardedTransaction();
         } catch (const std::exception& e) {
-            ReportFailure("Fehler beim Abschließen der Transaktion der Objekte", e.what());
+            if (!ServerFailureSaid(e))
+                ReportFailure("Fehler beim Abschließen der Transaktion der Objekte", e.what());
         }
     }
 }
@@ -752,18 +775,20 @@ void SyncQuestionsDue(TFeaturePipeline& fp) {
     fp.unsynced = false;
 }
 
-// Thrown into the parser when the connection is lost: the parse stops at this record.
-[[noreturn]] void StopForLostConnection() {
-    throw EDatabaseError(kConnectionLostText);
+// Thrown into the parser when the connection is lost or the server failed: the parse stops at this
+// record.
+void StopIfFileEnds(const TfrmKelpora& form) {
+    if (form.ConnectionLost())
+        throw EDatabaseError(kConnectionLostText);
+    if (form.ServerFailed())
+        throw *form.conn->ServerFailure();
 }
 } // namespace
 
 void TfrmKelpora::HandOverToWriter(std::unique_ptr<TAXObject> record, bool isDelete) {
-    if (ConnectionLost())
-        StopForLostConnection();
+    StopIfFileEnds(*this);
     WriteHandedOver(std::move(record), isDelete);
-    if (ConnectionLost())
-        StopForLostConnection();
+    StopIfFileEnds(*this);
 }
 
 void TfrmKelpora::WriteHandedOver(std::unique_ptr<TAXObject> record, bool isDelete) {
@@ -811,8 +836,9 @@ void TfrmKelpora::WriteQueuedRecords(std::size_t keep) {
         }
     } reset{*this};
     while (recordQueue.size() > keep || (!recordQueue.empty() && queuedBytes > kMaxQueuedBytes)) {
-        if (ConnectionLost()) {
-            // The waiting records can never be written; the file ends with the lost connection.
+        if (ConnectionLost() || ServerFailed()) {
+            // The waiting records can never be written; the file ends with the lost connection or the
+            // server's failure.
             recordQueue.clear();
             queuedBytes = 0;
             break;

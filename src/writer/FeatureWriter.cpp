@@ -103,10 +103,6 @@ std::string GeometryExpression(std::int32_t srid, std::int32_t storedSrid, std::
     return expr;
 }
 
-bool Contains(const std::string& s, const char* part) {
-    return s.find(part) != std::string::npos;
-}
-
 // The document the quality data routine reads an attribute value of type code "6" from.
 std::string QualityDataText(const std::string& column, const std::string& value) {
     return "<" + column + " xmlns=\"" + kAaa60Namespace + "\" xmlns:gmd=\"" + kGmdNamespace +
@@ -246,12 +242,11 @@ TPreparedCall TakePreparedCall(TZQuery& q) {
     return call;
 }
 
-void TfrmKelpora::ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error) {
-    if (ConnectionLost()) {
-        ReportConnectionLost();
+void TfrmKelpora::ReportWriteFailure(const std::string& oa, const std::string& id, const std::string& error,
+                                     const std::string& sqlState) {
+    if (!FailureToBeSaid())
         return;
-    }
-    if (Contains(error, "duplicate key value") || Contains(error, "doppelter Schl")) {
+    if (FailureKindOf(sqlState) == TFailureKind::fkDuplicateKey) {
         const std::string text = "Objekt schon vorhanden: " + oa + ": " + id;
         AddLogLine(text);
         WriteLog(1, text);
@@ -588,7 +583,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
                 // the same texts loaded a moment ago
             }
         }
-        ReportWriteFailure(oa, r.identifikator, e.what());
+        ReportWriteFailure(oa, r.identifikator, e.what(), SqlStateOf(e));
     }
 
     ShowFileProgress();

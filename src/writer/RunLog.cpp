@@ -17,23 +17,49 @@ void TfrmKelpora::ReportConnectionLost() {
     AddLogLine(TimeOfDay() + ": " + kConnectionLostText);
 }
 
-void TfrmKelpora::ReportFailureLines(const std::string& M, const std::string& E, bool withTimeAndTab) {
+bool TfrmKelpora::ServerFailed() const {
+    return conn && conn->ServerFailure();
+}
+
+bool TfrmKelpora::FailureToBeSaid() {
     if (ConnectionLost()) {
         ReportConnectionLost();
-        return;
+        return false;
     }
+    if (!ServerFailed())
+        return true;
+    if (serverFailureReported)
+        return false;
+    serverFailureReported = true;
+    return true;
+}
+
+bool TfrmKelpora::ServerFailureSaid(const std::exception& e) const {
+    return serverFailureReported && FailureKindOf(SqlStateOf(e)) == TFailureKind::fkServer;
+}
+
+namespace {
+void AddFailureLines(TfrmKelpora& form, const std::string& M, const std::string& E, bool withTimeAndTab) {
     if (withTimeAndTab) {
-        AddLogLine(TimeOfDay() + ": " + M);
-        AddLogLine("\t" + E);
+        form.AddLogLine(TfrmKelpora::TimeOfDay() + ": " + M);
+        form.AddLogLine("\t" + E);
     } else {
-        AddLogLine(M);
-        AddLogLine(E);
+        form.AddLogLine(M);
+        form.AddLogLine(E);
     }
+}
+} // namespace
+
+void TfrmKelpora::ReportFailureLines(const std::string& M, const std::string& E, bool withTimeAndTab) {
+    if (FailureToBeSaid())
+        AddFailureLines(*this, M, E, withTimeAndTab);
 }
 
 void TfrmKelpora::ReportFailure(const std::string& M, const std::string& T, const std::string& E,
                                 bool withTimeAndTab) {
-    ReportFailureLines(M, E, withTimeAndTab);
+    if (!FailureToBeSaid())
+        return;
+    AddFailureLines(*this, M, E, withTimeAndTab);
     WriteLog(1, T);
 }
 
@@ -87,7 +113,9 @@ void TfrmKelpora::WriteLog(int meldetyp, const std::string& s) {
         return;
     }
     const std::string zeitpunkt = DateTimeToDbText(Now());
-    InsertLogRow(zeitpunkt, meldetyp, s);
+    // The file's transaction would refuse the row: it is written when the file is rolled back.
+    if (!ServerFailed())
+        InsertLogRow(zeitpunkt, meldetyp, s);
     if (heldLogRows)
         heldLogRows->push_back({zeitpunkt, meldetyp, s});
 }
@@ -105,6 +133,10 @@ void TfrmKelpora::InsertLogRow(const std::string& zeitpunkt, int meldetyp, const
         q.ParamByName("beschreibung").SetValue(s);
         q.ExecSQL();
     } catch (const std::exception& e) {
+        // The server failure the file ended with was said in the log window; that it keeps the run log
+        // from being written as well adds nothing.
+        if (ServerFailureSaid(e))
+            return;
         ReportFailureLines("Fehler beim Schreiben in die Log-Tabelle", e.what());
     }
 }

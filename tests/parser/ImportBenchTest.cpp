@@ -644,24 +644,32 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
     std::filesystem::remove_all(dir);
 }
 
+// A first run of the benchmark makes the staging tables; then every staging table runs `action` (a
+// PL/pgSQL statement) for each row that `when` holds for, counting the rows in `staged_rows`. The
+// benchmark's arguments up to the files.
+std::string WithStagingTrigger(TTestDatabase& db, const std::string& when, const std::string& action) {
+    const std::string conninfo = "--db " + Quoted(db.ConnInfo()) + " --no-relations ";
+    int status = 0;
+    RunBench(conninfo + TestDataDir() + "/bestand_bonn.xml", status);
+    EXPECT_EQ(status, 0);
+    db.Exec("CREATE SEQUENCE staged_rows");
+    db.Exec("CREATE FUNCTION spoil() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF " + when + " THEN " +
+            action + "; END IF; RETURN NEW; END $$");
+    db.Exec("DO $$ DECLARE t text; BEGIN FOR t IN SELECT c.relname FROM pg_inherits i JOIN pg_class c ON "
+            "c.oid = i.inhrelid WHERE i.inhparent = 'alkistemp.ax_objects'::regclass LOOP EXECUTE "
+            "format('CREATE TRIGGER spoil BEFORE INSERT ON alkistemp.%I FOR EACH ROW EXECUTE FUNCTION "
+            "spoil()', t); END LOOP; END $$");
+    return conninfo;
+}
+
 // The server ends the benchmark's session at the third feature the first file writes (a trigger on the
 // staging tables terminates its own backend): the run stops with status 1 and the one message of the lost
 // connection, and the second file is not read.
 TEST(ImportBench, LostConnectionEndsTheRunWithStatusOne) {
     TTestDatabase db;
-    const std::string conninfo = "--db " + Quoted(db.ConnInfo()) + " --no-relations ";
+    const std::string conninfo = WithStagingTrigger(db, "nextval('staged_rows') = 3",
+                                                    "PERFORM pg_terminate_backend(pg_backend_pid())");
     int status = 0;
-    RunBench(conninfo + TestDataDir() + "/bestand_bonn.xml", status); // makes the staging tables
-    ASSERT_EQ(status, 0);
-    db.Exec("CREATE SEQUENCE staged_rows");
-    db.Exec("CREATE FUNCTION end_session() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-            "IF nextval('staged_rows') = 3 THEN PERFORM pg_terminate_backend(pg_backend_pid()); END IF; "
-            "RETURN NEW; END $$");
-    db.Exec("DO $$ DECLARE t text; BEGIN FOR t IN SELECT c.relname FROM pg_inherits i JOIN pg_class c ON "
-            "c.oid = i.inhrelid WHERE i.inhparent = 'alkistemp.ax_objects'::regclass LOOP EXECUTE "
-            "format('CREATE TRIGGER end_session BEFORE INSERT ON alkistemp.%I FOR EACH ROW EXECUTE FUNCTION "
-            "end_session()', t); END LOOP; END $$");
-
     const std::string out = RunBench(
         conninfo + TestDataDir() + "/bestand_bonn.xml " + TestDataDir() + "/nba_bonn.xml", status, "&1");
     EXPECT_EQ(status, 1) << out;
@@ -672,6 +680,35 @@ TEST(ImportBench, LostConnectionEndsTheRunWithStatusOne) {
     EXPECT_EQ(out.find("Fehler"), std::string::npos) << out;
     EXPECT_EQ(out.find("bestand_bonn.xml: features:"), std::string::npos) << out;
     EXPECT_EQ(out.find("nba_bonn.xml"), std::string::npos) << out;
+}
+
+// The disk fills up while the first of two files is staged (from the third row on, every staging table
+// refuses its rows with the server's SQLSTATE 53100): the file ends with one report and is rolled back, the
+// second file is not read, and the run ends with failures, status 1.
+TEST(ImportBench, FullDiskEndsTheFileAndTheRunWithStatusOne) {
+    TTestDatabase db;
+    const std::string diskFull = "could not extend file \"base/16384/16385\": No space left on device";
+    const std::string conninfo = WithStagingTrigger(
+        db, "nextval('staged_rows') >= 3", "RAISE EXCEPTION '" + diskFull + "' USING ERRCODE = '53100'");
+    const std::string stored = db.Scalar("SELECT count(*) FROM public.ax_objects");
+    const std::string rowsBefore = db.Scalar("SELECT count(*) FROM logs");
+    int status = 0;
+    const std::string out = RunBench(
+        conninfo + TestDataDir() + "/bestand_bonn.xml " + TestDataDir() + "/nba_bonn.xml", status, "&1");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_EQ(out.find("nba_bonn.xml"), std::string::npos) << out;
+    EXPECT_NE(out.find("Import mit Fehlern abgeschlossen."), std::string::npos) << out;
+    std::vector<std::string> errorRows;
+    for (const auto& row : db.Query("SELECT beschreibung FROM logs WHERE meldetyp = 1 ORDER BY ctid"))
+        errorRows.push_back(row[0].value_or(""));
+    ASSERT_EQ(errorRows.size(), 2u) << out;
+    EXPECT_NE(errorRows[0].find(diskFull), std::string::npos) << errorRows[0];
+    EXPECT_NE(errorRows[1].find("wurde nicht übernommen: nichts von ihr ist in der Datenbank."),
+              std::string::npos)
+        << errorRows[1];
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), stored);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
+    EXPECT_GT(std::stoll(db.Scalar("SELECT count(*) FROM logs")), std::stoll(rowsBefore));
 }
 
 } // namespace

@@ -210,6 +210,87 @@ TEST_F(ZDatabaseTest, ServerErrorsCarryThePrimaryMessageExactly) {
     EXPECT_FALSE(q.Active());
 }
 
+// What a failure means is told by its SQLSTATE alone, whatever language the server words its message in.
+// XX000 is what PostGIS raises for a geometry it cannot read: the statement's own failure.
+TEST(FailureKind, ToldBySqlStateAlone) {
+    const struct {
+        const char* state;
+        TFailureKind kind;
+    } cases[] = {
+        {"23505", TFailureKind::fkDuplicateKey},   {"23503", TFailureKind::fkStatement},
+        {"22012", TFailureKind::fkStatement},      {"42P01", TFailureKind::fkStatement},
+        {"25P02", TFailureKind::fkAborted},        {"26000", TFailureKind::fkStaleStatement},
+        {"0A000", TFailureKind::fkStaleStatement}, {"40P01", TFailureKind::fkStatement},
+        {"08006", TFailureKind::fkConnection},     {"08000", TFailureKind::fkConnection},
+        {"53100", TFailureKind::fkServer},         {"53200", TFailureKind::fkServer},
+        {"53300", TFailureKind::fkServer},         {"57014", TFailureKind::fkServer},
+        {"57P01", TFailureKind::fkServer},         {"58030", TFailureKind::fkServer},
+        {"XX000", TFailureKind::fkStatement},      {"XX001", TFailureKind::fkServer},
+        {"XX002", TFailureKind::fkServer},         {"", TFailureKind::fkClient},
+        {"5310", TFailureKind::fkClient},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FailureKindOf(c.state), c.kind) << c.state;
+    EXPECT_EQ(SqlStateOf(EDatabaseError("voll", "53100")), "53100");
+    EXPECT_EQ(SqlStateOf(EDatabaseError("Parameter 'x' not found")), "");
+    EXPECT_EQ(SqlStateOf(std::runtime_error("kein Datenbankfehler")), "");
+}
+
+// A failure of the server's resources or state (here an injected "out of memory", SQLSTATE 53200) inside
+// a guarded transaction: every further statement of it is refused with that error without reaching the
+// server, and its commit rolls it back. A failure of a statement's own costs only that statement, and
+// outside the transaction nothing is refused.
+TEST_F(ZDatabaseTest, ServerFailureRefusesTheRestOfTheGuardedTransaction) {
+    db.Exec("CREATE TABLE t(i integer); CREATE SEQUENCE s");
+    const std::string outOfMemory =
+        "DO $$ BEGIN RAISE EXCEPTION 'kein Speicher mehr' USING ERRCODE = '53200'; END $$";
+    TZQuery insert(&conn), next(&conn), raise(&conn);
+    insert.SetSQL("INSERT INTO t VALUES (:i)");
+    next.SetSQL("SELECT nextval('s')");
+    raise.SetSQL(outOfMemory);
+    const auto stateOf = [](const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const EDatabaseError& e) {
+            return e.SqlState() + " " + e.what();
+        }
+        return std::string("<no error>");
+    };
+
+    conn.BeginGuardedTransaction();
+    insert.ParamByName("i").SetAsInteger(1);
+    insert.ExecSQL();
+    TZQuery divide(&conn);
+    divide.SetSQL("SELECT 1/0");
+    EXPECT_EQ(stateOf([&] { divide.Open(); }), "22012 division by zero");
+    EXPECT_EQ(conn.ServerFailure(), nullptr);
+    insert.ParamByName("i").SetAsInteger(2);
+    insert.ExecSQL();
+
+    EXPECT_EQ(stateOf([&] { raise.ExecSQL(); }), "53200 kein Speicher mehr");
+    ASSERT_NE(conn.ServerFailure(), nullptr);
+    EXPECT_EQ(conn.ServerFailure()->SqlState(), "53200");
+    insert.ParamByName("i").SetAsInteger(3);
+    EXPECT_EQ(stateOf([&] { insert.ExecSQL(); }), "53200 kein Speicher mehr");
+    EXPECT_EQ(stateOf([&] { next.Open(); }), "53200 kein Speicher mehr");
+    TZQuery fresh(&conn);
+    fresh.SetSQL("SELECT count(*) FROM t WHERE i = :i");
+    fresh.ParamByName("i").SetAsInteger(1);
+    EXPECT_EQ(stateOf([&] { fresh.Open(); }), "53200 kein Speicher mehr");
+    EXPECT_EQ(stateOf([&] { conn.CommitGuardedTransaction(); }), "53200 kein Speicher mehr");
+    EXPECT_FALSE(conn.Guarded());
+    EXPECT_EQ(conn.ServerFailure(), nullptr);
+    // Nothing of the transaction stays; the sequence, which no rollback resets, was never asked.
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM t"), "0");
+    EXPECT_EQ(db.Scalar("SELECT is_called FROM s"), "f");
+
+    // Outside a guarded transaction the same failure costs only its statement.
+    EXPECT_EQ(stateOf([&] { raise.ExecSQL(); }), "53200 kein Speicher mehr");
+    EXPECT_EQ(conn.ServerFailure(), nullptr);
+    next.Open();
+    EXPECT_EQ(next.Fields(0).AsString(), "1");
+}
+
 TEST_F(ZDatabaseTest, RowsFieldsAndNulls) {
     TZQuery q(&conn);
     q.SetSQL("SELECT * FROM (VALUES (1, 'a', true, 1.5), (2, NULL, false, NULL), (3, 'c', NULL, 2.0)) "

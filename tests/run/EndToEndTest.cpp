@@ -194,3 +194,136 @@ TEST_F(EndToEnd, FailedIntegrationOfTheSecondOfThreeLeavesTheThirdUnread) {
     EXPECT_EQ(db->Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
     ExpectCleanedUp();
 }
+
+namespace {
+// A trigger on each table `tables` (a query of their names) that raises `raise` (a RAISE statement of
+// PL/pgSQL) for each row `when` holds for.
+void RaiseOn(TTestDatabase& db, const std::string& tables, const std::string& when,
+             const std::string& raise) {
+    db.Exec("DROP FUNCTION IF EXISTS spoil() CASCADE");
+    db.Exec("CREATE FUNCTION spoil() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF " + when + " THEN " +
+            raise + "; END IF; RETURN NEW; END $$");
+    db.Exec("DO $$ DECLARE t text; BEGIN FOR t IN " + tables +
+            " LOOP EXECUTE format('CREATE TRIGGER spoil BEFORE INSERT ON %s FOR EACH ROW EXECUTE FUNCTION "
+            "spoil()', t); END LOOP; END $$");
+}
+
+const char* const kStagingTables =
+    "SELECT inhrelid::regclass::text FROM pg_inherits WHERE inhparent = 'alkistemp.ax_objects'::regclass";
+
+std::size_t LinesWith(const std::vector<std::string>& lines, const std::string& part) {
+    return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&part](const std::string& l) {
+        return l.find(part) != std::string::npos;
+    }));
+}
+} // namespace
+
+// The disk fills up while the first of three files is written: from the third staged row on, or for its
+// quality data, every row is refused with the server's SQLSTATE 53100. The file ends at once with one
+// report of the server's message (not one per feature), nothing of it stays, the two files after it are
+// not read, and the run goes on with its post-processing and its report and ends with failures; with
+// features in flight as one statement at a time.
+TEST_F(EndToEnd, FullDiskEndsTheFileAtOnceAndTheFurtherFilesAreNotRead) {
+    WriteIni("ALKIS");
+    ChooseFiles({Real("bestand_bonn.xml")}, false);
+    w->ToolButton3Click(); // makes the staging tables
+    ASSERT_TRUE(fake->errors.empty());
+    const std::string stored = db->Scalar("SELECT count(*) FROM public.ax_objects");
+    const std::string third = dir.filePath("third.xml").toStdString();
+    std::filesystem::copy_file(Real("bestand_bonn.xml"), third);
+    const std::string diskFull = "could not extend file \"base/16384/16385\": No space left on device";
+    const std::string raise = "RAISE EXCEPTION '" + diskFull + "' USING ERRCODE = '53100'";
+    db->Exec("CREATE SEQUENCE staged_rows");
+    const struct {
+        const char* where;
+        std::string tables;
+        const char* when;
+        const char* report; // the start of the report's run log row
+        const char* first;  // SQL run before the import
+    } cases[] = {
+        {"staged rows", kStagingTables, "nextval('staged_rows') >= 3", "1|Fehler beim Import bei ", ""},
+        // A row of quality data already there is not written again.
+        {"quality data", "SELECT 'public.ax_li_processstep_punktort'", "true", "1|Fehler",
+         "DELETE FROM ax_li_processstep_punktort"},
+    };
+    int run = 1;
+    for (const auto& c : cases) {
+        RaiseOn(*db, c.tables, c.when, raise);
+        for (const bool oneStatementAtATime : {false, true}) {
+            SCOPED_TRACE(std::string(c.where) +
+                         (oneStatementAtATime ? ", one statement at a time" : ", with features in flight"));
+            db->Exec("SELECT setval('staged_rows', 1, false)");
+            if (*c.first)
+                db->Exec(c.first);
+            const std::string steps = db->Scalar("SELECT count(*) FROM ax_li_processstep_punktort");
+            w->oOneStatementAtATime = oneStatementAtATime;
+            const std::size_t before = Lines().size();
+            ChooseFiles({Real("bestand_bonn.xml"), Real("nba_bonn.xml"), third}, true);
+            w->ToolButton3Click();
+            ++run;
+
+            EXPECT_TRUE(fake->errors.empty());
+            const std::vector<std::string> all = Lines();
+            const std::vector<std::string> lines(all.begin() + static_cast<long>(before), all.end());
+            EXPECT_EQ(FilesRead(lines), std::vector<std::string>{": Lese Datei: bestand_bonn.xml"});
+            EXPECT_EQ(LinesWith(lines, diskFull), 1u);
+            EXPECT_EQ(LinesWith(lines, "Fehler "), 1u);
+            EXPECT_EQ(LinesWith(lines, ": Die Datei " + Real("bestand_bonn.xml") +
+                                           " wurde nicht übernommen: nichts von ihr ist in der Datenbank."),
+                      1u);
+            EXPECT_EQ(LinesWith(lines, ": Die 2 weiteren Dateien werden nicht gelesen."), 1u);
+            EXPECT_EQ(LinesWith(lines, ": Aktualisiere Umsetzungstabelle..."), 1u);
+            EXPECT_EQ(LinesWith(lines, ": Erzeuge Log-Datei..."), 1u);
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.back(), ": Import mit Fehlern abgeschlossen.");
+            // The one report is in the run log too, written after the file's rollback.
+            std::vector<std::string> errorRows;
+            for (const std::string& row : LogRows(run))
+                if (row.rfind("1|", 0) == 0)
+                    errorRows.push_back(row);
+            ASSERT_EQ(errorRows.size(), 2u);
+            EXPECT_EQ(errorRows[0].rfind(c.report, 0), 0u) << errorRows[0];
+            EXPECT_NE(errorRows[0].find(diskFull), std::string::npos) << errorRows[0];
+            EXPECT_NE(errorRows[1].find("wurde nicht übernommen"), std::string::npos) << errorRows[1];
+            EXPECT_EQ(db->Scalar("SELECT count(*) FROM public.ax_objects"), stored);
+            EXPECT_EQ(db->Scalar("SELECT count(*) FROM ax_li_processstep_punktort"), steps);
+            EXPECT_EQ(db->Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
+            ExpectCleanedUp();
+        }
+    }
+}
+
+// A row that is there already is told by the server's SQLSTATE (unique_violation), not by its message,
+// whose words depend on the server's language: a refusal worded in none of the server's languages is said
+// as the duplicate it is, and the rest of the file is imported.
+TEST_F(EndToEnd, DuplicateKeyIsToldByItsStateWhateverTheServersWords) {
+    ChooseFiles({Real("bestand_bonn.xml")}, false);
+    w->ToolButton3Click(); // makes the staging tables
+    ASSERT_TRUE(fake->errors.empty());
+    RaiseOn(*db, kStagingTables, "NEW.gml_id = 'DENW36AL10000Egu'",
+            "RAISE EXCEPTION 'Eintrag % gibt es bereits', NEW.gml_id USING ERRCODE = 'unique_violation'");
+    int run = 1;
+    for (const bool oneStatementAtATime : {false, true}) {
+        SCOPED_TRACE(oneStatementAtATime ? "one statement at a time" : "with features in flight");
+        w->oOneStatementAtATime = oneStatementAtATime;
+        const std::size_t before = Lines().size();
+        ChooseFiles({Real("bestand_bonn.xml")}, false);
+        w->ToolButton3Click();
+        ++run;
+
+        EXPECT_TRUE(fake->errors.empty());
+        const std::vector<std::string> all = Lines();
+        const std::vector<std::string> lines(all.begin() + static_cast<long>(before), all.end());
+        EXPECT_EQ(LinesWith(lines, "Objekt schon vorhanden: AX_Gebaeude: DENW36AL10000Egu"), 1u);
+        EXPECT_EQ(LinesWith(lines, "Fehler"), 0u);
+        std::vector<std::string> errorRows;
+        for (const std::string& row : LogRows(run))
+            if (row.rfind("1|", 0) == 0)
+                errorRows.push_back(row);
+        EXPECT_EQ(errorRows,
+                  std::vector<std::string>{"1|Objekt schon vorhanden: AX_Gebaeude: DENW36AL10000Egu"});
+        // A feature that failed alone ends neither its file nor the run.
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), ": Import abgeschlossen.");
+    }
+}

@@ -1,6 +1,7 @@
-// A file that fails is applied not at all: after a parse error, a lost connection, a failed integration or
-// a session that ends while the integration runs, the database is as before the file and nothing of it is
-// staged; importing the file again then gives exactly what one clean import gives.
+// A file that fails is applied not at all: after a parse error, a lost connection, a failed integration, a
+// session that ends while the integration runs or a failure of the server's resources (a full disk), the
+// database is as before the file and nothing of it is staged; importing the file again then gives exactly
+// what one clean import gives.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakeDialogs.h"
@@ -77,6 +79,8 @@ struct TCase {
     bool truncated = false;      // the update is cut off before its end
     bool ends = false;           // LoadDoc raises
     bool connectionLost = false; // and the session is gone
+    // A text that the log window and the run log each say exactly once, however many statements met it.
+    const char* saidOnce = nullptr;
 };
 
 // A trigger on `table` that runs `action` for the row of `gml_id` (or for any row).
@@ -87,6 +91,21 @@ std::string Trigger(const std::string& table, const std::string& action) {
 }
 
 const char* const kUndoTrigger = "DROP FUNCTION spoil() CASCADE";
+
+// A trigger `when` (BEFORE INSERT, BEFORE UPDATE) on every object table of `schema` that raises the server
+// error `sqlState`, as a server out of disk space or memory does for every statement that needs some.
+std::string ServerErrorOnEveryTable(const std::string& schema, const std::string& when,
+                                    const std::string& sqlState, const std::string& message) {
+    return "CREATE FUNCTION spoil() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION '" +
+           message + "' USING ERRCODE = '" + sqlState +
+           "'; END $$; DO $$ DECLARE t text; BEGIN FOR t IN SELECT c.relname FROM pg_inherits i JOIN "
+           "pg_class "
+           "c ON c.oid = i.inhrelid WHERE i.inhparent = '" +
+           schema + ".ax_objects'::regclass LOOP EXECUTE format('CREATE TRIGGER spoil " + when + " ON " +
+           schema + ".%I FOR EACH ROW EXECUTE FUNCTION spoil()', t); END LOOP; END $$";
+}
+
+const char* const kDiskFull = "could not extend file \"base/16384/16385\": No space left on device";
 
 std::vector<TCase> Cases() {
     return {
@@ -110,7 +129,38 @@ std::vector<TCase> Cases() {
              db.Exec(Trigger("public.ax_gebaeude", "PERFORM pg_terminate_backend(pg_backend_pid())"));
          },
          [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, true, true},
+        {"the disk full while the update is staged",
+         [](TTestDatabase& db) {
+             db.Exec(ServerErrorOnEveryTable("alkistemp", "BEFORE INSERT", "53100", kDiskFull));
+         },
+         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, kDiskFull},
+        {"the disk full while the replaced versions are closed",
+         [](TTestDatabase& db) {
+             db.Exec(ServerErrorOnEveryTable("public", "BEFORE UPDATE", "53100", kDiskFull));
+         },
+         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, kDiskFull},
+        {"the disk full while the update's relations are staged",
+         [](TTestDatabase& db) {
+             db.Exec(Trigger("alkistemp.id_refs",
+                             std::string("RAISE EXCEPTION '") + kDiskFull + "' USING ERRCODE = '53100'"));
+         },
+         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, kDiskFull},
+        {"the server's input and output failing in the integration",
+         [](TTestDatabase& db) {
+             db.Exec(ServerErrorOnEveryTable("public", "BEFORE INSERT", "58030", "could not write block 7"));
+         },
+         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, "could not write block 7"},
     };
+}
+
+// How often the log window and the run log say `text`.
+std::pair<std::size_t, std::size_t> TimesSaid(TRun& run, const std::string& text) {
+    std::pair<std::size_t, std::size_t> said{0, 0};
+    for (const std::string& line : run.form.LogLines())
+        said.first += line.find(text) != std::string::npos;
+    for (const auto& row : run.db.Query("SELECT beschreibung FROM logs"))
+        said.second += row[0].value_or("").find(text) != std::string::npos;
+    return said;
 }
 
 TEST(FailedFiles, LeaveTheDatabaseAsBeforeAndAreMendedByImportingThemAgain) {
@@ -155,6 +205,9 @@ TEST(FailedFiles, LeaveTheDatabaseAsBeforeAndAreMendedByImportingThemAgain) {
             } else {
                 EXPECT_TRUE(run.form.ConnectionLost());
                 run.form.conn->Connect();
+            }
+            if (c.saidOnce) {
+                EXPECT_EQ(TimesSaid(run, c.saidOnce), std::make_pair(std::size_t{1}, std::size_t{1}));
             }
             if (!c.ends) {
                 EXPECT_TRUE(run.form.oFileNotApplied);

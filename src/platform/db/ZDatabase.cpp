@@ -34,20 +34,6 @@ std::shared_ptr<PGresult> Own(PGresult* r) {
     return std::shared_ptr<PGresult>(r, ClearResult);
 }
 
-// The error of a failed result: the server's primary message, or libpq's text when the server sent none.
-EDatabaseError ResultError(PGconn* handle, const PGresult* r) {
-    if (r) {
-        const char* primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
-        const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
-        if (primary && *primary)
-            return EDatabaseError(primary, state ? state : "");
-        const std::string text = TrimRight(PQresultErrorMessage(r));
-        if (!text.empty())
-            return EDatabaseError(text, state ? state : "");
-    }
-    return EDatabaseError(TrimRight(PQerrorMessage(handle)));
-}
-
 bool Succeeded(const PGresult* r) {
     if (!r)
         return false;
@@ -58,8 +44,7 @@ bool Succeeded(const PGresult* r) {
 // Errors after which a cached statement is stale: its plan no longer fits the tables it reads, or the
 // session lost it (DEALLOCATE / DISCARD run by someone else).
 bool StaleStatement(const EDatabaseError& e) {
-    return e.SqlState() == "26000" ||
-           (e.SqlState() == "0A000" && std::string(e.what()).find("cached plan") != std::string::npos);
+    return FailureKindOf(e.SqlState()) == TFailureKind::fkStaleStatement;
 }
 
 // libpq's notice receiver: hands the notice to the connection's callback. Nothing may escape into libpq.
@@ -115,6 +100,42 @@ std::string FloatText(double v) {
 }
 
 } // namespace
+
+TFailureKind FailureKindOf(const std::string& sqlState) {
+    if (sqlState.size() != 5)
+        return TFailureKind::fkClient;
+    if (sqlState == "23505")
+        return TFailureKind::fkDuplicateKey;
+    if (sqlState == "25P02")
+        return TFailureKind::fkAborted;
+    if (sqlState == "26000" || sqlState == "0A000")
+        return TFailureKind::fkStaleStatement;
+    const std::string_view errorClass = std::string_view(sqlState).substr(0, 2);
+    if (errorClass == "08")
+        return TFailureKind::fkConnection;
+    if (errorClass == "53" || errorClass == "57" || errorClass == "58" || sqlState == "XX001" ||
+        sqlState == "XX002")
+        return TFailureKind::fkServer;
+    return TFailureKind::fkStatement;
+}
+
+std::string SqlStateOf(const std::exception& e) {
+    const auto* database = dynamic_cast<const EDatabaseError*>(&e);
+    return database ? database->SqlState() : std::string();
+}
+
+EDatabaseError ResultError(PGconn* handle, const PGresult* r) {
+    if (r) {
+        const char* primary = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+        const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        if (primary && *primary)
+            return EDatabaseError(primary, state ? state : "");
+        const std::string text = TrimRight(PQresultErrorMessage(r));
+        if (!text.empty())
+            return EDatabaseError(text, state ? state : "");
+    }
+    return EDatabaseError(TrimRight(PQerrorMessage(handle)));
+}
 
 PGresult* NextPipelineResult(PGconn* h) {
     for (bool afterEnd = false;; afterEnd = true) {
@@ -245,6 +266,7 @@ void TZConnection::Disconnect() {
     }
     guarded = false;
     broken = false;
+    serverFailure.reset();
     prepared.clear();
     prefetched.clear();
     generation = NextGeneration();
@@ -291,6 +313,7 @@ void TZConnection::BeginGuardedTransaction() {
     if (guarded)
         throw EDatabaseError("Die Transaktion der Datei ist schon offen");
     broken = false;
+    serverFailure.reset();
     auto r = Own(PQexec(handle, ("BEGIN; SAVEPOINT " + kSavepoint).c_str()));
     if (!Succeeded(r.get())) {
         const EDatabaseError e = ResultError(handle, r.get());
@@ -303,6 +326,11 @@ void TZConnection::BeginGuardedTransaction() {
 void TZConnection::CommitGuardedTransaction() {
     RequireConnected();
     NotifyBeforeStatement();
+    if (serverFailure) {
+        const EDatabaseError e = *serverFailure;
+        RollbackGuardedTransaction();
+        throw e;
+    }
     if (broken) {
         RollbackGuardedTransaction();
         throw EDatabaseError("Die Transaktion ist nach einem Fehler nicht mehr zu gebrauchen");
@@ -326,6 +354,7 @@ void TZConnection::RollbackGuardedTransaction() {
     }
     guarded = false;
     broken = false;
+    serverFailure.reset();
     if (handle && PQstatus(handle) == CONNECTION_OK && PQpipelineStatus(handle) == PQ_PIPELINE_OFF)
         PQclear(PQexec(handle, "ROLLBACK"));
 }
@@ -343,8 +372,22 @@ void TZConnection::Recover() {
 }
 
 void TZConnection::RequireUsableTransaction() const {
+    if (guarded && serverFailure)
+        throw *serverFailure;
     if (guarded && broken)
         throw EDatabaseError("Die Transaktion ist nach einem Fehler nicht mehr zu gebrauchen");
+}
+
+const EDatabaseError& TZConnection::Noted(const EDatabaseError& e) {
+    // A lost session has its own handling: nothing is refused on the client side then.
+    if (guarded && !serverFailure && !Lost() && FailureKindOf(e.SqlState()) == TFailureKind::fkServer)
+        serverFailure = std::make_unique<EDatabaseError>(e);
+    return e;
+}
+
+void TZConnection::NoteFailure(const PGresult* failed) {
+    if (failed && handle)
+        Noted(ResultError(handle, failed));
 }
 
 std::shared_ptr<PGresult> TZConnection::ExecStatement(const std::function<int(PGconn*)>& send) {
@@ -352,10 +395,10 @@ std::shared_ptr<PGresult> TZConnection::ExecStatement(const std::function<int(PG
     RequireUsableTransaction();
     if (!guarded || PQtransactionStatus(handle) == PQTRANS_IDLE) {
         if (!send(handle))
-            throw ResultError(handle, nullptr);
+            throw Noted(ResultError(handle, nullptr));
         auto r = CollectResults(handle);
         if (!Succeeded(r.get()))
-            throw ResultError(handle, r.get());
+            throw Noted(ResultError(handle, r.get()));
         return r;
     }
     Recover();
@@ -380,7 +423,7 @@ std::shared_ptr<PGresult> TZConnection::ExecStatement(const std::function<int(PG
     }
     if (!answer || !Succeeded(answer.get()) || !secured) {
         const EDatabaseError e =
-            ResultError(handle, answer && !Succeeded(answer.get()) ? answer.get() : nullptr);
+            Noted(ResultError(handle, answer && !Succeeded(answer.get()) ? answer.get() : nullptr));
         Recover();
         throw e;
     }
@@ -393,7 +436,7 @@ std::shared_ptr<PGresult> TZConnection::ExecSimple(const std::string& sql) {
     if (!guarded || PQtransactionStatus(handle) == PQTRANS_IDLE) {
         auto r = Own(PQexec(handle, sql.c_str()));
         if (!Succeeded(r.get()))
-            throw ResultError(handle, r.get());
+            throw Noted(ResultError(handle, r.get()));
         return r;
     }
     Recover();
@@ -403,7 +446,7 @@ std::shared_ptr<PGresult> TZConnection::ExecSimple(const std::string& sql) {
     for (const std::string& secure : SecurePointSql())
         text += "\n;" + secure;
     if (!PQsendQuery(handle, text.c_str()))
-        throw ResultError(handle, nullptr);
+        throw Noted(ResultError(handle, nullptr));
     std::vector<std::shared_ptr<PGresult>> results;
     std::shared_ptr<PGresult> failed;
     while (PGresult* res = PQgetResult(handle)) {
@@ -412,7 +455,7 @@ std::shared_ptr<PGresult> TZConnection::ExecSimple(const std::string& sql) {
             failed = results.back();
     }
     if (failed || results.empty()) {
-        const EDatabaseError e = ResultError(handle, failed.get());
+        const EDatabaseError e = Noted(ResultError(handle, failed.get()));
         Recover();
         throw e;
     }
@@ -481,6 +524,7 @@ const std::string& TZConnection::PreparedStatement(const std::string& serverSql,
     if (auto it = prepared.find(serverSql); it != prepared.end())
         return it->second;
     NotifyBeforeStatement();
+    RequireUsableTransaction();
     if (prepared.size() >= MaxPrepared) {
         // Only our own statements go; others that a caller prepared on the handle stay.
         std::string sql;
@@ -493,7 +537,7 @@ const std::string& TZConnection::PreparedStatement(const std::string& serverSql,
     std::string name = "kz" + std::to_string(++nextStatement);
     auto r = Own(PQprepare(handle, name.c_str(), serverSql.c_str(), paramCount, nullptr));
     if (!Succeeded(r.get())) {
-        const EDatabaseError e = ResultError(handle, r.get());
+        const EDatabaseError e = Noted(ResultError(handle, r.get()));
         Recover(); // a statement that does not prepare must not abort the transaction around it
         throw e;
     }

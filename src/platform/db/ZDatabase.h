@@ -44,6 +44,32 @@ private:
     std::string state;
 };
 
+// What a failure means for the work around it, told by its SQLSTATE alone: the server words its messages
+// in the language of its lc_messages, its SQLSTATEs are the same in every one.
+enum class TFailureKind {
+    fkStatement,    // the statement's own failure (a value, a constraint, its text): it costs only itself
+    fkDuplicateKey, // unique_violation (23505): the row is there already
+    // in_failed_sql_transaction (25P02): a statement before it aborted the transaction; it did not run
+    fkAborted,
+    // A prepared statement the session lost (26000), or whose plan no longer fits the tables it reads
+    // (0A000, as "cached plan must not change result type"): prepared again, it may run.
+    fkStaleStatement,
+    fkConnection, // connection_exception (class 08): nothing reaches the server any more
+    // The server's resources or state: insufficient resources (class 53, a full disk, no memory), operator
+    // intervention (57, a shutdown or a cancel), a system error (58, I/O) or corrupted data or index (XX001,
+    // XX002). Every further statement of the work would fail the same way. Not XX000: it is the SQLSTATE of
+    // every error raised without one of its own, such as PostGIS's "parse error - invalid geometry", which
+    // costs only its statement.
+    fkServer,
+    fkClient, // no SQLSTATE: raised on the client side (libpq's lost connection, a value of the wrong form)
+};
+TFailureKind FailureKindOf(const std::string& sqlState);
+// The SQLSTATE of an EDatabaseError; empty for every other exception.
+std::string SqlStateOf(const std::exception& e);
+// The error of a failed result: the server's primary message and SQLSTATE, or libpq's text (and no
+// SQLSTATE) when the server sent none.
+EDatabaseError ResultError(PGconn* handle, const PGresult* failed);
+
 enum class TFieldType { ftUnknown, ftString, ftWideString, ftInteger, ftFloat };
 
 // A message the server sends beside a statement's result (RAISE WARNING, RAISE NOTICE, ...): its severity
@@ -132,6 +158,14 @@ public:
     // Never throws: a connection that is lost has lost the transaction anyway.
     void RollbackGuardedTransaction();
     bool Guarded() const { return guarded; }
+    // The first failure of the server's resources or state (fkServer) that a statement of the guarded
+    // transaction met, or nullptr. From it on, every statement of the transaction is refused with that
+    // error before it reaches the server, and its commit rolls it back: nothing more of the work could
+    // succeed, and trying would only say so again for every statement. The transaction's end clears it.
+    const EDatabaseError* ServerFailure() const { return serverFailure.get(); }
+    // For callers that read results themselves (libpq's pipeline mode): a result that failed, so that a
+    // failure of the server is known as when this layer meets it.
+    void NoteFailure(const PGresult* failed);
     // Inside a guarded transaction that a failure aborted: back to the savepoint, so that the work
     // before it stays and the next statement can run. Does nothing otherwise.
     void Recover();
@@ -156,10 +190,13 @@ private:
     // A command of the connection's own (DEALLOCATE), whose failure must not abort a guarded transaction.
     void ExecHousekeeping(const std::string& sql);
     void RequireUsableTransaction() const;
+    // `e`, after taking it for the ServerFailure of the guarded transaction when it is one.
+    const EDatabaseError& Noted(const EDatabaseError& e);
 
     PGconn* handle = nullptr;
     bool guarded = false;
     bool broken = false; // the statement savepoint was lost: the transaction can only be rolled back
+    std::unique_ptr<EDatabaseError> serverFailure;
     std::uint64_t generation = 0;
     std::uint64_t nextStatement = 0;
     std::unordered_map<std::string, std::string> prepared; // server SQL -> statement name
