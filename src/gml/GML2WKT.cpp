@@ -191,8 +191,11 @@ std::string NodeText(const TXmlNode& node) {
 
 namespace {
 
-std::vector<std::string_view> SplitValues(std::string_view text) {
-    std::vector<std::string_view> values;
+// The values of a coordinate text, in a buffer kept from call to call (every posList of every feature
+// comes here).
+const std::vector<std::string_view>& SplitValues(std::string_view text) {
+    thread_local std::vector<std::string_view> values;
+    values.clear();
     std::size_t i = 0;
     while (i < text.size()) {
         while (i < text.size() && IsSeparator(text[i]))
@@ -223,10 +226,11 @@ int DimensionValue(std::string_view value) {
 } // namespace
 
 int SrsDimension(const TXmlNode& node, int lowest) {
+    static const std::string kName = "srsDimension";
     for (TXmlNode n = node; !n.IsNull() && n.IsElement(); n = n.Parent()) {
-        if (!n.HasAttribute("srsDimension"))
+        if (!n.HasAttribute(kName))
             continue;
-        const std::string value = n.Attribute("srsDimension");
+        const std::string value = n.Attribute(kName);
         const int dimension = DimensionValue(value);
         if (dimension < lowest || dimension > 3)
             throw EGMLError("srsDimension=\"" + value + "\" an " + n.NodeName() + " für " + node.NodeName() +
@@ -238,8 +242,8 @@ int SrsDimension(const TXmlNode& node, int lowest) {
 }
 
 void PosListToPoints(const TXmlNode& node, TGMLPointList& points) {
-    const std::vector<std::string_view> values = SplitValues(TrimmedText(node));
     const int declared = SrsDimension(node, 2);
+    const std::vector<std::string_view>& values = SplitValues(TrimmedText(node));
     const std::size_t dimension = declared == 0 ? 2 : static_cast<std::size_t>(declared);
     if (values.size() % dimension != 0)
         throw EGMLError("Die Koordinaten von " + node.NodeName() +
@@ -248,6 +252,10 @@ void PosListToPoints(const TXmlNode& node, TGMLPointList& points) {
     points.reserve(points.size() + values.size() / dimension);
     for (std::size_t k = 0; k < values.size(); k += dimension) {
         std::string& p = points.emplace_back();
+        std::size_t length = dimension - 1;
+        for (std::size_t c = 0; c < dimension; ++c)
+            length += values[k + c].size();
+        p.reserve(length);
         for (std::size_t c = 0; c < dimension; ++c) {
             if (c > 0)
                 p += ' ';
