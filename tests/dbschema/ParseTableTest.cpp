@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -6,6 +7,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "SchemaFixture.h"
@@ -212,6 +214,31 @@ TEST(ParseTable, IsGeneratedFromTheCatalogueSource) {
     if (std::system("python3 --version >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "python3 is needed to check db/parse.sql against db/parse_catalogue.txt";
     EXPECT_EQ(std::system("python3 '" KELPORA_SOURCE_DIR "/db/parse_generate.py' --check"), 0);
+}
+
+// A line that typed a column otherwise than the other lines would change the type of a column that
+// databases prepared before hold: the generator refuses it, and takes the same catalogue typed one way.
+TEST(ParseTable, TheGeneratorRefusesAColumnTypedTwoWays) {
+    if (std::system("python3 --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3 is needed to run db/parse_generate.py";
+    char name[] = "/tmp/kelpora-catalogue-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const auto build = [&name](const std::string& secondFunktion) {
+        std::ofstream(name) << "AA_Objekt -\n    anlass AA_Anlassart *\n"
+                               "AX_Halde 41003\n    funktion AX_Funktion_Halde 1 E\n"
+                               "AX_Friedhof 41009\n    funktion "
+                            << secondFunktion << "\n";
+        const std::string command = "python3 -c \"import sys; sys.path.insert(0, '" KELPORA_SOURCE_DIR
+                                    "/db'); import parse_generate as g; g.build(g.read_catalogue('" +
+                                    std::string(name) + "'))\" 2>/dev/null";
+        return std::system(command.c_str());
+    };
+    EXPECT_EQ(build("AX_Funktion_Friedhof 1 E"), 0);
+    EXPECT_NE(build("AX_Funktion_Friedhof *"), 0);
+    EXPECT_NE(build("CharacterString 1"), 0);
+    std::remove(name);
 }
 
 // The importer builds its CREATE statements from parse without quoting; every object type and every
