@@ -116,6 +116,7 @@ SELECT v.typ, v.typbez FROM (VALUES
     (68, 'vonVorgang'),
     (69, 'weistZum'),
     (70, 'wer'),
-    (71, 'wirdVerwaltetVon')
+    (71, 'wirdVerwaltetVon'),
+    (72, 'gehoertZuBauwerk')            -- AX_SonstigesBauwerkOderSonstigeEinrichtung -> the building work it belongs to
 ) AS v(typ, typbez)
 WHERE NOT EXISTS (SELECT 1 FROM public.parserelations r WHERE r.typ = v.typ OR r.typbez = v.typbez);

@@ -33,33 +33,36 @@ INSERT INTO kelpora_attribute_type (attrart, attrtyp) VALUES
     -- codes of at most four characters
     ('abbaugut', 1), ('abmarkung_Marke', 1), ('anrede', 1), ('anzahlDerStreckengleise', 1),
     ('archaeologischerTyp', 1), ('artDerBebauung', 1), ('artDerFestlegung', 1), ('artDerRechtsgemeinschaft', 1),
-    ('bahnhofskategorie', 1), ('bauart', 1), ('bauweise', 1), ('bauwerksfunktion', 1), ('befestigung', 1),
-    ('bemerkungZurAbmarkung', 1), ('beschreibungDesUmfangsDerBuchung', 1), ('besondereFahrstreifen', 1),
-    ('bewuchs', 1), ('blattart', 1), ('bodenart', 1), ('buchungsart', 1), ('buchungsblattbezirk_land', 1),
-    ('dachform', 1), ('dachgeschossausbau', 1), ('eigentuemerart', 1), ('elektrifizierung', 1),
-    ('foerdergut', 1), ('funktion', 1), ('gebaeudefunktion', 1), ('gehoertZu_land', 1),
-    ('gemarkung_gemarkungsnummer', 1), ('gemarkung_land', 1), ('gemeindekennzeichen_gemeinde', 1),
+    ('ausfuehrendeStelle_land', 1), ('bahnhofskategorie', 1), ('bauart', 1), ('bauweise', 1),
+    ('bauwerksfunktion', 1), ('befestigung', 1), ('bemerkungZurAbmarkung', 1),
+    ('beschreibungDesUmfangsDerBuchung', 1), ('besondereFahrstreifen', 1), ('bewuchs', 1), ('blattart', 1),
+    ('bodenart', 1), ('buchungsart', 1), ('buchungsblattbezirk_land', 1), ('dachform', 1),
+    ('dachgeschossausbau', 1), ('eigentuemerart', 1), ('elektrifizierung', 1), ('foerdergut', 1),
+    ('funktion', 1), ('gebaeudefunktion', 1), ('gehoertZu_land', 1), ('gemarkung_gemarkungsnummer', 1),
+    ('gemarkung_land', 1), ('gemeinde', 1), ('gemeindekennzeichen_gemeinde', 1),
     ('gemeindekennzeichen_gemeindeteil', 1), ('gemeindekennzeichen_kreis', 1), ('gemeindekennzeichen_land', 1),
     ('gemeindekennzeichen_regierungsbezirk', 1), ('gemeindezugehoerigkeit_gemeinde', 1),
     ('gemeindezugehoerigkeit_kreis', 1), ('gemeindezugehoerigkeit_land', 1),
     ('gemeindezugehoerigkeit_regierungsbezirk', 1), ('gruendeDerAusgesetztenAbmarkung', 1),
-    ('hafenkategorie', 1), ('hydrologischesMerkmal', 1), ('kennziffer_gemarkungsnummer', 1),
-    ('kennziffer_land', 1), ('klassifizierung', 1), ('koordinatenstatus', 1), ('kreis', 1), ('kulturart', 1),
-    ('lagebezeichnung_verschluesselt_gemeinde', 1), ('lagebezeichnung_verschluesselt_kreis', 1),
-    ('lagebezeichnung_verschluesselt_land', 1), ('lagebezeichnung_verschluesselt_regierungsbezirk', 1),
-    ('lagergut', 1), ('lageZurErdoberflaeche', 1), ('lageZurOberflaeche', 1), ('landschaftstyp', 1),
-    ('markierung', 1), ('merkmal', 1), ('nutzung', 1), ('oberflaechenmaterial', 1), ('primaerenergie', 1),
-    ('produkt', 1), ('qualitaetsangaben_genauigkeitsstufe', 1), ('qualitaetsangaben_vertrauenswuerdigkeit', 1),
+    ('hafenkategorie', 1), ('hydrologischesMerkmal', 1), ('ingemarkung_gemarkungsnummer', 1),
+    ('ingemarkung_land', 1), ('kennziffer_gemarkungsnummer', 1), ('kennziffer_land', 1), ('klassifizierung', 1),
+    ('koordinatenstatus', 1), ('kreis', 1), ('kulturart', 1), ('lagebezeichnung_verschluesselt_gemeinde', 1),
+    ('lagebezeichnung_verschluesselt_kreis', 1), ('lagebezeichnung_verschluesselt_land', 1),
+    ('lagebezeichnung_verschluesselt_regierungsbezirk', 1), ('lagergut', 1), ('lageZurErdoberflaeche', 1),
+    ('lageZurOberflaeche', 1), ('landschaftstyp', 1), ('markierung', 1), ('merkmal', 1), ('nutzung', 1),
+    ('oberflaechenmaterial', 1), ('primaerenergie', 1), ('produkt', 1),
+    ('qualitaetsangaben_genauigkeitsstufe', 1), ('qualitaetsangaben_vertrauenswuerdigkeit', 1),
     ('regierungsbezirk', 1), ('schluessel_gemarkung', 1), ('schluessel_gemarkungsnummer', 1),
     ('schluessel_gemeinde', 1), ('schluessel_gemeindeteil', 1), ('schluessel_kreis', 1), ('schluessel_land', 1),
     ('schluessel_regierungsbezirk', 1), ('speicherinhalt', 1), ('sportart', 1), ('spurweite', 1),
-    ('stellenart', 1), ('tidemerkmal', 1), ('vegetationsmerkmal', 1), ('vermarkung_Marke', 1),
-    ('verwaltungsgemeinschaft', 1), ('widmung', 1), ('zone', 1), ('zustaendigeStelle_land', 1), ('zustand', 1),
-    ('zustandsstufeOderBodenstufe', 1),
+    ('stellenart', 1), ('tidemerkmal', 1), ('vegetationsmerkmal', 1), ('vergebendeStelle_land', 1),
+    ('vermarkung_Marke', 1), ('verwaltungsgemeinschaft', 1), ('widmung', 1), ('zone', 1),
+    ('zustaendigeStelle_land', 1), ('zustand', 1), ('zustandsstufeOderBodenstufe', 1),
     -- integers
-    ('anzahlDerFahrstreifen', 2), ('anzahlDerOberirdischenGeschosse', 2),
-    ('anzahlDerUnterirdischenGeschosse', 2), ('darstellungsprioritaet', 2), ('flurnummer', 2),
-    ('flurstuecksnummer_zaehler', 2), ('jahreszahl', 2), ('spannungsebene', 2),
+    ('anzahlDerFahrstreifen', 2), ('anzahlDerFortfuehrungsmitteilungen', 2),
+    ('anzahlDerOberirdischenGeschosse', 2), ('anzahlDerUnterirdischenGeschosse', 2),
+    ('darstellungsprioritaet', 2), ('flurnummer', 2), ('flurstuecksnummer_zaehler', 2),
+    ('fortfuehrungsfallnummer', 2), ('jahreszahl', 2), ('spannungsebene', 2),
     -- real numbers (areas, lengths, angles, heights above ground)
     ('amtlicheFlaeche', 3), ('anteil_nenner', 3), ('anteil_zaehler', 3), ('breiteDerFahrbahn', 3),
     ('breiteDesGewaessers', 3), ('breiteDesObjekts', 3), ('breiteDesVerkehrsweges', 3), ('drehwinkel', 3),
@@ -72,34 +75,48 @@ INSERT INTO kelpora_attribute_type (attrart, attrtyp) VALUES
     -- quality data of point objects
     ('qualitaetsangaben_herkunft', 6),
     -- text: identifiers, names, dates, longer or repeatable values
-    ('ackerzahlOderGruenlandzahl', 0), ('akademischerGrad', 0), ('anlass', 0), ('art', 0),
-    ('artDerFlurstuecksgrenze', 0), ('artDerGebietsgrenze', 0), ('bahnkategorie', 0), ('baujahr', 0),
-    ('bedeutung', 0), ('beruf', 0), ('beschaffenheit', 0), ('beschreibungDesSondereigentums', 0),
-    ('beschriebDerRechtsgemeinschaft', 0), ('besonderePunktnummerDesGrenzpunktes', 0), ('bestimmungsbezirk', 0),
-    ('bezeichnung', 0), ('bodenzahlOderGruenlandgrundzahl', 0), ('buchung_buchungsblattbezirk_bezirk', 0),
-    ('buchung_buchungsblattbezirk_land', 0), ('buchung_buchungsblattkennzeichen', 0),
-    ('buchung_buchungsblattnummerMitBuchstabenerweiterung', 0), ('buchung_laufendeNummerDerBuchungsstelle', 0),
-    ('buchung_zusatzZumEigentuemer', 0), ('buchungsblattbezirk_bezirk', 0), ('buchungsblattkennzeichen', 0),
-    ('buchungsblattnummerMitBuchstabenerweiterung', 0), ('buchungstext', 0), ('dachart', 0),
-    ('entstehungsartOderKlimastufeWasserverhaeltnisse', 0), ('fax', 0), ('flurstueckskennzeichen', 0),
-    ('flurstuecksnummer_nenner', 0), ('gebaeudekennzeichen', 0), ('geburtsdatum', 0), ('geburtsname', 0),
-    ('gehoertZu_stelle', 0), ('gewaesserkennzahl', 0), ('gewaesserkennziffer', 0), ('hausnummer', 0),
-    ('hinweise', 0), ('horizontaleAusrichtung', 0), ('kennziffer_nummerDesGrablochs', 0),
-    ('kennziffer_nummerierungsbezirk', 0), ('kilometerangabe', 0), ('lagebezeichnung_unverschluesselt', 0),
-    ('lagebezeichnung_verschluesselt_lage', 0), ('land', 0), ('laufendeNummer', 0),
-    ('laufendeNummerNachDIN1421', 0), ('nachfolgerFlurstueckskennzeichen', 0), ('nachnameOderFirma', 0),
-    ('name', 0), ('name_unverschluesselt', 0), ('namensbestandteil', 0), ('nivellementlinie', 0), ('nummer', 0),
+    ('ablaufDerReservierung', 0), ('ackerzahlOderGruenlandzahl', 0), ('administrativeFunktion', 0),
+    ('adressierungszusatz', 0), ('akademischerGrad', 0), ('angabenZumAbschnittBemerkung', 0),
+    ('angabenZumAbschnittFlurstueck', 0), ('angabenZumAbschnittNummerAktenzeichen', 0), ('anlass', 0),
+    ('antragsnummer', 0), ('art', 0), ('artDerFlurstuecksgrenze', 0), ('artDerGebietsgrenze', 0),
+    ('artDerGelaendekante', 0), ('auftragsnummer', 0), ('ausfuehrendeStelle_stelle', 0),
+    ('AX_DQErfassungsmethode', 0), ('bahnkategorie', 0), ('baublockbezeichnung', 0), ('baujahr', 0),
+    ('bedeutung', 0), ('bemerkung', 0), ('beruf', 0), ('beschaffenheit', 0),
+    ('beschreibungDesSondereigentums', 0), ('beschriebDerRechtsgemeinschaft', 0), ('besondereBedeutung', 0),
+    ('besondereFunktion', 0), ('besonderePunktnummer', 0), ('besonderePunktnummerDesGrenzpunktes', 0),
+    ('bestimmungsbezirk', 0), ('bestimmungsland', 0), ('bezeichnung', 0), ('bezeichnungArt', 0),
+    ('bodenzahlOderGruenlandgrundzahl', 0), ('buchung_blattart', 0), ('buchung_buchungsart', 0),
+    ('buchung_buchungsblattbezirk_bezirk', 0), ('buchung_buchungsblattbezirk_land', 0),
+    ('buchung_buchungsblattkennzeichen', 0), ('buchung_buchungsblattnummerMitBuchstabenerweiterung', 0),
+    ('buchung_laufendeNummerDerBuchungsstelle', 0), ('buchung_zusatzZumEigentuemer', 0),
+    ('buchungsblattbezirk_bezirk', 0), ('buchungsblattkennzeichen', 0),
+    ('buchungsblattnummerMitBuchstabenerweiterung', 0), ('buchungstext', 0), ('dachart', 0), ('darstellung', 0),
+    ('datumAnordnung', 0), ('entstehungsartOderKlimastufeWasserverhaeltnisse', 0), ('erstelltAm', 0),
+    ('fax', 0), ('flaecheDesAbschnitts', 0), ('flurstuecksfolge', 0), ('flurstueckskennzeichen', 0),
+    ('flurstuecksnummer_nenner', 0), ('fortfuehrungsart', 0), ('fortfuehrungsentscheidungAm', 0),
+    ('fortfuehrungsentscheidungVon', 0), ('fortfuehrungsfallnummernbereich', 0), ('gebaeudekennzeichen', 0),
+    ('geburtsdatum', 0), ('geburtsname', 0), ('gehoertZu_stelle', 0), ('gewaesserkennzahl', 0),
+    ('gewaesserkennziffer', 0), ('hausnummer', 0), ('hinweise', 0), ('horizontaleAusrichtung', 0),
+    ('identifikation', 0), ('istAmtsbezirkVon_land', 0), ('istAmtsbezirkVon_stelle', 0), ('kennung', 0),
+    ('kennungSchluessel', 0), ('kennziffer_nummerDesGrablochs', 0), ('kennziffer_nummerierungsbezirk', 0),
+    ('kilometerangabe', 0), ('lagebezeichnung_unverschluesselt', 0), ('lagebezeichnung_verschluesselt_lage', 0),
+    ('land', 0), ('laufendeNummer', 0), ('laufendeNummerDerFortfuehrung', 0), ('laufendeNummerNachDIN1421', 0),
+    ('liniendarstellung', 0), ('nachfolgerFlurstueckskennzeichen', 0), ('nachnameOderFirma', 0), ('name', 0),
+    ('name_unverschluesselt', 0), ('namensbestandteil', 0), ('nivellementlinie', 0), ('nummer', 0),
     ('nummerDerBahnstrecke', 0), ('nummerDesSchutzgebietes', 0), ('nummerImAufteilungsplan', 0),
-    ('ort_Post', 0), ('ortsteil', 0), ('pos', 0), ('positionierungsregel', 0), ('postfach', 0),
-    ('postleitzahlPostfach', 0), ('postleitzahlPostzustellung', 0), ('pseudonummer', 0), ('punktkennung', 0),
+    ('organisationName', 0), ('ort_Post', 0), ('ortsnamePost', 0), ('ortsteil', 0), ('pos', 0),
+    ('positionierungsregel', 0), ('postfach', 0), ('postleitzahl', 0), ('postleitzahlPostfach', 0),
+    ('postleitzahlPostzustellung', 0), ('pseudonummer', 0), ('punktkennung', 0), ('qualitaetsangaben', 0),
     ('schluessel_bezirk', 0), ('schluessel_gemarkungsteilFlur', 0), ('schluessel_lage', 0),
     ('schluessel_stelle', 0), ('schluesselGesamt', 0), ('schriftinhalt', 0), ('signaturnummer', 0),
-    ('sonstigeAngaben', 0), ('sonstigeEigenschaft', 0), ('stelle', 0), ('strasse', 0),
-    ('tagesabschnittsnummer', 0), ('telefon', 0), ('vertikaleAusrichtung', 0),
-    ('vorgaengerFlurstueckskennzeichen', 0), ('vorname', 0), ('weitereGebaeudefunktion', 0),
-    ('wohnortOderSitz', 0), ('zeitpunktDerEintragung', 0), ('zeitpunktDerEntstehung', 0),
-    ('zeitpunktDerHistorisierung', 0), ('zusatzZurLagebezeichnung', 0), ('zustaendigeStelle_stelle', 0),
-    ('zweitname', 0),
+    ('sonstigeAngaben', 0), ('sonstigeEigenschaft', 0), ('stelle', 0), ('strasse', 0), ('strassenname', 0),
+    ('strassenschluessel', 0), ('tagesabschnittsnummer', 0), ('telefon', 0), ('titel', 0),
+    ('ueberschriftImFortfuehrungsnachweis', 0), ('uri', 0), ('vergebendeStelle_stelle', 0),
+    ('vertikaleAusrichtung', 0), ('vorgaengerFlurstueckskennzeichen', 0), ('vorname', 0),
+    ('weitereGebaeudefunktion', 0), ('wohnortOderSitz', 0), ('zeitpunktDerEintragung', 0),
+    ('zeitpunktDerEntstehung', 0), ('zeitpunktDerEntstehungDesBezugsflurstuecks', 0),
+    ('zeitpunktDerHistorisierung', 0), ('zusatzOrtsname', 0), ('zusatzZurLagebezeichnung', 0),
+    ('zustaendigeStelle_stelle', 0), ('zweitname', 0),
     -- heights taken from point geometries (comma as decimal separator, up to three values)
     ('hoehe_5783', 0), ('hoehe_7837', 0), ('DE_DHHN92_NH', 0), ('DE_DHHN2016_NH', 0), ('ETRS89_h', 0);
 
@@ -123,11 +140,14 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
         'flurstuecksnummer_nenner flurstueckskennzeichen amtlicheFlaeche abweichenderRechtszustand '
         'rechtsbehelfsverfahren zweifelhafterFlurstuecksnachweis zeitpunktDerEntstehung '
         'gemeindezugehoerigkeit_land gemeindezugehoerigkeit_regierungsbezirk gemeindezugehoerigkeit_kreis '
-        'gemeindezugehoerigkeit_gemeinde pos anlass'),
+        'gemeindezugehoerigkeit_gemeinde pos flurstuecksfolge zustaendigeStelle_stelle '
+        'angabenZumAbschnittFlurstueck kennungSchluessel flaecheDesAbschnitts '
+        'angabenZumAbschnittNummerAktenzeichen angabenZumAbschnittBemerkung anlass'),
     ('AX_BesondereFlurstuecksgrenze', 11002, 'artDerFlurstuecksgrenze anlass'),
     ('AX_Grenzpunkt', 11003, 'punktkennung zustaendigeStelle_land zustaendigeStelle_stelle abmarkung_Marke '
         'festgestellterGrenzpunkt besonderePunktnummerDesGrenzpunktes bemerkungZurAbmarkung '
-        'sonstigeEigenschaft relativeHoehe zeitpunktDerEntstehung gruendeDerAusgesetztenAbmarkung anlass'),
+        'sonstigeEigenschaft relativeHoehe zeitpunktDerEntstehung gruendeDerAusgesetztenAbmarkung '
+        'besonderePunktnummer anlass'),
     ('AX_HistorischesFlurstueckALB', 11004, 'gemarkung_land gemarkung_gemarkungsnummer flurnummer '
         'flurstuecksnummer_zaehler flurstuecksnummer_nenner flurstueckskennzeichen amtlicheFlaeche '
         'abweichenderRechtszustand rechtsbehelfsverfahren zweifelhafterFlurstuecksnachweis '
@@ -136,13 +156,18 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
         'vorgaengerFlurstueckskennzeichen nachfolgerFlurstueckskennzeichen buchung_buchungsblattkennzeichen '
         'buchung_buchungsblattbezirk_land buchung_buchungsblattbezirk_bezirk '
         'buchung_buchungsblattnummerMitBuchstabenerweiterung buchung_laufendeNummerDerBuchungsstelle '
-        'buchung_zusatzZumEigentuemer anlass'),
+        'buchung_zusatzZumEigentuemer buchung_blattart buchung_buchungsart flurstuecksfolge '
+        'zeitpunktDerEntstehungDesBezugsflurstuecks laufendeNummerDerFortfuehrung fortfuehrungsart anlass'),
     ('AX_HistorischesFlurstueck', 11005, 'gemarkung_land gemarkung_gemarkungsnummer flurnummer '
         'flurstuecksnummer_zaehler flurstuecksnummer_nenner flurstueckskennzeichen amtlicheFlaeche '
         'abweichenderRechtszustand rechtsbehelfsverfahren zweifelhafterFlurstuecksnachweis '
         'zeitpunktDerEntstehung gemeindezugehoerigkeit_land gemeindezugehoerigkeit_regierungsbezirk '
         'gemeindezugehoerigkeit_kreis gemeindezugehoerigkeit_gemeinde zeitpunktDerHistorisierung '
-        'vorgaengerFlurstueckskennzeichen nachfolgerFlurstueckskennzeichen pos anlass'),
+        'vorgaengerFlurstueckskennzeichen nachfolgerFlurstueckskennzeichen pos '
+        'buchung_buchungsblattkennzeichen buchung_buchungsblattbezirk_land '
+        'buchung_buchungsblattbezirk_bezirk buchung_buchungsblattnummerMitBuchstabenerweiterung '
+        'buchung_laufendeNummerDerBuchungsstelle buchung_zusatzZumEigentuemer buchung_blattart '
+        'buchung_buchungsart anlass'),
     ('AX_HistorischesFlurstueckOhneRaumbezug', 11006, 'gemarkung_land gemarkung_gemarkungsnummer flurnummer '
         'flurstuecksnummer_zaehler flurstuecksnummer_nenner flurstueckskennzeichen amtlicheFlaeche '
         'abweichenderRechtszustand rechtsbehelfsverfahren zweifelhafterFlurstuecksnachweis '
@@ -161,6 +186,9 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
         'lagebezeichnung_verschluesselt_land lagebezeichnung_verschluesselt_regierungsbezirk '
         'lagebezeichnung_verschluesselt_kreis lagebezeichnung_verschluesselt_gemeinde '
         'lagebezeichnung_verschluesselt_lage pseudonummer laufendeNummer anlass'),
+    ('AX_GeoreferenzierteGebaeudeadresse', 12006, 'qualitaetsangaben land regierungsbezirk kreis gemeinde '
+        'ortsteil postleitzahl ortsnamePost zusatzOrtsname strassenname strassenschluessel hausnummer '
+        'adressierungszusatz anlass'),
     ('AX_Aufnahmepunkt', 13001, 'punktkennung zustaendigeStelle_land zustaendigeStelle_stelle '
         'sonstigeEigenschaft vermarkung_Marke hinweise relativeHoehe anlass'),
     ('AX_Sicherungspunkt', 13002, 'punktkennung zustaendigeStelle_land zustaendigeStelle_stelle '
@@ -184,10 +212,20 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
         'vermarkung_Marke anlass'),
     ('AX_Referenzstationspunkt', 15004, 'punktkennung zustaendigeStelle_land zustaendigeStelle_stelle '
         'hinweise vermarkung_Marke name anlass'),
+    ('AX_FortfuehrungsnachweisDeckblatt', 15001, 'uri fortfuehrungsfallnummernbereich ingemarkung_land '
+        'ingemarkung_gemarkungsnummer laufendeNummer titel erstelltAm fortfuehrungsentscheidungAm '
+        'fortfuehrungsentscheidungVon bemerkung anlass'),
+    ('AX_Fortfuehrungsfall', 15002, 'uri fortfuehrungsfallnummer laufendeNummer '
+        'ueberschriftImFortfuehrungsnachweis anzahlDerFortfuehrungsmitteilungen bemerkung anlass'),
+    ('AX_Reservierung', 16001, 'art nummer vergebendeStelle_land vergebendeStelle_stelle '
+        'ablaufDerReservierung antragsnummer auftragsnummer anlass'),
+    ('AX_PunktkennungUntergegangen', 16002, 'punktkennung art anlass'),
     ('AX_Person', 21001, 'nachnameOderFirma vorname namensbestandteil akademischerGrad geburtsname '
         'geburtsdatum anrede wohnortOderSitz beruf anlass'),
     ('AX_Anschrift', 21003, 'ort_Post postleitzahlPostzustellung postleitzahlPostfach postfach strasse '
-        'hausnummer bestimmungsbezirk ortsteil telefon fax land anlass'),
+        'hausnummer bestimmungsbezirk ortsteil telefon fax land bestimmungsland organisationName anlass'),
+    ('AX_Verwaltung', 21004, 'anlass'),
+    ('AX_Vertretung', 21005, 'anlass'),
     ('AX_Namensnummer', 21006, 'laufendeNummerNachDIN1421 anteil_zaehler anteil_nenner '
         'artDerRechtsgemeinschaft beschriebDerRechtsgemeinschaft eigentuemerart nummer anlass'),
     ('AX_Buchungsblatt', 22001, 'buchungsblattkennzeichen buchungsblattbezirk_land '
@@ -216,15 +254,24 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
     ('AX_SportFreizeitUndErholungsflaeche', 41008, 'funktion zustand name anlass'),
     ('AX_Friedhof', 41009, 'funktion name zustand anlass'),
     ('AX_Siedlungsflaeche', 41010, 'name anlass'),
-    ('AX_Strassenverkehr', 42001, 'funktion name_unverschluesselt zweitname zustand anlass'),
+    ('AX_Strassenverkehr', 42001, 'lagebezeichnung_unverschluesselt lagebezeichnung_verschluesselt_land '
+        'lagebezeichnung_verschluesselt_regierungsbezirk lagebezeichnung_verschluesselt_kreis '
+        'lagebezeichnung_verschluesselt_gemeinde lagebezeichnung_verschluesselt_lage funktion '
+        'name_unverschluesselt name zweitname zustand anlass'),
     ('AX_Strasse', 42002, 'widmung name bezeichnung anlass'),
     ('AX_Strassenachse', 42003, 'funktion anzahlDerFahrstreifen breiteDerFahrbahn besondereFahrstreifen '
         'befestigung zustand anlass'),
     ('AX_Fahrbahnachse', 42005, 'funktion anzahlDerFahrstreifen breiteDerFahrbahn besondereFahrstreifen '
         'zustand anlass'),
-    ('AX_Weg', 42006, 'funktion name bezeichnung anlass'),
+    ('AX_Weg', 42006, 'lagebezeichnung_unverschluesselt lagebezeichnung_verschluesselt_land '
+        'lagebezeichnung_verschluesselt_regierungsbezirk lagebezeichnung_verschluesselt_kreis '
+        'lagebezeichnung_verschluesselt_gemeinde lagebezeichnung_verschluesselt_lage funktion name '
+        'bezeichnung anlass'),
     ('AX_Fahrwegachse', 42008, 'funktion breiteDesVerkehrsweges markierung befestigung name anlass'),
-    ('AX_Platz', 42009, 'funktion name zweitname anlass'),
+    ('AX_Platz', 42009, 'lagebezeichnung_unverschluesselt lagebezeichnung_verschluesselt_land '
+        'lagebezeichnung_verschluesselt_regierungsbezirk lagebezeichnung_verschluesselt_kreis '
+        'lagebezeichnung_verschluesselt_gemeinde lagebezeichnung_verschluesselt_lage funktion name zweitname '
+        'anlass'),
     ('AX_Bahnverkehr', 42010, 'funktion bahnkategorie bezeichnung nummerDerBahnstrecke zweitname zustand '
         'anlass'),
     ('AX_Bahnstrecke', 42014, 'bahnkategorie elektrifizierung anzahlDerStreckengleise nummerDerBahnstrecke '
@@ -238,12 +285,13 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
     ('AX_Moor', 43005, 'name anlass'),
     ('AX_Sumpf', 43006, 'name anlass'),
     ('AX_UnlandVegetationsloseFlaeche', 43007, 'oberflaechenmaterial funktion name anlass'),
-    ('AX_Fliessgewaesser', 44001, 'funktion name zustand anlass'),
+    ('AX_Fliessgewaesser', 44001, 'funktion name zustand lagebezeichnung_unverschluesselt anlass'),
     ('AX_Wasserlauf', 44002, 'name gewaesserkennzahl widmung anlass'),
     ('AX_Kanal', 44003, 'name gewaesserkennzahl widmung anlass'),
     ('AX_Gewaesserachse', 44004, 'funktion breiteDesGewaessers fliessrichtung hydrologischesMerkmal anlass'),
     ('AX_Hafenbecken', 44005, 'funktion name nutzung anlass'),
-    ('AX_StehendesGewaesser', 44006, 'funktion name gewaesserkennziffer hydrologischesMerkmal anlass'),
+    ('AX_StehendesGewaesser', 44006, 'funktion name gewaesserkennziffer hydrologischesMerkmal '
+        'lagebezeichnung_unverschluesselt anlass'),
     ('AX_Meer', 44007, 'funktion name bezeichnung tidemerkmal anlass'),
     ('AX_Turm', 51001, 'bauwerksfunktion zustand name objekthoehe qualitaetsangaben_herkunft anlass'),
     ('AX_BauwerkOderAnlageFuerIndustrieUndGewerbe', 51002, 'bauwerksfunktion name zustand objekthoehe anlass'),
@@ -254,7 +302,8 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
     ('AX_BauwerkOderAnlageFuerSportFreizeitUndErholung', 51006, 'bauwerksfunktion sportart name anlass'),
     ('AX_HistorischesBauwerkOderHistorischeEinrichtung', 51007, 'archaeologischerTyp name anlass'),
     ('AX_HeilquelleGasquelle', 51008, 'art name anlass'),
-    ('AX_SonstigesBauwerkOderSonstigeEinrichtung', 51009, 'bauwerksfunktion name bezeichnung anlass'),
+    ('AX_SonstigesBauwerkOderSonstigeEinrichtung', 51009, 'bauwerksfunktion name bezeichnung funktion '
+        'qualitaetsangaben_herkunft anlass'),
     ('AX_EinrichtungInOeffentlichenBereichen', 51010, 'art kilometerangabe anlass'),
     ('AX_BesondererBauwerkspunkt', 51011, 'punktkennung land stelle zustaendigeStelle_land '
         'zustaendigeStelle_stelle sonstigeEigenschaft anlass'),
@@ -287,21 +336,36 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
     ('AX_Boeschungsflaeche', 61002, 'anlass'),
     ('AX_DammWallDeich', 61003, 'art name funktion anlass'),
     ('AX_Einschnitt', 61004, 'funktion name anlass'),
-    ('AX_Hoehleneingang', 61005, 'name anlass'),
+    ('AX_Hoehleneingang', 61005, 'name qualitaetsangaben_herkunft anlass'),
     ('AX_FelsenFelsblockFelsnadel', 61006, 'name anlass'),
     ('AX_Duene', 61007, 'name anlass'),
     ('AX_Hoehenlinie', 61008, 'hoeheVonHoehenlinie anlass'),
-    ('AX_KlassifizierungNachStrassenrecht', 71001, 'artDerFestlegung bezeichnung anlass'),
+    ('AX_BesondererTopographischerPunkt', 61009, 'punktkennung land stelle zustaendigeStelle_land '
+        'zustaendigeStelle_stelle sonstigeEigenschaft anlass'),
+    ('AX_Soll', 61010, 'name anlass'),
+    ('AX_Gelaendekante', 62040, 'artDerGelaendekante AX_DQErfassungsmethode identifikation art anlass'),
+    ('AX_BesondererHoehenpunkt', 62090, 'besondereBedeutung anlass'),
+    ('AX_KlassifizierungNachStrassenrecht', 71001, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle '
+        'artDerFestlegung bezeichnung anlass'),
     ('AX_AndereFestlegungNachStrassenrecht', 71002, 'artDerFestlegung anlass'),
-    ('AX_KlassifizierungNachWasserrecht', 71003, 'artDerFestlegung anlass'),
-    ('AX_AndereFestlegungNachWasserrecht', 71004, 'artDerFestlegung anlass'),
-    ('AX_SchutzgebietNachWasserrecht', 71005, 'artDerFestlegung name nummerDesSchutzgebietes anlass'),
-    ('AX_NaturUmweltOderBodenschutzrecht', 71006, 'artDerFestlegung name anlass'),
-    ('AX_SchutzgebietNachNaturUmweltOderBodenschutzrecht', 71007, 'artDerFestlegung name anlass'),
-    ('AX_BauRaumOderBodenordnungsrecht', 71008, 'artDerFestlegung name bezeichnung anlass'),
-    ('AX_Denkmalschutzrecht', 71009, 'artDerFestlegung name anlass'),
-    ('AX_Forstrecht', 71010, 'artDerFestlegung anlass'),
-    ('AX_SonstigesRecht', 71011, 'artDerFestlegung name bezeichnung anlass'),
+    ('AX_KlassifizierungNachWasserrecht', 71003, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle '
+        'artDerFestlegung anlass'),
+    ('AX_AndereFestlegungNachWasserrecht', 71004, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle '
+        'artDerFestlegung anlass'),
+    ('AX_SchutzgebietNachWasserrecht', 71005, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle '
+        'artDerFestlegung name nummerDesSchutzgebietes anlass'),
+    ('AX_NaturUmweltOderBodenschutzrecht', 71006, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle '
+        'artDerFestlegung name anlass'),
+    ('AX_SchutzgebietNachNaturUmweltOderBodenschutzrecht', 71007, 'ausfuehrendeStelle_land '
+        'ausfuehrendeStelle_stelle artDerFestlegung name anlass'),
+    ('AX_BauRaumOderBodenordnungsrecht', 71008, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle '
+        'artDerFestlegung name bezeichnung datumAnordnung anlass'),
+    ('AX_Denkmalschutzrecht', 71009, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle artDerFestlegung '
+        'name anlass'),
+    ('AX_Forstrecht', 71010, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle artDerFestlegung '
+        'besondereFunktion anlass'),
+    ('AX_SonstigesRecht', 71011, 'ausfuehrendeStelle_land ausfuehrendeStelle_stelle artDerFestlegung name '
+        'bezeichnung funktion qualitaetsangaben_herkunft anlass'),
     ('AX_Schutzzone', 71012, 'zone anlass'),
     ('AX_Bodenschaetzung', 72001, 'kulturart bodenart zustandsstufeOderBodenstufe '
         'entstehungsartOderKlimastufeWasserverhaeltnisse sonstigeAngaben bodenzahlOderGruenlandgrundzahl '
@@ -313,25 +377,30 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
         'kennziffer_gemarkungsnummer kennziffer_nummerDesGrablochs bodenzahlOderGruenlandgrundzahl anlass'),
     ('AX_Bewertung', 72004, 'klassifizierung anlass'),
     ('AX_Tagesabschnitt', 72006, 'tagesabschnittsnummer anlass'),
-    ('AX_Bundesland', 73002, 'schluesselGesamt bezeichnung schluessel_land anlass'),
+    ('AX_Bundesland', 73002, 'schluesselGesamt bezeichnung istAmtsbezirkVon_land istAmtsbezirkVon_stelle '
+        'schluessel_land anlass'),
     ('AX_Regierungsbezirk', 73003, 'schluesselGesamt bezeichnung schluessel_land schluessel_regierungsbezirk '
         'anlass'),
     ('AX_KreisRegion', 73004, 'schluesselGesamt bezeichnung schluessel_land schluessel_regierungsbezirk '
         'schluessel_kreis anlass'),
-    ('AX_Gemeinde', 73005, 'schluesselGesamt bezeichnung schluessel_land schluessel_regierungsbezirk '
-        'schluessel_kreis schluessel_gemeinde gemeindekennzeichen_land gemeindekennzeichen_regierungsbezirk '
-        'gemeindekennzeichen_kreis gemeindekennzeichen_gemeinde gemeindekennzeichen_gemeindeteil anlass'),
+    ('AX_Gemeinde', 73005, 'schluesselGesamt bezeichnung istAmtsbezirkVon_land istAmtsbezirkVon_stelle '
+        'schluessel_land schluessel_regierungsbezirk schluessel_kreis schluessel_gemeinde '
+        'gemeindekennzeichen_land gemeindekennzeichen_regierungsbezirk gemeindekennzeichen_kreis '
+        'gemeindekennzeichen_gemeinde gemeindekennzeichen_gemeindeteil anlass'),
     ('AX_Gemeindeteil', 73006, 'schluesselGesamt bezeichnung schluessel_land schluessel_regierungsbezirk '
-        'schluessel_kreis schluessel_gemeinde schluessel_gemeindeteil anlass'),
-    ('AX_Gemarkung', 73007, 'schluesselGesamt bezeichnung schluessel_land schluessel_gemarkungsnummer anlass'),
+        'schluessel_kreis schluessel_gemeinde schluessel_gemeindeteil gemeindekennzeichen_land '
+        'gemeindekennzeichen_regierungsbezirk gemeindekennzeichen_kreis gemeindekennzeichen_gemeinde '
+        'gemeindekennzeichen_gemeindeteil administrativeFunktion anlass'),
+    ('AX_Gemarkung', 73007, 'schluesselGesamt bezeichnung istAmtsbezirkVon_land istAmtsbezirkVon_stelle '
+        'schluessel_land schluessel_gemarkungsnummer anlass'),
     ('AX_GemarkungsteilFlur', 73008, 'schluesselGesamt bezeichnung schluessel_land schluessel_gemarkung '
         'schluessel_gemarkungsteilFlur anlass'),
     ('AX_Verwaltungsgemeinschaft', 73009, 'schluesselGesamt bezeichnung land regierungsbezirk kreis '
-        'verwaltungsgemeinschaft anlass'),
+        'verwaltungsgemeinschaft bezeichnungArt anlass'),
     ('AX_Buchungsblattbezirk', 73010, 'schluesselGesamt bezeichnung schluessel_land schluessel_bezirk '
         'gehoertZu_land gehoertZu_stelle anlass'),
     ('AX_Dienststelle', 73011, 'schluesselGesamt bezeichnung schluessel_land schluessel_stelle stellenart '
-        'anlass'),
+        'kennung anlass'),
     ('AX_LagebezeichnungKatalogeintrag', 73012, 'schluesselGesamt bezeichnung schluessel_land '
         'schluessel_regierungsbezirk schluessel_kreis schluessel_gemeinde schluessel_lage anlass'),
     ('AX_Landschaft', 74001, 'landschaftstyp name anlass'),
@@ -339,6 +408,8 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
     ('AX_Gewann', 74003, 'name anlass'),
     ('AX_Insel', 74004, 'name anlass'),
     ('AX_Wohnplatz', 74005, 'name zweitname anlass'),
+    ('AX_Baublock', 75001, 'baublockbezeichnung art anlass'),
+    ('AX_WirtschaftlicheEinheit', 75002, 'anlass'),
     ('AX_KommunalesGebiet', 75003, 'schluesselGesamt gemeindekennzeichen_land '
         'gemeindekennzeichen_regierungsbezirk gemeindekennzeichen_kreis gemeindekennzeichen_gemeinde '
         'gemeindekennzeichen_gemeindeteil gemeindeflaeche anlass'),
@@ -347,7 +418,9 @@ INSERT INTO kelpora_object_type (oa, oakennung, attributes) VALUES
     ('AX_Gebiet_Regierungsbezirk', 75006, 'schluesselGesamt anlass'),
     ('AX_Gebiet_Kreis', 75007, 'schluesselGesamt anlass'),
     ('AX_Kondominium', 75008, 'anlass'),
-    ('AX_Gebietsgrenze', 75009, 'artDerGebietsgrenze anlass');
+    ('AX_Gebietsgrenze', 75009, 'artDerGebietsgrenze anlass'),
+    ('AX_Gebaeudeausgestaltung', 91001, 'darstellung anlass'),
+    ('AX_TopographischeLinie', 91002, 'liniendarstellung sonstigeEigenschaft anlass');
 
 -- Every attribute named above must have its type; a typing slip fails the install.
 DO $$

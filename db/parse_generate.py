@@ -116,8 +116,13 @@ def build(types):
         rows.append((name, kennung, names))
     attribute_code = {}
     for key, by_code in codes.items():
-        # One column type everywhere: where the catalogue types an attribute differently, it is text.
-        attribute_code[spelling[key]] = next(iter(by_code)) if len(by_code) == 1 else 0
+        # One column type everywhere, said by the lines themselves: a line typed otherwise than the others
+        # would change the type of a column that databases prepared before already hold.
+        if len(by_code) > 1:
+            places = ["type %d at %s" % (code, ", ".join(sorted(set(wheres))))
+                      for code, wheres in sorted(by_code.items())]
+            raise CatalogueError(spelling[key] + " gives its column two types: " + "; ".join(places))
+        attribute_code[spelling[key]] = next(iter(by_code))
     for line in HEIGHT_LINES:
         attribute_code[line] = 0
     return rows, attribute_code

@@ -1,20 +1,8 @@
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
 #include "SchemaFixture.h"
 #include "TestDatabase.h"
-
-namespace {
-// Loads db/install.sql into the test's database once more, as a second install would, from a
-// folder other than db/ (its parts are found relative to the script).
-int RunInstallAgain(const TTestDatabase& db) {
-    const std::string command = "cd / && PGDATABASE=" + db.Name() +
-                                " psql -X -q -v ON_ERROR_STOP=1 -f '" KELPORA_SOURCE_DIR
-                                "/db/install.sql' >/dev/null 2>&1";
-    return std::system(command.c_str());
-}
-} // namespace
 
 TEST(Install, ProvidesTheTablesAndFunctionsTheImporterUses) {
     TTestDatabase db;

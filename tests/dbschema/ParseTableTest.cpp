@@ -1,11 +1,15 @@
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unistd.h>
 #include <vector>
 
 #include "SchemaFixture.h"
@@ -33,6 +37,68 @@ std::vector<std::string> RealObjectTypes() {
 
 std::string Quote(const std::string& text) {
     return "'" + text + "'";
+}
+
+// One column of the list of ALKIS object types and attribute columns (tests/dbschema/alkis_catalogue.tsv):
+// the attribute lines of parse that hold its values, or the relation role it is.
+struct TListColumn {
+    std::string oa;
+    std::string kennung;
+    std::string column;
+    std::string sqlType;
+    std::vector<std::string> lines;
+    std::string relation;
+    std::string where;
+};
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    for (std::size_t from = 0;;) {
+        const std::size_t at = text.find(separator, from);
+        pieces.push_back(text.substr(from, at == std::string::npos ? at : at - from));
+        if (at == std::string::npos)
+            return pieces;
+        from = at + 1;
+    }
+}
+
+std::vector<TListColumn> ListColumns() {
+    const std::string path = KELPORA_SOURCE_DIR "/tests/dbschema/alkis_catalogue.tsv";
+    std::ifstream in(path);
+    EXPECT_TRUE(in.good()) << path;
+    std::vector<TListColumn> columns;
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number) {
+        if (text.empty() || text[0] == '#')
+            continue;
+        const std::vector<std::string> fields = Split(text, '\t');
+        const std::string where = "alkis_catalogue.tsv:" + std::to_string(number);
+        EXPECT_EQ(fields.size(), 5u) << where;
+        if (fields.size() != 5)
+            continue;
+        TListColumn c{fields[0], fields[1], fields[2], fields[3], {}, {}, where};
+        constexpr std::string_view kRelation = "relation:";
+        if (fields[4].starts_with(kRelation))
+            c.relation = fields[4].substr(kRelation.size());
+        else
+            c.lines = Split(fields[4], ',');
+        columns.push_back(std::move(c));
+    }
+    return columns;
+}
+
+// A row of parse: its column and type code.
+struct TParseRow {
+    std::string column;
+    int attrtyp;
+};
+
+// The rows of parse by object type and attribute line.
+std::map<std::pair<std::string, std::string>, TParseRow> ParseRows(TTestDatabase& db) {
+    std::map<std::pair<std::string, std::string>, TParseRow> rows;
+    for (const auto& row : db.Query("SELECT oa, attrart, attrartkennung, attrtyp FROM parse"))
+        rows[{*row[0], *row[1]}] = {*row[2], std::stoi(*row[3])};
+    return rows;
 }
 } // namespace
 
@@ -214,6 +280,31 @@ TEST(ParseTable, IsGeneratedFromTheCatalogueSource) {
     EXPECT_EQ(std::system("python3 '" KELPORA_SOURCE_DIR "/db/parse_generate.py' --check"), 0);
 }
 
+// A line that typed a column otherwise than the other lines would change the type of a column that
+// databases prepared before hold: the generator refuses it, and takes the same catalogue typed one way.
+TEST(ParseTable, TheGeneratorRefusesAColumnTypedTwoWays) {
+    if (std::system("python3 --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3 is needed to run db/parse_generate.py";
+    char name[] = "/tmp/kelpora-catalogue-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const auto build = [&name](const std::string& secondFunktion) {
+        std::ofstream(name) << "AA_Objekt -\n    anlass AA_Anlassart *\n"
+                               "AX_Halde 41003\n    funktion AX_Funktion_Halde 1 E\n"
+                               "AX_Friedhof 41009\n    funktion "
+                            << secondFunktion << "\n";
+        const std::string command = "python3 -c \"import sys; sys.path.insert(0, '" KELPORA_SOURCE_DIR
+                                    "/db'); import parse_generate as g; g.build(g.read_catalogue('" +
+                                    std::string(name) + "'))\" 2>/dev/null";
+        return std::system(command.c_str());
+    };
+    EXPECT_EQ(build("AX_Funktion_Friedhof 1 E"), 0);
+    EXPECT_NE(build("AX_Funktion_Friedhof *"), 0);
+    EXPECT_NE(build("CharacterString 1"), 0);
+    std::remove(name);
+}
+
 // The importer builds its CREATE statements from parse without quoting; every object type and every
 // object-type group must give statements the server accepts (no duplicate or reserved column names).
 TEST(ParseTable, EveryTypeAndGroupGivesTablesTheImporterCanCreate) {
@@ -288,4 +379,90 @@ TEST(ParseTable, RealValuesFitTheirColumns) {
                   "")
             << c.oa << " " << c.attrart << " = " << c.value;
     }
+}
+
+// Every ALKIS object type of GeoInfoDok 6 has its rows, under its Kennung: the tables per object-type
+// group put it by the Kennung's first two digits.
+TEST(ParseTable, HoldsEveryAlkisObjectTypeUnderItsKennung) {
+    TTestDatabase db;
+    // Kennungen that databases prepared before hold for these types: a Kennung of another group would put
+    // the type into another table of its group.
+    const std::map<std::string, std::string> kept = {{"AX_HistorischesFlurstueck", "11005"},
+                                                     {"AX_HistorischesFlurstueckALB", "11004"},
+                                                     {"AX_HistorischesFlurstueckOhneRaumbezug", "11006"},
+                                                     {"AX_Buchungsblatt", "22001"},
+                                                     {"AX_Buchungsstelle", "22002"},
+                                                     {"AX_LagebezeichnungKatalogeintrag", "73012"}};
+    std::map<std::string, std::string> kennungen;
+    for (const TListColumn& c : ListColumns()) {
+        const auto [at, added] = kennungen.emplace(c.oa, c.kennung);
+        EXPECT_EQ(at->second, c.kennung) << c.where << ": " << c.oa << " has one Kennung";
+    }
+    ASSERT_EQ(kennungen.size(), 133u);
+    std::map<std::string, std::string> inParse;
+    for (const auto& row :
+         db.Query("SELECT oa, string_agg(DISTINCT oakennung::text, ',') FROM parse GROUP BY oa"))
+        inParse[*row[0]] = *row[1];
+    for (const auto& [oa, kennung] : kennungen) {
+        const auto found = kept.find(oa);
+        // The codes of the presentation objects begin with a 0 that an integer does not keep.
+        const std::string expected = std::to_string(std::stoi(found == kept.end() ? kennung : found->second));
+        EXPECT_EQ(inParse.count(oa) ? inParse[oa] : "no rows", expected) << oa;
+        if (found != kept.end()) {
+            EXPECT_NE(found->second, kennung) << oa << " has the Kennung of the list now";
+        }
+    }
+}
+
+// Every attribute column of the list has the lines the parser builds for its values, each with the column
+// named after it in lower case. The list's SQL types are its own choices, but where they say that a value
+// repeats, is a real number or is longer than four characters, a column of another kind could not take it.
+TEST(ParseTable, HoldsEveryAlkisAttributeUnderTheParsersLineName) {
+    TTestDatabase db;
+    const auto rows = ParseRows(db);
+    std::size_t attributes = 0;
+    for (const TListColumn& c : ListColumns()) {
+        attributes += c.relation.empty();
+        for (const std::string& line : c.lines) {
+            const auto row = rows.find({c.oa, line});
+            if (row == rows.end()) {
+                ADD_FAILURE() << c.where << ": " << c.oa << " has no line " << line << " (" << c.column
+                              << ")";
+                continue;
+            }
+            const TParseRow& r = row->second;
+            EXPECT_EQ(r.column, Lower(line)) << c.where;
+            if (c.sqlType.ends_with("[]")) {
+                EXPECT_TRUE(r.attrtyp == 0 || r.attrtyp == 6)
+                    << c.where << ": " << line << " repeats, type " << r.attrtyp;
+            }
+            if (c.sqlType == "double precision") {
+                EXPECT_EQ(r.attrtyp, 3) << c.where << ": " << line;
+            }
+            if (c.sqlType.starts_with("character(") && std::stoi(c.sqlType.substr(10)) > 4) {
+                EXPECT_NE(r.attrtyp, 1) << c.where << ": " << line << " is longer than four characters";
+            }
+        }
+    }
+    // The list's 785 attribute columns less the 28 under zeigtAufExternes and one relation it counts among
+    // them, and two of the columns it counts among its relations.
+    EXPECT_EQ(attributes, 758u);
+}
+
+// The relation columns of the list are relation types (rows of id_refs), not attribute columns.
+TEST(ParseTable, TheAlkisRelationsAreRelationTypesNotColumns) {
+    TTestDatabase db;
+    const auto rows = ParseRows(db);
+    std::size_t relations = 0;
+    for (const TListColumn& c : ListColumns()) {
+        if (c.relation.empty())
+            continue;
+        ++relations;
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM parserelations WHERE typbez = " + Quote(c.relation)), "1")
+            << c.where << ": " << c.relation;
+        EXPECT_EQ(rows.count({c.oa, c.relation}), 0u) << c.where << ": " << c.oa << " " << c.relation;
+    }
+    // The list's 58 relation columns less the two that are attributes and the two of AX_Fortfuehrungsfall
+    // that are no relation types, and the one it counts among its attributes.
+    EXPECT_EQ(relations, 55u);
 }

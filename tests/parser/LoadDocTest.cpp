@@ -741,3 +741,284 @@ TEST_F(LoadDocTest, AttributesOfTheWholeCatalogueAreStored) {
                   "Die Eigenschaft eigenschaftOhneSpalte von AX_Bewertung der Datei katalog hat "
                   "keine Spalte in der Tabelle parse und wird nicht gespeichert."});
 }
+
+// The ALKIS object types and attributes beyond the common ones, as GeoInfoDok 6 deliveries bring them:
+// each value lands in its column, repeated data types joined, and none is said to have no column.
+TEST_F(LoadDocTest, ObjectTypesAndAttributesOfTheWholeAlkisCatalogueAreStored) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto key = [](const std::string& property, const std::string& type, const std::string& members) {
+        return "<" + property + "><" + type + ">" + members + "</" + type + "></" + property + ">";
+    };
+    const auto dienststelle = [&key](const std::string& property, const std::string& land,
+                                     const std::string& stelle) {
+        return key(property, "AX_Dienststelle_Schluessel",
+                   "<land>" + land + "</land><stelle>" + stelle + "</stelle>");
+    };
+    const std::string point = "<position><gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos>"
+                              "363609.477 5614790.107</gml:pos></gml:Point></position>";
+    const std::string buchung =
+        key("buchung", "AX_Buchung_HistorischesFlurstueck",
+            "<blattart>1000</blattart><buchungsart>1100</buchungsart>"
+            "<buchungsblattkennzeichen>071234000012300</buchungsblattkennzeichen>" +
+                key("buchungsblattbezirk", "AX_Buchungsblattbezirk_Schluessel",
+                    "<land>07</land><bezirk>1234</bezirk>") +
+                "<buchungsblattnummerMitBuchstabenerweiterung>0000123</"
+                "buchungsblattnummerMitBuchstabenerweiterung>"
+                "<laufendeNummerDerBuchungsstelle>1</laufendeNummerDerBuchungsstelle>");
+    const std::string buchungZwei =
+        key("buchung", "AX_Buchung_HistorischesFlurstueck",
+            "<blattart>5000</blattart><buchungsart>2101</buchungsart>"
+            "<buchungsblattkennzeichen>071235000004500</buchungsblattkennzeichen>" +
+                key("buchungsblattbezirk", "AX_Buchungsblattbezirk_Schluessel",
+                    "<land>07</land><bezirk>1235</bezirk>") +
+                "<buchungsblattnummerMitBuchstabenerweiterung>0000045</"
+                "buchungsblattnummerMitBuchstabenerweiterung>"
+                "<laufendeNummerDerBuchungsstelle>2</laufendeNummerDerBuchungsstelle>");
+    const std::string lagebezeichnung = key(
+        "lagebezeichnung", "AX_Lagebezeichnung",
+        key("verschluesselt", "AX_VerschluesselteLagebezeichnung",
+            "<land>07</land><regierungsbezirk>3</regierungsbezirk><kreis>14</kreis><gemeinde>000</gemeinde>"
+            "<lage>01234</lage>"));
+    const std::string unverschluesselt =
+        key("lagebezeichnung", "AX_Lagebezeichnung", "<unverschluesselt>Leinpfad</unverschluesselt>");
+    const std::string gemarkung = key("gemarkung", "AX_Gemarkung_Schluessel",
+                                      "<land>07</land><gemarkungsnummer>1234</gemarkungsnummer>");
+    const std::string lineage =
+        "<qualitaetsangaben><AX_DQMitDatenerhebung><herkunft><gmd:LI_Lineage><gmd:processStep><gmd:LI_"
+        "ProcessStep>"
+        "<gmd:dateTime><gco:DateTime>2019-05-06T10:00:00Z</gco:DateTime></gmd:dateTime>"
+        "</gmd:LI_ProcessStep></gmd:processStep></gmd:LI_Lineage></herkunft></AX_DQMitDatenerhebung>"
+        "</qualitaetsangaben>";
+    struct Case {
+        std::string type;
+        std::string body;
+        std::string columns; // of its table, comma-separated
+        std::string values;  // joined by "|"; NULL as "NULL"
+    };
+    const std::vector<Case> cases = {
+        {"AX_BesondererTopographischerPunkt",
+         point + "<punktkennung>326215560001234</punktkennung>" +
+             dienststelle("zustaendigeStelle", "07", "1200") +
+             "<sonstigeEigenschaft>Kirchturm</sonstigeEigenschaft>",
+         "punktkennung, zustaendigestelle_land, zustaendigestelle_stelle, sonstigeeigenschaft, anlass",
+         "326215560001234|07|1200|Kirchturm|000000"},
+        {"AX_GeoreferenzierteGebaeudeadresse",
+         point +
+             "<qualitaetsangaben>1000</qualitaetsangaben><land>07</land><regierungsbezirk>3</"
+             "regierungsbezirk>"
+             "<kreis>14</kreis><gemeinde>000</gemeinde><ortsteil>0001</ortsteil><postleitzahl>67059"
+             "</postleitzahl><ortsnamePost>Ludwigshafen am Rhein</ortsnamePost><zusatzOrtsname>Mitte"
+             "</zusatzOrtsname><strassenname>Rheinuferstraße</strassenname><strassenschluessel>01234"
+             "</strassenschluessel><hausnummer>12</hausnummer><adressierungszusatz>a</adressierungszusatz>",
+         "qualitaetsangaben, land, regierungsbezirk, kreis, gemeinde, ortsteil, postleitzahl, ortsnamepost, "
+         "zusatzortsname, strassenname, strassenschluessel, hausnummer, adressierungszusatz",
+         "1000|07|3|14|000|0001|67059|Ludwigshafen am Rhein|Mitte|Rheinuferstraße|01234|12|a"},
+        {"AX_SonstigesRecht",
+         "<artDerFestlegung>9450</artDerFestlegung>" + dienststelle("ausfuehrendeStelle", "07", "7310") +
+             "<bezeichnung>Umlegung Süd</bezeichnung><funktion>1000</funktion>" + lineage,
+         "artderfestlegung, ausfuehrendestelle_land, ausfuehrendestelle_stelle, bezeichnung, funktion",
+         "9450|07|7310|Umlegung Süd|1000"},
+        {"AX_BauRaumOderBodenordnungsrecht",
+         "<artDerFestlegung>1750</artDerFestlegung>" + dienststelle("ausfuehrendeStelle", "07", "7320") +
+             "<datumAnordnung>2001-03-04</datumAnordnung><name>Bodenordnung Nord</name>",
+         "artderfestlegung, ausfuehrendestelle_land, ausfuehrendestelle_stelle, datumanordnung, name",
+         "1750|07|7320|2001-03-04|Bodenordnung Nord"},
+        {"AX_Forstrecht",
+         "<artDerFestlegung>3900</artDerFestlegung><besondereFunktion>1000</besondereFunktion>",
+         "artderfestlegung, besonderefunktion", "3900|1000"},
+        {"AX_HistorischesFlurstueckALB",
+         gemarkung + "<flurstueckskennzeichen>071234003000170002__</flurstueckskennzeichen>" + buchung +
+             buchungZwei +
+             "<zeitpunktDerEntstehungDesBezugsflurstuecks>1985-04-01</"
+             "zeitpunktDerEntstehungDesBezugsflurstuecks>"
+             "<flurstuecksfolge>00</flurstuecksfolge><laufendeNummerDerFortfuehrung>123"
+             "</laufendeNummerDerFortfuehrung><fortfuehrungsart>Zerlegung</fortfuehrungsart>",
+         "gemarkung_land, buchung_blattart, buchung_buchungsart, buchung_buchungsblattkennzeichen, "
+         "buchung_buchungsblattbezirk_land, buchung_buchungsblattbezirk_bezirk, "
+         "buchung_buchungsblattnummermitbuchstabenerweiterung, buchung_laufendenummerderbuchungsstelle, "
+         "zeitpunktderentstehungdesbezugsflurstuecks, flurstuecksfolge, laufendenummerderfortfuehrung, "
+         "fortfuehrungsart",
+         "07|1000|5000|1100|2101|071234000012300|071235000004500|07|07|1234|1235|0000123|0000045|1|2|1985-04-"
+         "01|"
+         "00|123|Zerlegung"},
+        {"AX_HistorischesFlurstueck", gemarkung + buchung,
+         "gemarkung_gemarkungsnummer, buchung_blattart, buchung_buchungsblattbezirk_bezirk",
+         "1234|1000|1234"},
+        {"AX_Flurstueck", gemarkung + "<flurstuecksfolge>01</flurstuecksfolge>",
+         "gemarkung_gemarkungsnummer, flurstuecksfolge", "1234|01"},
+        {"AX_Grenzpunkt",
+         "<punktkennung>326215560005678</punktkennung><besonderePunktnummer>17a"
+         "</besonderePunktnummer>",
+         "punktkennung, besonderepunktnummer", "326215560005678|17a"},
+        {"AX_Anschrift",
+         "<ort_Post>Wien</ort_Post><strasse>Ring</strasse><hausnummer>1</hausnummer>"
+         "<bestimmungsland>Österreich</bestimmungsland><organisationName>Stadtwerke</organisationName>",
+         "ort_post, strasse, hausnummer, bestimmungsland, organisationname",
+         "Wien|Ring|1|Österreich|Stadtwerke"},
+        {"AX_Strassenverkehr", "<funktion>2312</funktion><name>Rheinuferstraße</name>" + lagebezeichnung,
+         "funktion, name, lagebezeichnung_verschluesselt_land, "
+         "lagebezeichnung_verschluesselt_regierungsbezirk, "
+         "lagebezeichnung_verschluesselt_kreis, lagebezeichnung_verschluesselt_gemeinde, "
+         "lagebezeichnung_verschluesselt_lage",
+         "2312|Rheinuferstraße|07|3|14|000|01234"},
+        {"AX_Weg", "<funktion>5210</funktion>" + unverschluesselt,
+         "funktion, lagebezeichnung_unverschluesselt", "5210|Leinpfad"},
+        {"AX_Platz", lagebezeichnung, "lagebezeichnung_verschluesselt_lage", "01234"},
+        {"AX_Fliessgewaesser", unverschluesselt, "lagebezeichnung_unverschluesselt", "Leinpfad"},
+        {"AX_Gemarkung",
+         key("schluessel", "AX_Gemarkung_Schluessel",
+             "<land>07</land><gemarkungsnummer>1234</gemarkungsnummer>") +
+             dienststelle("istAmtsbezirkVon", "07", "7310") + dienststelle("istAmtsbezirkVon", "07", "1200"),
+         "schluessel_land, schluessel_gemarkungsnummer, istamtsbezirkvon_land, istamtsbezirkvon_stelle",
+         "07|1234|07|07|7310|1200"},
+        {"AX_Gemeindeteil",
+         key("gemeindekennzeichen", "AX_Gemeindekennzeichen",
+             "<land>07</land><regierungsbezirk>3</regierungsbezirk><kreis>14</kreis><gemeinde>000</gemeinde>"
+             "<gemeindeteil>01</gemeindeteil>") +
+             "<administrativeFunktion>1001</administrativeFunktion>",
+         "gemeindekennzeichen_land, gemeindekennzeichen_kreis, gemeindekennzeichen_gemeindeteil, "
+         "administrativefunktion",
+         "07|14|01|1001"},
+        {"AX_Verwaltungsgemeinschaft", "<bezeichnungArt>1000</bezeichnungArt>", "bezeichnungart", "1000"},
+        {"AX_Dienststelle", dienststelle("schluessel", "07", "7310") + "<kennung>KA7310</kennung>",
+         "schluessel_stelle, kennung", "7310|KA7310"},
+        {"AX_Reservierung",
+         "<art>1300</art><nummer>1234</nummer>" + dienststelle("vergebendeStelle", "07", "7310") +
+             "<ablaufDerReservierung>2025-12-31</ablaufDerReservierung><auftragsnummer>A-17</auftragsnummer>",
+         "art, nummer, vergebendestelle_land, vergebendestelle_stelle, ablaufderreservierung, auftragsnummer",
+         "1300|1234|07|7310|2025-12-31|A-17"},
+        {"AX_PunktkennungUntergegangen", "<punktkennung>326215560009999</punktkennung><art>1000</art>",
+         "punktkennung, art", "326215560009999|1000"},
+        {"AX_FortfuehrungsnachweisDeckblatt",
+         "<uri>urn:adv:fna:0712342019</uri><fortfuehrungsfallnummernbereich>1-20</"
+         "fortfuehrungsfallnummernbereich>" +
+             key("ingemarkung", "AX_Gemarkung_Schluessel",
+                 "<land>07</land><gemarkungsnummer>1234</gemarkungsnummer>") +
+             key("fortfuehrungsnachweisnummer", "AX_Fortfuehrungsnummer",
+                 "<laufendeNummer>17</laufendeNummer>") +
+             "<titel>Zerlegung</titel><erstelltAm>2019-05-06</"
+             "erstelltAm><fortfuehrungsentscheidungAm>2019-05-20"
+             "</fortfuehrungsentscheidungAm><fortfuehrungsentscheidungVon>Katasteramt</"
+             "fortfuehrungsentscheidungVon>"
+             "<bemerkung>ohne Befund</bemerkung>",
+         "uri, fortfuehrungsfallnummernbereich, ingemarkung_land, ingemarkung_gemarkungsnummer, "
+         "laufendenummer, "
+         "titel, erstelltam, fortfuehrungsentscheidungam, fortfuehrungsentscheidungvon, bemerkung",
+         "urn:adv:fna:0712342019|1-20|07|1234|17|Zerlegung|2019-05-06|2019-05-20|Katasteramt|ohne Befund"},
+        {"AX_Fortfuehrungsfall",
+         "<fortfuehrungsfallnummer>3</fortfuehrungsfallnummer><laufendeNummer>1</laufendeNummer>"
+         "<ueberschriftImFortfuehrungsnachweis>1000</ueberschriftImFortfuehrungsnachweis>"
+         "<ueberschriftImFortfuehrungsnachweis>2000</ueberschriftImFortfuehrungsnachweis>"
+         "<anzahlDerFortfuehrungsmitteilungen>2</anzahlDerFortfuehrungsmitteilungen><bemerkung>Teilung</"
+         "bemerkung>",
+         "fortfuehrungsfallnummer, laufendenummer, ueberschriftimfortfuehrungsnachweis, "
+         "anzahlderfortfuehrungsmitteilungen, bemerkung",
+         "3|1|1000|2000|2|Teilung"},
+        {"AX_Verwaltung", "", "anlass", "000000"},
+        {"AX_Vertretung", "", "anlass", "000000"},
+        {"AX_WirtschaftlicheEinheit", "", "anlass", "000000"},
+        {"AX_SonstigesBauwerkOderSonstigeEinrichtung",
+         "<bauwerksfunktion>1780</bauwerksfunktion><funktion>1000"
+         "</funktion>",
+         "bauwerksfunktion, funktion", "1780|1000"},
+        {"AX_Soll", point + "<name>Pfuhl</name>", "name", "Pfuhl"},
+        {"AX_Gelaendekante", "<artDerGelaendekante>1220</artDerGelaendekante>", "artdergelaendekante",
+         "1220"},
+        {"AX_BesondererHoehenpunkt", point + "<besondereBedeutung>1000</besondereBedeutung>",
+         "besonderebedeutung", "1000"},
+        {"AX_Baublock", "<baublockbezeichnung>0815</baublockbezeichnung><art>1000</art>",
+         "baublockbezeichnung, art", "0815|1000"},
+        {"AX_Gebaeudeausgestaltung", "<darstellung>1030</darstellung>", "darstellung", "1030"},
+        {"AX_TopographischeLinie",
+         "<liniendarstellung>1000</liniendarstellung><sonstigeEigenschaft>Mauer"
+         "</sonstigeEigenschaft>",
+         "liniendarstellung, sonstigeeigenschaft", "1000|Mauer"},
+    };
+    std::string members;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const std::string id = "DERP12AL" + std::string(i < 10 ? "0000" : "000") + std::to_string(i) + "Cat";
+        members +=
+            Member("<" + c.type + " gml:id=\"" + id +
+                   "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2024-10-15T07:55:13Z</beginnt>"
+                   "</AA_Lebenszeitintervall></lebenszeitintervall><anlass>000000</anlass>" +
+                   c.body + "</" + c.type + ">");
+    }
+    const std::string file = dir.path().toStdString() + "/alkis.xml";
+    std::ofstream(file, std::ios::binary)
+        << Doc("<enthaelt><wfs:FeatureCollection>" + members + "</wfs:FeatureCollection></enthaelt>");
+    form->LoadDoc(file);
+    EXPECT_EQ(form->iParsedFeatures, static_cast<std::int64_t>(cases.size()));
+    // Nothing is said to have no column, and no feature failed.
+    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"), std::vector<std::string>{});
+
+    for (const Case& c : cases) {
+        std::string select;
+        for (std::size_t from = 0;;) {
+            const std::size_t comma = c.columns.find(',', from);
+            std::string column = c.columns.substr(from, comma == std::string::npos ? comma : comma - from);
+            column.erase(0, column.find_first_not_of(' '));
+            select += std::string(select.empty() ? "" : ", ") + "coalesce(" + column + "::text, 'NULL')";
+            if (comma == std::string::npos)
+                break;
+            from = comma + 1;
+        }
+        EXPECT_EQ(db.Scalar("SELECT concat_ws('|', " + select + ") FROM public." + LowerCaseAscii(c.type)),
+                  c.values)
+            << c.type;
+    }
+    // The lineage of the right keeps its process step.
+    EXPECT_EQ(
+        db.Scalar("SELECT count(*) || ' ' || max(datetime) FROM ax_li_processstep_punktort WHERE gml_id = "
+                  "'DERP12AL00002Cat'"),
+        "1 2019-05-06T10:00:00Z");
+}
+
+// A database prepared before the catalogue grew gains the new rows on the next install; a table made
+// before keeps its columns until its staging table is made again (as README says), and then takes the
+// new attribute, in the table of the integrated data as well, beside the rows it holds.
+TEST_F(LoadDocTest, ATableMadeBeforeTheCatalogueGrewTakesItsNewColumnsOnceMadeAgain) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto load = [&](const std::string& name, const std::string& id, const std::string& body) {
+        const std::string file = dir.path().toStdString() + "/" + name + ".xml";
+        std::ofstream(file, std::ios::binary)
+            << Doc("<enthaelt><wfs:FeatureCollection>" +
+                   Member("<AX_SonstigesRecht gml:id=\"" + id +
+                          "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2024-10-15T07:55:13Z"
+                          "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall><anlass>000000</anlass>"
+                          "<artDerFestlegung>9450</artDerFestlegung>" +
+                          body + "</AX_SonstigesRecht>") +
+                   "</wfs:FeatureCollection></enthaelt>");
+        form->LoadDoc(file);
+    };
+    const std::string rows = "SELECT count(*) FROM parse WHERE oa = 'AX_SonstigesRecht' AND attrart LIKE "
+                             "'ausfuehrendeStelle%'";
+    EXPECT_EQ(db.Scalar(rows), "2");
+    db.Exec("DELETE FROM parse WHERE attrart LIKE 'ausfuehrendeStelle%'");
+    load("vorher", "DERP12AL0000Alt1", "");
+    ASSERT_EQ(db.Scalar("SELECT count(*) FROM public.ax_sonstigesrecht"), "1");
+
+    ASSERT_EQ(RunInstallAgain(db), 0);
+    EXPECT_EQ(db.Scalar(rows), "2");
+    // The statements db/README.md gives for this: every staging table that lacks a column of parse.
+    const std::vector<std::string> drops = Column(
+        db,
+        "SELECT DISTINCT format('DROP TABLE alkistemp.%I', c.relname) FROM pg_class c JOIN pg_inherits i ON "
+        "i.inhrelid = c.oid AND i.inhparent = 'alkistemp.ax_objects'::regclass JOIN parse p ON c.relname IN "
+        "(lower(p.oa), 'og_' || substring(p.oakennung::text FROM 1 FOR 2)) WHERE NOT EXISTS (SELECT 1 FROM "
+        "pg_attribute a WHERE a.attrelid = c.oid AND a.attname = p.attrartkennung)");
+    EXPECT_EQ(drops, std::vector<std::string>{"DROP TABLE alkistemp.ax_sonstigesrecht"});
+    for (const std::string& drop : drops)
+        db.Exec(drop);
+    load("nachher", "DERP12AL0000Neu1",
+         "<ausfuehrendeStelle><AX_Dienststelle_Schluessel><land>07</land><stelle>7310</stelle>"
+         "</AX_Dienststelle_Schluessel></ausfuehrendeStelle>");
+
+    EXPECT_EQ(Column(db,
+                     "SELECT gml_id || ' ' || coalesce(ausfuehrendestelle_land::text, 'NULL') || ' ' || "
+                     "coalesce(ausfuehrendestelle_stelle, 'NULL') FROM public.ax_sonstigesrecht ORDER BY 1"),
+              (std::vector<std::string>{"DERP12AL0000Alt1 NULL NULL", "DERP12AL0000Neu1 07 7310"}));
+    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"), std::vector<std::string>{});
+}

@@ -56,6 +56,13 @@ std::string TestDataDir() {
     return KELPORA_TESTDATA_DIR "/nas-real";
 }
 
+int RunInstallAgain(const TTestDatabase& db) {
+    const std::string command = "cd / && PGDATABASE=" + db.Name() +
+                                " psql -X -q -v ON_ERROR_STOP=1 -f '" KELPORA_SOURCE_DIR
+                                "/db/install.sql' >/dev/null 2>&1";
+    return std::system(command.c_str());
+}
+
 std::string TTestDatabase::Host() {
     return Env("PGHOST", "localhost");
 }

@@ -38,3 +38,7 @@ private:
 
 // The folder of the shared test data (real NAS files).
 std::string TestDataDir();
+
+// Loads db/install.sql into the test's database once more, as a second install would, from a folder
+// other than db/ (its parts are found relative to the script); the exit status of psql.
+int RunInstallAgain(const TTestDatabase& db);
