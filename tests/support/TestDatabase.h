@@ -38,3 +38,12 @@ private:
 
 // The folder of the shared test data (real NAS files).
 std::string TestDataDir();
+
+// The notes that what a feature holds by design of the import is not stored (its links to specialist
+// data, zeigtAufExternes, and the source description of its quality data): the real test files carry
+// both, and tests of other reports leave these notes aside. As a condition on `logs.beschreibung`, and
+// for a line of the log window or a run log row.
+inline const char* const kNoDesignNote =
+    "beschreibung NOT LIKE 'Die Eigenschaft % wird nicht gespeichert: %'";
+bool IsDesignNote(const std::string& line);
+std::vector<std::string> WithoutDesignNotes(const std::vector<std::string>& lines);
