@@ -796,6 +796,87 @@ std::string BuildingOnParcel(const std::string& id = "DEGRUP0000BLDG01",
 
 } // namespace operations
 
+// With tables per object-type group a group table holds the objects of several types: a Delete, an Update
+// or a Replace naming the type of another object of the group closes nothing of it (not its relations
+// either) and says so, as the table of a type that holds no such object would; naming the object's own
+// type, in any case, closes it. The same when the file itself brought the object. Both write paths.
+TEST_F(LoadDocTest, GroupTablesCloseOnlyVersionsOfTheNamedType) {
+    using namespace operations;
+    const std::string fid = std::string(kParcel) + "20240110T080000Z";
+    const std::string other = "AX_BesondereFlurstuecksgrenze";
+    const std::string refused = "Fehler beim Löschen des Objektes " + other + ": " + kParcel +
+                                " - Das Objekt ist vom Typ AX_Flurstueck: nichts beendet";
+    struct Case {
+        const char* what;
+        std::string operations;
+        bool closed;
+        std::string said; // the error row, empty for none
+    };
+    const std::vector<Case> cases = {
+        {"a delete of another type", Delete(other, fid), false, refused},
+        {"an update of another type", Update("adv:" + other, fid, "2024-05-06T07:08:09Z"), false, refused},
+        {"a replace by another type",
+         Replace(history::Feature(other, kParcel, "2024-05-06T07:08:09Z", ""), fid), false, refused},
+        {"a delete of the type the file inserted before, named as another type",
+         "<wfs:Insert>" + Parcel("DEGRUP0000PARC02", "2024-03-01T09:00:00Z") + "</wfs:Insert>" +
+             Delete(other, "DEGRUP0000PARC02") + Delete(other, fid),
+         false,
+         "Fehler beim Löschen des Objektes " + other +
+             ": DEGRUP0000PARC02 - Das Objekt ist vom Typ AX_Flurstueck: nichts beendet\n" + refused},
+        {"a delete of its own type", Delete("adv:AX_Flurstueck", fid), true, ""},
+        {"an update of its own type in other letters", Update("ax_flurstueck", fid, "2024-05-06T07:08:09Z"),
+         true, ""},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string extract = history::WriteFile(
+        dir, "extract.xml", ExtractOf({Parcel(kParcel, "2024-01-10T08:00:00Z"), BuildingOnParcel()}));
+    int n = 0;
+    for (const Case& c : cases) {
+        for (const bool oneStatementAtATime : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (oneStatementAtATime ? ", one statement at a time" : ""));
+            TTestDatabase database;
+            TfrmKelpora window;
+            window.oNachFolien = true;
+            PrepareRun(window, database);
+            window.oOneStatementAtATime = oneStatementAtATime;
+            window.LoadDoc(extract);
+            ASSERT_EQ(database.Scalar("SELECT count(*) FROM public.og_11"), "1");
+            window.LoadDoc(
+                history::WriteFile(dir, "update" + std::to_string(++n) + ".xml", Transaction(c.operations)));
+            const std::string parcel = database.Scalar(
+                "SELECT string_agg(oa || ' ' || (ende = '1899-12-30')::text, ',' ORDER BY beginn) FROM "
+                "public.og_11 WHERE gml_id = '" +
+                std::string(kParcel) + "'");
+            const std::string relations = database.Scalar(
+                "SELECT string_agg(gml_id || '>' || id_ref || ' ' || (ende IS NULL)::text, ',' ORDER BY "
+                "gml_id) FROM public.id_refs WHERE '" +
+                std::string(kParcel) + "' IN (gml_id, id_ref) AND beginn = '2024-01-10 08:00:00'");
+            if (c.closed) {
+                EXPECT_EQ(parcel, "AX_Flurstueck false");
+                EXPECT_EQ(relations, "DEGRUP0000BLDG01>DEGRUP0000PARC01 false,"
+                                     "DEGRUP0000PARC01>DEGRUP0000BUCH01 false");
+            } else {
+                EXPECT_EQ(parcel.substr(0, parcel.find(',')), "AX_Flurstueck true") << "the parcel ended";
+                EXPECT_EQ(relations, "DEGRUP0000BLDG01>DEGRUP0000PARC01 true,"
+                                     "DEGRUP0000PARC01>DEGRUP0000BUCH01 true");
+            }
+            EXPECT_EQ(database.Scalar("SELECT count(*) FROM public.og_11 WHERE gml_id = 'DEGRUP0000PARC02' "
+                                      "AND ende = '1899-12-30'"),
+                      c.what == cases[3].what ? "1" : "0");
+            const std::vector<std::string> rows =
+                Column(database, std::string("SELECT beschreibung FROM logs WHERE meldetyp = 1 AND ") +
+                                     kNoDesignNote + " ORDER BY ctid");
+            std::string said;
+            for (const std::string& row : rows)
+                said += (said.empty() ? "" : "\n") + row;
+            EXPECT_EQ(said, c.said);
+            window.cmd.reset();
+            window.conn.reset();
+        }
+    }
+}
+
 // What a feature holds and the import keeps by design (its links to specialist data, the source
 // description of its quality data) is said once per file, object type and property, in the log window and
 // as an error row, as a property without a column is; an empty link or a source without a description
