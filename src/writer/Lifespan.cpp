@@ -11,10 +11,12 @@
 
 namespace {
 
+// A delete ends the versions at the moment of the import, on the clock of the begins it is compared with:
+// those are stored in UTC, whatever the zone of the machine that imports.
 std::string EndText(const TAXObject& r) {
     return DateTimeToDbText(r.wfsType == twfsReplace  ? r.dtBegin
                             : r.wfsType == twfsUpdate ? r.dtEnde
-                                                      : Now());
+                                                      : NowUtc());
 }
 
 void BindText(TZQuery& q, const std::string& name, const std::string& value) {

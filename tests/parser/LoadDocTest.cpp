@@ -6,6 +6,7 @@
 
 #include "ParserFixture.h"
 #include "RunOnTestDatabase.h"
+#include "TimeZone.h"
 #include "platform/db/ZDatabase.h"
 
 namespace {
@@ -120,7 +121,7 @@ TEST_F(LoadDocTest, ExtractThenUpdate) {
     EXPECT_TRUE(form->obTables->Empty());
     EXPECT_EQ(form->obParseTable, nullptr);
 
-    const std::string before = db.Scalar("SELECT date_trunc('second', localtimestamp)");
+    const std::string before = db.Scalar("SELECT date_trunc('second', now() AT TIME ZONE 'UTC')");
     form->LoadDoc(TestDataDir() + "/nba_bonn.xml");
     EXPECT_TRUE(dialogs.messages.empty());
     // The replaced building: old version closed at the new version's begin, new version current.
@@ -129,8 +130,9 @@ TEST_F(LoadDocTest, ExtractThenUpdate) {
               (std::vector<std::string>{"2024-10-15 07:55:13 2024-10-16 08:00:00 2500",
                                         "2024-10-16 08:00:00 1899-12-30 00:00:00 2000"}));
     // The deleted tower is closed now.
-    EXPECT_EQ(db.Scalar("SELECT ende >= '" + before + "' AND ende <= localtimestamp FROM public.ax_turm"),
-              "t");
+    EXPECT_EQ(
+        db.Scalar("SELECT ende >= '" + before + "' AND ende <= now() AT TIME ZONE 'UTC' FROM public.ax_turm"),
+        "t");
     // The inserted building, under its object identifier without the version's time stamp, as the
     // replaces, deletes and references of later updates name it.
     EXPECT_EQ(
@@ -467,23 +469,24 @@ TEST_F(LoadDocTest, EveryFeatureOfAnInsertAndEveryIdOfADeleteAndAnUpdateTakeEffe
         "</wfs:Transaction></geaenderteObjekte></AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
 
     form->LoadDoc(file("extract.xml", extract));
-    const std::string before = db.Scalar("SELECT date_trunc('second', localtimestamp)");
+    const std::string before = db.Scalar("SELECT date_trunc('second', now() AT TIME ZONE 'UTC')");
     form->LoadDoc(file("update.xml", update));
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"), std::vector<std::string>{});
-    EXPECT_EQ(Column(db, "SELECT gml_id || ' ' || beginn || ' ' || CASE WHEN ende = '1899-12-30' THEN 'open' "
-                         "WHEN ende >= '" +
-                             before +
-                             "' AND ende <= localtimestamp THEN 'now' ELSE ende::text END || ' ' || "
-                             "gebaeudefunktion FROM public.ax_gebaeude ORDER BY 1"),
-              (std::vector<std::string>{
-                  "DEMULT0000000001 2024-01-10 08:00:00 now 1001",
-                  "DEMULT0000000002 2024-01-10 08:00:00 now 1002",
-                  "DEMULT0000000003 2024-01-10 08:00:00 2024-03-02 10:00:00 1003",
-                  "DEMULT0000000004 2024-01-10 08:00:00 open 1004",
-                  "DEMULT0000000005 2024-03-01 09:00:00 open 1005",
-                  "DEMULT0000000006 2024-03-01 09:00:00 2024-03-02 10:00:00 1006",
-              }));
+    EXPECT_EQ(
+        Column(db, "SELECT gml_id || ' ' || beginn || ' ' || CASE WHEN ende = '1899-12-30' THEN 'open' "
+                   "WHEN ende >= '" +
+                       before +
+                       "' AND ende <= now() AT TIME ZONE 'UTC' THEN 'now' ELSE ende::text END || ' ' || "
+                       "gebaeudefunktion FROM public.ax_gebaeude ORDER BY 1"),
+        (std::vector<std::string>{
+            "DEMULT0000000001 2024-01-10 08:00:00 now 1001",
+            "DEMULT0000000002 2024-01-10 08:00:00 now 1002",
+            "DEMULT0000000003 2024-01-10 08:00:00 2024-03-02 10:00:00 1003",
+            "DEMULT0000000004 2024-01-10 08:00:00 open 1004",
+            "DEMULT0000000005 2024-03-01 09:00:00 open 1005",
+            "DEMULT0000000006 2024-03-01 09:00:00 2024-03-02 10:00:00 1006",
+        }));
 }
 
 // The server ends the session in the middle of an update, after the replace closed the old version and
@@ -497,9 +500,10 @@ TEST_F(LoadDocTest, UpdateBrokenByALostConnectionIsMendedByImportingItAgain) {
     // between the two databases, its being there does not.
     const auto state = [](TTestDatabase& database) {
         std::vector<std::string> rows = Column(
-            database, "SELECT tablename || ' ' || gml_id || ' ' || beginn || ' ' || CASE WHEN ende >= "
-                      "localtimestamp - interval '1 day' THEN 'at the import' ELSE ende::text END FROM "
-                      "public.ax_objects ORDER BY 1");
+            database,
+            "SELECT tablename || ' ' || gml_id || ' ' || beginn || ' ' || CASE WHEN ende >= "
+            "now() AT TIME ZONE 'UTC' - interval '1 day' THEN 'at the import' ELSE ende::text END FROM "
+            "public.ax_objects ORDER BY 1");
         for (const std::string& r :
              Column(database, "SELECT gml_id || '>' || id_ref || ' ' || typ || ' ' || beginn FROM "
                               "public.id_refs WHERE ende IS NULL ORDER BY 1"))
@@ -873,6 +877,53 @@ TEST_F(LoadDocTest, GroupTablesCloseOnlyVersionsOfTheNamedType) {
             EXPECT_EQ(said, c.said);
             window.cmd.reset();
             window.conn.reset();
+        }
+    }
+}
+
+// A delete ends the object at the moment of the import in UTC, the clock of the begins the files carry,
+// whatever the zone of the machine that imports; the times of the log stay those of the machine. Both
+// write paths.
+TEST_F(LoadDocTest, ADeleteEndsAtTheMomentOfTheImportInUtcInAnyZone) {
+    using namespace operations;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string utcNow = "date_trunc('second', now() AT TIME ZONE 'UTC')";
+    int n = 0;
+    for (const TZoneCase& zoneCase : kZonesAroundUtc) {
+        for (const bool oneStatementAtATime : {false, true}) {
+            SCOPED_TRACE(std::string(zoneCase.zone) +
+                         (oneStatementAtATime ? ", one statement at a time" : ""));
+            const TTimeZoneForTest zone(zoneCase.zone);
+            ++n;
+            db.Exec("DELETE FROM logs");
+            // Begun a minute ago.
+            const std::string begin = db.Scalar("SELECT to_char(" + utcNow +
+                                                " - interval '1 minute', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')");
+            const std::string id = "DEZONE00000000" + std::to_string(10 + n);
+            form->oOneStatementAtATime = oneStatementAtATime;
+            form->LoadDoc(history::WriteFile(dir, "extract" + std::to_string(n) + ".xml",
+                                             ExtractOf({BuildingOnParcel(id, begin)})));
+            const std::string before = db.Scalar("SELECT " + utcNow);
+            form->LoadDoc(history::WriteFile(dir, "delete" + std::to_string(n) + ".xml",
+                                             Transaction(Delete("AX_Gebaeude", id))));
+            const std::string after = db.Scalar("SELECT " + utcNow);
+            EXPECT_EQ(db.Scalar("SELECT concat_ws(' ', (ende >= '" + before + "')::text, (ende <= '" + after +
+                                "')::text) FROM public.ax_gebaeude WHERE gml_id = '" + id + "'"),
+                      "true true")
+                << db.Scalar("SELECT ende FROM public.ax_gebaeude WHERE gml_id = '" + id + "'") << " not in "
+                << before << " .. " << after;
+            EXPECT_EQ(
+                db.Scalar("SELECT count(*) FROM public.id_refs WHERE gml_id = '" + id + "' AND ende IS NULL"),
+                "0");
+            // The run log's own times are those of the machine's clock.
+            const std::string logged =
+                db.Scalar("SELECT max(zeitpunkt) FROM logs WHERE beschreibung LIKE 'Temporäre Daten%'");
+            EXPECT_LE(logged, DateTimeToDbText(Now()));
+            EXPECT_GE(logged, DateTimeToDbText(Now() - 1.0 / 24 / 60));
+            EXPECT_EQ(Column(db, std::string("SELECT beschreibung FROM logs WHERE meldetyp = 1 AND ") +
+                                     kNoDesignNote),
+                      std::vector<std::string>{});
         }
     }
 }
