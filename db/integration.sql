@@ -92,32 +92,52 @@ $$;
 -- imported again) is dropped by the integration and does not count. The staging tables grow while the file is read: each
 -- statement on them is planned when it runs, for the rows staged by then, so that it finds them through
 -- the closing indexes. Returns the versions ended.
+-- In a table of an object-type group (`object_type` given) only versions of that type (column oa, in any
+-- case) end; when none did and the object is stored open as another type of the group (`integrated_other_type`
+-- names the one public holds, if any), the closing is refused: the operation names another object.
+-- Replaced by the function below, which takes the object type.
+DROP FUNCTION IF EXISTS kelpora_close_versions(regclass, text, timestamp, bigint);
 CREATE OR REPLACE FUNCTION kelpora_close_versions(staging regclass, object_id text, ende timestamp,
-                                                  integrated_ended bigint)
+                                                  integrated_ended bigint, object_type text DEFAULT NULL,
+                                                  integrated_other_type text DEFAULT NULL)
 RETURNS bigint LANGUAGE plpgsql AS $$
 DECLARE
     closed bigint := coalesce(integrated_ended, 0);
     n bigint;
     staging_name text;
     twin regclass;
+    other_type text := integrated_other_type;
     open_before constant text := format('gml_id = $1 AND (ende IS NULL OR ende = %L) AND beginn < $2',
                                         '1899-12-30 00:00:00');
+    of_type constant text := CASE WHEN object_type IS NULL THEN '' ELSE ' AND lower(oa) = lower($3)' END;
 BEGIN
     IF staging IS NOT NULL THEN
         staging_name := kelpora_object_table_name(staging, 'alkistemp');
         twin := kelpora_public_table((SELECT relname::text FROM pg_class WHERE oid = staging));
         IF twin IS NULL THEN
-            EXECUTE format('UPDATE %s SET ende = $2 WHERE %s', staging_name, open_before)
-            USING object_id, ende;
+            EXECUTE format('UPDATE %s SET ende = $2 WHERE %s%s', staging_name, open_before, of_type)
+            USING object_id, ende, object_type;
             GET DIAGNOSTICS n = ROW_COUNT;
         ELSE
-            EXECUTE format('WITH ended AS (UPDATE %s SET ende = $2 WHERE %s RETURNING beginn) '
+            EXECUTE format('WITH ended AS (UPDATE %s SET ende = $2 WHERE %s%s RETURNING beginn) '
                            'SELECT count(*) FROM ended e WHERE NOT EXISTS '
                            '(SELECT 1 FROM %s p WHERE p.gml_id = $1 AND p.beginn = e.beginn)',
-                           staging_name, open_before, kelpora_object_table_name(twin, 'public'))
-            INTO n USING object_id, ende;
+                           staging_name, open_before, of_type, kelpora_object_table_name(twin, 'public'))
+            INTO n USING object_id, ende, object_type;
         END IF;
         closed := closed + n;
+    END IF;
+    IF closed = 0 AND object_type IS NOT NULL THEN
+        IF other_type IS NULL AND staging_name IS NOT NULL THEN
+            EXECUTE format('SELECT min(oa) FROM %s WHERE %s AND lower(oa) <> lower($3)', staging_name,
+                           open_before)
+            INTO other_type USING object_id, ende, object_type;
+        END IF;
+        IF other_type IS NOT NULL THEN
+            -- About the operation's own values (the type it names), not the server's state.
+            RAISE EXCEPTION 'Das Objekt ist vom Typ %: nichts beendet', other_type
+                USING ERRCODE = 'invalid_parameter_value';
+        END IF;
     END IF;
     -- Marked, so that no identifier (not even an empty one) matches the setting of a closing that ended none.
     PERFORM set_config('kelpora.closed_object', CASE WHEN closed > 0 THEN 'ended:' || object_id ELSE '' END,

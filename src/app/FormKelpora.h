@@ -342,12 +342,18 @@ public:
     void ReportCrsFallback(const std::string& crs, const std::string& standardCrs, std::int32_t srid);
     std::set<std::string> crsFallbacksReported; // names said for the file below
     const TPortionFile* crsFallbackFile = nullptr;
-    // A property of a feature that carries a value but has no column of its type (or group) in `parse`
-    // is not stored: said once per file, object type and property, in the log window and as an error
-    // row, so that nothing of a delivery disappears without a word (a thousand one by one, then the rest
-    // of the file in one line).
-    void ReportPropertiesWithoutColumn(const std::string& oa, const TStringList& attribute,
-                                       const TStringList& columns);
+    // What of a feature is not stored is said once per file, object type and property, in the log window
+    // and as an error row, so that nothing of a delivery disappears without a word: a property that
+    // carries a value but has no column of its type (or group) in `parse`, the links to specialist data
+    // (zeigtAufExternes) and the source description of quality data (only their process steps are kept).
+    // A thousand are said one by one, then the rest of the file in one line.
+    void ReportUnstoredProperties(const std::string& oa, const TAXObject& record,
+                                  const TAttributList* columns);
+    // Says "Die Eigenschaft <property> von <oa> der Datei <file>" and `why` unless it was said for the
+    // file; false once nothing more is said for the file.
+    bool SayPropertyNotStored(const std::string& oa, const std::string& property, const char* why);
+    // Whether nothing more needs saying of the property for the file being read.
+    bool PropertyNotStoredSaid(const std::string& oa, const std::string& property) const;
     std::set<std::string> columnlessReported; // object type and property said for the file below
     const TPortionFile* columnlessFile = nullptr;
     // The failure report of the INSERT of a feature (duplicate or any other error).

@@ -62,14 +62,29 @@ void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour,
     millisecond = static_cast<int>(ms % 1000);
 }
 
+namespace {
+
+// To the second: the moments the system stores for itself (log rows, a deleted version's end) keep the
+// whole-second text they always had.
+TDateTime FromCivil(const std::tm& t) {
+    return EncodeDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday) +
+           EncodeTime(t.tm_hour, t.tm_min, t.tm_sec, 0);
+}
+
+} // namespace
+
 TDateTime Now() {
     const std::time_t t = std::time(nullptr);
     std::tm local{};
     localtime_r(&t, &local);
-    // To the second: the moments the system stores for itself (log rows, a deleted version's end) keep
-    // the whole-second text they always had.
-    return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
-           EncodeTime(local.tm_hour, local.tm_min, local.tm_sec, 0);
+    return FromCivil(local);
+}
+
+TDateTime NowUtc() {
+    const std::time_t t = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    return FromCivil(utc);
 }
 
 namespace {

@@ -12,6 +12,8 @@ void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour,
                     int& millisecond);
 // The current local date and time, to the second.
 TDateTime Now();
+// The current date and time in UTC, to the second: the clock of the lifespans a file carries.
+TDateTime NowUtc();
 
 // The text a date-time goes to the database as, whatever the machine's regional settings:
 // "yyyy-mm-dd", then " hh:nn:ss" unless hour, minute, second and millisecond are all 0, then ".zzz" when

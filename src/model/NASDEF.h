@@ -46,8 +46,10 @@ public:
     TDateTime dtBegin = 0;
     TDateTime dtEnde = 0;
     TStringList modellarten;
-    // Slots named after AAA relations that no part of the system fills.
-    std::vector<std::unique_ptr<TStringList>> zeigtAufExternes;
+    // Whether the feature's zeigtAufExternes (its links to specialist data) carried a value: the import
+    // keeps no such link, and says so.
+    bool zeigtAufExternes = false;
+    // A slot named after an AAA relation that no part of the system fills.
     TStringList istTeilVon;
 };
 

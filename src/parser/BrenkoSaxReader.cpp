@@ -766,6 +766,11 @@ void TBrenkoSaxReader::SayUpdatePropertyIgnored(const std::string& name) {
 void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const std::string& QName,
                                             const TElement& element, TNasName name) {
     TAXObject& r = *obCurrentInsert;
+    // The links to specialist data are not stored; one given by reference is a value all the same.
+    const auto noteLinkByReference = [&] {
+        if (AXObjTagFlags.Contains(tfZeigtAufExternes) && element.FAttributes.IndexOfName("xlink:href") >= 0)
+            r.zeigtAufExternes = true;
+    };
     if (InPosition()) {
         StartElementInPosition(QName, element);
     } else if (oReadSubObject) {
@@ -795,11 +800,13 @@ void TBrenkoSaxReader::StartElementInRecord(const std::string& LocalName, const 
         AXObjTagFlags.Include(block->flag);
         if (block->flag == tfLZIbeginnt || block->flag == tfLZIendet)
             oLifespanText = false;
+        noteLinkByReference();
     } else if (name == TNasName::Datentyp) {
         AXObjTagFlags.Include(AXObjTagFlags.Contains(tfKatalog) ? tfStruktur : tfKatalog);
     } else if (AXObjTagFlags.Contains(tfLebensZeitIntervall) || AXObjTagFlags.Contains(tfModellart) ||
                AXObjTagFlags.Contains(tfZeigtAufExternes) || AXObjTagFlags.Contains(tfGmlIdent)) {
         // Inside these blocks only the elements above are read.
+        noteLinkByReference();
     } else if (const int href = element.FAttributes.IndexOfName("xlink:href"); href >= 0) {
         AXObjTagFlags.Include(tfRelation);
         if (frm->obRelationsTypen && frm->obRelationsTypen->GetTyp(LocalName) >= 0) {
@@ -946,7 +953,10 @@ void TBrenkoSaxReader::UseTextInRecord(const std::string& chunk) {
         if (RecordTakes(chunk.size() + kLineBytes))
             r.modellarten.Add(chunk);
     } else if (!oReadAttribute) {
-        // Text that belongs to no open property (identifier, text directly inside the feature) is dropped.
+        // Text that belongs to no open property (identifier, text directly inside the feature) is dropped;
+        // that of the links to specialist data is not stored either, but the writer says so.
+        if (AXObjTagFlags.Contains(tfZeigtAufExternes))
+            r.zeigtAufExternes = true;
     } else if (oReadSubObject) {
         AppendToAttribute(Escaped(chunk));
     } else {

@@ -57,11 +57,13 @@ struct TClosing {
 };
 
 // Where a closing ends versions and relations: the object table in public and the file's staging table
-// of the type (each empty when there is none to look at), and whether the relations in public.id_refs
-// and among those the file staged are ended with them.
+// of the type (each empty when there is none to look at), whether they are tables of a group, where only
+// versions of the closing's type end, and whether the relations in public.id_refs and among those the
+// file staged are ended with them.
 struct TClosingPlan {
     std::string integrated;
     std::string staging;
+    bool matchesType = false;
     bool relations = false;
     bool stagedRelations = false;
     bool ClosesNothing() const { return integrated.empty() && staging.empty(); }

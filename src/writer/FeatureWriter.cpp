@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/FormKelpora.h"
@@ -107,6 +108,38 @@ std::string GeometryExpression(std::int32_t srid, std::int32_t storedSrid, std::
 std::string QualityDataText(const std::string& column, const std::string& value) {
     return "<" + column + " xmlns=\"" + kAaa60Namespace + "\" xmlns:gmd=\"" + kGmdNamespace +
            "\" xmlns:gco=\"" + kGcoNamespace + "\" >" + value + "</" + column + ">";
+}
+
+// Whether a node below quality data holds text inside the description of an LI_Source.
+bool HoldsSourceDescription(const TXmlNode& node, bool inSource, bool inDescription) {
+    for (TXmlNode child = node.FirstChild(); !child.IsNull(); child = child.NextSibling()) {
+        if (child.IsText()) {
+            const std::string_view text = child.TextView();
+            if (inDescription && std::any_of(text.begin(), text.end(),
+                                             [](char ch) { return static_cast<unsigned char>(ch) > 32; }))
+                return true;
+        } else if (child.IsElement()) {
+            const std::string_view local = child.LocalNameView();
+            if (HoldsSourceDescription(child, inSource || local == "LI_Source",
+                                       inDescription || (inSource && local == "description")))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Whether the quality data value of a column of type code "6" holds a source description (the ISO 19115
+// LI_Source/description, how a point was collected); a value that cannot be read holds none, its failure
+// is said where its process steps are read.
+bool HoldsSourceDescription(const std::string& column, const std::string& value) {
+    if (value.find("LI_Source") == std::string::npos)
+        return false;
+    try {
+        const std::unique_ptr<TXmlDocument> doc = TXmlDocument::LoadXml(QualityDataText(column, value));
+        return HoldsSourceDescription(doc->Root(), false, false);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 void Apply(TZQuery& query, const TBinding& b) {
@@ -275,8 +308,7 @@ void TfrmKelpora::ReportCrsFallback(const std::string& crs, const std::string& s
     WriteLog(1, text);
 }
 
-void TfrmKelpora::ReportPropertiesWithoutColumn(const std::string& oa, const TStringList& attribute,
-                                                const TStringList& columns) {
+bool TfrmKelpora::SayPropertyNotStored(const std::string& oa, const std::string& property, const char* why) {
     const TPortionFile* const file = obFiles.empty() ? nullptr : obFiles.back().get();
     if (file != columnlessFile) {
         columnlessFile = file;
@@ -284,29 +316,64 @@ void TfrmKelpora::ReportPropertiesWithoutColumn(const std::string& oa, const TSt
     }
     // A file of ever new element names would otherwise grow the list and the log without end.
     constexpr std::size_t kMostReports = 1000;
+    std::string key = oa + '\n' + property;
+    if (columnlessReported.count(key) > 0)
+        return true;
+    std::string said;
+    if (columnlessReported.size() < kMostReports) {
+        columnlessReported.insert(std::move(key));
+        said = "Die Eigenschaft " + property + " von " + oa + " der Datei " + sFileID + why;
+    } else if (columnlessReported.insert(std::string()).second) {
+        said = "Weitere nicht gespeicherte Eigenschaften werden in der Datei " + sFileID +
+               " nicht mehr einzeln genannt.";
+    } else {
+        return false;
+    }
+    AddLogLine(said);
+    WriteLog(1, said);
+    return true;
+}
+
+bool TfrmKelpora::PropertyNotStoredSaid(const std::string& oa, const std::string& property) const {
+    const TPortionFile* const file = obFiles.empty() ? nullptr : obFiles.back().get();
+    return file == columnlessFile && (columnlessReported.count(oa + '\n' + property) > 0 ||
+                                      columnlessReported.count(std::string()) > 0);
+}
+
+void TfrmKelpora::ReportUnstoredProperties(const std::string& oa, const TAXObject& r,
+                                           const TAttributList* columns) {
+    if (r.zeigtAufExternes &&
+        !SayPropertyNotStored(oa, "zeigtAufExternes",
+                              " wird nicht gespeichert: Verweise auf Fachdaten übernimmt der Import nicht."))
+        return;
+    if (!columns)
+        return;
+    const std::vector<TAttributList::TColumn>& entries = columns->InsertColumns().entries;
+    const TStringList& attribute = r.attribute;
     for (int i = 0; i < attribute.Count(); ++i) {
         // A line without a value (a data type's container, a repeat) loses nothing.
         if (!attribute.HasValue(i))
             continue;
         const std::string name = attribute.Names(i);
-        if (columns.IndexOfName(name) >= 0)
+        const int column = columns->IndexOfName(name);
+        if (column < 0) {
+            if (!SayPropertyNotStored(oa, name,
+                                      " hat keine Spalte in der Tabelle parse und wird nicht gespeichert."))
+                return;
             continue;
-        std::string key = oa + '\n' + name;
-        if (columnlessReported.count(key) > 0)
-            continue;
-        std::string text;
-        if (columnlessReported.size() < kMostReports) {
-            columnlessReported.insert(std::move(key));
-            text = "Die Eigenschaft " + name + " von " + oa + " der Datei " + sFileID +
-                   " hat keine Spalte in der Tabelle parse und wird nicht gespeichert.";
-        } else if (columnlessReported.insert(std::string()).second) {
-            text = "Weitere Eigenschaften ohne Spalte in der Tabelle parse werden in der Datei " + sFileID +
-                   " nicht mehr einzeln genannt; auch sie werden nicht gespeichert.";
-        } else {
-            return;
         }
-        AddLogLine(text);
-        WriteLog(1, text);
+        // Of quality data only the process steps are stored: a source description they hold is not.
+        const TAttributList::TColumn& c = entries[static_cast<std::size_t>(column)];
+        if (c.typeCode != "6")
+            continue;
+        const std::string source = c.attrart + "/LI_Source/description";
+        if (PropertyNotStoredSaid(oa, source) ||
+            !HoldsSourceDescription(c.column, attribute.ValueFromIndex(i)))
+            continue;
+        if (!SayPropertyNotStored(oa, source,
+                                  " wird nicht gespeichert: von den Qualitätsangaben werden nur die "
+                                  "Prozessschritte gespeichert."))
+            return;
     }
 }
 
@@ -467,8 +534,7 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
             table = LowerCaseAscii(oa);
             columns = GetAttributList(oa, "");
         }
-        if (columns)
-            ReportPropertiesWithoutColumn(oa, r.attribute, *columns);
+        ReportUnstoredProperties(oa, r, columns);
         static const TAttributList::TInsertColumns kNoColumns;
         const TAttributList::TInsertColumns& insertColumns = columns ? columns->InsertColumns() : kNoColumns;
         const std::vector<TAttributList::TColumn>& entries = insertColumns.entries;

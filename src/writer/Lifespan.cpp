@@ -11,10 +11,12 @@
 
 namespace {
 
+// A delete ends the versions at the moment of the import, on the clock of the begins it is compared with:
+// those are stored in UTC, whatever the zone of the machine that imports.
 std::string EndText(const TAXObject& r) {
     return DateTimeToDbText(r.wfsType == twfsReplace  ? r.dtBegin
                             : r.wfsType == twfsUpdate ? r.dtEnde
-                                                      : Now());
+                                                      : NowUtc());
 }
 
 void BindText(TZQuery& q, const std::string& name, const std::string& value) {
@@ -52,22 +54,36 @@ std::string ClosingTable(const TfrmKelpora& form, const std::string& oa) {
 // its end, and a new version that is already stored (the same update imported again) stays current. The
 // integrated table goes by its schema-qualified name in a statement of its own text, so that its plan is
 // kept; the staged versions are ended by the database function, which refuses any table that is no
-// object table of the staging schema, and counts what both ended.
+// object table of the staging schema, and counts what both ended. A group table holds the objects of
+// several types: there only versions of the type the operation names close, and the function refuses the
+// closing when the object is stored as another type of the group (passed for the integrated table).
 void SetUpCloseVersions(TZQuery& q, const TClosing& c, const TClosingPlan& plan) {
+    const std::string ofType = plan.matchesType ? " AND lower(oa) = lower(:oa)" : "";
+    const std::string typeArguments = !plan.matchesType ? ""
+                                      : plan.integrated.empty()
+                                          ? ", :oa, NULL"
+                                          : ", :oa, (SELECT min(oa) FROM " + plan.integrated +
+                                                " WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore +
+                                                " AND lower(oa) <> lower(:oa))";
     q.SQL().Clear();
     if (plan.integrated.empty()) {
         q.SQL().Add(
             "SELECT kelpora_close_versions(CAST(:staging AS regclass), :gml_id, CAST(:ende AS timestamp), "
-            "0)");
+            "0" +
+            typeArguments + ")");
     } else {
         q.SQL().Add("WITH ended AS (UPDATE " + plan.integrated +
                     " SET ende=CAST(:ende AS timestamp) WHERE gml_id=:gml_id AND " + kOpenAndBegunBefore +
+                    ofType +
                     " RETURNING 1) SELECT kelpora_close_versions(CAST(:staging AS regclass), :gml_id, "
-                    "CAST(:ende AS timestamp), (SELECT count(*) FROM ended))");
+                    "CAST(:ende AS timestamp), (SELECT count(*) FROM ended)" +
+                    typeArguments + ")");
     }
     BindTable(q, "staging", plan.staging);
     BindText(q, "gml_id", c.id);
     BindText(q, "ende", c.endText);
+    if (plan.matchesType)
+        BindText(q, "oa", c.oa);
 }
 
 // A relation addresses an object, not a version: a replace closes only the relations of the versions it
@@ -156,6 +172,7 @@ TClosingPlan TfrmKelpora::PlanClosing(const TClosing& c) {
         throw EDatabaseError("Keine Objekttabelle: " + table);
     if (standing.publicObjectTable)
         plan.integrated = "public.\"" + table + "\"";
+    plan.matchesType = oNachFolien;
     const bool ownStaged = stagedObjects.MayHold(c.id);
     if (staged && ownStaged) {
         if (!standing.stagingIndexed) {

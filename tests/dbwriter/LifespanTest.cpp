@@ -1,3 +1,4 @@
+#include "TimeZone.h"
 #include "WriterFixture.h"
 #include "model/DateTime.h"
 
@@ -43,15 +44,31 @@ TEST_F(Lifespan, ReplaceClosesOnlyTheOpenVersionAndTheObjectsOwnRelations) {
     EXPECT_TRUE(NewLogLines().empty());
 }
 
-TEST_F(Lifespan, DeleteEndsNowAndRelationsOffLeaveRelationsAlone) {
+// A delete ends the versions at the moment of the import in UTC, the clock of the stored begins, whatever
+// the zone of the machine: a version begun a minute ago ends (west of UTC the local clock lies before its
+// begin), and no later than now (east of UTC it lies hours ahead).
+TEST_F(Lifespan, DeleteEndsNowInUtcAndRelationsOffLeaveRelationsAlone) {
     form->oReferenzen = false;
-    auto r = Record("AX_Gebaeude", "DEBWL0010000002b", twfsDelete);
-    const std::string before = DateTimeToDbText(Now());
-    EXPECT_TRUE(form->DeleteFromDB(r.get()));
-    const std::string after = DateTimeToDbText(Now());
-    const std::string ende = db.Scalar("SELECT ende::text FROM ax_gebaeude WHERE gml_id='DEBWL0010000002b'");
-    EXPECT_TRUE(ende >= before && ende <= after) << ende;
+    const std::string utcNow = "date_trunc('second', now() AT TIME ZONE 'UTC')";
+    int n = 0;
+    for (const TZoneCase& c : kZonesAroundUtc) {
+        SCOPED_TRACE(c.zone);
+        const TTimeZoneForTest zone(c.zone);
+        const std::string id = "DEBWL00100000" + std::to_string(30 + ++n) + "c";
+        db.Exec("INSERT INTO ax_gebaeude (gml_id, beginn, ende) VALUES ('" + id + "', " + utcNow +
+                " - interval '1 minute', NULL)");
+        const std::string before = db.Scalar("SELECT " + utcNow);
+        auto r = Record("AX_Gebaeude", id, twfsDelete);
+        EXPECT_TRUE(form->DeleteFromDB(r.get()));
+        const std::string after = db.Scalar("SELECT " + utcNow);
+        EXPECT_EQ(db.Scalar("SELECT concat_ws('|', (ende >= '" + before + "')::text, (ende <= '" + after +
+                            "')::text) FROM ax_gebaeude WHERE gml_id='" + id + "'"),
+                  "true|true")
+            << db.Scalar("SELECT coalesce(ende::text, 'open') FROM ax_gebaeude WHERE gml_id='" + id + "'")
+            << " not within " << before << " .. " << after;
+    }
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM id_refs WHERE ende IS NOT NULL"), "0");
+    EXPECT_TRUE(NewLogLines().empty());
 }
 
 TEST_F(Lifespan, FailuresOfEitherStepAreReportedPerObject) {

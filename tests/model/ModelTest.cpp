@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "TimeZone.h"
 #include "model/DateTime.h"
 #include "model/NASDEF.h"
 #include "model/StringList.h"
@@ -161,6 +162,27 @@ TEST(DateTime, DatabaseText) {
     DecodeDateTime(Now(), y, mo, d, h, mi, s, ms);
     EXPECT_EQ(ms, 0);
     EXPECT_EQ(DateTimeToDbText(Now()).find('.'), std::string::npos);
+}
+
+// The clock of the stored lifespans is UTC whatever the zone of the machine; the local clock (of the log
+// times) follows the zone.
+TEST(DateTime, UtcClockIgnoresTheZoneTheLocalOneFollowsIt) {
+    for (const TZoneCase& c : kZonesAroundUtc) {
+        SCOPED_TRACE(c.zone);
+        const TTimeZoneForTest zone(c.zone);
+        const std::time_t before = std::time(nullptr);
+        const TDateTime utc = NowUtc();
+        const TDateTime local = Now();
+        const std::time_t after = std::time(nullptr);
+        // Seconds since 1970 of the UTC clock's value (25569 days after 1899-12-30).
+        const double seconds = (utc - 25569.0) * 86400.0;
+        EXPECT_GE(seconds, static_cast<double>(before) - 0.5);
+        EXPECT_LE(seconds, static_cast<double>(after) + 0.5);
+        int y, mo, d, h, mi, s, ms;
+        DecodeDateTime(utc, y, mo, d, h, mi, s, ms);
+        EXPECT_EQ(ms, 0);
+        EXPECT_NEAR((local - utc) * 24.0, c.hoursEastOfUtc, 2.0 / 3600.0);
+    }
 }
 
 TEST(StringList, NameValueLines) {

@@ -6,6 +6,7 @@
 
 #include "ParserFixture.h"
 #include "RunOnTestDatabase.h"
+#include "TimeZone.h"
 #include "platform/db/ZDatabase.h"
 
 namespace {
@@ -120,7 +121,7 @@ TEST_F(LoadDocTest, ExtractThenUpdate) {
     EXPECT_TRUE(form->obTables->Empty());
     EXPECT_EQ(form->obParseTable, nullptr);
 
-    const std::string before = db.Scalar("SELECT date_trunc('second', localtimestamp)");
+    const std::string before = db.Scalar("SELECT date_trunc('second', now() AT TIME ZONE 'UTC')");
     form->LoadDoc(TestDataDir() + "/nba_bonn.xml");
     EXPECT_TRUE(dialogs.messages.empty());
     // The replaced building: old version closed at the new version's begin, new version current.
@@ -129,8 +130,9 @@ TEST_F(LoadDocTest, ExtractThenUpdate) {
               (std::vector<std::string>{"2024-10-15 07:55:13 2024-10-16 08:00:00 2500",
                                         "2024-10-16 08:00:00 1899-12-30 00:00:00 2000"}));
     // The deleted tower is closed now.
-    EXPECT_EQ(db.Scalar("SELECT ende >= '" + before + "' AND ende <= localtimestamp FROM public.ax_turm"),
-              "t");
+    EXPECT_EQ(
+        db.Scalar("SELECT ende >= '" + before + "' AND ende <= now() AT TIME ZONE 'UTC' FROM public.ax_turm"),
+        "t");
     // The inserted building, under its object identifier without the version's time stamp, as the
     // replaces, deletes and references of later updates name it.
     EXPECT_EQ(
@@ -211,7 +213,8 @@ TEST_F(LoadDocTest, GeoInfoDok7FormIsReportedOncePerFile) {
     // A file of GeoInfoDok 6 says nothing of the kind.
     form->LoadDoc(TestDataDir() + "/bestand_bonn.xml");
     EXPECT_EQ(form->iFilesNotRead, 2);
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE meldetyp = 1"), "0");
+    EXPECT_EQ(db.Scalar(std::string("SELECT count(*) FROM logs WHERE meldetyp = 1 AND ") + kNoDesignNote),
+              "0");
 }
 
 // A file whose integration fails is not applied at all: its failure is said once, nothing of it stays
@@ -231,7 +234,8 @@ TEST_F(LoadDocTest, FailedIntegrationIsReportedAndNothingOfTheFileStays) {
     const std::string notApplied =
         "Die Datei " + path + " wurde nicht übernommen: nichts von ihr ist in der Datenbank.";
     EXPECT_TRUE(log.back().ends_with(": " + notApplied)) << log.back();
-    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs ORDER BY zeitpunkt, meldetyp"),
+    EXPECT_EQ(Column(db, std::string("SELECT beschreibung FROM logs WHERE ") + kNoDesignNote +
+                             " ORDER BY zeitpunkt, meldetyp"),
               (std::vector<std::string>{"Temporäre Daten integrieren ...",
                                         "Fehler beim Integrieren der temporären Daten.  - " +
                                             log[log.size() - 2].substr(1),
@@ -465,23 +469,24 @@ TEST_F(LoadDocTest, EveryFeatureOfAnInsertAndEveryIdOfADeleteAndAnUpdateTakeEffe
         "</wfs:Transaction></geaenderteObjekte></AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
 
     form->LoadDoc(file("extract.xml", extract));
-    const std::string before = db.Scalar("SELECT date_trunc('second', localtimestamp)");
+    const std::string before = db.Scalar("SELECT date_trunc('second', now() AT TIME ZONE 'UTC')");
     form->LoadDoc(file("update.xml", update));
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"), std::vector<std::string>{});
-    EXPECT_EQ(Column(db, "SELECT gml_id || ' ' || beginn || ' ' || CASE WHEN ende = '1899-12-30' THEN 'open' "
-                         "WHEN ende >= '" +
-                             before +
-                             "' AND ende <= localtimestamp THEN 'now' ELSE ende::text END || ' ' || "
-                             "gebaeudefunktion FROM public.ax_gebaeude ORDER BY 1"),
-              (std::vector<std::string>{
-                  "DEMULT0000000001 2024-01-10 08:00:00 now 1001",
-                  "DEMULT0000000002 2024-01-10 08:00:00 now 1002",
-                  "DEMULT0000000003 2024-01-10 08:00:00 2024-03-02 10:00:00 1003",
-                  "DEMULT0000000004 2024-01-10 08:00:00 open 1004",
-                  "DEMULT0000000005 2024-03-01 09:00:00 open 1005",
-                  "DEMULT0000000006 2024-03-01 09:00:00 2024-03-02 10:00:00 1006",
-              }));
+    EXPECT_EQ(
+        Column(db, "SELECT gml_id || ' ' || beginn || ' ' || CASE WHEN ende = '1899-12-30' THEN 'open' "
+                   "WHEN ende >= '" +
+                       before +
+                       "' AND ende <= now() AT TIME ZONE 'UTC' THEN 'now' ELSE ende::text END || ' ' || "
+                       "gebaeudefunktion FROM public.ax_gebaeude ORDER BY 1"),
+        (std::vector<std::string>{
+            "DEMULT0000000001 2024-01-10 08:00:00 now 1001",
+            "DEMULT0000000002 2024-01-10 08:00:00 now 1002",
+            "DEMULT0000000003 2024-01-10 08:00:00 2024-03-02 10:00:00 1003",
+            "DEMULT0000000004 2024-01-10 08:00:00 open 1004",
+            "DEMULT0000000005 2024-03-01 09:00:00 open 1005",
+            "DEMULT0000000006 2024-03-01 09:00:00 2024-03-02 10:00:00 1006",
+        }));
 }
 
 // The server ends the session in the middle of an update, after the replace closed the old version and
@@ -495,9 +500,10 @@ TEST_F(LoadDocTest, UpdateBrokenByALostConnectionIsMendedByImportingItAgain) {
     // between the two databases, its being there does not.
     const auto state = [](TTestDatabase& database) {
         std::vector<std::string> rows = Column(
-            database, "SELECT tablename || ' ' || gml_id || ' ' || beginn || ' ' || CASE WHEN ende >= "
-                      "localtimestamp - interval '1 day' THEN 'at the import' ELSE ende::text END FROM "
-                      "public.ax_objects ORDER BY 1");
+            database,
+            "SELECT tablename || ' ' || gml_id || ' ' || beginn || ' ' || CASE WHEN ende >= "
+            "now() AT TIME ZONE 'UTC' - interval '1 day' THEN 'at the import' ELSE ende::text END FROM "
+            "public.ax_objects ORDER BY 1");
         for (const std::string& r :
              Column(database, "SELECT gml_id || '>' || id_ref || ' ' || typ || ' ' || beginn FROM "
                               "public.id_refs WHERE ende IS NULL ORDER BY 1"))
@@ -1021,4 +1027,263 @@ TEST_F(LoadDocTest, ATableMadeBeforeTheCatalogueGrewTakesItsNewColumnsOnceMadeAg
                      "coalesce(ausfuehrendestelle_stelle, 'NULL') FROM public.ax_sonstigesrecht ORDER BY 1"),
               (std::vector<std::string>{"DERP12AL0000Alt1 NULL NULL", "DERP12AL0000Neu1 07 7310"}));
     EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"), std::vector<std::string>{});
+
+// Update files built from small pieces: an extract of features, and transactions of operations.
+namespace operations {
+
+std::string ExtractOf(const std::vector<std::string>& features) {
+    std::string text = std::string(history::kEnvelopeStart) + "<enthaelt><wfs:FeatureCollection>";
+    for (const std::string& f : features)
+        text += "<gml:featureMember>" + f + "</gml:featureMember>";
+    return text + "</wfs:FeatureCollection></enthaelt></AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+}
+
+std::string Transaction(const std::string& operations) {
+    return std::string(history::kEnvelopeStart) + "<geaenderteObjekte><wfs:Transaction>" + operations +
+           "</wfs:Transaction></geaenderteObjekte></AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+}
+
+std::string Filter(const std::string& fid) {
+    return "<ogc:Filter><ogc:FeatureId fid=\"" + fid + "\"/></ogc:Filter>";
+}
+
+std::string Delete(const std::string& type, const std::string& fid) {
+    return "<wfs:Delete typeName=\"" + type + "\">" + Filter(fid) + "</wfs:Delete>";
+}
+
+std::string Update(const std::string& type, const std::string& fid, const std::string& end) {
+    return "<wfs:Update typeName=\"" + type +
+           "\"><wfs:Property><wfs:Name>lebenszeitintervall/AA_Lebenszeitintervall/endet</wfs:Name>"
+           "<wfs:Value>" +
+           end + "</wfs:Value></wfs:Property>" + Filter(fid) + "</wfs:Update>";
+}
+
+std::string Replace(const std::string& feature, const std::string& fid) {
+    return "<wfsext:Replace vendorId=\"AdV\" safeToIgnore=\"false\">" + feature + Filter(fid) +
+           "</wfsext:Replace>";
+}
+
+const char* const kParcel = "DEGRUP0000PARC01";
+
+// The parcel with its own relation, and a building whose relation points to it.
+std::string Parcel(const std::string& id, const std::string& begin) {
+    return history::Feature(
+        "AX_Flurstueck", id, begin,
+        "<flurnummer>25</flurnummer><istGebucht xlink:href=\"urn:adv:oid:DEGRUP0000BUCH01\"/>");
+}
+std::string BuildingOnParcel(const std::string& id = "DEGRUP0000BLDG01",
+                             const std::string& begin = "2024-01-10T08:00:00Z") {
+    return history::Feature("AX_Gebaeude", id, begin,
+                            "<gebaeudefunktion>2000</gebaeudefunktion><zeigtAuf xlink:href=\"urn:adv:oid:" +
+                                std::string(kParcel) + "\"/>");
+}
+
+} // namespace operations
+
+// With tables per object-type group a group table holds the objects of several types: a Delete, an Update
+// or a Replace naming the type of another object of the group closes nothing of it (not its relations
+// either) and says so, as the table of a type that holds no such object would; naming the object's own
+// type, in any case, closes it. The same when the file itself brought the object. Both write paths.
+TEST_F(LoadDocTest, GroupTablesCloseOnlyVersionsOfTheNamedType) {
+    using namespace operations;
+    const std::string fid = std::string(kParcel) + "20240110T080000Z";
+    const std::string other = "AX_BesondereFlurstuecksgrenze";
+    const std::string refused = "Fehler beim Löschen des Objektes " + other + ": " + kParcel +
+                                " - Das Objekt ist vom Typ AX_Flurstueck: nichts beendet";
+    struct Case {
+        const char* what;
+        std::string operations;
+        bool closed;
+        std::string said; // the error row, empty for none
+    };
+    const std::vector<Case> cases = {
+        {"a delete of another type", Delete(other, fid), false, refused},
+        {"an update of another type", Update("adv:" + other, fid, "2024-05-06T07:08:09Z"), false, refused},
+        {"a replace by another type",
+         Replace(history::Feature(other, kParcel, "2024-05-06T07:08:09Z", ""), fid), false, refused},
+        {"a delete of the type the file inserted before, named as another type",
+         "<wfs:Insert>" + Parcel("DEGRUP0000PARC02", "2024-03-01T09:00:00Z") + "</wfs:Insert>" +
+             Delete(other, "DEGRUP0000PARC02") + Delete(other, fid),
+         false,
+         "Fehler beim Löschen des Objektes " + other +
+             ": DEGRUP0000PARC02 - Das Objekt ist vom Typ AX_Flurstueck: nichts beendet\n" + refused},
+        {"a delete of its own type", Delete("adv:AX_Flurstueck", fid), true, ""},
+        {"an update of its own type in other letters", Update("ax_flurstueck", fid, "2024-05-06T07:08:09Z"),
+         true, ""},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string extract = history::WriteFile(
+        dir, "extract.xml", ExtractOf({Parcel(kParcel, "2024-01-10T08:00:00Z"), BuildingOnParcel()}));
+    int n = 0;
+    for (const Case& c : cases) {
+        for (const bool oneStatementAtATime : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (oneStatementAtATime ? ", one statement at a time" : ""));
+            TTestDatabase database;
+            TfrmKelpora window;
+            window.oNachFolien = true;
+            PrepareRun(window, database);
+            window.oOneStatementAtATime = oneStatementAtATime;
+            window.LoadDoc(extract);
+            ASSERT_EQ(database.Scalar("SELECT count(*) FROM public.og_11"), "1");
+            window.LoadDoc(
+                history::WriteFile(dir, "update" + std::to_string(++n) + ".xml", Transaction(c.operations)));
+            const std::string parcel = database.Scalar(
+                "SELECT string_agg(oa || ' ' || (ende = '1899-12-30')::text, ',' ORDER BY beginn) FROM "
+                "public.og_11 WHERE gml_id = '" +
+                std::string(kParcel) + "'");
+            const std::string relations = database.Scalar(
+                "SELECT string_agg(gml_id || '>' || id_ref || ' ' || (ende IS NULL)::text, ',' ORDER BY "
+                "gml_id) FROM public.id_refs WHERE '" +
+                std::string(kParcel) + "' IN (gml_id, id_ref) AND beginn = '2024-01-10 08:00:00'");
+            if (c.closed) {
+                EXPECT_EQ(parcel, "AX_Flurstueck false");
+                EXPECT_EQ(relations, "DEGRUP0000BLDG01>DEGRUP0000PARC01 false,"
+                                     "DEGRUP0000PARC01>DEGRUP0000BUCH01 false");
+            } else {
+                EXPECT_EQ(parcel.substr(0, parcel.find(',')), "AX_Flurstueck true") << "the parcel ended";
+                EXPECT_EQ(relations, "DEGRUP0000BLDG01>DEGRUP0000PARC01 true,"
+                                     "DEGRUP0000PARC01>DEGRUP0000BUCH01 true");
+            }
+            EXPECT_EQ(database.Scalar("SELECT count(*) FROM public.og_11 WHERE gml_id = 'DEGRUP0000PARC02' "
+                                      "AND ende = '1899-12-30'"),
+                      c.what == cases[3].what ? "1" : "0");
+            const std::vector<std::string> rows =
+                Column(database, std::string("SELECT beschreibung FROM logs WHERE meldetyp = 1 AND ") +
+                                     kNoDesignNote + " ORDER BY ctid");
+            std::string said;
+            for (const std::string& row : rows)
+                said += (said.empty() ? "" : "\n") + row;
+            EXPECT_EQ(said, c.said);
+            window.cmd.reset();
+            window.conn.reset();
+        }
+    }
+}
+
+// A delete ends the object at the moment of the import in UTC, the clock of the begins the files carry,
+// whatever the zone of the machine that imports; the times of the log stay those of the machine. Both
+// write paths.
+TEST_F(LoadDocTest, ADeleteEndsAtTheMomentOfTheImportInUtcInAnyZone) {
+    using namespace operations;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string utcNow = "date_trunc('second', now() AT TIME ZONE 'UTC')";
+    int n = 0;
+    for (const TZoneCase& zoneCase : kZonesAroundUtc) {
+        for (const bool oneStatementAtATime : {false, true}) {
+            SCOPED_TRACE(std::string(zoneCase.zone) +
+                         (oneStatementAtATime ? ", one statement at a time" : ""));
+            const TTimeZoneForTest zone(zoneCase.zone);
+            ++n;
+            db.Exec("DELETE FROM logs");
+            // Begun a minute ago.
+            const std::string begin = db.Scalar("SELECT to_char(" + utcNow +
+                                                " - interval '1 minute', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')");
+            const std::string id = "DEZONE00000000" + std::to_string(10 + n);
+            form->oOneStatementAtATime = oneStatementAtATime;
+            form->LoadDoc(history::WriteFile(dir, "extract" + std::to_string(n) + ".xml",
+                                             ExtractOf({BuildingOnParcel(id, begin)})));
+            const std::string before = db.Scalar("SELECT " + utcNow);
+            form->LoadDoc(history::WriteFile(dir, "delete" + std::to_string(n) + ".xml",
+                                             Transaction(Delete("AX_Gebaeude", id))));
+            const std::string after = db.Scalar("SELECT " + utcNow);
+            EXPECT_EQ(db.Scalar("SELECT concat_ws(' ', (ende >= '" + before + "')::text, (ende <= '" + after +
+                                "')::text) FROM public.ax_gebaeude WHERE gml_id = '" + id + "'"),
+                      "true true")
+                << db.Scalar("SELECT ende FROM public.ax_gebaeude WHERE gml_id = '" + id + "'") << " not in "
+                << before << " .. " << after;
+            EXPECT_EQ(
+                db.Scalar("SELECT count(*) FROM public.id_refs WHERE gml_id = '" + id + "' AND ende IS NULL"),
+                "0");
+            // The run log's own times are those of the machine's clock.
+            const std::string logged =
+                db.Scalar("SELECT max(zeitpunkt) FROM logs WHERE beschreibung LIKE 'Temporäre Daten%'");
+            EXPECT_LE(logged, DateTimeToDbText(Now()));
+            EXPECT_GE(logged, DateTimeToDbText(Now() - 1.0 / 24 / 60));
+            EXPECT_EQ(Column(db, std::string("SELECT beschreibung FROM logs WHERE meldetyp = 1 AND ") +
+                                     kNoDesignNote),
+                      std::vector<std::string>{});
+        }
+    }
+}
+
+// What a feature holds and the import keeps by design (its links to specialist data, the source
+// description of its quality data) is said once per file, object type and property, in the log window and
+// as an error row, as a property without a column is; an empty link or a source without a description
+// loses nothing and says nothing.
+TEST_F(LoadDocTest, LinksToSpecialistDataAndSourceDescriptionsAreSaidOncePerFileTypeAndProperty) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto lineage = [](const std::string& source) {
+        return "<qualitaetsangaben><AX_DQPunktort><herkunft><gmd:LI_Lineage "
+               "xmlns:gmd=\"http://www.isotc211.org/2005/gmd\"><gmd:processStep><gmd:LI_ProcessStep>"
+               "<gmd:description><AX_LI_ProcessStep_Punktort_Description>Erhebung"
+               "</AX_LI_ProcessStep_Punktort_Description></gmd:description></gmd:LI_ProcessStep>"
+               "</gmd:processStep><gmd:source><gmd:LI_Source><gmd:description>" +
+               source +
+               "</gmd:description></gmd:LI_Source></gmd:source></gmd:LI_Lineage></herkunft></AX_DQPunktort>"
+               "</qualitaetsangaben>";
+    };
+    const std::string link = "<zeigtAufExternes><AA_Fachdatenverbindung><art>urn:adv:fdv:0901</art>"
+                             "<fachdatenobjekt><AA_Fachdatenobjekt><name>4711</name></AA_Fachdatenobjekt>"
+                             "</fachdatenobjekt></AA_Fachdatenverbindung></zeigtAufExternes>";
+    const std::string point = "<position><gml:Point srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:pos>"
+                              "369818.203 5614520.625</gml:pos></gml:Point></position>";
+    const auto feature = [](const std::string& type, const std::string& id, const std::string& body) {
+        return history::Feature(type, id, "2024-10-15T07:55:13Z", body);
+    };
+    const auto file = [&](const std::string& name, const std::string& prefix) {
+        return history::WriteFile(
+            dir, name + ".xml",
+            operations::ExtractOf(
+                {feature("AX_PunktortAU", prefix + "PUNKT001",
+                         link + point +
+                             lineage("<AX_Datenerhebung_Punktort>"
+                                     "9998</AX_Datenerhebung_"
+                                     "Punktort>")),
+                 feature("AX_PunktortAU", prefix + "PUNKT002",
+                         "<zeigtAufExternes xlink:href=\"urn:adv:fdv:4712\"/>" + point +
+                             lineage("<gco:CharacterString xmlns:gco=\"http://www.isotc211.org/2005/gco\">"
+                                     "Digitalisierung</gco:CharacterString>")),
+                 feature("AX_Flurstueck", prefix + "FLURS001", link + "<flurnummer>3</flurnummer>"),
+                 // nothing of these is lost
+                 feature("AX_PunktortTA", prefix + "PUNKT003",
+                         "<zeigtAufExternes> </zeigtAufExternes>" + point + lineage(" ")),
+                 feature("AX_Gebaeude", prefix + "GEBAE001", "<gebaeudefunktion>2000</gebaeudefunktion>")}));
+    };
+    const auto said = [](const std::string& property, const std::string& type, const std::string& name) {
+        return "Die Eigenschaft " + property + " von " + type + " der Datei " + name +
+               " wird nicht gespeichert: " +
+               (property == "zeigtAufExternes"
+                    ? "Verweise auf Fachdaten übernimmt der Import nicht."
+                    : "von den Qualitätsangaben werden nur die Prozessschritte gespeichert.");
+    };
+    std::vector<std::string> expected;
+    for (const std::string name : {"erste", "zweite"}) {
+        const std::size_t logStart = form->LogLines().size();
+        form->LoadDoc(file(name, name == "erste" ? "DEZEIG01" : "DEZEIG02"));
+        const std::vector<std::string> here = {
+            said("zeigtAufExternes", "AX_PunktortAU", name),
+            said("qualitaetsangaben_herkunft/LI_Source/description", "AX_PunktortAU", name),
+            said("zeigtAufExternes", "AX_Flurstueck", name)};
+        expected.insert(expected.end(), here.begin(), here.end());
+        const std::vector<std::string> log = form->LogLines();
+        std::vector<std::string> notes;
+        for (std::size_t i = logStart; i < log.size(); ++i)
+            if (log[i].find("Die Eigenschaft") != std::string::npos ||
+                log[i].find("Fehler") != std::string::npos)
+                notes.push_back(log[i]);
+        EXPECT_EQ(notes, here) << name;
+        EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1 ORDER BY ctid"), expected);
+    }
+    // Still not stored: the links have no column, the points keep their process step alone.
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), "10");
+    EXPECT_EQ(
+        db.Scalar("SELECT string_agg(description, ',') FROM ax_li_processstep_punktort WHERE gml_id LIKE "
+                  "'DEZEIG01PUNKT00%'"),
+        "Erhebung,Erhebung,Erhebung");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM information_schema.columns WHERE table_schema = 'public' AND "
+                        "column_name LIKE '%zeigtaufexternes%'"),
+              "0");
 }

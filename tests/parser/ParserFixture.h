@@ -40,7 +40,7 @@ inline std::string Member(const std::string& feature) {
 
 // A record as text: kind, object type and identifier, then one line per attribute line ("A "),
 // relation target ("R type target"), model type ("M "), set lifespan date ("B "/"E "), the fragment
-// ("P ") and why the writer is to refuse it ("X ").
+// ("P "), why the writer is to refuse it ("X ") and that its links to specialist data held a value ("Z").
 inline std::string Dump(const TAXObject& r) {
     static const char* kinds[] = {"Insert", "Replace", "Delete", "Update"};
     std::string out =
@@ -60,6 +60,8 @@ inline std::string Dump(const TAXObject& r) {
         out += "P " + r.position + "\n";
     if (!r.refusal.empty())
         out += "X " + r.refusal + "\n";
+    if (r.zeigtAufExternes)
+        out += "Z zeigtAufExternes\n";
     return out;
 }
 

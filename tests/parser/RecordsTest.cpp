@@ -84,6 +84,21 @@ std::vector<TRecordCase> RecordCases() {
                 "</qualitaet><P>1</P></F>"),
          {"Insert F I\nA qualitaet=<gmd:LI_Lineage><gmd:processStep a=\"1&amp;2\"><gco:CharacterString>"
           "A &lt; B</gco:CharacterString></gmd:processStep></gmd:LI_Lineage>\nA P=1\n"}},
+        {"links to specialist data are no property: that one held a value, by text or by reference, is noted "
+         "alone; an empty one is not",
+         Member(
+             "<F gml:id=\"I\"><zeigtAufExternes><AA_Fachdatenverbindung><art>urn:adv:fdv:0901</art>"
+             "<fachdatenobjekt><AA_Fachdatenobjekt><name>4711</name></AA_Fachdatenobjekt></fachdatenobjekt>"
+             "</AA_Fachdatenverbindung></zeigtAufExternes><P>1</P></F>") +
+             Member("<F gml:id=\"J\"><zeigtAufExternes xlink:href=\"urn:adv:fdv:4712\"/></F>") +
+             Member(
+                 "<F gml:id=\"K\"><zeigtAufExternes><AA_Fachdatenverbindung><fachdatenobjekt "
+                 "xlink:href=\"urn:adv:oid:DEBBAL0000000009\"/></AA_Fachdatenverbindung></zeigtAufExternes>"
+                 "</F>") +
+             Member("<F gml:id=\"L\"><zeigtAufExternes>\n <AA_Fachdatenverbindung/> </zeigtAufExternes>"
+                    "<P>2</P></F>"),
+         {"Insert F I\nA P=1\nZ zeigtAufExternes\n", "Insert F J\nZ zeigtAufExternes\n",
+          "Insert F K\nZ zeigtAufExternes\n", "Insert F L\nA P=2\n"}},
         {"the pieces of one text are joined before they are used",
          Member("<F gml:id=\"I\"><P>A &amp; B</P><Q>&#228;&#xFC;ber</Q><P>C</P>"
                 "<lebenszeitintervall><beginnt>2010-&#48;2-12T10:07:36Z</beginnt></lebenszeitintervall></F>"),

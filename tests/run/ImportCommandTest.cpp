@@ -599,7 +599,7 @@ TEST_F(ImportCommand, ServerWarningsOfIntegrationAndPostProcessingAreSaid) {
     EXPECT_EQ(seen, said);
     for (const std::string& line : lines)
         EXPECT_EQ(line.find("Notiz"), std::string::npos) << line;
-    const auto rows = LogRows(w->iLfdNrUmsetzung);
+    const auto rows = WithoutDesignNotes(LogRows(w->iLfdNrUmsetzung));
     std::vector<std::string> errorRows;
     for (const std::string& row : rows)
         if (row.starts_with("1|"))

@@ -67,8 +67,11 @@ std::vector<std::string> RunFixture::Lines() const {
 
 std::vector<std::string> RunFixture::LogRows(int run) {
     std::vector<std::string> out;
+    // In the order written: a row that fits the free space of an earlier page goes there, so the place of a
+    // row alone does not tell; the transaction (or savepoint) that wrote it does, as every row of the
+    // importer's own is written after the statement before it.
     for (const auto& row : db->Query("SELECT meldetyp, beschreibung FROM logs WHERE lfd_nr_umsetz=" +
-                                     std::to_string(run) + " ORDER BY ctid"))
+                                     std::to_string(run) + " ORDER BY xmin::text::bigint, ctid"))
         out.push_back(row[0].value_or("<null>") + "|" + row[1].value_or("<null>"));
     return out;
 }

@@ -140,3 +140,16 @@ std::string TTestDatabase::Scalar(const std::string& sql) {
         return "<none>";
     return rows[0][0] ? *rows[0][0] : "<null>";
 }
+
+bool IsDesignNote(const std::string& line) {
+    const std::size_t said = line.find("Die Eigenschaft ");
+    return said != std::string::npos && line.find(" wird nicht gespeichert: ", said) != std::string::npos;
+}
+
+std::vector<std::string> WithoutDesignNotes(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& line : lines)
+        if (!IsDesignNote(line))
+            out.push_back(line);
+    return out;
+}

@@ -42,3 +42,12 @@ std::string TestDataDir();
 // Loads db/install.sql into the test's database once more, as a second install would, from a folder
 // other than db/ (its parts are found relative to the script); the exit status of psql.
 int RunInstallAgain(const TTestDatabase& db);
+
+// The notes that what a feature holds by design of the import is not stored (its links to specialist
+// data, zeigtAufExternes, and the source description of its quality data): the real test files carry
+// both, and tests of other reports leave these notes aside. As a condition on `logs.beschreibung`, and
+// for a line of the log window or a run log row.
+inline const char* const kNoDesignNote =
+    "beschreibung NOT LIKE 'Die Eigenschaft % wird nicht gespeichert: %'";
+bool IsDesignNote(const std::string& line);
+std::vector<std::string> WithoutDesignNotes(const std::vector<std::string>& lines);

@@ -562,7 +562,7 @@ void RunChain(const TMode& mode, const std::vector<TFile>& files) {
     form.StartRunState();
     form.ReadRunLookups();
     form.oOneStatementAtATime = mode.oneStatementAtATime;
-    const std::string importsBegan = db.Scalar("SELECT date_trunc('second', localtimestamp)::text");
+    const std::string importsBegan = db.Scalar("SELECT date_trunc('second', now() AT TIME ZONE 'UTC')::text");
 
     TModel model;
     std::vector<std::vector<TErrorRow>> fileErrors(files.size());

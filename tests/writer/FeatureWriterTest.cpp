@@ -617,8 +617,25 @@ TEST_F(FeatureWriter, PropertyWithoutColumnIsSaidOncePerFileTypeAndProperty) {
     ASSERT_EQ(rows.size(), 1001u);
     EXPECT_EQ(rows[998], text("p0_998", "AX_Prueftyp", "viele"));
     EXPECT_EQ(rows[999], text("p1_0", "AX_Prueftyp", "viele"));
-    EXPECT_EQ(rows[1000], "Weitere Eigenschaften ohne Spalte in der Tabelle parse werden in der Datei viele "
-                          "nicht mehr einzeln genannt; auch sie werden nicht gespeichert.");
+    EXPECT_EQ(rows[1000], "Weitere nicht gespeicherte Eigenschaften werden in der Datei viele nicht mehr "
+                          "einzeln genannt.");
+    // The links to specialist data share the bound: past it nothing more is said of the file, in the next
+    // file they are said once again.
+    for (const char* file : {"viele", "danach"}) {
+        if (form->sFileID != file) {
+            form->obFiles.push_back(std::make_unique<TPortionFile>(file));
+            form->sFileID = file;
+        }
+        for (const char* id : {"L1", "L2"}) {
+            auto linked = Record("AX_Prueftyp", std::string(file) + id);
+            linked->zeigtAufExternes = true;
+            EXPECT_TRUE(form->WriteToDB(linked.get()));
+        }
+    }
+    EXPECT_EQ(ErrorRows().size(), 1002u);
+    EXPECT_EQ(ErrorRows().back(),
+              "Die Eigenschaft zeigtAufExternes von AX_Prueftyp der Datei danach wird nicht "
+              "gespeichert: Verweise auf Fachdaten übernimmt der Import nicht.");
 }
 
 TEST_F(FeatureWriter, DuplicateKeyIsReportedAsPresentObject) {

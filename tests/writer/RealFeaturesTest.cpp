@@ -225,5 +225,9 @@ TEST_F(RealFeatures, PointWithQualityData) {
         "DENW36AL1IC000L6|2024-10-15 07:55:13||2017-07-20T11:20:04Z|Amt für Bodenmanagement und "
         "Geoinformation "
         "Bonn|processor");
-    EXPECT_TRUE(ErrorRows().empty());
+    // How the point was collected (its LI_Source description, 1000) is not among them, and is said.
+    EXPECT_EQ(ErrorRows(), std::vector<std::string>{"Die Eigenschaft qualitaetsangaben_herkunft/LI_Source/"
+                                                    "description von AX_PunktortAU der Datei  wird nicht "
+                                                    "gespeichert: von den Qualitätsangaben werden nur die "
+                                                    "Prozessschritte gespeichert."});
 }
