@@ -212,7 +212,13 @@ public:
     void ReadModellarten();
     void ReadRelationsTypen();
     void ReadCRS();
+    // The run's number, claimed for the run's session (see kRunNumberLockKey), after the table logs was
+    // made when missing and found writable. Throws EDatabaseError when that fails, after saying so in
+    // the log window: a run that can report nothing does not start.
     std::int32_t InitLogTable();
+    // The number this window's session holds, and the session.
+    std::int32_t claimedRunNumber = 0;
+    const void* claimedRunHandle = nullptr;
     // What an import run sets up on its connection before the files are chosen: its number in the run
     // log, empty caches, the object-type groups (group mode) and the invalids table.
     void StartRunState();
