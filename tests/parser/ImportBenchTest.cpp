@@ -1,7 +1,6 @@
 // The import benchmark runs the file loop of an import run: its summary line and its exit status.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,38 +8,14 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "ParserFixture.h"
 #include "TestDatabase.h"
 
 namespace {
-
-// The benchmark program next to this test's folder in the build tree.
-std::string BenchProgram() {
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bench" /
-            "kelpora-import-bench")
-        .string();
-}
-
-// Runs the benchmark; its standard output, and its exit status in `status`. Its standard error (the
-// message boxes) goes to the file `errors`, or with "&1" to the output.
-std::string RunBench(const std::string& args, int& status, const std::string& errors = "/dev/null") {
-    std::string out;
-    FILE* p = popen((BenchProgram() + " " + args + " 2>" + errors).c_str(), "r");
-    if (!p) {
-        status = -1;
-        return out;
-    }
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), p))
-        out += buffer.data();
-    const int raw = pclose(p);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
 
 std::string Quoted(const std::string& s) {
     return "'" + s + "'";
@@ -746,33 +721,6 @@ TEST(ImportBench, ReadOnlyDatabaseEndsTheRunBeforeItStarts) {
 }
 
 namespace {
-
-// The benchmark started in the background: its standard output and standard error, and its exit status.
-class TBenchProcess {
-public:
-    explicit TBenchProcess(const std::string& args)
-        : pipe(popen((BenchProgram() + " " + args + " 2>&1").c_str(), "r")) {}
-    ~TBenchProcess() { Finish(); }
-    TBenchProcess(const TBenchProcess&) = delete;
-    TBenchProcess& operator=(const TBenchProcess&) = delete;
-    // Waits for its end.
-    std::string Finish() {
-        if (pipe) {
-            std::array<char, 4096> buffer{};
-            while (std::fgets(buffer.data(), buffer.size(), pipe))
-                out += buffer.data();
-            const int raw = pclose(pipe);
-            pipe = nullptr;
-            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        }
-        return out;
-    }
-    int status = -1;
-
-private:
-    FILE* pipe;
-    std::string out;
-};
 
 // An extract of two buildings begun at 07:00, or an update replacing both with versions begun at `begin`.
 std::string TwoBuildings(const std::string& begin, bool extract) {

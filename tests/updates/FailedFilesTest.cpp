@@ -199,6 +199,10 @@ std::vector<TCase> Cases() {
         {"the replaced building's row locked by another session past lock_timeout",
          HeldLock("SELECT 1 FROM public.ax_gebaeude WHERE gml_id = 'DENW36AL10000Egu' FOR UPDATE"),
          ReleaseLock, false, false, false, kLockTimeout},
+        // Said in the place of the delete, as its closing's failure, on both paths.
+        {"the deleted tower's row locked by another session past lock_timeout",
+         HeldLock("SELECT 1 FROM public.ax_turm WHERE gml_id = 'DENW36ALVk00002s' FOR UPDATE"), ReleaseLock,
+         false, false, false, "Fehler beim Löschen des Objektes AX_Turm: DENW36ALVk00002s"},
         {"the buildings' table locked by another session past lock_timeout",
          HeldLock("LOCK TABLE public.ax_gebaeude IN ACCESS EXCLUSIVE MODE"), ReleaseLock, false, false, false,
          kLockTimeout},
