@@ -370,6 +370,21 @@ TEST_F(ZDatabaseTest, StatementUnitStandsOrFallsTogether) {
     }
     EXPECT_FALSE(conn.Guarded());
     EXPECT_EQ(rows(), "9");
+
+    // A prepared statement the session lost is prepared again and run; but inside a unit whose statements
+    // its failure rolled back, that would keep the unit's last statement without the ones before it.
+    db.Exec("DELETE FROM t");
+    conn.BeginGuardedTransaction();
+    {
+        TZStatementUnit unit(conn);
+        put(10);
+        simple.SetSQL("DEALLOCATE ALL");
+        simple.ExecSQL();
+        EXPECT_NE(ErrorOf([&] { put(11); }), "<no error>");
+    }
+    put(12);
+    conn.CommitGuardedTransaction();
+    EXPECT_EQ(rows(), "12");
 }
 
 // A transaction begun with a first statement gives that statement's answer in the same round trip; a

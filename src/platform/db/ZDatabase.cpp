@@ -390,7 +390,8 @@ void TZConnection::Recover() {
 }
 
 void TZConnection::BeginStatementUnit() {
-    ++unitDepth;
+    if (unitDepth++ == 0)
+        unitStatements = 0;
 }
 
 void TZConnection::EndStatementUnit(bool keep) {
@@ -472,6 +473,8 @@ std::shared_ptr<PGresult> TZConnection::ExecStatement(const std::function<int(PG
             Recover();
             throw e;
         }
+        if (unitDepth > 0)
+            ++unitStatements;
         return r;
     }
     Recover();
@@ -557,6 +560,8 @@ std::shared_ptr<PGresult> TZConnection::ExecSimpleWaiting(const std::string& sql
         Recover();
         throw e;
     }
+    if (unitDepth > 0)
+        ++unitStatements;
     const std::size_t housekeeping = secured ? SecurePointSql().size() : 0;
     return results.size() > housekeeping ? results[results.size() - housekeeping - 1] : results.front();
 }
@@ -1075,7 +1080,8 @@ std::shared_ptr<PGresult> TZQuery::Run() {
                                            values.data(), nullptr, nullptr, 0);
             });
         } catch (const EDatabaseError& e) {
-            if (attempt > 0 || !StaleStatement(e))
+            // Inside a unit that has run statements, the failure took them back with it.
+            if (attempt > 0 || !StaleStatement(e) || conn->StatementUnitHasRun())
                 throw;
         }
         conn->ForgetPrepared(serverSql);

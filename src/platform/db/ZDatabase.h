@@ -192,6 +192,9 @@ public:
     void BeginStatementUnit();
     void EndStatementUnit(bool keep);
     bool InStatementUnit() const { return unitDepth > 0; }
+    // Whether a statement of the unit has run: a failure from then on rolls all of them back, so the
+    // failing statement must not simply be run again (as a stale prepared statement otherwise is).
+    bool StatementUnitHasRun() const { return unitDepth > 0 && unitStatements > 0; }
 
     // While the answer to a statement of ExecSimpleWaiting is awaited: called about every tenth of a
     // second, so that a window stays responsive while the server makes the statement wait (for a lock).
@@ -227,6 +230,7 @@ private:
     bool guarded = false;
     bool broken = false; // the statement savepoint was lost: the transaction can only be rolled back
     int unitDepth = 0;
+    int unitStatements = 0; // of the unit that succeeded
     std::unique_ptr<EDatabaseError> serverFailure;
     std::uint64_t generation = 0;
     std::uint64_t nextStatement = 0;
