@@ -754,10 +754,13 @@ std::vector<std::string> VersionsAndRelations(TTestDatabase& db) {
     return out;
 }
 
-// Whether `sessions` sessions wait for an advisory lock (bounded: a few tens of seconds at most).
+// Whether `sessions` sessions wait for an advisory lock in the database (bounded: a few tens of seconds at
+// most).
 bool SessionsWaiting(TTestDatabase& db, int sessions) {
     for (int i = 0; i < 600; ++i) {
-        if (db.Scalar("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted") ==
+        if (db.Scalar(
+                "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted AND database = "
+                "(SELECT oid FROM pg_database WHERE datname = current_database())") ==
             std::to_string(sessions))
             return true;
         usleep(50'000);
