@@ -18,9 +18,10 @@
 // status 0 when every file parsed, 1 on a parse failure or a lost connection (its message on stderr; the
 // files after it and the post-processing are left out), when a file could not be applied (its integration
 // or commit failed, or a failure of the server's resources such as a full disk ended it; the files after it
-// are not read), when a file's form is not read (GeoInfoDok 7; the
-// files after it are) and when a post-processing step failed (the run's ending on stderr), 2 on bad
-// arguments or no connection.
+// are not read; also when the server made it wait too long, for a lock or in a deadlock), when a file's
+// form is not read (GeoInfoDok 7; the files after it are), when a post-processing step failed (the run's
+// ending on stderr) and when the run cannot start because the database takes no run log (read-only; its
+// message on stderr, no file is read), 2 on bad arguments or no connection.
 #include <QApplication>
 #include <QComboBox>
 #include <chrono>
@@ -176,7 +177,16 @@ int main(int argc, char** argv) {
     // As the import command prepares a run (without its question about a stored code other than 25832).
     form.sSchema = opt.schema;
     form.iSRIDDB = opt.schema == "AFIS" ? 0 : form.GetDatabaseSRID();
-    form.StartRunState();
+    try {
+        form.StartRunState();
+    } catch (const std::exception& e) {
+        // A database that takes no run log (read-only, say): the run does not start.
+        std::fprintf(stderr, "kelpora-import-bench: %s\n", e.what());
+        form.cmd.reset();
+        form.conn.reset();
+        SetDialogs(nullptr);
+        return 1;
+    }
     form.ReadRunLookups();
     form.oRunFiles = true;
 

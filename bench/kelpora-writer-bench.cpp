@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -89,7 +90,13 @@ int main(int argc, char** argv) {
         form.conn->Database = dbName;
         form.conn->Connect();
         form.cmd = std::make_shared<TZQuery>(form.conn.get());
-        form.StartRunState();
+        try {
+            form.StartRunState();
+        } catch (const std::exception& e) {
+            // A database that takes no run log (read-only, say): nothing to measure.
+            std::fprintf(stderr, "kelpora-writer-bench: %s\n", e.what());
+            return 1;
+        }
         form.ReadRunLookups();
         ExecPostGISSQL = [&form](const std::string& sql) { return form.PostGISCommand(sql); };
         // KELPORA_BENCH_RELATIONS=0 measures the writer with the "Referenzen" option off.

@@ -171,6 +171,11 @@ public:
     bool CloseStoredVersions(const TClosing& closing);
     // The same by a plan made before (a replace plans its closing before its INSERT is set up).
     bool CloseStoredVersions(const TClosing& closing, const TClosingPlan& plan);
+    // The closing of a replace, after its new version's INSERT and as one unit with it: throws the first
+    // failure (the unit then stores neither).
+    void CloseReplacedVersions(const TClosing& closing, const TClosingPlan& plan);
+    // The per-object report of a closing that failed: of its versions, or of its relations.
+    void ReportClosingFailure(const TClosing& closing, bool ofRelations, const std::string& error);
     // Sends the closing with the features in flight instead; false when it cannot go that way (then the
     // caller closes one statement at a time).
     bool SendClosingAtOnce(const TClosing& closing);
@@ -207,7 +212,13 @@ public:
     void ReadModellarten();
     void ReadRelationsTypen();
     void ReadCRS();
+    // The run's number, claimed for the run's session (see kRunNumberLockKey), after the table logs was
+    // made when missing and found writable. Throws EDatabaseError when that fails, after saying so in
+    // the log window: a run that can report nothing does not start.
     std::int32_t InitLogTable();
+    // The number this window's session holds, and the session.
+    std::int32_t claimedRunNumber = 0;
+    const void* claimedRunHandle = nullptr;
     // What an import run sets up on its connection before the files are chosen: its number in the run
     // log, empty caches, the object-type groups (group mode) and the invalids table.
     void StartRunState();
@@ -237,8 +248,9 @@ public:
     // every failure report after it adds nothing, as each would only repeat it.
     void ReportConnectionLost();
     bool connectionLostReported = false;
-    // Whether the file's transaction met a failure of the server's resources or state (a full disk, no
-    // memory, a shutdown; see TZConnection::ServerFailure): nothing more of the file can succeed. The file
+    // Whether the file's transaction met a failure that says the server could not do the work (a full
+    // disk, no memory, a shutdown, a lock not to be had in time, a deadlock, a read-only database; see
+    // TZConnection::ServerFailure): nothing more of the file can succeed. The file
     // then ends at once and is rolled back, and the files after it are not read (see LoadDoc).
     bool ServerFailed() const;
     // Said once a file: the first failure report from then on is that failure's, the rest would only

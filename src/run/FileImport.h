@@ -11,9 +11,16 @@
 
 #include "app/FormKelpora.h"
 
+// The log line of a file that waits for another import into its database, and the report when the
+// server ends the wait (lock_timeout).
+extern const char* const kWaitingForImportText;
+extern const char* const kWaitingFailedText;
+
 class TFileImport {
 public:
-    // Begins the file's transaction; throws EDatabaseError when it cannot be begun.
+    // Begins the file's transaction and takes the import lock (kImportLock), waiting, with its log line,
+    // while another import holds it; throws EDatabaseError when the transaction cannot be begun. A wait
+    // the server ends is reported, and leaves the transaction with its ServerFailure.
     explicit TFileImport(TfrmKelpora& form);
     // Rolls back what was not committed.
     ~TFileImport();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/FormKelpora.h"
@@ -118,7 +119,17 @@ void TfrmKelpora::LoadDoc(const std::string& fileName) {
     parser->currPortion = obFiles.back().get();
 
     // Rolled back on every way out but its commit.
-    TFileImport file(*this);
+    std::optional<TFileImport> begun;
+    try {
+        begun.emplace(*this);
+    } catch (...) {
+        EndFileIfConnectionLost(*this);
+        throw;
+    }
+    TFileImport& file = *begun;
+    // The server ended the wait for another import: nothing of the file was read.
+    if (EndFileIfServerFailed(*this, file, fileName))
+        return;
     {
         // The features of the file go to the server without waiting for each answer (see WriteToDB);
         // all of them are answered and reported before the file counts as read, also when its parse fails.

@@ -42,8 +42,9 @@ TAnswer FailureOf(const PGresult* res, TZConnection* c) {
 
 // Reads the results of `statements` statements: the answer of the first that did not succeed, or
 // taOk. A sync point before the last of them means one never went out (taAborted), and `syncSeen` tells
-// that the sync point is read.
-TAnswer ReadStatements(PGconn* h, TZConnection* c, int statements, bool* syncSeen = nullptr) {
+// that the sync point is read; `failedAt` gets the index of the statement that failed on its own.
+TAnswer ReadStatements(PGconn* h, TZConnection* c, int statements, bool* syncSeen = nullptr,
+                       int* failedAt = nullptr) {
     TAnswer answer = TAnswer::taOk;
     for (int i = 0; i < statements; ++i) {
         PGresult* res = NextPipelineResult(h);
@@ -56,17 +57,20 @@ TAnswer ReadStatements(PGconn* h, TZConnection* c, int statements, bool* syncSee
                 *syncSeen = true;
             return answer == TAnswer::taOk ? TAnswer::taAborted : answer;
         }
-        if (answer == TAnswer::taOk && !Succeeded(status))
+        if (answer == TAnswer::taOk && !Succeeded(status)) {
             answer = FailureOf(res, c);
+            if (failedAt && answer == TAnswer::taFailed)
+                *failedAt = i;
+        }
         PQclear(res);
     }
     return answer;
 }
 
 // Reads every result up to the pipeline's sync point: the answer of its statements.
-TAnswer DrainPipeline(PGconn* h, TZConnection* c, int statements) {
+TAnswer DrainPipeline(PGconn* h, TZConnection* c, int statements, int* failedAt = nullptr) {
     bool syncSeen = false;
-    const TAnswer answer = ReadStatements(h, c, statements, &syncSeen);
+    const TAnswer answer = ReadStatements(h, c, statements, &syncSeen, failedAt);
     const bool synced = syncSeen || DrainToSync(h);
     return answer == TAnswer::taOk && !synced ? TAnswer::taAborted : answer;
 }
@@ -298,9 +302,9 @@ void ReadAnswers(TFeaturePipeline& fp, std::size_t upTo) {
             w.answer = TAnswer::taAborted;
         } else if (w.ownUnit) {
             const int secure = static_cast<int>(fp.securePoint.size());
-            w.answer = DrainPipeline(fp.handle, fp.connection, w.statements + secure);
+            w.answer = DrainPipeline(fp.handle, fp.connection, w.statements + secure, &w.failedStatement);
         } else {
-            w.answer = ReadStatements(fp.handle, fp.connection, w.statements);
+            w.answer = ReadStatements(fp.handle, fp.connection, w.statements, nullptr, &w.failedStatement);
         }
         if (w.answer != TAnswer::taOk)
             fp.aborted = true;
@@ -539,8 +543,14 @@ void TfrmKelpora::FinishFeaturesInFlight() {
             // Nothing is done again: the failure is said once, in the place of the feature that met it
             // (the file's end says it otherwise).
             const EDatabaseError& e = *fp.connection->ServerFailure();
-            if (failedAt && *failedAt < works.size() && !works[*failedAt].closesOnly)
-                ReportWriteFailure(works[*failedAt].oa, works[*failedAt].id, e.what(), e.SqlState());
+            if (failedAt && *failedAt < works.size()) {
+                const TFeatureWork& w = works[*failedAt];
+                // A closing's first statement ends the versions, the others the relations.
+                if (w.closesOnly)
+                    ReportClosingFailure(w.closing, w.failedStatement > 0, e.what());
+                else
+                    ReportWriteFailure(w.oa, w.id, e.what(), e.SqlState());
+            }
             break;
         }
         // In order: what is done is finished, a feature whose own statement failed is done one statement
@@ -580,6 +590,7 @@ void TfrmKelpora::FinishFeaturesInFlight() {
             TFeatureWork& w = works[i];
             w.synced = false;
             w.answer = TAnswer::taOk;
+            w.failedStatement = -1;
             fp.bytes += WorkBytes(w);
             fp.pending.push_back(std::move(w));
         }

@@ -108,6 +108,7 @@ struct TFeatureWork {
     // taFailed: one of its own statements failed; taAborted: it did not run because something before it
     // had failed (or it never went out).
     TAnswer answer = TAnswer::taOk;
+    int failedStatement = -1; // of its batch, when one failed on its own
 };
 
 // The relation row as every path writes it, and its binding.

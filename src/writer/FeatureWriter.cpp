@@ -19,6 +19,7 @@
 #include "model/Utils.h"
 #include "platform/db/ZDatabase.h"
 #include "platform/xml/XmlDom.h"
+#include "writer/DbSupport.h"
 #include "writer/FeatureWork.h"
 
 namespace {
@@ -415,10 +416,16 @@ bool TfrmKelpora::FinishFeatureWork(TFeatureWork& w, bool written) {
             for (const TBinding& b : w.bound)
                 Apply(*cmd, b);
         }
+        // A replace is one operation: only a new version that is stored ends the old ones, and a new
+        // version whose old ones cannot be ended is not stored either.
+        std::optional<TZStatementUnit> replace;
+        if (w.replaces && !w.closingPlan.ClosesNothing())
+            replace.emplace(*SharedStatement(cmd).Connection());
         cmd->ExecSQL();
-        // Only a new version that is stored ends the old ones.
-        if (w.replaces)
-            CloseStoredVersions(w.closing, w.closingPlan);
+        if (replace) {
+            CloseReplacedVersions(w.closing, w.closingPlan);
+            replace->Keep();
+        }
     }
     CountInsert(w.oa);
     if (w.referenzen && !(written && w.withRelations))

@@ -225,14 +225,31 @@ bool TfrmKelpora::DeleteFromDB(TAXObject* obAXObject) {
 
 namespace {
 
+const char* const kVersionsFailure = "Fehler beim Löschen des Objektes ";
+const char* const kRelationsFailure = "Fehler beim Löschen der Referenzen des Objektes ";
+
 // Per-object form: no time of day, no tab.
 void ReportClosingFailure(TfrmKelpora& form, const std::string& prefix, const TClosing& c,
-                          const std::exception& e) {
+                          const std::string& error) {
     const std::string M = prefix + c.oa + ": " + c.id;
-    form.ReportFailure(M, M + " - " + e.what(), e.what(), false);
+    form.ReportFailure(M, M + " - " + error, error, false);
 }
 
 } // namespace
+
+void TfrmKelpora::ReportClosingFailure(const TClosing& c, bool ofRelations, const std::string& error) {
+    ::ReportClosingFailure(*this, ofRelations ? kRelationsFailure : kVersionsFailure, c, error);
+}
+
+void TfrmKelpora::CloseReplacedVersions(const TClosing& c, const TClosingPlan& plan) {
+    if (plan.ClosesNothing())
+        return;
+    TZQuery& q = SharedStatement(cmd);
+    SetUpCloseVersions(q, c, plan);
+    q.ExecSQL();
+    if (plan.relations)
+        ForEachRelationStatement(q, c, plan, [&q] { q.ExecSQL(); });
+}
 
 bool TfrmKelpora::PlanClosingOrReport(const TClosing& c, TClosingPlan& plan) {
     try {
@@ -240,7 +257,7 @@ bool TfrmKelpora::PlanClosingOrReport(const TClosing& c, TClosingPlan& plan) {
         return true;
     } catch (const std::exception& e) {
         // No table that holds versions: nothing is closed, not even relations.
-        ReportClosingFailure(*this, "Fehler beim Löschen des Objektes ", c, e);
+        ReportClosingFailure(c, false, e.what());
         return false;
     }
 }
@@ -265,7 +282,7 @@ bool TfrmKelpora::CloseStoredVersions(const TClosing& c, const TClosingPlan& pla
             versionsClosed = true;
             result = true;
         } catch (const std::exception& e) {
-            ReportClosingFailure(*this, "Fehler beim Löschen des Objektes ", c, e);
+            ReportClosingFailure(c, false, e.what());
         }
     }
     // The relations follow the versions the statement before ended: after its failure there are none.
@@ -274,7 +291,7 @@ bool TfrmKelpora::CloseStoredVersions(const TClosing& c, const TClosingPlan& pla
             TZQuery& q = SharedStatement(cmd);
             ForEachRelationStatement(q, c, plan, [&q] { q.ExecSQL(); });
         } catch (const std::exception& e) {
-            ReportClosingFailure(*this, "Fehler beim Löschen der Referenzen des Objektes ", c, e);
+            ReportClosingFailure(c, true, e.what());
         }
     }
     ProcessMessagesNowAndThen();

@@ -1,5 +1,8 @@
 // The run log table "logs" and the one way every database operation reports its own failure.
+#include <libpq-fe.h>
+
 #include <limits>
+#include <string>
 
 #include "app/FormKelpora.h"
 #include "model/DateTime.h"
@@ -67,9 +70,51 @@ void TfrmKelpora::ReportFailure(const std::string& M, const std::string& E) {
     ReportFailure(M, M + " - " + E, E);
 }
 
+namespace {
+
+std::string LockCall(const char* function, int key, std::int64_t number) {
+    return std::string("SELECT pg_catalog.") + function + "(" + std::to_string(key) + ", " +
+           std::to_string(number) + ")";
+}
+
+std::string FirstValue(TZQuery& q, const std::string& sql) {
+    q.SetSQL(sql);
+    q.Open();
+    std::string value = q.Eof() ? std::string() : q.Fields(0).AsString();
+    q.Close();
+    return value;
+}
+
+// The highest run number of logs, 0 when there is none.
+std::int64_t HighestRunNumber(TZQuery& q) {
+    q.SQL().Clear();
+    q.SQL().Add("SELECT MAX(lfd_nr_umsetz) FROM logs");
+    q.Open();
+    const std::int64_t highest = q.Eof() ? 0 : q.Fields(0).AsInteger();
+    q.Close();
+    if (highest >= std::numeric_limits<std::int32_t>::max())
+        throw EDatabaseError("Die höchste Laufnummer in logs lässt keine weitere zu");
+    return highest;
+}
+
+} // namespace
+
 std::int32_t TfrmKelpora::InitLogTable() {
+    TZConnection* c = nullptr;
     try {
         TZQuery& q = SharedStatement(cmd);
+        c = q.Connection();
+        if (c->Guarded())
+            throw EDatabaseError("Die Laufnummer wird nicht in der Transaktion einer Datei gewählt");
+        // The statements around the table's own go on a statement of their own.
+        TZQuery own(c);
+        // A number this session claimed for an earlier run is free again.
+        if (claimedRunNumber > 0 && claimedRunHandle == c->Handle())
+            FirstValue(own, LockCall("pg_advisory_unlock", kRunNumberLockKey, claimedRunNumber));
+        claimedRunNumber = 0;
+        // One run at a time makes the table or chooses its number.
+        own.SetSQL("BEGIN; " + LockCall("pg_advisory_xact_lock", kKelporaLockKey, kRunLogLock));
+        own.ExecSQL();
         q.SQL().Clear();
         q.SQL().Add(
             "SELECT COUNT(*) FROM pg_catalog.pg_tables WHERE schemaname='public' and tablename = 'logs'");
@@ -78,24 +123,49 @@ std::int32_t TfrmKelpora::InitLogTable() {
         for (; !q.Eof(); q.Next())
             count = q.Fields(0).AsInteger();
         q.SQL().Clear();
+        std::int64_t highest = 0;
         if (count > 0) {
-            q.SQL().Add("SELECT MAX(lfd_nr_umsetz) FROM logs");
-            q.Open();
-            const TZField last = q.Fields(0);
-            if (last.IsNull())
-                return 1;
-            const std::int64_t highest = last.AsInteger();
-            if (highest >= std::numeric_limits<std::int32_t>::max())
-                throw EDatabaseError("Die höchste Laufnummer in logs lässt keine weitere zu");
-            return static_cast<std::int32_t>(highest + 1);
+            highest = HighestRunNumber(q);
+        } else {
+            q.SQL().Add("CREATE TABLE public.logs( lfd_nr_umsetz integer, zeitpunkt timestamp without time "
+                        "zone, meldetyp integer, beschreibung text)");
+            q.ExecSQL();
         }
-        q.SQL().Add("CREATE TABLE public.logs( lfd_nr_umsetz integer, zeitpunkt timestamp without time zone, "
-                    "meldetyp integer, beschreibung text)");
-        q.ExecSQL();
-        return 1;
+        // The number after the highest stored that no run going on holds. A run that held it and has
+        // ended since has its rows in the table by now: the highest is read once more after the claim.
+        std::int64_t number = highest + 1;
+        for (;;) {
+            while (FirstValue(own, LockCall("pg_try_advisory_lock", kRunNumberLockKey, number)) != "t")
+                ++number;
+            highest = HighestRunNumber(own);
+            if (highest < number)
+                break;
+            FirstValue(own, LockCall("pg_advisory_unlock", kRunNumberLockKey, number));
+            number = highest + 1;
+        }
+        claimedRunNumber = static_cast<std::int32_t>(number);
+        claimedRunHandle = c->Handle();
+        // The run's rows must be writable: a database that takes none (read-only) or a table the login may
+        // not write ends the run before it starts, instead of losing every report of it.
+        own.SetSQL("SAVEPOINT kelpora_logs; INSERT INTO logs (lfd_nr_umsetz, zeitpunkt, meldetyp, "
+                   "beschreibung) VALUES (" +
+                   std::to_string(number) +
+                   ", localtimestamp(0), 0, ''); ROLLBACK TO SAVEPOINT kelpora_logs; "
+                   "COMMIT");
+        own.ExecSQL();
+        return claimedRunNumber;
     } catch (const std::exception& e) {
-        ReportFailureLines("Fehler beim Lesen/Anlegen der Tabelle logs", e.what());
-        return 0;
+        // A number claimed goes with the session at the run's end.
+        if (c && c->Connected() && !c->Guarded())
+            PQclear(PQexec(c->Handle(), "ROLLBACK"));
+        const std::string error = e.what();
+        const std::string text =
+            SqlStateOf(e).starts_with("25")
+                ? "Die Datenbank nimmt keine Änderungen an: " + error + " - der Import wird nicht begonnen."
+                : "Fehler beim Lesen/Anlegen der Tabelle logs: " + error +
+                      " - der Import wird nicht begonnen.";
+        AddLogLine(TimeOfDay() + ": " + text);
+        throw EDatabaseError(text, SqlStateOf(e));
     }
 }
 

@@ -20,14 +20,86 @@ TEST_F(RunLog, RunNumbersStartAtOneAndFollowTheHighestStored) {
     EXPECT_TRUE(NewLogLines().empty());
 }
 
-TEST_F(RunLog, InitLogTableFailureGoesToTheWindowOnly) {
-    db.Exec("CREATE TABLE public.logs(something integer)");
-    EXPECT_EQ(form->InitLogTable(), 0);
-    const auto lines = NewLogLines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(StartsWithTimeAnd(lines[0], "Fehler beim Lesen/Anlegen der Tabelle logs")) << lines[0];
-    EXPECT_EQ(lines[1], "\tcolumn \"lfd_nr_umsetz\" does not exist");
-    EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs"), "0");
+// A run log that cannot be read, made or written ends the run before it starts, with one line in the log
+// window (the run could report nothing): a table without the run number's column, and a database that takes
+// no changes, whether the table is to be made or only written. Nothing is written.
+TEST_F(RunLog, InitLogTableFailureEndsTheRunBeforeItStarts) {
+    const struct {
+        const char* what;
+        const char* setup;
+        bool readOnly;
+        const char* line;
+    } cases[] = {
+        {"a table without the run number", "CREATE TABLE public.logs(something integer)", false,
+         "Fehler beim Lesen/Anlegen der Tabelle logs: column \"lfd_nr_umsetz\" does not exist - der Import "
+         "wird nicht begonnen."},
+        {"a read-only database without the table", "", true,
+         "Die Datenbank nimmt keine Änderungen an: cannot execute CREATE TABLE in a read-only transaction - "
+         "der "
+         "Import wird nicht begonnen."},
+        {"a read-only database with the table",
+         "CREATE TABLE public.logs( lfd_nr_umsetz integer, zeitpunkt timestamp without time zone, meldetyp "
+         "integer, beschreibung text)",
+         true,
+         "Die Datenbank nimmt keine Änderungen an: cannot execute INSERT in a read-only transaction - der "
+         "Import "
+         "wird nicht begonnen."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        db.Exec("DROP TABLE IF EXISTS public.logs; ALTER DATABASE " + db.Name() +
+                " RESET default_transaction_read_only");
+        if (*c.setup)
+            db.Exec(c.setup);
+        if (c.readOnly)
+            db.Exec("ALTER DATABASE " + db.Name() + " SET default_transaction_read_only = on");
+        form->conn->Connect(); // takes the database's settings
+        std::string error;
+        try {
+            form->InitLogTable();
+        } catch (const EDatabaseError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, c.line);
+        const auto lines = NewLogLines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(StartsWithTimeAnd(lines[0], c.line)) << lines[0];
+        if (*c.setup)
+            EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.logs"), "0");
+        else
+            EXPECT_EQ(db.Scalar("SELECT to_regclass('public.logs') IS NULL"), "t");
+        // The session can go on: its transaction was ended.
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM pg_stat_activity WHERE datname = '" + db.Name() +
+                            "' AND state LIKE 'idle in transaction%'"),
+                  "0");
+    }
+}
+
+// Runs that start together get numbers of their own, though none of them has written a row yet: a number
+// is held by its run's session until the run ends, and a number whose run has ended with rows is not
+// given again.
+TEST_F(RunLog, RunsStartingTogetherGetNumbersOfTheirOwn) {
+    CreateLogs();
+    db.Exec("INSERT INTO logs VALUES (6, now(), 0, 'x')");
+    TfrmKelpora second, third;
+    ConnectRunToTestDatabase(second, db);
+    ConnectRunToTestDatabase(third, db);
+    EXPECT_EQ(form->InitLogTable(), 7);
+    EXPECT_EQ(second.InitLogTable(), 8);
+    // The first run writes its rows and ends; the second is still going.
+    form->iLfdNrUmsetzung = 7;
+    form->WriteLog(0, "erste");
+    form->conn->Disconnect();
+    EXPECT_EQ(third.InitLogTable(), 9);
+    // A run whose session started no other run since takes a new number when it starts again.
+    EXPECT_EQ(second.InitLogTable(), 8);
+    second.iLfdNrUmsetzung = 8;
+    second.WriteLog(0, "zweite");
+    EXPECT_EQ(second.InitLogTable(), 10);
+    for (TfrmKelpora* f : {&second, &third}) {
+        f->cmd.reset();
+        f->conn.reset();
+    }
 }
 
 TEST_F(RunLog, RowsStoreTheTextUnchanged) {

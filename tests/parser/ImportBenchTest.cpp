@@ -1,7 +1,6 @@
 // The import benchmark runs the file loop of an import run: its summary line and its exit status.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,37 +8,14 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "ParserFixture.h"
 #include "TestDatabase.h"
 
 namespace {
-
-// The benchmark program next to this test's folder in the build tree.
-std::string BenchProgram() {
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bench" /
-            "kelpora-import-bench")
-        .string();
-}
-
-// Runs the benchmark; its standard output, and its exit status in `status`. Its standard error (the
-// message boxes) goes to the file `errors`, or with "&1" to the output.
-std::string RunBench(const std::string& args, int& status, const std::string& errors = "/dev/null") {
-    std::string out;
-    FILE* p = popen((BenchProgram() + " " + args + " 2>" + errors).c_str(), "r");
-    if (!p) {
-        status = -1;
-        return out;
-    }
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), p))
-        out += buffer.data();
-    const int raw = pclose(p);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
 
 std::string Quoted(const std::string& s) {
     return "'" + s + "'";
@@ -710,6 +686,151 @@ TEST(ImportBench, FullDiskEndsTheFileAndTheRunWithStatusOne) {
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), stored);
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM alkistemp.ax_objects"), "0");
     EXPECT_GT(std::stoll(db.Scalar("SELECT count(*) FROM logs")), std::stoll(rowsBefore));
+}
+
+// A database that takes no changes (default_transaction_read_only) is not reported as a success: the run
+// does not start, says why once on standard error, reads no file and claims nothing written, and the status
+// is 1; whether the run log is still to be made or only to be written.
+TEST(ImportBench, ReadOnlyDatabaseEndsTheRunBeforeItStarts) {
+    for (const bool logsThere : {false, true}) {
+        SCOPED_TRACE(logsThere ? "with the run log there" : "without the run log");
+        TTestDatabase db;
+        if (logsThere)
+            db.Exec("CREATE TABLE public.logs( lfd_nr_umsetz integer, zeitpunkt timestamp without time zone, "
+                    "meldetyp integer, beschreibung text)");
+        db.Exec("ALTER DATABASE " + db.Name() + " SET default_transaction_read_only = on");
+        int status = 0;
+        const std::string errors = ::testing::TempDir() + "kelpora-read-only-errors.txt";
+        const std::string out = RunBench(
+            "--db " + Quoted(db.ConnInfo()) + " " + TestDataDir() + "/bestand_bonn.xml", status, errors);
+        EXPECT_EQ(status, 1) << out;
+        EXPECT_EQ(out, ""); // no file read, nothing claimed written
+        std::vector<std::string> said;
+        std::ifstream in(errors);
+        for (std::string line; std::getline(in, line);)
+            if (line.find("kelpora-import-bench") != std::string::npos ||
+                line.find("read-only") != std::string::npos)
+                said.push_back(line);
+        EXPECT_EQ(said,
+                  std::vector<std::string>{std::string("kelpora-import-bench: Die Datenbank nimmt keine "
+                                                       "Änderungen an: cannot execute ") +
+                                           (logsThere ? "INSERT" : "CREATE TABLE") +
+                                           " in a read-only transaction - der Import wird nicht begonnen."});
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_objects"), "0");
+        EXPECT_EQ(db.Scalar("SELECT to_regclass('public.logs') IS NULL"), logsThere ? "f" : "t");
+    }
+}
+
+namespace {
+
+// An extract of two buildings begun at 07:00, or an update replacing both with versions begun at `begin`.
+std::string TwoBuildings(const std::string& begin, bool extract) {
+    std::string body;
+    for (const char* id : {"DECONC0000000001", "DECONC0000000002"}) {
+        const std::string feature =
+            std::string("<AX_Gebaeude gml:id=\"") + id +
+            "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>" + begin +
+            "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall><gebaeudefunktion>" +
+            (extract ? "2000" : "3000") +
+            "</gebaeudefunktion><zeigtAuf xlink:href=\"urn:adv:oid:DECONC000000000" +
+            (id[15] == '1' ? "2" : "1") + "\"/></AX_Gebaeude>";
+        body += extract ? Member(feature)
+                        : "<wfsext:Replace vendorId=\"AdV\" safeToIgnore=\"false\">" + feature +
+                              "<ogc:Filter><ogc:FeatureId fid=\"" + id + "\"/></ogc:Filter></wfsext:Replace>";
+    }
+    return extract ? Doc(body)
+                   : Doc("<geaenderteObjekte><wfs:Transaction version=\"1.0.0\" service=\"WFS\">" + body +
+                             "</wfs:Transaction></geaenderteObjekte>",
+                         "AX_NutzerbezogeneBestandsdatenaktualisierung_NBA");
+}
+
+// The versions and relations the database holds, begins and ends.
+std::vector<std::string> VersionsAndRelations(TTestDatabase& db) {
+    std::vector<std::string> out;
+    for (const char* sql :
+         {"SELECT concat_ws('|', gml_id, beginn, ende, gebaeudefunktion) FROM public.ax_gebaeude ORDER BY 1",
+          "SELECT concat_ws('|', gml_id, id_ref, beginn, ende) FROM public.id_refs ORDER BY 1"})
+        for (const auto& row : db.Query(sql))
+            out.push_back(row[0].value_or("<null>"));
+    return out;
+}
+
+// Whether `sessions` sessions wait for an advisory lock in the database (bounded: a few tens of seconds at
+// most).
+bool SessionsWaiting(TTestDatabase& db, int sessions) {
+    for (int i = 0; i < 600; ++i) {
+        if (db.Scalar(
+                "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted AND database = "
+                "(SELECT oid FROM pg_database WHERE datname = current_database())") ==
+            std::to_string(sessions))
+            return true;
+        usleep(50'000);
+    }
+    return false;
+}
+
+} // namespace
+
+// Two imports started together into one database, each replacing the same two buildings with versions of
+// its own begin: the second waits for the first and says so, the two runs get numbers of their own, no
+// building has two current versions, and the database holds exactly what the two files imported one after
+// the other in a second database hold. So that both are surely under way at once, each first stops at its
+// first staged row (a trigger waits for a lock the test holds) until both have started.
+TEST(ImportBench, ImportsIntoOneDatabaseFollowOneAnother) {
+    TTestDatabase db, sequential;
+    std::string dirTemplate = (std::filesystem::temp_directory_path() / "kelpora-together-XXXXXX").string();
+    ASSERT_NE(mkdtemp(dirTemplate.data()), nullptr);
+    const std::filesystem::path dir = dirTemplate;
+    const std::string extract = (dir / "extract.xml").string(), early = (dir / "early.xml").string(),
+                      late = (dir / "late.xml").string();
+    std::ofstream(extract) << TwoBuildings("2024-01-10T07:00:00Z", true);
+    std::ofstream(early) << TwoBuildings("2024-01-10T08:00:00Z", false);
+    std::ofstream(late) << TwoBuildings("2024-01-10T09:00:00Z", false);
+    for (TTestDatabase* d : {&db, &sequential}) {
+        int status = -1;
+        RunBench("--db " + Quoted(d->ConnInfo()) + " " + extract, status);
+        ASSERT_EQ(status, 0);
+    }
+    db.Exec("CREATE FUNCTION hold() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN PERFORM "
+            "pg_advisory_xact_lock_shared(4242); RETURN NEW; END $$; CREATE TRIGGER hold BEFORE INSERT ON "
+            "alkistemp.ax_gebaeude FOR EACH ROW EXECUTE FUNCTION hold()");
+    db.Exec("SELECT pg_advisory_lock(4242)");
+    TBenchProcess first("--db " + Quoted(db.ConnInfo()) + " " + early);
+    EXPECT_TRUE(SessionsWaiting(db, 1));
+    TBenchProcess second("--db " + Quoted(db.ConnInfo()) + " " + late);
+    EXPECT_TRUE(SessionsWaiting(db, 2));
+    db.Exec("SELECT pg_advisory_unlock(4242)");
+    const std::string firstOut = first.Finish(), secondOut = second.Finish();
+    EXPECT_EQ(first.status, 0) << firstOut;
+    EXPECT_EQ(second.status, 0) << secondOut;
+
+    // Each run has a number of its own, and the second said that it waited.
+    EXPECT_EQ(
+        db.Scalar("SELECT count(DISTINCT lfd_nr_umsetz) FROM logs WHERE beschreibung = 'Temporäre Daten "
+                  "integrieren ...'"),
+        "3");
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM logs WHERE beschreibung = 'Warte auf einen anderen Import in "
+                        "diese Datenbank ...'"),
+              "1");
+    // The order in which the files were written: a transaction's id is handed out at its first write, after
+    // it got its lock.
+    EXPECT_EQ(db.Scalar("SELECT (SELECT max(xmin::text::bigint) FROM public.ax_gebaeude WHERE beginn = "
+                        "'2024-01-10 08:00') < (SELECT min(xmin::text::bigint) FROM public.ax_gebaeude WHERE "
+                        "beginn = '2024-01-10 09:00')"),
+              "t");
+    EXPECT_EQ(
+        db.Scalar("SELECT count(*) FROM (SELECT gml_id FROM public.ax_objects WHERE ende IS NULL OR ende = "
+                  "'1899-12-30' GROUP BY gml_id HAVING count(*) > 1) c"),
+        "0");
+    for (const std::string& file : {early, late}) {
+        int status = -1;
+        RunBench("--db " + Quoted(sequential.ConnInfo()) + " " + file, status);
+        EXPECT_EQ(status, 0);
+    }
+    EXPECT_EQ(VersionsAndRelations(db), VersionsAndRelations(sequential));
+    EXPECT_EQ(VersionsAndRelations(db).size(),
+              12u); // three versions of each building, each with its relation
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -211,22 +211,51 @@ TEST_F(ZDatabaseTest, ServerErrorsCarryThePrimaryMessageExactly) {
 }
 
 // What a failure means is told by its SQLSTATE alone, whatever language the server words its message in.
-// XX000 is what PostGIS raises for a geometry it cannot read: the statement's own failure.
+// XX000 is what PostGIS raises for a geometry it cannot read: the statement's own failure. A lock not to be
+// had, a deadlock, a serialization failure, a read-only database or missing rights say that the server
+// cannot do the work (now), as a full disk does.
 TEST(FailureKind, ToldBySqlStateAlone) {
     const struct {
         const char* state;
         TFailureKind kind;
     } cases[] = {
-        {"23505", TFailureKind::fkDuplicateKey},   {"23503", TFailureKind::fkStatement},
-        {"22012", TFailureKind::fkStatement},      {"42P01", TFailureKind::fkStatement},
-        {"25P02", TFailureKind::fkAborted},        {"26000", TFailureKind::fkStaleStatement},
-        {"0A000", TFailureKind::fkStaleStatement}, {"40P01", TFailureKind::fkStatement},
-        {"08006", TFailureKind::fkConnection},     {"08000", TFailureKind::fkConnection},
-        {"53100", TFailureKind::fkServer},         {"53200", TFailureKind::fkServer},
-        {"53300", TFailureKind::fkServer},         {"57014", TFailureKind::fkServer},
-        {"57P01", TFailureKind::fkServer},         {"58030", TFailureKind::fkServer},
-        {"XX000", TFailureKind::fkStatement},      {"XX001", TFailureKind::fkServer},
-        {"XX002", TFailureKind::fkServer},         {"", TFailureKind::fkClient},
+        {"23505", TFailureKind::fkDuplicateKey},
+        {"23503", TFailureKind::fkStatement},
+        {"23502", TFailureKind::fkStatement},
+        {"22012", TFailureKind::fkStatement},
+        {"22P02", TFailureKind::fkStatement},
+        {"42P01", TFailureKind::fkStatement},
+        {"42601", TFailureKind::fkStatement},
+        {"P0001", TFailureKind::fkStatement},
+        {"25P02", TFailureKind::fkAborted},
+        {"26000", TFailureKind::fkStaleStatement},
+        {"0A000", TFailureKind::fkStaleStatement},
+        {"08006", TFailureKind::fkConnection},
+        {"08000", TFailureKind::fkConnection},
+        {"53100", TFailureKind::fkServer},
+        {"53200", TFailureKind::fkServer},
+        {"53300", TFailureKind::fkServer},
+        {"57014", TFailureKind::fkServer},
+        {"57P01", TFailureKind::fkServer},
+        {"58030", TFailureKind::fkServer},
+        {"XX000", TFailureKind::fkStatement},
+        {"XX001", TFailureKind::fkServer},
+        {"XX002", TFailureKind::fkServer},
+        {"55P03", TFailureKind::fkServer},
+        {"55000", TFailureKind::fkServer},
+        {"55006", TFailureKind::fkServer},
+        {"40P01", TFailureKind::fkServer},
+        {"40001", TFailureKind::fkServer},
+        {"40000", TFailureKind::fkServer},
+        {"25006", TFailureKind::fkServer},
+        {"25001", TFailureKind::fkServer},
+        {"25P03", TFailureKind::fkServer},
+        {"42501", TFailureKind::fkServer},
+        {"3B001", TFailureKind::fkServer},
+        {"72000", TFailureKind::fkServer},
+        {"2D000", TFailureKind::fkServer},
+        {"0B000", TFailureKind::fkServer},
+        {"", TFailureKind::fkClient},
         {"5310", TFailureKind::fkClient},
     };
     for (const auto& c : cases)
@@ -289,6 +318,119 @@ TEST_F(ZDatabaseTest, ServerFailureRefusesTheRestOfTheGuardedTransaction) {
     EXPECT_EQ(conn.ServerFailure(), nullptr);
     next.Open();
     EXPECT_EQ(next.Fields(0).AsString(), "1");
+}
+
+// Statements that stand or fall together: the failure of the last of a unit rolls back the ones before it,
+// a kept unit stays, and the statements of the transaction before the unit are untouched either way; the
+// transaction goes on after a unit that failed. Without a transaction of its own a unit makes one.
+TEST_F(ZDatabaseTest, StatementUnitStandsOrFallsTogether) {
+    db.Exec("CREATE TABLE t(i integer CHECK (i < 100))");
+    TZQuery insert(&conn);
+    insert.SetSQL("INSERT INTO t VALUES (:i)");
+    const auto put = [&insert](int i) {
+        insert.ParamByName("i").SetAsInteger(i);
+        insert.ExecSQL();
+    };
+    TZQuery simple(&conn);
+    const auto rows = [this] { return db.Scalar("SELECT string_agg(i::text, ',' ORDER BY i) FROM t"); };
+
+    conn.BeginGuardedTransaction();
+    put(1);
+    {
+        TZStatementUnit unit(conn);
+        put(2);
+        simple.SetSQL("INSERT INTO t VALUES (3); INSERT INTO t VALUES (4)");
+        simple.ExecSQL();
+        EXPECT_NE(ErrorOf([&] { put(100); }), "<no error>");
+    }
+    {
+        TZStatementUnit unit(conn);
+        put(5);
+        unit.Keep();
+    }
+    {
+        // Left without Keep (a failure of the caller's own): rolled back all the same.
+        TZStatementUnit unit(conn);
+        put(6);
+    }
+    put(7);
+    conn.CommitGuardedTransaction();
+    EXPECT_EQ(rows(), "1,5,7");
+
+    db.Exec("DELETE FROM t");
+    {
+        TZStatementUnit unit(conn);
+        put(8);
+        EXPECT_NE(ErrorOf([&] { put(200); }), "<no error>");
+    }
+    {
+        TZStatementUnit unit(conn);
+        put(9);
+        unit.Keep();
+    }
+    EXPECT_FALSE(conn.Guarded());
+    EXPECT_EQ(rows(), "9");
+
+    // A prepared statement the session lost is prepared again and run; but inside a unit whose statements
+    // its failure rolled back, that would keep the unit's last statement without the ones before it.
+    db.Exec("DELETE FROM t");
+    conn.BeginGuardedTransaction();
+    {
+        TZStatementUnit unit(conn);
+        put(10);
+        simple.SetSQL("DEALLOCATE ALL");
+        simple.ExecSQL();
+        EXPECT_NE(ErrorOf([&] { put(11); }), "<no error>");
+    }
+    put(12);
+    conn.CommitGuardedTransaction();
+    EXPECT_EQ(rows(), "12");
+}
+
+// A transaction begun with a first statement gives that statement's answer in the same round trip; a
+// statement that waits for a lock lets the caller's work run while it waits, and the server's
+// lock_timeout ends the wait as a failure of the server, which refuses the rest of the transaction.
+TEST_F(ZDatabaseTest, FirstStatementAndWaitingForALock) {
+    EXPECT_EQ(conn.BeginGuardedTransaction("SELECT pg_try_advisory_xact_lock(77, 1)"), "t");
+    PGconn* other = PQconnectdb(db.ConnInfo().c_str());
+    ASSERT_EQ(PQstatus(other), CONNECTION_OK);
+    const auto otherAsks = [other](const char* sql) {
+        PGresult* r = PQexec(other, sql);
+        std::string answer =
+            PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) > 0 ? PQgetvalue(r, 0, 0) : "";
+        PQclear(r);
+        return answer;
+    };
+    EXPECT_EQ(otherAsks("SELECT pg_try_advisory_xact_lock(77, 1)"), "f");
+    conn.CommitGuardedTransaction();
+    EXPECT_EQ(otherAsks("SELECT pg_try_advisory_lock(77, 1)"), "t"); // the transaction's lock went with it
+
+    // The other session holds it now: the wait ends when it lets go, which it does while the wait runs.
+    conn.BeginGuardedTransaction();
+    int calls = 0;
+    conn.ExecSimpleWaiting("SELECT pg_advisory_xact_lock(77, 1)", [&] {
+        if (++calls == 2)
+            otherAsks("SELECT pg_advisory_unlock(77, 1)::text");
+    });
+    EXPECT_GE(calls, 2);
+    EXPECT_EQ(conn.ServerFailure(), nullptr);
+    conn.CommitGuardedTransaction();
+
+    // Held for good: lock_timeout ends the wait.
+    EXPECT_EQ(otherAsks("SELECT pg_try_advisory_lock(77, 1)"), "t");
+    conn.SetSessionSetting("lock_timeout", "50ms");
+    conn.BeginGuardedTransaction();
+    std::string state;
+    try {
+        conn.ExecSimpleWaiting("SELECT pg_advisory_xact_lock(77, 1)", [] {});
+    } catch (const EDatabaseError& e) {
+        state = e.SqlState();
+    }
+    EXPECT_EQ(state, "55P03");
+    ASSERT_NE(conn.ServerFailure(), nullptr);
+    EXPECT_EQ(conn.ServerFailure()->SqlState(), "55P03");
+    EXPECT_EQ(ErrorOf([&] { conn.CommitGuardedTransaction(); }), "canceling statement due to lock timeout");
+    PQfinish(other);
 }
 
 TEST_F(ZDatabaseTest, RowsFieldsAndNulls) {

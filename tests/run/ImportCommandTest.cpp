@@ -737,3 +737,88 @@ TEST_F(ImportCommand, LostConnectionDuringPostProcessingSkipsTheRestAndEndsWithF
     EXPECT_NE(ReadFile("log.html").find("Summe"), std::string::npos); // the report is made all the same
     ExpectCleanedUp();
 }
+
+// A database that takes no changes (default_transaction_read_only) is not reported as a success: the run
+// does not start. The log window says why once, the general error display shows it, the file dialog is
+// not shown and nothing is written; the run is cleaned up, so the next click starts afresh.
+TEST_F(ImportCommand, ReadOnlyDatabaseEndsTheRunBeforeItStarts) {
+    db->Exec("ALTER DATABASE " + db->Name() + " SET default_transaction_read_only = on");
+    ChooseFiles({Real("bestand_bonn.xml")}, true);
+    w->ToolButton3Click();
+    const std::string refused = "Die Datenbank nimmt keine Änderungen an: cannot execute CREATE TABLE in a "
+                                "read-only transaction - der Import wird nicht begonnen.";
+    EXPECT_EQ(fake->errors, std::vector<std::string>{refused});
+    EXPECT_EQ(Lines(), std::vector<std::string>{": " + refused});
+    EXPECT_TRUE(fake->shownDialogs.empty());
+    EXPECT_EQ(w->iParsedFeatures, 0);
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM public.ax_objects"), "0");
+    EXPECT_EQ(db->Scalar("SELECT to_regclass('public.logs') IS NULL"), "t");
+    ExpectCleanedUp();
+}
+
+namespace {
+const std::string kImportLockArguments = std::to_string(0x4B454C50) + ", 0";
+const char* const kWaiting = ": Warte auf einen anderen Import in diese Datenbank ...";
+} // namespace
+
+// While another import writes into the database (here a session that holds the import lock), the run's
+// file waits and says so first: the log window shows the line, and window messages are let through while
+// it waits. The other lets go from inside the message loop, the file is then read and applied, and the
+// run ends as any other.
+TEST_F(ImportCommand, FileWaitsForAnotherImportAndSaysSo) {
+    db->Exec("SELECT pg_advisory_lock(" + kImportLockArguments + ")");
+    bool released = false;
+    std::size_t linesWhenReleased = 0;
+    WatchStatus([&](const std::string&) {
+        const std::vector<std::string> lines = Lines();
+        if (released || std::find(lines.begin(), lines.end(), kWaiting) == lines.end())
+            return;
+        linesWhenReleased = lines.size();
+        db->Exec("SELECT pg_advisory_unlock(" + kImportLockArguments + ")");
+        released = true;
+    });
+    ChooseFiles({Real("bestand_bonn.xml")}, false);
+    w->ToolButton3Click();
+    ASSERT_TRUE(released);
+    EXPECT_TRUE(fake->errors.empty());
+    const std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind(": Lese Datei: bestand_bonn.xml", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1], kWaiting);
+    EXPECT_EQ(linesWhenReleased, 2u); // nothing of the file came before the wait ended
+    EXPECT_EQ(lines.back(), ": Import abgeschlossen.");
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM public.ax_objects"), "12");
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM logs WHERE meldetyp = 0 AND beschreibung = '" +
+                         std::string(kWaiting + 2) + "'"),
+              "1");
+    ExpectCleanedUp();
+}
+
+// The server ends the wait (lock_timeout): the file is not read and said to be not applied, the reason is
+// said once, the files after it are not read, and the run ends with failures.
+TEST_F(ImportCommand, WaitThatTheServerEndsLeavesTheFileUnapplied) {
+    db->Exec("ALTER DATABASE " + db->Name() + " SET lock_timeout = '100ms'");
+    db->Exec("SELECT pg_advisory_lock(" + kImportLockArguments + ")");
+    ChooseFiles({Real("bestand_bonn.xml"), Real("nba_bonn.xml")}, false);
+    w->ToolButton3Click();
+    EXPECT_TRUE(fake->errors.empty());
+    const std::vector<std::string> lines = Lines();
+    std::vector<std::string> from;
+    for (auto it = std::find(lines.begin(), lines.end(), kWaiting); it != lines.end(); ++it)
+        from.push_back(*it);
+    EXPECT_EQ(from, (std::vector<std::string>{
+                        kWaiting, ": Fehler beim Warten auf den anderen Import in diese Datenbank",
+                        "\tcanceling statement due to lock timeout",
+                        ": Die Datei " + Real("bestand_bonn.xml") +
+                            " wurde nicht übernommen: nichts von ihr ist in der Datenbank.",
+                        ": Die weitere Datei wird nicht gelesen.", ": Erzeuge Log-Datei...",
+                        ": Import mit Fehlern abgeschlossen."}));
+    EXPECT_EQ(w->iParsedFeatures, 0);
+    EXPECT_EQ(db->Scalar("SELECT count(*) FROM public.ax_objects"), "0");
+    EXPECT_EQ(
+        db->Scalar("SELECT string_agg(beschreibung, '|' ORDER BY ctid) FROM logs WHERE meldetyp = 1"),
+        "Fehler beim Warten auf den anderen Import in diese Datenbank - canceling statement due to lock "
+        "timeout|Die Datei " +
+            Real("bestand_bonn.xml") + " wurde nicht übernommen: nichts von ihr ist in der Datenbank.");
+    ExpectCleanedUp();
+}

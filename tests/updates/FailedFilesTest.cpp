@@ -1,7 +1,9 @@
 // A file that fails is applied not at all: after a parse error, a lost connection, a failed integration, a
-// session that ends while the integration runs or a failure of the server's resources (a full disk), the
-// database is as before the file and nothing of it is staged; importing the file again then gives exactly
-// what one clean import gives.
+// session that ends while the integration runs, a failure of the server's resources (a full disk) or a
+// server that makes the file wait too long or gives it up (a lock held by another session past
+// lock_timeout, a deadlock, a serialization failure, a read-only transaction), the database is as before
+// the file, nothing of it is staged and no object has two current versions; importing the file again then
+// gives exactly what one clean import gives.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -19,6 +21,8 @@
 #include "TestDatabase.h"
 #include "app/FormKelpora.h"
 #include "platform/db/ZDatabase.h"
+
+#include <libpq-fe.h>
 
 namespace {
 
@@ -58,9 +62,41 @@ std::vector<std::string> State(TTestDatabase& db) {
     return out;
 }
 
+// Objects that have more than one current version (no end, or the zero date-time), by identifier.
+std::string TwoCurrentVersions(TTestDatabase& db) {
+    return db.Scalar(
+        "SELECT coalesce(string_agg(gml_id, ','), '') FROM (SELECT gml_id FROM public.ax_objects "
+        "WHERE ende IS NULL OR ende = '1899-12-30 00:00:00' GROUP BY gml_id HAVING count(*) > 1) c");
+}
+
+// A second session on the test's database that holds locks while an import runs: what `sql` locks, in a
+// transaction that ends with the session.
+class TLockHolder {
+public:
+    void Hold(const TTestDatabase& db, const std::string& sql) {
+        Release();
+        session = PQconnectdb(db.ConnInfo().c_str());
+        ASSERT_EQ(PQstatus(session), CONNECTION_OK) << PQerrorMessage(session);
+        PGresult* r = PQexec(session, ("BEGIN; " + sql).c_str());
+        const ExecStatusType status = PQresultStatus(r);
+        PQclear(r);
+        ASSERT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << PQerrorMessage(session);
+    }
+    void Release() {
+        if (session)
+            PQfinish(session);
+        session = nullptr;
+    }
+    ~TLockHolder() { Release(); }
+
+private:
+    PGconn* session = nullptr;
+};
+
 struct TRun {
     TTestDatabase db;
     TfrmKelpora form;
+    TLockHolder holder;
     explicit TRun(bool oneStatementAtATime) {
         ConnectRunToTestDatabase(form, db);
         form.StartRunState();
@@ -76,8 +112,8 @@ struct TRun {
 // Makes a statement of the next import fail, in the way of the case; `Mend` takes it back.
 struct TCase {
     const char* name;
-    std::function<void(TTestDatabase&)> spoil;
-    std::function<void(TTestDatabase&)> mend;
+    std::function<void(TRun&)> spoil;
+    std::function<void(TRun&)> mend;
     bool truncated = false;      // the update is cut off before its end
     bool ends = false;           // LoadDoc raises
     bool connectionLost = false; // and the session is gone
@@ -109,49 +145,83 @@ std::string ServerErrorOnEveryTable(const std::string& schema, const std::string
 
 const char* const kDiskFull = "could not extend file \"base/16384/16385\": No space left on device";
 
+// A case's step on the test's database alone.
+std::function<void(TRun&)> OnDb(std::function<void(TTestDatabase&)> step) {
+    return [step](TRun& run) { step(run.db); };
+}
+
+// Another session holds what `sql` locks, and the import's session waits for a lock no longer than a tenth
+// of a second (lock_timeout, as a server may be set up).
+std::function<void(TRun&)> HeldLock(const std::string& sql) {
+    return [sql](TRun& run) {
+        run.holder.Hold(run.db, sql);
+        run.form.conn->SetSessionSetting("lock_timeout", "100ms");
+    };
+}
+
+void ReleaseLock(TRun& run) {
+    run.holder.Release();
+    run.form.conn->SetSessionSetting("lock_timeout", "0");
+}
+
+const char* const kLockTimeout = "canceling statement due to lock timeout";
+
 std::vector<TCase> Cases() {
+    const auto undoTrigger = OnDb([](TTestDatabase& db) { db.Exec(kUndoTrigger); });
+    const auto exec = [](const std::string& sql) { return OnDb([sql](TTestDatabase& db) { db.Exec(sql); }); };
     return {
-        {"a parse error at the end of the update", [](TTestDatabase&) {}, [](TTestDatabase&) {}, true, true},
-        {"the connection lost while the update is staged",
-         [](TTestDatabase& db) {
+        {"a parse error at the end of the update", [](TRun&) {}, [](TRun&) {}, true, true},
+        {"the connection lost while the update is staged", OnDb([](TTestDatabase& db) {
              db.Exec("CREATE SEQUENCE staged_rows");
              db.Exec(
                  Trigger("alkistemp.ax_gebaeude",
                          "IF nextval('staged_rows') = 2 THEN PERFORM pg_terminate_backend(pg_backend_pid()); "
                          "END IF"));
-         },
-         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, true, true},
+         }),
+         undoTrigger, false, true, true},
         {"the integration failing",
-         [](TTestDatabase& db) {
-             db.Exec(Trigger("public.ax_gebaeude", "RAISE EXCEPTION 'kein Platz für %', NEW.gml_id"));
-         },
-         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }},
+         exec(Trigger("public.ax_gebaeude", "RAISE EXCEPTION 'kein Platz für %', NEW.gml_id")), undoTrigger},
         {"the session ending while the integration runs",
-         [](TTestDatabase& db) {
-             db.Exec(Trigger("public.ax_gebaeude", "PERFORM pg_terminate_backend(pg_backend_pid())"));
-         },
-         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, true, true},
+         exec(Trigger("public.ax_gebaeude", "PERFORM pg_terminate_backend(pg_backend_pid())")), undoTrigger,
+         false, true, true},
         {"the disk full while the update is staged",
-         [](TTestDatabase& db) {
-             db.Exec(ServerErrorOnEveryTable("alkistemp", "BEFORE INSERT", "53100", kDiskFull));
-         },
-         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, kDiskFull},
+         exec(ServerErrorOnEveryTable("alkistemp", "BEFORE INSERT", "53100", kDiskFull)), undoTrigger, false,
+         false, false, kDiskFull},
         {"the disk full while the replaced versions are closed",
-         [](TTestDatabase& db) {
-             db.Exec(ServerErrorOnEveryTable("public", "BEFORE UPDATE", "53100", kDiskFull));
-         },
-         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, kDiskFull},
+         exec(ServerErrorOnEveryTable("public", "BEFORE UPDATE", "53100", kDiskFull)), undoTrigger, false,
+         false, false, kDiskFull},
         {"the disk full while the update's relations are staged",
-         [](TTestDatabase& db) {
-             db.Exec(Trigger("alkistemp.id_refs",
-                             std::string("RAISE EXCEPTION '") + kDiskFull + "' USING ERRCODE = '53100'"));
-         },
-         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, kDiskFull},
+         exec(Trigger("alkistemp.id_refs",
+                      std::string("RAISE EXCEPTION '") + kDiskFull + "' USING ERRCODE = '53100'")),
+         undoTrigger, false, false, false, kDiskFull},
         {"the server's input and output failing in the integration",
-         [](TTestDatabase& db) {
-             db.Exec(ServerErrorOnEveryTable("public", "BEFORE INSERT", "58030", "could not write block 7"));
-         },
-         [](TTestDatabase& db) { db.Exec(kUndoTrigger); }, false, false, false, "could not write block 7"},
+         exec(ServerErrorOnEveryTable("public", "BEFORE INSERT", "58030", "could not write block 7")),
+         undoTrigger, false, false, false, "could not write block 7"},
+        // The server makes the work wait or gives it up: the file ends as it does for a full disk.
+        {"the replaced building's row locked by another session past lock_timeout",
+         HeldLock("SELECT 1 FROM public.ax_gebaeude WHERE gml_id = 'DENW36AL10000Egu' FOR UPDATE"),
+         ReleaseLock, false, false, false, kLockTimeout},
+        // Said in the place of the delete, as its closing's failure, on both paths.
+        {"the deleted tower's row locked by another session past lock_timeout",
+         HeldLock("SELECT 1 FROM public.ax_turm WHERE gml_id = 'DENW36ALVk00002s' FOR UPDATE"), ReleaseLock,
+         false, false, false, "Fehler beim Löschen des Objektes AX_Turm: DENW36ALVk00002s"},
+        {"the buildings' table locked by another session past lock_timeout",
+         HeldLock("LOCK TABLE public.ax_gebaeude IN ACCESS EXCLUSIVE MODE"), ReleaseLock, false, false, false,
+         kLockTimeout},
+        {"a table the integration fills locked by another session past lock_timeout",
+         HeldLock("LOCK TABLE public.ax_flurstueck IN SHARE MODE"), ReleaseLock, false, false, false,
+         kLockTimeout},
+        {"a deadlock while the replaced versions are closed",
+         exec(ServerErrorOnEveryTable("public", "BEFORE UPDATE", "40P01", "deadlock detected")), undoTrigger,
+         false, false, false, "deadlock detected"},
+        {"a serialization failure while the update is staged",
+         exec(ServerErrorOnEveryTable("alkistemp", "BEFORE INSERT", "40001",
+                                      "could not serialize access due to concurrent update")),
+         undoTrigger, false, false, false, "could not serialize access due to concurrent update"},
+        {"a read-only transaction while the update is staged",
+         exec(ServerErrorOnEveryTable("alkistemp", "BEFORE INSERT", "25006",
+                                      "cannot execute INSERT in a read-only transaction")),
+         undoTrigger, false, false, false, "cannot execute INSERT in a read-only transaction"},
     };
 }
 
@@ -193,13 +263,14 @@ TEST(FailedFiles, LeaveTheDatabaseAsBeforeAndAreMendedByImportingThemAgain) {
             run.form.LoadDoc(extract);
             const std::vector<std::string> before = State(run.db);
             const std::int64_t rowsBefore = std::stoll(run.db.Scalar("SELECT count(*) FROM logs"));
-            c.spoil(run.db);
+            c.spoil(run);
             const std::string file = c.truncated ? truncated : update;
             if (c.ends)
                 EXPECT_ANY_THROW(run.form.LoadDoc(file));
             else
                 EXPECT_NO_THROW(run.form.LoadDoc(file));
-            c.mend(run.db);
+            c.mend(run);
+            EXPECT_EQ(TwoCurrentVersions(run.db), "");
             EXPECT_EQ(State(run.db), before);
             if (!c.connectionLost) {
                 // What happened is in the run log.
@@ -219,8 +290,47 @@ TEST(FailedFiles, LeaveTheDatabaseAsBeforeAndAreMendedByImportingThemAgain) {
             }
             run.form.LoadDoc(update);
             EXPECT_FALSE(run.form.oFileNotApplied);
+            EXPECT_EQ(TwoCurrentVersions(run.db), "");
             EXPECT_EQ(State(run.db), clean);
         }
+    }
+}
+
+// A replace is one operation also when its old version cannot be ended: a closing the database refuses for
+// that object alone (a trigger's RAISE EXCEPTION, the statement's own failure) stores no new version either,
+// said once as the failed import of the object, and the rest of the file is applied.
+TEST(FailedFiles, AReplaceWhoseOldVersionCannotBeEndedStoresNoNewVersion) {
+    EnsureQApplication();
+    TFakeDialogs dialogs;
+    for (const bool oneStatementAtATime : {false, true}) {
+        SCOPED_TRACE(oneStatementAtATime ? "one statement at a time" : "with features in flight");
+        TRun run(oneStatementAtATime);
+        run.form.LoadDoc(TestDataDir() + "/bestand_bonn.xml");
+        run.db.Exec(
+            "CREATE FUNCTION spoil() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN IF OLD.gml_id = "
+            "'DENW36AL10000Egu' THEN RAISE EXCEPTION 'Gebäude % gesperrt', OLD.gml_id; END IF; RETURN "
+            "NEW; END $$; CREATE TRIGGER spoil BEFORE UPDATE ON public.ax_gebaeude FOR EACH ROW EXECUTE "
+            "FUNCTION spoil()");
+        const std::string errorsBefore = run.db.Scalar("SELECT count(*) FROM logs WHERE meldetyp = 1");
+        run.form.LoadDoc(TestDataDir() + "/nba_bonn.xml");
+        EXPECT_FALSE(run.form.oFileNotApplied);
+        EXPECT_EQ(TwoCurrentVersions(run.db), "");
+        // The building keeps its one version, open; the insert and the delete of the file are there.
+        EXPECT_EQ(run.db.Scalar("SELECT string_agg(beginn || ' ' || ende, ',') FROM public.ax_gebaeude WHERE "
+                                "gml_id = 'DENW36AL10000Egu'"),
+                  "2024-10-15 07:55:13 1899-12-30 00:00:00");
+        EXPECT_EQ(run.db.Scalar("SELECT count(*) FROM public.ax_gebaeude WHERE gml_id = 'DENW36ALTEST0001'"),
+                  "1");
+        EXPECT_EQ(
+            run.db.Scalar("SELECT count(*) FROM public.ax_turm WHERE gml_id = 'DENW36ALVk00002s' AND ende "
+                          "<> '1899-12-30'"),
+            "1");
+        EXPECT_EQ(
+            run.db.Scalar("SELECT string_agg(beschreibung, '|') FROM (SELECT beschreibung FROM logs WHERE "
+                          "meldetyp = 1 ORDER BY ctid OFFSET " +
+                          errorsBefore + ") e"),
+            "Fehler beim Import bei AX_Gebaeude: DENW36AL10000Egu - Gebäude "
+            "DENW36AL10000Egu gesperrt");
     }
 }
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "FakeDialogs.h"
 #include "QtApp.h"
 #include "RunOnTestDatabase.h"
@@ -623,6 +624,41 @@ TEST(UpdateChain, RandomMixesHoldWhatTheModelHolds) {
         for (const TMode& mode : kModes)
             RunChain(mode, chain);
     }
+}
+
+// Two chains over objects of their own, their files imported at the same time by two imports into one
+// database (two processes of the import benchmark): each file waits for the other import's file being
+// written, so whatever their order public holds what the two models hold together, and nothing stays
+// staged (the two share the staging tables).
+TEST(UpdateChain, TwoChainsImportedTogetherHoldWhatBothModelsHold) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    TTestDatabase db;
+    const std::string importsBegan = db.Scalar("SELECT date_trunc('second', localtimestamp)::text");
+    TModel model;
+    std::vector<TErrorRow> expectedErrors;
+    std::vector<std::string> arguments;
+    for (const std::vector<TFile>& chain : {HandMadeChain(), RandomChain(7)}) {
+        std::string args = "--db '" + db.ConnInfo() + "'";
+        for (const TFile& file : chain) {
+            const std::string path = dir.filePath(QString::fromStdString(file.name + ".xml")).toStdString();
+            std::ofstream(path, std::ios::binary) << FileText(file);
+            args += " " + path;
+            for (const TOp& op : file.ops)
+                model.Apply(op, expectedErrors);
+        }
+        arguments.push_back(args);
+    }
+    TBenchProcess first(arguments[0]), second(arguments[1]);
+    const std::string firstOut = first.Finish(), secondOut = second.Finish();
+    EXPECT_EQ(first.status, 0) << firstOut;
+    EXPECT_EQ(second.status, 0) << secondOut;
+    EXPECT_EQ(Difference(Holds(db, importsBegan), model.Lines()), "");
+    EXPECT_EQ(ErrorRowsDiffer(db, expectedErrors), "");
+    EXPECT_EQ(db.Scalar("SELECT (SELECT count(*) FROM alkistemp.ax_objects) + (SELECT count(*) FROM "
+                        "alkistemp.id_refs)"),
+              "0")
+        << "left staged";
 }
 
 } // namespace

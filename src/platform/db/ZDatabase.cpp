@@ -6,6 +6,7 @@
 #include <cstring>
 #include <libpq-fe.h>
 #include <memory>
+#include <poll.h>
 #include <string_view>
 #include <unordered_map>
 
@@ -113,8 +114,11 @@ TFailureKind FailureKindOf(const std::string& sqlState) {
     const std::string_view errorClass = std::string_view(sqlState).substr(0, 2);
     if (errorClass == "08")
         return TFailureKind::fkConnection;
-    if (errorClass == "53" || errorClass == "57" || errorClass == "58" || sqlState == "XX001" ||
-        sqlState == "XX002")
+    static constexpr std::string_view kServerClasses[] = {"0B", "25", "28", "2D", "3B", "40",
+                                                          "53", "55", "57", "58", "72", "F0"};
+    if (std::find(std::begin(kServerClasses), std::end(kServerClasses), errorClass) !=
+            std::end(kServerClasses) ||
+        sqlState == "XX001" || sqlState == "XX002" || sqlState == "42501")
         return TFailureKind::fkServer;
     return TFailureKind::fkStatement;
 }
@@ -307,20 +311,33 @@ const std::vector<std::string>& TZConnection::SecurePointSql() {
     return sql;
 }
 
-void TZConnection::BeginGuardedTransaction() {
+std::string TZConnection::BeginGuardedTransaction(const std::string& firstQuery) {
     RequireConnected();
     NotifyBeforeStatement();
     if (guarded)
         throw EDatabaseError("Die Transaktion der Datei ist schon offen");
     broken = false;
     serverFailure.reset();
-    auto r = Own(PQexec(handle, ("BEGIN; SAVEPOINT " + kSavepoint).c_str()));
-    if (!Succeeded(r.get())) {
-        const EDatabaseError e = ResultError(handle, r.get());
+    unitDepth = 0;
+    const std::string text =
+        "BEGIN; " + (firstQuery.empty() ? std::string() : firstQuery + "\n; ") + "SAVEPOINT " + kSavepoint;
+    std::vector<std::shared_ptr<PGresult>> results;
+    if (PQsendQuery(handle, text.c_str()) == 1)
+        while (PGresult* res = PQgetResult(handle))
+            results.push_back(Own(res));
+    const auto failed = std::find_if(results.begin(), results.end(),
+                                     [](const std::shared_ptr<PGresult>& r) { return !Succeeded(r.get()); });
+    const std::size_t expected = firstQuery.empty() ? 2 : 3;
+    if (results.size() != expected || failed != results.end()) {
+        const EDatabaseError e = ResultError(handle, failed != results.end() ? failed->get() : nullptr);
         PQclear(PQexec(handle, "ROLLBACK"));
         throw e;
     }
     guarded = true;
+    const PGresult* answer = results[1].get();
+    if (firstQuery.empty() || PQntuples(answer) == 0 || PQnfields(answer) == 0 || PQgetisnull(answer, 0, 0))
+        return {};
+    return PQgetvalue(answer, 0, 0);
 }
 
 void TZConnection::CommitGuardedTransaction() {
@@ -354,6 +371,7 @@ void TZConnection::RollbackGuardedTransaction() {
     }
     guarded = false;
     broken = false;
+    unitDepth = 0;
     serverFailure.reset();
     if (handle && PQstatus(handle) == CONNECTION_OK && PQpipelineStatus(handle) == PQ_PIPELINE_OFF)
         PQclear(PQexec(handle, "ROLLBACK"));
@@ -369,6 +387,58 @@ void TZConnection::Recover() {
         PQclear(PQexec(handle, "ROLLBACK"));
         broken = true;
     }
+}
+
+void TZConnection::BeginStatementUnit() {
+    if (unitDepth++ == 0)
+        unitStatements = 0;
+}
+
+void TZConnection::EndStatementUnit(bool keep) {
+    if (unitDepth == 0 || --unitDepth > 0)
+        return; // the outer unit decides
+    if (!guarded || broken || !Connected() || PQpipelineStatus(handle) != PQ_PIPELINE_OFF)
+        return;
+    // Kept: the savepoint moves past the unit. Not kept: back to it; it stays where it was.
+    const std::string sql =
+        keep ? SecurePointSql()[0] + "; " + SecurePointSql()[1] : "ROLLBACK TO SAVEPOINT " + kSavepoint;
+    auto r = Own(PQexec(handle, sql.c_str()));
+    if (!Succeeded(r.get())) {
+        const EDatabaseError e = Noted(ResultError(handle, r.get()));
+        Recover();
+        if (keep)
+            throw e;
+    }
+}
+
+TZStatementUnit::TZStatementUnit(TZConnection& connection) : conn(connection) {
+    conn.NotifyBeforeStatement();
+    if (!conn.Guarded()) {
+        conn.BeginGuardedTransaction();
+        ownTransaction = true;
+    }
+    conn.BeginStatementUnit();
+}
+
+TZStatementUnit::~TZStatementUnit() {
+    if (ended)
+        return;
+    conn.EndStatementUnit(false);
+    if (ownTransaction)
+        conn.RollbackGuardedTransaction();
+}
+
+void TZStatementUnit::Keep() {
+    ended = true;
+    try {
+        conn.EndStatementUnit(true);
+    } catch (...) {
+        if (ownTransaction)
+            conn.RollbackGuardedTransaction();
+        throw;
+    }
+    if (ownTransaction)
+        conn.CommitGuardedTransaction();
 }
 
 void TZConnection::RequireUsableTransaction() const {
@@ -393,12 +463,18 @@ void TZConnection::NoteFailure(const PGresult* failed) {
 std::shared_ptr<PGresult> TZConnection::ExecStatement(const std::function<int(PGconn*)>& send) {
     RequireConnected();
     RequireUsableTransaction();
-    if (!guarded || PQtransactionStatus(handle) == PQTRANS_IDLE) {
+    if (!guarded || PQtransactionStatus(handle) == PQTRANS_IDLE || unitDepth > 0) {
+        // Inside a unit the savepoint stays before it: a failure rolls back the whole unit.
         if (!send(handle))
             throw Noted(ResultError(handle, nullptr));
         auto r = CollectResults(handle);
-        if (!Succeeded(r.get()))
-            throw Noted(ResultError(handle, r.get()));
+        if (!Succeeded(r.get())) {
+            const EDatabaseError e = Noted(ResultError(handle, r.get()));
+            Recover();
+            throw e;
+        }
+        if (unitDepth > 0)
+            ++unitStatements;
         return r;
     }
     Recover();
@@ -430,23 +506,48 @@ std::shared_ptr<PGresult> TZConnection::ExecStatement(const std::function<int(PG
     return answer;
 }
 
+namespace {
+
+// Lets `whileWaiting` run until an answer of the server has come in (or the connection failed, which
+// reading the answer then tells).
+void AwaitAnswer(PGconn* h, const TZConnection::TWhileWaiting& whileWaiting) {
+    if (!whileWaiting)
+        return;
+    while (PQflush(h) == 1) {
+    }
+    for (;;) {
+        if (PQconsumeInput(h) != 1 || PQisBusy(h) == 0)
+            return;
+        whileWaiting();
+        pollfd socket{PQsocket(h), POLLIN, 0};
+        if (socket.fd < 0)
+            return;
+        poll(&socket, 1, 100);
+    }
+}
+
+} // namespace
+
 std::shared_ptr<PGresult> TZConnection::ExecSimple(const std::string& sql) {
+    return ExecSimpleWaiting(sql, {});
+}
+
+std::shared_ptr<PGresult> TZConnection::ExecSimpleWaiting(const std::string& sql,
+                                                          const TWhileWaiting& whileWaiting) {
     RequireConnected();
     RequireUsableTransaction();
-    if (!guarded || PQtransactionStatus(handle) == PQTRANS_IDLE) {
-        auto r = Own(PQexec(handle, sql.c_str()));
-        if (!Succeeded(r.get()))
-            throw Noted(ResultError(handle, r.get()));
-        return r;
-    }
-    Recover();
+    const bool secured = guarded && PQtransactionStatus(handle) != PQTRANS_IDLE && unitDepth == 0;
+    if (secured)
+        Recover();
     // A text of several statements cannot go through the pipeline: the savepoint is moved behind the
     // text's own statements instead (after a line break, so that a trailing comment ends first).
     std::string text = sql;
-    for (const std::string& secure : SecurePointSql())
-        text += "\n;" + secure;
+    if (secured)
+        for (const std::string& secure : SecurePointSql())
+            text += "\n;" + secure;
     if (!PQsendQuery(handle, text.c_str()))
         throw Noted(ResultError(handle, nullptr));
+    AwaitAnswer(handle, whileWaiting);
     std::vector<std::shared_ptr<PGresult>> results;
     std::shared_ptr<PGresult> failed;
     while (PGresult* res = PQgetResult(handle)) {
@@ -459,7 +560,9 @@ std::shared_ptr<PGresult> TZConnection::ExecSimple(const std::string& sql) {
         Recover();
         throw e;
     }
-    const std::size_t housekeeping = SecurePointSql().size();
+    if (unitDepth > 0)
+        ++unitStatements;
+    const std::size_t housekeeping = secured ? SecurePointSql().size() : 0;
     return results.size() > housekeeping ? results[results.size() - housekeeping - 1] : results.front();
 }
 
@@ -977,7 +1080,8 @@ std::shared_ptr<PGresult> TZQuery::Run() {
                                            values.data(), nullptr, nullptr, 0);
             });
         } catch (const EDatabaseError& e) {
-            if (attempt > 0 || !StaleStatement(e))
+            // Inside a unit that has run statements, the failure took them back with it.
+            if (attempt > 0 || !StaleStatement(e) || conn->StatementUnitHasRun())
                 throw;
         }
         conn->ForgetPrepared(serverSql);

@@ -55,11 +55,23 @@ enum class TFailureKind {
     // (0A000, as "cached plan must not change result type"): prepared again, it may run.
     fkStaleStatement,
     fkConnection, // connection_exception (class 08): nothing reaches the server any more
-    // The server's resources or state: insufficient resources (class 53, a full disk, no memory), operator
-    // intervention (57, a shutdown or a cancel), a system error (58, I/O) or corrupted data or index (XX001,
-    // XX002). Every further statement of the work would fail the same way. Not XX000: it is the SQLSTATE of
-    // every error raised without one of its own, such as PostGIS's "parse error - invalid geometry", which
-    // costs only its statement.
+    // The server could not do the work, or not now; nothing about the statement's own values. Every
+    // further statement of the work would fail the same way or leave it half done, so the work ends:
+    // - its resources or state: insufficient resources (class 53, a full disk, no memory), operator
+    //   intervention (57, a shutdown, a cancel, statement_timeout), a system error (58, I/O), corrupted
+    //   data or index (XX001, XX002), a snapshot too old (72);
+    // - the moment: a lock not to be had in time (55P03 lock_not_available, and the rest of class 55,
+    //   objects in use or not in the state needed), a transaction the server rolled back (class 40:
+    //   deadlock 40P01, serialization 40001);
+    // - the transaction or the session itself: invalid transaction state (class 25, such as a read-only
+    //   database, 25006; but 25P02, see fkAborted), the transaction's initiation or end (0B, 2D), its
+    //   savepoints (3B), the login (28), the server's configuration file (F0);
+    // - the login's rights: insufficient_privilege (42501). A right missing for one table could cost only
+    //   its features, but what the file did to the others would then stay without them: the file ends.
+    // Not XX000: it is the SQLSTATE of every error raised without one of its own, such as PostGIS's
+    // "parse error - invalid geometry", which costs only its statement; nor data exceptions (22), integrity
+    // constraints (23), the rest of class 42 (syntax, undefined objects) or P0001 (RAISE EXCEPTION): all of
+    // them are about the statement and what it carries.
     fkServer,
     fkClient, // no SQLSTATE: raised on the client side (libpq's lost connection, a value of the wrong form)
 };
@@ -152,14 +164,17 @@ public:
     static constexpr const char* kStatementSavepoint = "kelpora_statement";
     // The two statements that move the savepoint past everything done since it was set.
     static const std::vector<std::string>& SecurePointSql();
-    void BeginGuardedTransaction();
+    // Begins it. A `firstQuery` (one statement without parameters) runs first inside it, in the same
+    // round trip; the first column of its first row is returned as text ("" without one).
+    std::string BeginGuardedTransaction(const std::string& firstQuery = {});
     // Throws EDatabaseError when the commit fails (the transaction is gone either way).
     void CommitGuardedTransaction();
     // Never throws: a connection that is lost has lost the transaction anyway.
     void RollbackGuardedTransaction();
     bool Guarded() const { return guarded; }
-    // The first failure of the server's resources or state (fkServer) that a statement of the guarded
-    // transaction met, or nullptr. From it on, every statement of the transaction is refused with that
+    // The first failure that said the server could not do the work (fkServer: its resources or state, a
+    // lock not to be had, a deadlock, a read-only database) that a statement of the guarded transaction
+    // met, or nullptr. From it on, every statement of the transaction is refused with that
     // error before it reaches the server, and its commit rolls it back: nothing more of the work could
     // succeed, and trying would only say so again for every statement. The transaction's end clears it.
     const EDatabaseError* ServerFailure() const { return serverFailure.get(); }
@@ -169,6 +184,22 @@ public:
     // Inside a guarded transaction that a failure aborted: back to the savepoint, so that the work
     // before it stays and the next statement can run. Does nothing otherwise.
     void Recover();
+
+    // Statements that stand or fall together (see TZStatementUnit): from BeginStatementUnit on, the
+    // statement savepoint is not moved past each statement, so the failure of any of them rolls back
+    // all of them. EndStatementUnit(true) moves it past them all; EndStatementUnit(false) rolls back to
+    // it, whatever of the unit had run. Units inside a unit are part of it.
+    void BeginStatementUnit();
+    void EndStatementUnit(bool keep);
+    bool InStatementUnit() const { return unitDepth > 0; }
+    // Whether a statement of the unit has run: a failure from then on rolls all of them back, so the
+    // failing statement must not simply be run again (as a stale prepared statement otherwise is).
+    bool StatementUnitHasRun() const { return unitDepth > 0 && unitStatements > 0; }
+
+    // While the answer to a statement of ExecSimpleWaiting is awaited: called about every tenth of a
+    // second, so that a window stays responsive while the server makes the statement wait (for a lock).
+    // Nothing may be sent on the connection from inside it.
+    using TWhileWaiting = std::function<void()>;
 
     // Answers to statements without parameters that a caller sent ahead (in pipeline mode), in the order
     // they will be asked: the next statement of exactly that text takes its answer instead of running
@@ -184,6 +215,8 @@ public:
     // The same for a text of the simple protocol, which may hold several statements: the result of the
     // last of them.
     std::shared_ptr<PGresult> ExecSimple(const std::string& sql);
+    // ExecSimple, letting `whileWaiting` run until the answer is there.
+    std::shared_ptr<PGresult> ExecSimpleWaiting(const std::string& sql, const TWhileWaiting& whileWaiting);
 
 private:
     void RequireConnected() const;
@@ -196,11 +229,32 @@ private:
     PGconn* handle = nullptr;
     bool guarded = false;
     bool broken = false; // the statement savepoint was lost: the transaction can only be rolled back
+    int unitDepth = 0;
+    int unitStatements = 0; // of the unit that succeeded
     std::unique_ptr<EDatabaseError> serverFailure;
     std::uint64_t generation = 0;
     std::uint64_t nextStatement = 0;
     std::unordered_map<std::string, std::string> prepared; // server SQL -> statement name
     std::deque<std::pair<std::string, std::shared_ptr<PGresult>>> prefetched;
+};
+
+// The statements run while it lives stand or fall together inside the guarded transaction (outside one it
+// opens one of its own): Keep makes them stay, and without it they are rolled back when it ends, as they
+// are at once when one of them fails. Anything still in flight on the connection is finished before the
+// unit begins, so that it is no part of it.
+class TZStatementUnit {
+public:
+    explicit TZStatementUnit(TZConnection& connection);
+    ~TZStatementUnit();
+    TZStatementUnit(const TZStatementUnit&) = delete;
+    TZStatementUnit& operator=(const TZStatementUnit&) = delete;
+    // Throws EDatabaseError when the server refuses (the unit is rolled back then).
+    void Keep();
+
+private:
+    TZConnection& conn;
+    bool ownTransaction = false;
+    bool ended = false;
 };
 
 // One named parameter of a statement.
