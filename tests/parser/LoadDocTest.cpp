@@ -1027,6 +1027,7 @@ TEST_F(LoadDocTest, ATableMadeBeforeTheCatalogueGrewTakesItsNewColumnsOnceMadeAg
                      "coalesce(ausfuehrendestelle_stelle, 'NULL') FROM public.ax_sonstigesrecht ORDER BY 1"),
               (std::vector<std::string>{"DERP12AL0000Alt1 NULL NULL", "DERP12AL0000Neu1 07 7310"}));
     EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"), std::vector<std::string>{});
+}
 
 // Update files built from small pieces: an extract of features, and transactions of operations.
 namespace operations {
