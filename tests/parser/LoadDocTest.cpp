@@ -1008,6 +1008,22 @@ TEST_F(LoadDocTest, ATableMadeBeforeTheCatalogueGrewTakesItsNewColumnsOnceMadeAg
 
     ASSERT_EQ(RunInstallAgain(db), 0);
     EXPECT_EQ(db.Scalar(rows), "2");
+    // Not yet made again, the table stores the feature without the attribute it has no column for, and
+    // says that once.
+    const std::string stelle = "<ausfuehrendeStelle><AX_Dienststelle_Schluessel><land>07</land><stelle>7310"
+                               "</stelle></AX_Dienststelle_Schluessel></ausfuehrendeStelle>";
+    load("mitte", "DERP12AL0000Mit1", stelle + stelle);
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM public.ax_sonstigesrecht"), "2");
+    const std::vector<std::string> said = {
+        "Die Eigenschaft ausfuehrendeStelle_land von AX_SonstigesRecht der Datei mitte hat keine Spalte in "
+        "der "
+        "Tabelle alkistemp.ax_sonstigesrecht, die vor ihrer Zeile in parse angelegt wurde, und wird nicht "
+        "gespeichert.",
+        "Die Eigenschaft ausfuehrendeStelle_stelle von AX_SonstigesRecht der Datei mitte hat keine Spalte in "
+        "der Tabelle alkistemp.ax_sonstigesrecht, die vor ihrer Zeile in parse angelegt wurde, und wird "
+        "nicht "
+        "gespeichert."};
+    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1 ORDER BY beschreibung"), said);
     // The statements db/README.md gives for this: every staging table that lacks a column of parse.
     const std::vector<std::string> drops = Column(
         db,
@@ -1025,8 +1041,9 @@ TEST_F(LoadDocTest, ATableMadeBeforeTheCatalogueGrewTakesItsNewColumnsOnceMadeAg
     EXPECT_EQ(Column(db,
                      "SELECT gml_id || ' ' || coalesce(ausfuehrendestelle_land::text, 'NULL') || ' ' || "
                      "coalesce(ausfuehrendestelle_stelle, 'NULL') FROM public.ax_sonstigesrecht ORDER BY 1"),
-              (std::vector<std::string>{"DERP12AL0000Alt1 NULL NULL", "DERP12AL0000Neu1 07 7310"}));
-    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1"), std::vector<std::string>{});
+              (std::vector<std::string>{"DERP12AL0000Alt1 NULL NULL", "DERP12AL0000Mit1 NULL NULL",
+                                        "DERP12AL0000Neu1 07 7310"}));
+    EXPECT_EQ(Column(db, "SELECT beschreibung FROM logs WHERE meldetyp = 1 ORDER BY beschreibung"), said);
 }
 
 // Update files built from small pieces: an extract of features, and transactions of operations.
@@ -1100,8 +1117,11 @@ TEST_F(LoadDocTest, GroupTablesCloseOnlyVersionsOfTheNamedType) {
     const std::vector<Case> cases = {
         {"a delete of another type", Delete(other, fid), false, refused},
         {"an update of another type", Update("adv:" + other, fid, "2024-05-06T07:08:09Z"), false, refused},
+        // A replace is one operation: its closing refused, its new version is not stored either.
         {"a replace by another type",
-         Replace(history::Feature(other, kParcel, "2024-05-06T07:08:09Z", ""), fid), false, refused},
+         Replace(history::Feature(other, kParcel, "2024-05-06T07:08:09Z", ""), fid), false,
+         "Fehler beim Import bei " + other + ": " + kParcel +
+             " - Das Objekt ist vom Typ AX_Flurstueck: nichts beendet"},
         {"a delete of the type the file inserted before, named as another type",
          "<wfs:Insert>" + Parcel("DEGRUP0000PARC02", "2024-03-01T09:00:00Z") + "</wfs:Insert>" +
              Delete(other, "DEGRUP0000PARC02") + Delete(other, fid),
@@ -1142,7 +1162,7 @@ TEST_F(LoadDocTest, GroupTablesCloseOnlyVersionsOfTheNamedType) {
                 EXPECT_EQ(relations, "DEGRUP0000BLDG01>DEGRUP0000PARC01 false,"
                                      "DEGRUP0000PARC01>DEGRUP0000BUCH01 false");
             } else {
-                EXPECT_EQ(parcel.substr(0, parcel.find(',')), "AX_Flurstueck true") << "the parcel ended";
+                EXPECT_EQ(parcel, "AX_Flurstueck true") << "the parcel ended, or a second version came";
                 EXPECT_EQ(relations, "DEGRUP0000BLDG01>DEGRUP0000PARC01 true,"
                                      "DEGRUP0000PARC01>DEGRUP0000BUCH01 true");
             }

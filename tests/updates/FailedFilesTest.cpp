@@ -311,7 +311,8 @@ TEST(FailedFiles, AReplaceWhoseOldVersionCannotBeEndedStoresNoNewVersion) {
             "'DENW36AL10000Egu' THEN RAISE EXCEPTION 'Gebäude % gesperrt', OLD.gml_id; END IF; RETURN "
             "NEW; END $$; CREATE TRIGGER spoil BEFORE UPDATE ON public.ax_gebaeude FOR EACH ROW EXECUTE "
             "FUNCTION spoil()");
-        const std::string errorsBefore = run.db.Scalar("SELECT count(*) FROM logs WHERE meldetyp = 1");
+        const std::string errorsBefore =
+            run.db.Scalar(std::string("SELECT count(*) FROM logs WHERE meldetyp = 1 AND ") + kNoDesignNote);
         run.form.LoadDoc(TestDataDir() + "/nba_bonn.xml");
         EXPECT_FALSE(run.form.oFileNotApplied);
         EXPECT_EQ(TwoCurrentVersions(run.db), "");
@@ -326,9 +327,10 @@ TEST(FailedFiles, AReplaceWhoseOldVersionCannotBeEndedStoresNoNewVersion) {
                           "<> '1899-12-30'"),
             "1");
         EXPECT_EQ(
-            run.db.Scalar("SELECT string_agg(beschreibung, '|') FROM (SELECT beschreibung FROM logs WHERE "
-                          "meldetyp = 1 ORDER BY ctid OFFSET " +
-                          errorsBefore + ") e"),
+            run.db.Scalar(
+                std::string("SELECT string_agg(beschreibung, '|') FROM (SELECT beschreibung FROM logs WHERE "
+                            "meldetyp = 1 AND ") +
+                kNoDesignNote + " ORDER BY ctid OFFSET " + errorsBefore + ") e"),
             "Fehler beim Import bei AX_Gebaeude: DENW36AL10000Egu - Gebäude "
             "DENW36AL10000Egu gesperrt");
     }
