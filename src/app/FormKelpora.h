@@ -363,7 +363,7 @@ public:
                                   const TAttributList* columns);
     // Says "Die Eigenschaft <property> von <oa> der Datei <file>" and `why` unless it was said for the
     // file; false once nothing more is said for the file.
-    bool SayPropertyNotStored(const std::string& oa, const std::string& property, const char* why);
+    bool SayPropertyNotStored(const std::string& oa, const std::string& property, const std::string& why);
     // Whether nothing more needs saying of the property for the file being read.
     bool PropertyNotStoredSaid(const std::string& oa, const std::string& property) const;
     std::set<std::string> columnlessReported; // object type and property said for the file below

@@ -2,6 +2,7 @@
 // The attribute column entries of one object type (or object-type group) read from the table "parse":
 // lines of the attribute name, "=", the column code in lower case, "|" and the attribute type code.
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ public:
         std::string columnText, valueText;
     };
     const TInsertColumns& InsertColumns() const;
+
+    // Set when the staging table was made before some of the lines: "alkistemp." and its name, and the
+    // names of the lines it has no column for. Those lines are taken out, so that the other values of
+    // its features are stored and these are said.
+    std::string olderTable;
+    std::set<std::string> linesOlderThanTable;
 
 private:
     mutable std::unique_ptr<TInsertColumns> insertColumns;

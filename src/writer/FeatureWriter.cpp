@@ -309,7 +309,8 @@ void TfrmKelpora::ReportCrsFallback(const std::string& crs, const std::string& s
     WriteLog(1, text);
 }
 
-bool TfrmKelpora::SayPropertyNotStored(const std::string& oa, const std::string& property, const char* why) {
+bool TfrmKelpora::SayPropertyNotStored(const std::string& oa, const std::string& property,
+                                       const std::string& why) {
     const TPortionFile* const file = obFiles.empty() ? nullptr : obFiles.back().get();
     if (file != columnlessFile) {
         columnlessFile = file;
@@ -358,8 +359,13 @@ void TfrmKelpora::ReportUnstoredProperties(const std::string& oa, const TAXObjec
         const std::string name = attribute.Names(i);
         const int column = columns->IndexOfName(name);
         if (column < 0) {
+            const bool olderTable = columns->linesOlderThanTable.count(name) > 0;
             if (!SayPropertyNotStored(oa, name,
-                                      " hat keine Spalte in der Tabelle parse und wird nicht gespeichert."))
+                                      olderTable ? " hat keine Spalte in der Tabelle " + columns->olderTable +
+                                                       ", die vor ihrer Zeile in parse angelegt wurde, und "
+                                                       "wird nicht gespeichert."
+                                                 : std::string(" hat keine Spalte in der Tabelle parse und "
+                                                               "wird nicht gespeichert.")))
                 return;
             continue;
         }

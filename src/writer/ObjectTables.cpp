@@ -6,6 +6,8 @@
 #include "platform/db/ZDatabase.h"
 #include "writer/DbSupport.h"
 
+#include <set>
+
 namespace {
 
 bool ContainsIgnoringCase(const TStringList& list, const std::string& name) {
@@ -106,6 +108,34 @@ TServerName ReadServerName(TZQuery& q, const std::string& table) {
     return found;
 }
 
+// Takes out of `columns` the lines whose column the staging table `table` (a checked identifier) lacks:
+// a table made before the configuration table gained those lines would refuse every row that names them.
+void KeepColumnsOfStagingTable(TZQuery& q, const std::string& table, TAttributList* columns) {
+    if (!columns || columns->Count() == 0)
+        return;
+    q.SQL().Clear();
+    q.SQL().Add("SELECT a.attname FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
+                "to_regclass('alkistemp.' || quote_ident(:t)) AND a.attnum > 0 AND NOT a.attisdropped");
+    TZParam& t = q.ParamByName("t");
+    t.SetDataType(TFieldType::ftString);
+    t.SetValue(table);
+    q.Open();
+    std::set<std::string> present;
+    for (; !q.Eof(); q.Next())
+        present.insert(q.Fields(0).AsString());
+    q.Close();
+    for (int i = columns->Count() - 1; i >= 0; --i) {
+        std::string rest = columns->ValueFromIndex(i);
+        std::string column;
+        GetNextToken(rest, "|", column);
+        if (present.count(column) > 0)
+            continue;
+        columns->olderTable = "alkistemp." + table;
+        columns->linesOlderThanTable.insert(columns->Names(i));
+        columns->Delete(i);
+    }
+}
+
 } // namespace
 
 // The names reach the catalogue query as literals; both are checked to be plain identifiers first, so a
@@ -176,6 +206,8 @@ bool TfrmKelpora::EnsureObjectTable(const std::string& oa) {
         if (staging.otherRelation || integrated.otherRelation)
             throw EDatabaseError("Name bereits von einer anderen Relation belegt: " + T);
         if (staging.objectTable) {
+            KeepColumnsOfStagingTable(SharedStatement(cmd), table,
+                                      groups ? GetAttributList(T, group) : GetAttributList(oa, ""));
             obTables->Add(T);
             return true;
         }
