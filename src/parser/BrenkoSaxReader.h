@@ -28,10 +28,11 @@ public:
 };
 
 // Reads a lifespan date-time from a NAS text as an xs:dateTime, exactly:
-// "YYYY-MM-DDThh:mm:ss[.fraction][Z|(+|-)hh:mm]", white space around it allowed. The year has four
-// digits (0001 to 9999), month and day make a real date, hours run to 23 (24:00:00 is the next day's
-// midnight), minutes and seconds to 59; a fraction is kept to the millisecond. A value with an offset
-// (at most 14:00) is converted to UTC, one without a zone taken as written. Raises EConvertError
+// "YYYY-MM-DDThh:mm:ss[.fraction][Z|(+|-)hh:mm]", white space around it allowed; a date alone,
+// "YYYY-MM-DD[Z|(+|-)hh:mm]" as xs:date writes it, is that day at 00:00. The year has four digits (0001
+// to 9999), month and day make a real date, hours run to 23 (24:00:00 is the next day's midnight),
+// minutes and seconds to 59; a fraction is kept to the millisecond. A value with an offset (at most
+// 14:00) is converted to UTC, one without a zone taken as written. Raises EConvertError
 // "'<text>' ist keine gültige Datums- und Uhrzeitangabe" for anything else.
 TDateTime NasTextToDateTime(const std::string& text);
 

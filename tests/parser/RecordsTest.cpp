@@ -84,6 +84,14 @@ std::vector<TRecordCase> RecordCases() {
                 "</qualitaet><P>1</P></F>"),
          {"Insert F I\nA qualitaet=<gmd:LI_Lineage><gmd:processStep a=\"1&amp;2\"><gco:CharacterString>"
           "A &lt; B</gco:CharacterString></gmd:processStep></gmd:LI_Lineage>\nA P=1\n"}},
+        {"a begin or an end that is a date alone is that day at midnight, an offset converted to UTC",
+         Member("<F gml:id=\"I\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2020-05-06</beginnt>"
+                "<endet> 2020-05-07+02:00 </endet></AA_Lebenszeitintervall></lebenszeitintervall></F>") +
+             Member("<F gml:id=\"J\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2020-05-06Z"
+                    "</beginnt><endet>2020-05-07-05:30</endet></AA_Lebenszeitintervall></lebenszeitintervall>"
+                    "</F>"),
+         {"Insert F I\nB 2020-05-06\nE 2020-05-06 22:00:00\n",
+          "Insert F J\nB 2020-05-06\nE 2020-05-07 05:30:00\n"}},
         {"the pieces of one text are joined before they are used",
          Member("<F gml:id=\"I\"><P>A &amp; B</P><Q>&#228;&#xFC;ber</Q><P>C</P>"
                 "<lebenszeitintervall><beginnt>2010-&#48;2-12T10:07:36Z</beginnt></lebenszeitintervall></F>"),
@@ -256,6 +264,11 @@ std::vector<TTransactionCase> TransactionCases() {
           "Update AX_Turm " + b300.substr(0, 40) +
               "…\nE 2011-04-29\nX Der Identifikator ist länger als 255 Zeichen (300)\n",
           "Update AX_Turm DENW36ALVk00003s\nE 2011-04-29\n"}},
+        {"an update's endet that is a date alone is that day at midnight",
+         Update("AX_Flurstueck", {{kEndet, "2011-04-29"}}, {"DENW44AL00003IkM"}) +
+             Update("AX_Flurstueck", {{kEndet, "2011-04-29+02:00"}}, {"DENW44AL00003IkN"}),
+         {"Update AX_Flurstueck DENW44AL00003IkM\nE 2011-04-29\n",
+          "Update AX_Flurstueck DENW44AL00003IkN\nE 2011-04-28 22:00:00\n"}},
         {"an overlong relation target refuses its record",
          Member("<F gml:id=\"I\"><istGebucht xlink:href=\"urn:adv:oid:" + d300 +
                 "\"/><zeigtAuf xlink:href=\"DEBBAL0000000002\"/><P>1</P></F>") +
@@ -427,7 +440,8 @@ TEST_F(ParserTest, ARecordPastItsBoundIsRefusedAndTheNextOneIsRead) {
 // ---- the date rule -------------------------------------------------------------------------------------
 
 // A lifespan value is an xs:dateTime, read exactly: offsets go to UTC, a value without zone stays as
-// written, 24:00:00 is the next day's midnight, a fraction stays to the millisecond.
+// written, 24:00:00 is the next day's midnight, a fraction stays to the millisecond. A date alone, with or
+// without zone, is that day's midnight.
 TEST(NasDateTime, ReadsAnXsDateTime) {
     const struct {
         const char* text;
@@ -457,6 +471,16 @@ TEST(NasDateTime, ReadsAnXsDateTime) {
         {"1899-12-30T12:00:00Z", "1899-12-30 12:00:00"},
         {"0001-01-01T00:00:00Z", "0001-01-01"},
         {"9999-12-31T23:59:59.999Z", "9999-12-31 23:59:59.999"},
+        {"2020-05-06", "2020-05-06"},
+        {"2020-05-06Z", "2020-05-06"},
+        {"2020-05-06+02:00", "2020-05-05 22:00:00"},
+        {"2020-05-06-05:30", "2020-05-06 05:30:00"},
+        {"2020-05-06-00:00", "2020-05-06"},
+        {"2020-03-01+14:00", "2020-02-29 10:00:00"},
+        {" \n2024-02-29\t", "2024-02-29"},
+        {"0001-01-01", "0001-01-01"},
+        {"9999-12-31Z", "9999-12-31"},
+        {"9999-12-31-14:00", "9999-12-31 14:00:00"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -477,7 +501,7 @@ TEST(NasDateTime, RefusesWhatIsNoXsDateTime) {
           "9999-12-31T24:00:00Z", "9999-12-31T23:30:00-01:00",
           // something after the value, or a part missing
           "2011-01-01'; drop table logs; --", "0044-03-15T00:00:00Z BC", "2010-02-12T10:07:36Z junk",
-          "2010-02-12", "2010-02-12T10:07", "2010-02-12T10", "10:07:36", "10:00+14:00", "2010-02-12 10:07:36",
+          "2010-02-12T10:07", "2010-02-12T10", "10:07:36", "10:00+14:00", "2010-02-12 10:07:36",
           "2010-02-12t10:07:36", "2010-02-12T10:07:36z", "2010-2-12T10:07:36Z", "2010-02-12T10:07:36.Z",
           "2010-02-12T10:07:36+0100", "2010-02-12T10:07:36+01", "2010 - 02 - 12T10:07:36Z",
           "  am 2010 - 2 - 3", "2010-02-12T1", " 10:07 ", "10:07:36Z", "12345-01-01",
@@ -486,7 +510,12 @@ TEST(NasDateTime, RefusesWhatIsNoXsDateTime) {
           "1900-02-29T00:00:00Z", "2010-02-12T25:00:00Z", "2010-02-12T24:00:01Z", "2010-02-12T24:00:00.5Z",
           "2010-02-12T10:60:00Z", "2010-02-12T10:00:60Z",
           // offsets past 14:00 or with impossible minutes
-          "2010-02-12T10:00:00+14:01", "2010-02-12T10:00:00-15:00", "2010-02-12T10:00:00+01:60"}) {
+          "2010-02-12T10:00:00+14:01", "2010-02-12T10:00:00-15:00", "2010-02-12T10:00:00+01:60",
+          // a date alone of another form, or one that is no day
+          "2020-05-06T", "2020-05-06.", "2020-05-06z", "2020-05-06+02", "2020-05-06+0200", "2020-05-06 Z",
+          "2020-05-06ZZ", "2020-05-06+02:00Z", "2020-05-06 00:00", "2020-5-06", "2020-05-6", "20200506",
+          "2020-05", "2020-05-06+14:01", "2020-05-06-15:00", "2023-02-29", "2020-04-31", "2020-00-06",
+          "0000-12-31", "0001-01-01+00:01", "2020-05-06T24:00:01Z", "2020-05-06-"}) {
         SCOPED_TRACE(text);
         try {
             NasTextToDateTime(text);
