@@ -54,6 +54,7 @@ bool IsDatentyp(std::string_view localName) {
 enum class TNasName : std::uint8_t {
     Other,
     featureMember,
+    featureMembers,
     Insert,
     Delete,
     Replace,
@@ -93,6 +94,7 @@ TNasName NameOf(std::string_view localName) {
         std::vector<std::vector<TEntry>> table(kLongest + 1);
         const TEntry names[] = {
             {"featureMember", TNasName::featureMember},
+            {"featureMembers", TNasName::featureMembers},
             {"Insert", TNasName::Insert},
             {"Delete", TNasName::Delete},
             {"Replace", TNasName::Replace},
@@ -418,6 +420,13 @@ void TBrenkoSaxReader::OpenRecord() {
     obCurrentInsert = std::make_unique<TAXObject>();
     iRecordBytes = 0;
     oRecordTooLarge = false;
+    // A record refused before its end (or a name path a member without text left) must not shape the next.
+    for (const TAXObjTagFlag f : {tfGmlIdent, tfLebensZeitIntervall, tfModellart, tfZeigtAufExternes,
+                                  tfLZIbeginnt, tfLZIendet, tfMAadvsm, tfKatalog, tfStruktur})
+        AXObjTagFlags.Exclude(f);
+    oInPosition = oReadGeometry = oReadSubObject = oReadAttribute = oEntity = oEntityAfterPending = false;
+    sAttrTag.clear();
+    sBeforeTag.clear();
     ++iCreate;
     ++iElemente;
 }
@@ -573,16 +582,24 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
         StartElementInUpdate(LocalName, element, name);
         return;
     }
-    if (name == TNasName::featureMember || name == TNasName::Insert || name == TNasName::Delete ||
-        name == TNasName::Replace || name == TNasName::Update) {
-        OpenTransaction(name, element);
+    if (transaction == TTransaction::Features || transaction == TTransaction::Replace)
+        ++iTransactionDepth;
+    // The Filter of a Replace is none of its feature, wherever it stands in it.
+    if (transaction == TTransaction::Replace && iTransactionDepth == 2 && LocalName == "Filter")
+        oInReplaceFilter = true;
+    // Before every other case: a feature may be named like any element the parser knows, a transaction,
+    // a data type or a header element.
+    if (obCurrentInsert && !obCurrentInsert->Initialized() && !ReadingReplaceFilter()) {
+        TakeFeatureElement(LocalName, element);
         return;
     }
-    if (transaction == TTransaction::OneFeature || transaction == TTransaction::Insert)
-        ++iTransactionDepth;
-    // Before the header cases: a feature may be named like any of them.
-    if (obCurrentInsert && !obCurrentInsert->Initialized()) {
-        TakeFeatureElement(LocalName, element);
+    if (name == TNasName::featureMember || name == TNasName::featureMembers || name == TNasName::Insert ||
+        name == TNasName::Delete || name == TNasName::Replace || name == TNasName::Update) {
+        OpenTransaction(name, QName, element);
+        return;
+    }
+    if (ReadingReplaceFilter()) {
+        StartElementInReplaceFilter(QName, element, name);
         return;
     }
     if (name == TNasName::crs) {
@@ -619,18 +636,20 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
     }
 }
 
-void TBrenkoSaxReader::OpenTransaction(TNasName name, const TElement& element) {
+void TBrenkoSaxReader::OpenTransaction(TNasName name, const std::string& QName, const TElement& element) {
+    if (obCurrentInsert)
+        RefuseUnfinishedRecord(QName);
     OpenRecord();
     TAXObject& r = *obCurrentInsert;
     featureIds.clear();
     transaction = TTransaction::None;
     iTransactionDepth = 1;
+    oReplaceFeatureRead = oReplaceHasFilter = oInReplaceFilter = false;
     switch (name) {
     case TNasName::featureMember:
-        transaction = TTransaction::OneFeature;
-        break;
+    case TNasName::featureMembers:
     case TNasName::Insert:
-        transaction = TTransaction::Insert;
+        transaction = TTransaction::Features;
         break;
     case TNasName::Delete:
         r.wfsType = twfsDelete;
@@ -638,7 +657,8 @@ void TBrenkoSaxReader::OpenTransaction(TNasName name, const TElement& element) {
         break;
     case TNasName::Replace:
         r.wfsType = twfsReplace;
-        transaction = TTransaction::OneFeature;
+        transaction = TTransaction::Replace;
+        sReplaceTypeName = WithoutPrefix(element.FAttributes.Value("typeName"));
         break;
     case TNasName::Update:
         r.wfsType = twfsUpdate;
@@ -650,6 +670,19 @@ void TBrenkoSaxReader::OpenTransaction(TNasName name, const TElement& element) {
     default:
         break;
     }
+}
+
+// A transaction element inside a record that has not ended: what the record read is not the whole of it.
+void TBrenkoSaxReader::RefuseUnfinishedRecord(const std::string& QName) {
+    if (!obCurrentInsert->Initialized()) // a Replace whose Filter came before its feature
+        obCurrentInsert->SetObjektart(sReplaceTypeName);
+    RefuseRecord("Das Element " + QName + " (" + Position() +
+                 ") beginnt ein neues Objekt, bevor dieses zu "
+                 "Ende ist.");
+    if (obCurrentInsert->wfsType == twfsDelete)
+        HandOverPerFeatureId();
+    else
+        HandOverRecord(false);
 }
 
 void TBrenkoSaxReader::TakeFeatureElement(const std::string& LocalName, const TElement& element) {
@@ -667,6 +700,53 @@ void TBrenkoSaxReader::TakeIdentifier(const std::string& raw, const std::string&
     obCurrentInsert->identifikator = fault.empty() ? id : QuotedIdentifier(raw);
     if (!fault.empty())
         RefuseRecord(fault);
+}
+
+void TBrenkoSaxReader::EndFeature() {
+    if (transaction == TTransaction::Replace)
+        oReplaceFeatureRead = true; // its Filter follows
+    else
+        HandOverRecord(false);
+}
+
+void TBrenkoSaxReader::StartElementInReplaceFilter(const std::string& QName, const TElement& element,
+                                                   TNasName name) {
+    if (iTransactionDepth == 2) {
+        if (oInReplaceFilter)
+            oReplaceHasFilter = true;
+        else
+            // A replace replaces one object by one new version; which would be meant is not to be guessed.
+            RefuseRecord("Die Ersetzung enthält nach ihrem Objekt ein weiteres Element " + QName + " (" +
+                         Position() + ").");
+    } else if (oInReplaceFilter && name == TNasName::FeatureId) {
+        NoteFeatureId(element.FAttributes.Value("fid"));
+    }
+}
+
+// A replace acts on the object of its new version; a Filter that names another object (by its first 16
+// characters, as a version's identifier may carry a time stamp after them) leaves it unclear which object
+// is meant, so nothing is replaced. A replace without a new version replaces nothing either.
+void TBrenkoSaxReader::FinishReplace() {
+    std::vector<TFeatureId> ids;
+    ids.swap(featureIds);
+    TAXObject& r = *obCurrentInsert;
+    if (!r.Initialized()) {
+        r.SetObjektart(sReplaceTypeName);
+        if (!ids.empty())
+            r.identifikator = ids.front().identifikator;
+        RefuseRecord("Die Ersetzung enthält kein Objekt (" + Position() + ").");
+    } else if (oReplaceHasFilter) {
+        if (ids.empty())
+            RefuseRecord("Der Filter der Ersetzung nennt kein Objekt.");
+        for (const TFeatureId& id : ids) {
+            if (!id.refusal.empty())
+                RefuseRecord("Im Filter der Ersetzung: " + id.refusal);
+            else if (id.identifikator != r.identifikator)
+                RefuseRecord("Der Filter der Ersetzung nennt das Objekt " + id.identifikator +
+                             ", die neue Version gehört zum Objekt " + r.identifikator + ".");
+        }
+    }
+    HandOverRecord(false);
 }
 
 void TBrenkoSaxReader::NoteFeatureId(const std::string& fid) {
@@ -933,6 +1013,8 @@ void TBrenkoSaxReader::UseText(const std::string& chunk) {
                           kUpdateTextChars);
         return;
     }
+    if (ReadingReplaceFilter())
+        return; // no text of a Replace's Filter counts, nor any after its feature
     if (obCurrentInsert)
         UseTextInRecord(chunk);
     else
@@ -1032,10 +1114,21 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
         sElemTag.clear();
         return;
     }
+    if (ReadingReplaceFilter()) {
+        if (iTransactionDepth == 2)
+            oInReplaceFilter = false;
+        EndElementInWrapper();
+        sElemTag.clear();
+        return;
+    }
     const TNasName name = NameOf(LocalName);
+    const bool inWrapper = transaction == TTransaction::Features || transaction == TTransaction::Replace;
     if (obCurrentInsert) {
         TAXObject& r = *obCurrentInsert;
-        if (InPosition()) {
+        if (inWrapper && iTransactionDepth == 2) {
+            // The feature's own end tag, whatever its name; elements inside it of the same name end nothing.
+            EndFeature();
+        } else if (InPosition()) {
             EndElementInPosition(QName);
         } else if (oReadSubObject) {
             AppendToAttribute("</" + QName + ">");
@@ -1054,8 +1147,6 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
             oEntity = false;
         } else if (name == TNasName::Delete && r.wfsType == twfsDelete) {
             HandOverPerFeatureId();
-        } else if (LocalName == r.objektart()) {
-            HandOverRecord(false);
         } else if (const TFlagElement* block = FindFlagElement(kRecordElements, name)) {
             EndLifespanDate(block->flag);
             AXObjTagFlags.Exclude(block->flag);
@@ -1074,18 +1165,21 @@ void TBrenkoSaxReader::EndElement(const std::string&, const std::string& LocalNa
     } else if (name == TNasName::erlaeuterung) {
         HandOverProtocol();
     }
-    if (transaction == TTransaction::OneFeature || transaction == TTransaction::Insert)
+    if (inWrapper)
         EndElementInWrapper();
     sElemTag.clear();
 }
 
 void TBrenkoSaxReader::EndElementInWrapper() {
     if (--iTransactionDepth == 0) {
+        const TTransaction ended = transaction;
         transaction = TTransaction::None;
+        if (ended == TTransaction::Replace && obCurrentInsert)
+            FinishReplace();
         // No feature came (after the last one): what follows the wrapper is none of its features.
-        if (obCurrentInsert && !obCurrentInsert->Initialized())
+        else if (obCurrentInsert && !obCurrentInsert->Initialized())
             obCurrentInsert.reset();
-    } else if (iTransactionDepth == 1 && !obCurrentInsert && transaction == TTransaction::Insert) {
+    } else if (iTransactionDepth == 1 && !obCurrentInsert && transaction == TTransaction::Features) {
         OpenRecord();
     }
 }

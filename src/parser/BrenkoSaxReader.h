@@ -28,10 +28,11 @@ public:
 };
 
 // Reads a lifespan date-time from a NAS text as an xs:dateTime, exactly:
-// "YYYY-MM-DDThh:mm:ss[.fraction][Z|(+|-)hh:mm]", white space around it allowed. The year has four
-// digits (0001 to 9999), month and day make a real date, hours run to 23 (24:00:00 is the next day's
-// midnight), minutes and seconds to 59; a fraction is kept to the millisecond. A value with an offset
-// (at most 14:00) is converted to UTC, one without a zone taken as written. Raises EConvertError
+// "YYYY-MM-DDThh:mm:ss[.fraction][Z|(+|-)hh:mm]", white space around it allowed; a date alone,
+// "YYYY-MM-DD[Z|(+|-)hh:mm]" as xs:date writes it, is that day at 00:00. The year has four digits (0001
+// to 9999), month and day make a real date, hours run to 23 (24:00:00 is the next day's midnight),
+// minutes and seconds to 59; a fraction is kept to the millisecond. A value with an offset (at most
+// 14:00) is converted to UTC, one without a zone taken as written. Raises EConvertError
 // "'<text>' ist keine gültige Datums- und Uhrzeitangabe" for anything else.
 TDateTime NasTextToDateTime(const std::string& text);
 
@@ -169,6 +170,7 @@ private:
     void UseText(const std::string& chunk);
     void UseTextInRecord(const std::string& chunk);
     void UseTextOutside(const std::string& chunk);
+    // A new record; what the state machine held of the one before it goes.
     void OpenRecord();
     // The record is refused for `reason` (the first reason counts); it still goes to the writer, which
     // reports it in its place among the other records.
@@ -203,10 +205,20 @@ private:
     // what the local name is to the state machine.
     void StartElementInRecord(const std::string& LocalName, const std::string& QName, const TElement& element,
                               TNasName name);
-    // featureMember, Insert, Delete, Replace and Update open a record (and a transaction's state).
-    void OpenTransaction(TNasName name, const TElement& element);
-    // The first element of a record is its feature element, whatever its name.
+    // featureMember(s), Insert, Delete, Replace and Update open a record (and a transaction's state); a
+    // record still open is refused for the element `QName` that begins before its end.
+    void OpenTransaction(TNasName name, const std::string& QName, const TElement& element);
+    void RefuseUnfinishedRecord(const std::string& QName);
+    // The first element of a record is its feature element, whatever its name; its own end tag ends it.
     void TakeFeatureElement(const std::string& LocalName, const TElement& element);
+    void EndFeature();
+    // Besides its feature a Replace holds only its Filter, whose FeatureIds must name the object of the
+    // new version; the replace is handed over at its own end.
+    bool ReadingReplaceFilter() const {
+        return transaction == TTransaction::Replace && (oReplaceFeatureRead || oInReplaceFilter);
+    }
+    void StartElementInReplaceFilter(const std::string& QName, const TElement& element, TNasName name);
+    void FinishReplace();
     // Sets the open record's identifier to `id`, the form `raw` of the file takes; a record whose `raw`
     // is empty or past the bound of the database's identifiers is refused.
     void TakeIdentifier(const std::string& raw, const std::string& id);
@@ -218,8 +230,9 @@ private:
     void EndElementInUpdate();
     void EndUpdateProperty();
     void SayUpdatePropertyIgnored(const std::string& name);
-    // After an element inside a featureMember, Insert or Replace ends: the next feature of an Insert gets a
-    // record, and a record none of whose features came is dropped at the end of its wrapper.
+    // After an element inside a featureMember, Insert or Replace ends: the next feature of a featureMember
+    // or an Insert gets a record, a record none of whose features came is dropped at the end of its
+    // wrapper, and a Replace goes to the writer at its end.
     void EndElementInWrapper();
 
     TElement FElement; // the holder of the element start being read
@@ -273,14 +286,21 @@ private:
     bool oTextTooLargeSaid = false;
     bool oReferenceSystemsSaid = false;
 
-    // The transaction whose content is being read, when its elements are counted: the feature of a
-    // featureMember or Replace (OneFeature) and the features of an Insert are their children, and the
-    // properties and FeatureIds of an Update are known by their depth. iTransactionDepth counts the open
-    // elements from the transaction's own on.
-    enum class TTransaction : std::uint8_t { None, OneFeature, Insert, Update };
+    // The transaction whose content is being read, when its elements are counted: the features of a
+    // featureMember or an Insert (Features) and the feature of a Replace are their children, each ending
+    // with its own end tag, and the properties and FeatureIds of an Update are known by their depth.
+    // iTransactionDepth counts the open elements from the transaction's own on.
+    enum class TTransaction : std::uint8_t { None, Features, Replace, Update };
     TTransaction transaction = TTransaction::None;
     std::int32_t iTransactionDepth = 0;
-    // The FeatureIds of the open Delete or Update: the object identifier, or why it cannot be one.
+    // The Replace being read: its typeName, whether its feature has ended (what follows is its Filter),
+    // whether a Filter came and whether an element of that Filter is open.
+    std::string sReplaceTypeName;
+    bool oReplaceFeatureRead = false;
+    bool oReplaceHasFilter = false;
+    bool oInReplaceFilter = false;
+    // The FeatureIds of the open Delete, Update or Replace filter: the object identifier, or why it cannot
+    // be one.
     struct TFeatureId {
         std::string identifikator;
         std::string refusal;

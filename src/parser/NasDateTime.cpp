@@ -1,4 +1,5 @@
-// The lifespan date-time of NAS texts: an xs:dateTime such as "2010-02-12T10:07:36Z", read exactly.
+// The lifespan date-time of NAS texts: an xs:dateTime such as "2010-02-12T10:07:36Z" or a day alone
+// ("2010-02-12"), read exactly.
 #include <string_view>
 
 #include "parser/BrenkoSaxReader.h"
@@ -64,17 +65,12 @@ TDateTime FromMs(long long ms) {
     return day >= 0 ? static_cast<double>(day) + fraction : static_cast<double>(day) - fraction;
 }
 
-// "YYYY-MM-DDThh:mm:ss[.fraction][Z|(+|-)hh:mm]" into milliseconds since 1899-12-30 00:00 UTC (a value
-// without zone as written); false for anything else.
-bool ReadXsDateTime(std::string_view s, long long& ms) {
-    std::size_t i = 0;
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
-    // The year has exactly four digits: a sign or a fifth digit makes the text no date of this kind.
-    if (!ReadDigits(s, i, 4, y) || !ReadChar(s, i, '-') || !ReadDigits(s, i, 2, mo) || !ReadChar(s, i, '-') ||
-        !ReadDigits(s, i, 2, d) || !ReadChar(s, i, 'T') || !ReadDigits(s, i, 2, h) || !ReadChar(s, i, ':') ||
-        !ReadDigits(s, i, 2, mi) || !ReadChar(s, i, ':') || !ReadDigits(s, i, 2, sec))
-        return false;
-    if (!ValidDate(y, mo, d))
+// The time of day "hh:mm:ss[.fraction]" at `i`, in milliseconds (24:00:00 is the midnight that ends the
+// day); false for anything else.
+bool ReadTimeOfDay(std::string_view s, std::size_t& i, long long& msOfDay) {
+    int h = 0, mi = 0, sec = 0;
+    if (!ReadDigits(s, i, 2, h) || !ReadChar(s, i, ':') || !ReadDigits(s, i, 2, mi) || !ReadChar(s, i, ':') ||
+        !ReadDigits(s, i, 2, sec))
         return false;
     // A fraction of a second is kept to the millisecond; further digits are dropped.
     int millis = 0;
@@ -91,9 +87,28 @@ bool ReadXsDateTime(std::string_view s, long long& ms) {
         for (std::size_t k = i - first; k < 3; ++k)
             millis *= 10;
     }
-    // 24:00:00 is the midnight that ends the day.
     const bool endOfDay = h == 24 && mi == 0 && sec == 0 && fractionZero;
     if ((h > 23 && !endOfDay) || mi > 59 || sec > 59)
+        return false;
+    msOfDay = ((h * 60LL + mi) * 60 + sec) * 1000 + millis;
+    return true;
+}
+
+// "YYYY-MM-DDThh:mm:ss[.fraction][Z|(+|-)hh:mm]", or the date alone "YYYY-MM-DD[Z|(+|-)hh:mm]" as that
+// day's midnight, into milliseconds since 1899-12-30 00:00 UTC (a value without zone as written); false
+// for anything else.
+bool ReadXsDateTime(std::string_view s, long long& ms) {
+    std::size_t i = 0;
+    int y = 0, mo = 0, d = 0;
+    // The year has exactly four digits: a sign or a fifth digit makes the text no date of this kind.
+    if (!ReadDigits(s, i, 4, y) || !ReadChar(s, i, '-') || !ReadDigits(s, i, 2, mo) || !ReadChar(s, i, '-') ||
+        !ReadDigits(s, i, 2, d))
+        return false;
+    if (!ValidDate(y, mo, d))
+        return false;
+    // Files give a begin or an end as a day now and then: it is the day's first moment.
+    long long msOfDay = 0;
+    if (ReadChar(s, i, 'T') && !ReadTimeOfDay(s, i, msOfDay))
         return false;
     long long offsetMinutes = 0;
     if (i < s.size() && s[i] == 'Z') {
@@ -109,7 +124,7 @@ bool ReadXsDateTime(std::string_view s, long long& ms) {
     }
     if (i != s.size())
         return false;
-    ms = MsOf(y, mo, d, ((h * 60LL + mi) * 60 + sec) * 1000 + millis) - offsetMinutes * 60'000;
+    ms = MsOf(y, mo, d, msOfDay) - offsetMinutes * 60'000;
     // What an offset or 24:00 moved out of the years 0001 to 9999 is none of them.
     return ms >= MsOf(1, 1, 1, 0) && ms < MsOf(9999, 12, 31, kMsPerDay);
 }

@@ -452,8 +452,12 @@ bool TfrmKelpora::WriteToDB(TAXObject* obAXObject) {
         ReportWriteFailure(oa, r.identifikator, r.refusal);
         return false;
     }
-    if (!EnsureObjectTable(oa))
+    if (!EnsureObjectTable(oa)) {
+        // The table's failure names the type; the record it leaves unstored is named as well.
+        ReportWriteFailure(oa, r.identifikator,
+                           "Die Objektart hat keine Tabelle, das Objekt wird nicht gespeichert.");
         return false;
+    }
     if (r.wfsType == twfsDelete || r.wfsType == twfsUpdate)
         return DeleteFromDB(obAXObject);
     bool result = false;

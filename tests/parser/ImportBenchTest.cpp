@@ -213,6 +213,83 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          "",
          "SELECT beginn || '/' || ende FROM public.ax_objects WHERE gml_id = 'DEHOST0000000005'",
          "2024-01-10 08:00:00/2024-01-10 10:00:00"},
+        {"a begin or end that is a date alone is that day at midnight, an offset converted to UTC",
+         Doc(dated("DEHOST0000000002", "2020-05-06", "2020-05-07+02:00") + sound),
+         0,
+         0,
+         "",
+         "2/0",
+         {},
+         0,
+         "",
+         1,
+         "",
+         "SELECT beginn || '/' || ende FROM public.ax_objects WHERE gml_id = 'DEHOST0000000002'",
+         "2020-05-06 00:00:00/2020-05-06 22:00:00"},
+        {"features named like the parser's data types or like lifespan elements are stored with their "
+         "geometry and relation",
+         [&] {
+             std::string text;
+             int n = 1;
+             for (const char* type :
+                  {"AX_Lagebezeichnung", "AX_DQPunktort", "AX_FOLGEVA", "AX_Gemeindekennzeichen",
+                   "AX_Flurstuecksnummer", "AX_Anteil", "beginnt", "lebenszeitintervall"})
+                 text += feature(type, "DEHOST000000010" + std::to_string(n++),
+                                 LargePolygon(8) + "<zeigtAuf xlink:href=\"urn:adv:oid:DEHOST0000000001\"/>");
+             return Doc(sound + text);
+         }(),
+         0,
+         0,
+         "",
+         "9/0",
+         {},
+         0,
+         "",
+         1,
+         "",
+         "SELECT (SELECT string_agg(tablename, ',' ORDER BY gml_id) FROM public.ax_objects WHERE geo IS "
+         "NOT NULL AND st_isvalid(geo)) || '/' || (SELECT count(*) FROM public.id_refs WHERE id_ref = "
+         "'DEHOST0000000001')",
+         "ax_lagebezeichnung,ax_dqpunktort,ax_folgeva,ax_gemeindekennzeichen,ax_flurstuecksnummer,ax_anteil,"
+         "beginnt,lebenszeitintervall/8"},
+        {"a replace whose Filter names another object, or whose fid is empty or overlong, closes nothing and "
+         "stores nothing; the sound replace after them is done",
+         [&] {
+             const auto replace = [](const std::string& begin, const std::string& filter) {
+                 return "<wfsext:Replace><AX_Gebaeude gml:id=\"DEHOST0000000002\"><lebenszeitintervall>"
+                        "<AA_Lebenszeitintervall><beginnt>" +
+                        begin +
+                        "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall></AX_Gebaeude>"
+                        "<ogc:Filter>" +
+                        filter + "</ogc:Filter></wfsext:Replace>";
+             };
+             return Doc(
+                 sound + building("DEHOST0000000002", "") +
+                 replace("2024-02-01T08:00:00Z",
+                         "<ogc:FeatureId fid=\"DEHOST000000000120240110T080000Z\"/>") +
+                 replace("2024-02-02T08:00:00Z", "<ogc:FeatureId fid=\"\"/>") +
+                 replace("2024-02-03T08:00:00Z", "<ogc:FeatureId fid=\"" + std::string(300, 'F') + "\"/>") +
+                 replace("2024-02-04T08:00:00Z",
+                         "<ogc:FeatureId fid=\"DEHOST000000000220240110T080000Z\"/>"));
+         }(),
+         0,
+         0,
+         "",
+         "3/0",
+         {"Fehler beim Import bei AX_Gebaeude: DEHOST0000000002 - Der Filter der Ersetzung nennt das Objekt "
+          "DEHOST0000000001, die neue Version gehört zum Objekt DEHOST0000000002.",
+          "Fehler beim Import bei AX_Gebaeude: DEHOST0000000002 - Im Filter der Ersetzung: Der Identifikator "
+          "ist leer",
+          "Fehler beim Import bei AX_Gebaeude: DEHOST0000000002 - Im Filter der Ersetzung: Der Identifikator "
+          "ist länger als 255 Zeichen (300)"},
+         0,
+         "",
+         1,
+         "",
+         "SELECT (SELECT string_agg(gml_id || ' ' || beginn || ' ' || ende, ',' ORDER BY gml_id, beginn) "
+         "FROM public.ax_objects) || '/' || (SELECT count(*) FROM alkistemp.ax_objects)",
+         "DEHOST0000000001 2024-01-10 08:00:00 1899-12-30 00:00:00,DEHOST0000000002 2024-01-10 08:00:00 "
+         "2024-02-04 08:00:00,DEHOST0000000002 2024-02-04 08:00:00 1899-12-30 00:00:00/0"},
         {"a 3-D polygon is stored with its third values",
          Doc(building("DEHOST0000000002", position3d("363620 5614800 1 363630 5614800 2 363630 5614810 3 "
                                                      "363620 5614800 1")) +
@@ -348,7 +425,9 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          0,
          "",
          "2/0",
-         {"Fehler beim Anlegen der Tabelle - Name bereits von einer anderen Relation belegt: crs"}},
+         {"Fehler beim Anlegen der Tabelle - Name bereits von einer anderen Relation belegt: crs",
+          "Fehler beim Import bei crs: DEHOST0000000002 - Die Objektart hat keine Tabelle, das Objekt "
+          "wird nicht gespeichert."}},
         {"a geometry of some 9 MB loads",
          Doc(sound + building("DEHOST0000000002", LargePolygon(380'000))),
          0,
@@ -453,8 +532,11 @@ TEST(ImportBench, BrokenAndHostileFilesEndAsTheyShould) {
          "",
          "1/0",
          {"Fehler beim Anlegen der Tabelle - Name ist der Datenbank vorbehalten, keine Objektart: pg_class",
+          "Fehler beim Import bei pg_class: DEHOST0000000002 - Die Objektart hat keine Tabelle",
           "Fehler beim Anlegen der Tabelle - SQL-Schlüsselwort, keine Objektart: select",
-          "Fehler beim Anlegen der Tabelle - Name ist der Datenbank vorbehalten, keine Objektart: alkistemp"},
+          "Fehler beim Import bei select: DEHOST0000000003 - Die Objektart hat keine Tabelle",
+          "Fehler beim Anlegen der Tabelle - Name ist der Datenbank vorbehalten, keine Objektart: alkistemp",
+          "Fehler beim Import bei alkistemp: DEHOST0000000004 - Die Objektart hat keine Tabelle"},
          0,
          "",
          1,

@@ -377,10 +377,10 @@ TEST_F(LoadDocTest, UpdatesKeepEveryVersionAndRepeatedFilesChangeNothing) {
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
-// An update whose replace or delete carries a lifespan date that is none: the transaction is refused
-// whole, said once in its place, and the stored version stays as it was, open; the transactions after it
-// in the file are done.
-TEST_F(LoadDocTest, ATransactionWithADateThatIsNoneClosesNothing) {
+// An update whose replace or delete carries a lifespan date that is none, or a replace whose Filter names
+// another object than its new version: the transaction is refused whole, said once in its place, and the
+// stored versions stay as they were, open; the transactions after it in the file are done.
+TEST_F(LoadDocTest, ATransactionWithADateThatIsNoneOrAReplaceOfAnotherObjectClosesNothing) {
     QTemporaryDir dir;
     const auto file = [&](const std::string& name, const std::string& text) {
         return history::WriteFile(dir, name, text);
@@ -392,11 +392,16 @@ TEST_F(LoadDocTest, ATransactionWithADateThatIsNoneClosesNothing) {
         "</lebenszeitintervall><ogc:Filter><ogc:FeatureId fid=\"DEHIST0000BLDG0120240110T080000Z\"/>"
         "</ogc:Filter></wfs:Delete></wfs:Transaction></geaenderteObjekte>"
         "</AX_NutzerbezogeneBestandsdatenaktualisierung_NBA>\n";
+    std::string replaceOfAnother = history::ReplaceOfAddress("20240110T080000Z", "2024-02-01T09:00:00Z", "9");
+    replaceOfAnother.replace(replaceOfAnother.find("fid=\"DEHIST0000ADDR01"), 21, "fid=\"DEHIST0000BLDG01");
     struct Case {
         const char* what;
         std::string text;
         std::string said;
     } cases[] = {
+        {"a replace whose Filter names another object", replaceOfAnother,
+         "Fehler beim Import bei AX_LagebezeichnungMitHausnummer: DEHIST0000ADDR01 - Der Filter der "
+         "Ersetzung nennt das Objekt DEHIST0000BLDG01, die neue Version gehört zum Objekt DEHIST0000ADDR01."},
         {"a replace", history::ReplaceOfAddress("20240110T080000Z", "gestern", "2"),
          "Fehler beim Import bei AX_LagebezeichnungMitHausnummer: DEHIST0000ADDR01 - 'gestern' ist keine "
          "gültige Datums- und Uhrzeitangabe (beginnt, Zeile 3)"},

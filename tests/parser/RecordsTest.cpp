@@ -23,7 +23,7 @@ std::vector<TRecordCase> RecordCases() {
          Member("<F gml:id=\"I\"><P><AX_Anteil><Q><AX_FOLGEVA><S>5</S></AX_FOLGEVA>"
                 "</Q></AX_Anteil></P></F>"),
          {"Insert F I\nA P=\nA P_Q=\nA P_Q_S=5\n"}},
-        {"a replace keeps the first 16 characters; its FeatureId finds no record",
+        {"a replace keeps the first 16 characters; its Filter names the same object",
          "<wfsext:Replace><F gml:id=\"DEBBAL000000000120241016T080000Z\"><P>1</P></F>"
          "<ogc:Filter><ogc:FeatureId "
          "fid=\"DEBBAL000000000120241015T075513Z\"/></ogc:Filter></wfsext:Replace>",
@@ -99,6 +99,39 @@ std::vector<TRecordCase> RecordCases() {
                     "<P>2</P></F>"),
          {"Insert F I\nA P=1\nZ zeigtAufExternes\n", "Insert F J\nZ zeigtAufExternes\n",
           "Insert F K\nZ zeigtAufExternes\n", "Insert F L\nA P=2\n"}},
+        {"a begin or an end that is a date alone is that day at midnight, an offset converted to UTC",
+         Member("<F gml:id=\"I\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2020-05-06</beginnt>"
+                "<endet> 2020-05-07+02:00 </endet></AA_Lebenszeitintervall></lebenszeitintervall></F>") +
+             Member("<F gml:id=\"J\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2020-05-06Z"
+                    "</beginnt><endet>2020-05-07-05:30</endet></AA_Lebenszeitintervall></lebenszeitintervall>"
+                    "</F>"),
+         {"Insert F I\nB 2020-05-06\nE 2020-05-06 22:00:00\n",
+          "Insert F J\nB 2020-05-06\nE 2020-05-07 05:30:00\n"}},
+        {"an element inside a feature named like the feature ends nothing: the feature ends with its own end",
+         Member("<F gml:id=\"I\"><P><F><X>1</X></F></P><Q>2</Q><position><gml:Point><gml:pos>1 2</gml:pos>"
+                "</gml:Point></position><istGebucht xlink:href=\"urn:adv:oid:B\"/></F>"),
+         {"Insert F I\nA P=\nA F=\nA X=1\nA Q=2\nR istGebucht B\n"
+          "P <gml:Point><gml:pos>1 2</gml:pos></gml:Point>\n"}},
+        {"every feature of a featureMember or featureMembers is a record of its own",
+         "<gml:featureMember><F gml:id=\"A\"><P>1</P></F><G gml:id=\"B\"><P>2</P></G></gml:featureMember>"
+         "<gml:featureMembers><H gml:id=\"C\"/><K gml:id=\"D\"><P>3</P></K></gml:featureMembers>",
+         {"Insert F A\nA P=1\n", "Insert G B\nA P=2\n", "Insert H C\n", "Insert K D\nA P=3\n"}},
+        {"a transaction element inside a feature refuses the feature; the transaction is read",
+         Member("<F gml:id=\"I\"><P>1</P><lebenszeitintervall><wfs:Insert><G gml:id=\"J\"><Q>2</Q></G>"
+                "</wfs:Insert></lebenszeitintervall><R>3</R></F>") +
+             Member("<F gml:id=\"K\"><wfs:Delete typeName=\"T\"><ogc:FeatureId fid=\"L\"/>"
+                    "</wfs:Delete></F>") +
+             "<wfs:Delete typeName=\"T\"><ogc:Filter><ogc:FeatureId fid=\"M\"/><gml:featureMember>"
+             "<H gml:id=\"N\"/></gml:featureMember></ogc:Filter></wfs:Delete>",
+         {"Insert F I\nA P=1\nX Das Element wfs:Insert (Zeile 2, Spalte 516) beginnt ein neues Objekt, "
+          "bevor dieses zu Ende ist.\n",
+          "Insert G J\nA Q=2\n",
+          "Insert F K\nX Das Element wfs:Delete (Zeile 2, Spalte 667) beginnt ein neues Objekt, "
+          "bevor dieses zu Ende ist.\n",
+          "Delete T L\n",
+          "Delete T M\nX Das Element gml:featureMember (Zeile 2, Spalte 808) beginnt ein neues Objekt, "
+          "bevor dieses zu Ende ist.\n",
+          "Insert H N\n"}},
         {"the pieces of one text are joined before they are used",
          Member("<F gml:id=\"I\"><P>A &amp; B</P><Q>&#228;&#xFC;ber</Q><P>C</P>"
                 "<lebenszeitintervall><beginnt>2010-&#48;2-12T10:07:36Z</beginnt></lebenszeitintervall></F>"),
@@ -165,6 +198,15 @@ std::string Update(const std::string& typeName,
 }
 
 const std::string kEndet = "adv:lebenszeitintervall/adv:AA_Lebenszeitintervall/adv:endet";
+
+// A replace by the feature F of the version `id`, with a Filter of the given FeatureIds after it.
+std::string Replace(const std::string& id, const std::vector<std::string>& fids) {
+    std::string filter = "<ogc:Filter>";
+    for (const std::string& fid : fids)
+        filter += "<ogc:FeatureId fid=\"" + fid + "\"/>";
+    return "<wfsext:Replace><F gml:id=\"" + id + "\"><P>1</P></F>" + filter +
+           "</ogc:Filter></wfsext:Replace>";
+}
 
 std::string Said(const std::string& property) {
     return "Eigenschaft einer Aktualisierung übergangen (Zeile 2): " + property +
@@ -271,6 +313,48 @@ std::vector<TTransactionCase> TransactionCases() {
           "Update AX_Turm " + b300.substr(0, 40) +
               "…\nE 2011-04-29\nX Der Identifikator ist länger als 255 Zeichen (300)\n",
           "Update AX_Turm DENW36ALVk00003s\nE 2011-04-29\n"}},
+        {"a replace whose Filter names the object of its new version, by its 16 characters, is taken; one "
+         "naming another object is refused with both ids",
+         Replace("DEBBAL000000000120241016T080000Z", {"DEBBAL000000000120241015T075513Z"}) +
+             Replace("DEBBAL0000000001", {"DEBBAL0000000001"}) +
+             Replace("DEBBAL000000000120241016T080000Z", {"DEBBAL000000000220241015T075513Z"}) +
+             Replace("DEBBAL000000000120241016T080000Z", {"DEBBAL0000000001", "DEBBAL0000000003"}) +
+             "<wfsext:Replace><ogc:Filter><ogc:FeatureId fid=\"DEBBAL0000000004\"/></ogc:Filter>"
+             "<F gml:id=\"DEBBAL0000000001\"/></wfsext:Replace>"
+             "<wfsext:Replace><F gml:id=\"DEBBAL000000000120241016T080000Z\"/></wfsext:Replace>" +
+             sound,
+         {"Replace F DEBBAL0000000001\nA P=1\n", "Replace F DEBBAL0000000001\nA P=1\n",
+          "Replace F DEBBAL0000000001\nA P=1\nX Der Filter der Ersetzung nennt das Objekt DEBBAL0000000002, "
+          "die neue Version gehört zum Objekt DEBBAL0000000001.\n",
+          "Replace F DEBBAL0000000001\nA P=1\nX Der Filter der Ersetzung nennt das Objekt DEBBAL0000000003, "
+          "die neue Version gehört zum Objekt DEBBAL0000000001.\n",
+          "Replace F DEBBAL0000000001\nX Der Filter der Ersetzung nennt das Objekt DEBBAL0000000004, "
+          "die neue Version gehört zum Objekt DEBBAL0000000001.\n",
+          "Replace F DEBBAL0000000001\n", "Insert F S\nA P=s\n"}},
+        {"an empty or overlong fid, a Filter naming no object, no feature or a second one refuse a replace",
+         "<wfsext:Replace><F gml:id=\"DEBBAL0000000001\"/><ogc:Filter><ogc:FeatureId/></ogc:Filter>"
+         "</wfsext:Replace>" +
+             Replace("DEBBAL0000000001", {b300}) +
+             "<wfsext:Replace><F gml:id=\"DEBBAL0000000001\"/><ogc:Filter> </ogc:Filter></wfsext:Replace>"
+             "<wfsext:Replace typeName=\"adv:AX_Gebaeude\"><ogc:Filter>"
+             "<ogc:FeatureId fid=\"DEBBAL0000000002\"/></ogc:Filter></wfsext:Replace>"
+             "<wfsext:Replace><F gml:id=\"DEBBAL0000000001\"/><G gml:id=\"DEBBAL0000000002\"><P>2</P></G>"
+             "<ogc:Filter><ogc:FeatureId fid=\"DEBBAL0000000001\"/></ogc:Filter></wfsext:Replace>" +
+             sound,
+         {"Replace F DEBBAL0000000001\nX Im Filter der Ersetzung: Der Identifikator ist leer\n",
+          "Replace F DEBBAL0000000001\nA P=1\nX Im Filter der Ersetzung: Der Identifikator ist länger "
+          "als 255 Zeichen (300)\n",
+          "Replace F DEBBAL0000000001\nX Der Filter der Ersetzung nennt kein Objekt.\n",
+          "Replace AX_Gebaeude DEBBAL0000000002\nX Die Ersetzung enthält kein Objekt "
+          "(Zeile 2, Spalte 1182).\n",
+          "Replace F DEBBAL0000000001\nX Die Ersetzung enthält nach ihrem Objekt ein weiteres Element G "
+          "(Zeile 2, Spalte 1256).\n",
+          "Insert F S\nA P=s\n"}},
+        {"an update's endet that is a date alone is that day at midnight",
+         Update("AX_Flurstueck", {{kEndet, "2011-04-29"}}, {"DENW44AL00003IkM"}) +
+             Update("AX_Flurstueck", {{kEndet, "2011-04-29+02:00"}}, {"DENW44AL00003IkN"}),
+         {"Update AX_Flurstueck DENW44AL00003IkM\nE 2011-04-29\n",
+          "Update AX_Flurstueck DENW44AL00003IkN\nE 2011-04-28 22:00:00\n"}},
         {"an overlong relation target refuses its record",
          Member("<F gml:id=\"I\"><istGebucht xlink:href=\"urn:adv:oid:" + d300 +
                 "\"/><zeigtAuf xlink:href=\"DEBBAL0000000002\"/><P>1</P></F>") +
@@ -383,14 +467,17 @@ TEST_F(ParserTest, EntityAtTheStartOfARepeatedPropertyJoinsWithoutSeparator) {
     EXPECT_EQ(records[0], "Insert F I\nA P=aEE c\nA P=\n");
 }
 
-TEST_F(ParserTest, AnEmptyInsertFeatureMemberOrReplaceHoldsNoFeature) {
-    // Their features are the elements inside them: the elements after them, header ones too, are none.
+TEST_F(ParserTest, AnEmptyInsertOrFeatureMemberHoldsNoFeatureAnEmptyReplaceIsRefused) {
+    // Their features are the elements inside them: the elements after them, header ones too, are none. A
+    // replace that replaces nothing is said.
     ASSERT_TRUE(
         Parse(Doc("<wfs:Insert/><X/><gml:featureMember> </gml:featureMember><antragsnummer>A1</antragsnummer>"
                   "<wfsext:Replace/><laufendeNummerVonGesamtzahl>3</laufendeNummerVonGesamtzahl>" +
                   Member("<F gml:id=\"I\"/>"))))
         << parseError;
-    EXPECT_EQ(records, (std::vector<std::string>{"Insert F I\n"}));
+    const std::vector<std::string> expected = {
+        "Replace  \nX Die Ersetzung enthält kein Objekt (Zeile 2, Spalte 550).\n", "Insert F I\n"};
+    EXPECT_EQ(records, expected);
     EXPECT_EQ(portion.antragsnr, "A1");
     EXPECT_EQ(portion.lfdNr, "3");
 }
@@ -439,10 +526,76 @@ TEST_F(ParserTest, ARecordPastItsBoundIsRefusedAndTheNextOneIsRead) {
     }
 }
 
+// The first element of a featureMember, an Insert or a Replace is the feature whatever its name: named like
+// a data type, a lifespan, model type or header element, a transaction or the parser's other names, it
+// keeps its identifier, begin, geometry and relation, and a data type inside it still names its members
+// after the property.
+TEST_F(ParserTest, AFeatureNamedLikeAnyElementTheParserKnowsIsStoredWhole) {
+    const std::string geometry = "<gml:Surface><gml:patches><gml:PolygonPatch><gml:exterior><gml:LinearRing>"
+                                 "<gml:posList>0 0 1 0 1 1 0 0</gml:posList></gml:LinearRing></gml:exterior>"
+                                 "</gml:PolygonPatch></gml:patches></gml:Surface>";
+    const auto feature = [&geometry](const std::string& name, const std::string& id) {
+        return "<" + name + " gml:id=\"" + id +
+               "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>2010-02-12T10:07:36Z</beginnt>"
+               "</AA_Lebenszeitintervall></lebenszeitintervall><lagebezeichnung><AX_Lagebezeichnung>"
+               "<unverschluesselt>Weg</unverschluesselt></AX_Lagebezeichnung></lagebezeichnung><position>" +
+               geometry + "</position><istGebucht xlink:href=\"urn:adv:oid:DEBBAL0000000009\"/><P>1</P></" +
+               name + ">";
+    };
+    const auto record = [&geometry](const std::string& kind, const std::string& name, const std::string& id) {
+        return kind + " " + name + " " + id +
+               "\nA lagebezeichnung=\nA lagebezeichnung_unverschluesselt=Weg\nA P=1\n"
+               "R istGebucht DEBBAL0000000009\nB 2010-02-12 10:07:36\nP " +
+               geometry + "\n";
+    };
+    for (const char* name : {"AX_Lagebezeichnung",
+                             "AX_DQPunktort",
+                             "AX_FOLGEVA",
+                             "AX_Gemeindekennzeichen",
+                             "AX_Flurstuecksnummer",
+                             "AX_Anteil",
+                             "beginnt",
+                             "endet",
+                             "lebenszeitintervall",
+                             "modellart",
+                             "advStandardModell",
+                             "zeigtAufExternes",
+                             "identifier",
+                             "position",
+                             "LI_Lineage",
+                             "FeatureId",
+                             "featureMember",
+                             "Insert",
+                             "Delete",
+                             "Replace",
+                             "Update",
+                             "erlaeuterung",
+                             "gesamtzahl"}) {
+        SCOPED_TRACE(name);
+        records.clear();
+        ASSERT_TRUE(
+            Parse(Doc(Member(feature(name, "DEBBAL0000000001")) + "<wfs:Insert>" +
+                      feature(name, "DEBBAL0000000002") + feature(name, "DEBBAL0000000003") +
+                      "</wfs:Insert><wfsext:Replace>" + feature(name, "DEBBAL000000000420241016T080000Z") +
+                      "<ogc:Filter><ogc:FeatureId fid=\"DEBBAL000000000420241015T075513Z\"/>"
+                      "</ogc:Filter></wfsext:Replace>" +
+                      Member("<F gml:id=\"S\"/>"))))
+            << parseError;
+        const std::vector<std::string> expected = {
+            record("Insert", name, "DEBBAL0000000001"), record("Insert", name, "DEBBAL0000000002"),
+            record("Insert", name, "DEBBAL0000000003"), record("Replace", name, "DEBBAL0000000004"),
+            "Insert F S\n"};
+        EXPECT_EQ(records, expected);
+        EXPECT_TRUE(portion.antragsnr.empty() && portion.anzPort.empty());
+        EXPECT_TRUE(protocols.empty());
+    }
+}
+
 // ---- the date rule -------------------------------------------------------------------------------------
 
 // A lifespan value is an xs:dateTime, read exactly: offsets go to UTC, a value without zone stays as
-// written, 24:00:00 is the next day's midnight, a fraction stays to the millisecond.
+// written, 24:00:00 is the next day's midnight, a fraction stays to the millisecond. A date alone, with or
+// without zone, is that day's midnight.
 TEST(NasDateTime, ReadsAnXsDateTime) {
     const struct {
         const char* text;
@@ -472,6 +625,16 @@ TEST(NasDateTime, ReadsAnXsDateTime) {
         {"1899-12-30T12:00:00Z", "1899-12-30 12:00:00"},
         {"0001-01-01T00:00:00Z", "0001-01-01"},
         {"9999-12-31T23:59:59.999Z", "9999-12-31 23:59:59.999"},
+        {"2020-05-06", "2020-05-06"},
+        {"2020-05-06Z", "2020-05-06"},
+        {"2020-05-06+02:00", "2020-05-05 22:00:00"},
+        {"2020-05-06-05:30", "2020-05-06 05:30:00"},
+        {"2020-05-06-00:00", "2020-05-06"},
+        {"2020-03-01+14:00", "2020-02-29 10:00:00"},
+        {" \n2024-02-29\t", "2024-02-29"},
+        {"0001-01-01", "0001-01-01"},
+        {"9999-12-31Z", "9999-12-31"},
+        {"9999-12-31-14:00", "9999-12-31 14:00:00"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -492,7 +655,7 @@ TEST(NasDateTime, RefusesWhatIsNoXsDateTime) {
           "9999-12-31T24:00:00Z", "9999-12-31T23:30:00-01:00",
           // something after the value, or a part missing
           "2011-01-01'; drop table logs; --", "0044-03-15T00:00:00Z BC", "2010-02-12T10:07:36Z junk",
-          "2010-02-12", "2010-02-12T10:07", "2010-02-12T10", "10:07:36", "10:00+14:00", "2010-02-12 10:07:36",
+          "2010-02-12T10:07", "2010-02-12T10", "10:07:36", "10:00+14:00", "2010-02-12 10:07:36",
           "2010-02-12t10:07:36", "2010-02-12T10:07:36z", "2010-2-12T10:07:36Z", "2010-02-12T10:07:36.Z",
           "2010-02-12T10:07:36+0100", "2010-02-12T10:07:36+01", "2010 - 02 - 12T10:07:36Z",
           "  am 2010 - 2 - 3", "2010-02-12T1", " 10:07 ", "10:07:36Z", "12345-01-01",
@@ -501,7 +664,12 @@ TEST(NasDateTime, RefusesWhatIsNoXsDateTime) {
           "1900-02-29T00:00:00Z", "2010-02-12T25:00:00Z", "2010-02-12T24:00:01Z", "2010-02-12T24:00:00.5Z",
           "2010-02-12T10:60:00Z", "2010-02-12T10:00:60Z",
           // offsets past 14:00 or with impossible minutes
-          "2010-02-12T10:00:00+14:01", "2010-02-12T10:00:00-15:00", "2010-02-12T10:00:00+01:60"}) {
+          "2010-02-12T10:00:00+14:01", "2010-02-12T10:00:00-15:00", "2010-02-12T10:00:00+01:60",
+          // a date alone of another form, or one that is no day
+          "2020-05-06T", "2020-05-06.", "2020-05-06z", "2020-05-06+02", "2020-05-06+0200", "2020-05-06 Z",
+          "2020-05-06ZZ", "2020-05-06+02:00Z", "2020-05-06 00:00", "2020-5-06", "2020-05-6", "20200506",
+          "2020-05", "2020-05-06+14:01", "2020-05-06-15:00", "2023-02-29", "2020-04-31", "2020-00-06",
+          "0000-12-31", "0001-01-01+00:01", "2020-05-06T24:00:01Z", "2020-05-06-"}) {
         SCOPED_TRACE(text);
         try {
             NasTextToDateTime(text);

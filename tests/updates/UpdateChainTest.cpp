@@ -2,8 +2,9 @@
 // a chain of update files mixing everything real deliveries hold (an object replaced twice in one file,
 // inserted and replaced, inserted and deleted, replaced and deleted, a relation to an object deleted later
 // in the file, relations to an object deleted before in the file, replaces on the day their old version
-// began, identifiers with and without the version's time stamp) and what they should not hold (new
-// versions whose geometry is invalid, deletes naming no object table) are imported in order, then every
+// began, identifiers with and without the version's time stamp, begins given as a day alone) and what they
+// should not hold (new versions whose geometry is invalid, deletes naming no object table, a replace whose
+// Filter names another object) are imported in order, then every
 // file again, then an old file after the newer ones: after each file public holds what the model says,
 // nothing stays staged, a file imported again changes nothing, and the run log holds exactly the error
 // rows the refused operations call for. On the pipelined path, one statement at a time, and with tables
@@ -52,6 +53,11 @@ struct TOp {
     TGeo geo = TGeo::Valid;
     // Travels in the same wfs:Insert, wfs:Delete or wfs:Update as the operation before it.
     bool joined = false;
+    // The object a replace's Filter names, when not its own.
+    std::string filterOid = {};
+    // The begin (an update's end) as the file writes it, when not as a date-time in UTC: a date alone,
+    // with or without an offset.
+    std::string beginText = {};
 };
 
 struct TFile {
@@ -111,10 +117,14 @@ std::string Ring(TGeo geo, int serial) {
     return {};
 }
 
+std::string BeginText(const TOp& op) {
+    return op.beginText.empty() ? IsoTime(op.begin) : op.beginText;
+}
+
 std::string FeatureText(const TOp& op, int serial) {
     const std::string id = op.stampedId ? op.oid + Stamp(op.begin) : op.oid;
     std::string f = "<" + op.type + " gml:id=\"" + id +
-                    "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>" + IsoTime(op.begin) +
+                    "\"><lebenszeitintervall><AA_Lebenszeitintervall><beginnt>" + BeginText(op) +
                     "</beginnt></AA_Lebenszeitintervall></lebenszeitintervall>";
     if (op.type == kBuilding)
         f += "<position><gml:Surface srsName=\"urn:adv:crs:ETRS89_UTM32\"><gml:patches><gml:PolygonPatch>" +
@@ -151,7 +161,7 @@ std::pair<std::string, std::string> TransactionElement(const TOp& op) {
         return {"<wfs:Update typeName=\"adv:" + op.type +
                     "\"><wfs:Property><wfs:Name>adv:lebenszeitintervall/adv:AA_Lebenszeitintervall/adv:endet"
                     "</wfs:Name><wfs:Value>" +
-                    IsoTime(op.begin) + "</wfs:Value></wfs:Property><ogc:Filter>",
+                    BeginText(op) + "</wfs:Value></wfs:Property><ogc:Filter>",
                 "</ogc:Filter></wfs:Update>\n"};
     }
     return {};
@@ -164,7 +174,8 @@ std::string FileText(const TFile& file) {
     for (const TOp& op : file.ops) {
         ++serial;
         // The filter names the stored version; only its first 16 characters, the object, count.
-        const std::string featureId = "<ogc:FeatureId fid=\"" + op.oid + "20240101T000000Z\"/>";
+        const std::string featureId =
+            "<ogc:FeatureId fid=\"" + (op.filterOid.empty() ? op.oid : op.filterOid) + "20240101T000000Z\"/>";
         if (file.extract) {
             body += "<gml:featureMember>" + FeatureText(op, serial) + "</gml:featureMember>\n";
             continue;
@@ -239,6 +250,12 @@ struct TModel {
         if (op.geo != TGeo::Valid) {
             errors.push_back({"Fehler beim Import bei " + op.type + ": " + op.oid,
                               " - ungültige Geometrie (in der Tabelle invalids)"});
+            return;
+        }
+        if (op.kind == TKind::Replace && !op.filterOid.empty() && op.filterOid != op.oid) {
+            errors.push_back({"Fehler beim Import bei " + op.type + ": " + op.oid,
+                              " - Der Filter der Ersetzung nennt das Objekt " + op.filterOid +
+                                  ", die neue Version gehört zum Objekt " + op.oid + "."});
             return;
         }
         if (op.type != kBuilding && op.type != kAddress) {
@@ -394,7 +411,25 @@ std::vector<TFile> HandMadeChain() {
     join(fourth, Make(TKind::Update, kBuilding, b(2), "2025-02-03 12:00:00"));
     add(fourth, Make(TKind::Update, kAddress, a(30), "2025-02-03 12:30:00"));
     add(fourth, Make(TKind::Insert, kBuilding, b(32), "2025-02-03 13:00:00", {{"zeigtAuf", a(30)}}));
-    return {extract, first, second, third, fourth};
+
+    TFile fifth{"update5", false, {}};
+    const auto written = [](TOp op, const std::string& text) {
+        op.beginText = text;
+        return op;
+    };
+    // Begins and an end given as a day alone: its midnight, an offset converted to UTC.
+    add(fifth, written(Make(TKind::Replace, kBuilding, b(4), "2025-02-04 00:00:00", {{"zeigtAuf", a(4)}}),
+                       "2025-02-04"));
+    add(fifth, written(Make(TKind::Replace, kAddress, a(3), "2025-02-04 22:00:00"), "2025-02-05+02:00"));
+    add(fifth, written(Make(TKind::Insert, kBuilding, b(33), "2025-02-05 00:00:00", {{"zeigtAuf", a(3)}}),
+                       "2025-02-05Z"));
+    add(fifth, written(Make(TKind::Update, kAddress, a(2), "2025-02-06 00:00:00"), "2025-02-06"));
+    // A replace whose Filter names another object than its new version replaces nothing: neither object
+    // is closed, and the new version is not stored.
+    TOp other = Make(TKind::Replace, kBuilding, b(5), "2025-02-06 08:00:00", {{"zeigtAuf", a(7)}});
+    other.filterOid = b(6);
+    add(fifth, other, true);
+    return {extract, first, second, third, fourth, fifth};
 }
 
 // Random operations over a pool of objects, on days two files share: seeded, so every run meets the same.
