@@ -902,7 +902,7 @@ TEST_F(FeatureWriter, UnreadableGeometryIsAnImportFailure) {
 // question is asked first, so an invalid geometry is skipped with its own report, as when asked up front.
 TEST_F(FeatureWriter, BuildErrorAfterADeferredCheckAsksItFirst) {
     // A column code that is no parameter name: the statement cannot be bound.
-    db.Exec("CREATE TABLE alkistemp.ax_sonder () INHERITS (alkistemp.ax_objects);"
+    db.Exec("CREATE TABLE alkistemp.ax_sonder (\"1x\" text) INHERITS (alkistemp.ax_objects);"
             "INSERT INTO parse(oa, oakennung, attrart, attrartkennung, attrtyp) VALUES "
             "('AX_Sonder', '99003', 'x', '1x', 9)");
     const auto write = [this](const std::string& id, const std::string& position) {
