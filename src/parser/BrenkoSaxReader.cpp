@@ -602,7 +602,11 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
         StartElementInReplaceFilter(QName, element, name);
         return;
     }
-    if (name == TNasName::crs) {
+    // Inside a record every element is the feature's: a property may be named like a header element
+    // (the antragsnummer of a reservation), and must neither fill the header nor leave its flag set.
+    if (obCurrentInsert) {
+        StartElementInRecord(LocalName, QName, element, name);
+    } else if (name == TNasName::crs) {
         const int href = element.FAttributes.IndexOfName("xlink:href");
         if (href >= 0 && AXObjTagFlags.Contains(tfCRS)) {
             const std::string value = element.FAttributes.ValueFromIndex(href);
@@ -631,8 +635,6 @@ void TBrenkoSaxReader::StartElement(const std::string& NamespaceURI, const std::
         oReadCData = true;
         sCData.clear();
         oProtocolDropped = false;
-    } else if (obCurrentInsert) {
-        StartElementInRecord(LocalName, QName, element, name);
     }
 }
 

@@ -44,6 +44,25 @@ TEST_F(ParserTest, HeaderFillsThePortionAndTheReferenceSystems) {
     EXPECT_EQ(form->obKoRefs->GetStdCRS(), "ETRS89_UTM32");
 }
 
+// Inside a feature, elements named like those of the header are the feature's properties: the
+// header keeps its values, and what follows the feature is read as header again.
+TEST_F(ParserTest, HeaderNamesInsideAFeatureArePropertiesOfIt) {
+    const std::string body =
+        "<antragsnummer>Bonn_0002</antragsnummer>" +
+        Member("<AX_Reservierung gml:id=\"DENW36AL0000Res1\"><antragsnummer>R-17</antragsnummer>"
+               "<gesamtzahl>4</gesamtzahl><erlaeuterung>frei</erlaeuterung></AX_Reservierung>") +
+        "<portionskennung><AX_Portionskennung><laufendeNummerVonGesamtzahl>16</laufendeNummerVonGesamtzahl>"
+        "<gesamtzahl>130</gesamtzahl></AX_Portionskennung></portionskennung>";
+    ASSERT_TRUE(Parse(Doc(body))) << parseError;
+    EXPECT_EQ(portion.antragsnr, "Bonn_0002");
+    EXPECT_EQ(portion.lfdNr, "16");
+    EXPECT_EQ(portion.anzPort, "130");
+    EXPECT_TRUE(protocols.empty());
+    EXPECT_EQ(records,
+              std::vector<std::string>{"Insert AX_Reservierung DENW36AL0000Res1\nA antragsnummer=R-17\n"
+                                       "A gesamtzahl=4\nA erlaeuterung=frei\n"});
+}
+
 TEST_F(ParserTest, KindOfAFullExtract) {
     ASSERT_TRUE(Parse(Doc("<erfolgreich>true</erfolgreich>"))) << parseError;
     EXPECT_EQ(portion.typ, "Bestandsdatenauszug");
